@@ -1,0 +1,75 @@
+#pragma once
+// The small private interface between TCommPort and the platform. One backend
+// object stands for one open device; TCommPort creates it at Open and destroys
+// it at a successful Close. Every call returns 0 or an errno value.
+//
+// Backends: Backend_posix.cpp (termios devices and pseudo-terminals),
+// Backend_loopback.cpp (the emulated loopback plug) and the test doubles.
+// A backend is not thread-safe: TCommPort serialises every call except
+// PollFd, which the worker reads once after Open.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+// The line settings the port owns; everything else is the backend's business.
+struct TLineSettings {
+    uint32_t BaudRate = 9600;
+    uint8_t ByteSize = 8;
+    uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t StopBits = 0; // 0 one stop bit
+    bool Rts = false;
+    bool Dtr = false;
+};
+
+// Milliseconds, as the port's time-outs are given.
+struct TCommTimeouts {
+    uint32_t ReadIntervalTimeout = 0;
+    uint32_t ReadTotalTimeoutMultiplier = 0;
+    uint32_t ReadTotalTimeoutConstant = 0;
+    uint32_t WriteTotalTimeoutMultiplier = 0;
+    uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+// Modem status bits, as the port reports them.
+inline constexpr uint32_t msCtsOn = 0x10;
+inline constexpr uint32_t msDsrOn = 0x20;
+inline constexpr uint32_t msRingOn = 0x40;
+inline constexpr uint32_t msRlsdOn = 0x80;
+
+class TCommBackend {
+public:
+    virtual ~TCommBackend() = default;
+
+    virtual int Open(const std::string& device) = 0;
+    virtual int Close() = 0;
+    virtual int GetState(TLineSettings& settings) = 0;
+    virtual int SetState(const TLineSettings& settings) = 0;
+    virtual int SetupQueues(uint32_t inBytes, uint32_t outBytes) = 0;
+    virtual int SetTimeouts(const TCommTimeouts& timeouts) = 0;
+    // Writes the whole block or fails; written says how far it got.
+    virtual int Write(const uint8_t* data, size_t count, size_t& written) = 0;
+    virtual int Read(uint8_t* data, size_t count, size_t& got) = 0;
+    // Waits until everything written has left the device.
+    virtual int Flush() = 0;
+    virtual int InQueue(uint32_t& count) = 0;
+    virtual int ModemStatus(uint32_t& status) = 0;
+
+    // A descriptor that polls readable when bytes or a line change wait, and
+    // reports POLLHUP/POLLERR when the device is gone; -1 when there is none
+    // (the worker then polls on a short timer).
+    virtual int PollFd() const { return -1; }
+    // Called by the worker after PollFd woke it, to re-arm an edge source.
+    virtual void PollDone() {}
+    // True once the device has hung up or vanished; the port must be reopened.
+    virtual bool Gone() { return false; }
+};
+
+// Makes the backend for a port-map target ("loopback" or a device path).
+using TBackendFactory = std::function<std::unique_ptr<TCommBackend>(const std::string& target)>;
+
+std::unique_ptr<TCommBackend> MakePosixBackend();
+std::unique_ptr<TCommBackend> MakeLoopbackBackend();
+std::unique_ptr<TCommBackend> MakeDefaultBackend(const std::string& target);

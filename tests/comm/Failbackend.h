@@ -1,0 +1,114 @@
+#pragma once
+// A backend that records what the port asks of it and fails on command.
+
+#include "Commbackend.h"
+
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct TFailState {
+    enum Op {
+        Open,
+        Close,
+        GetState,
+        SetState,
+        SetupQueues,
+        SetTimeouts,
+        Write,
+        Read,
+        Flush,
+        InQueue,
+        ModemOp
+    };
+
+    std::map<Op, int> FailWith; // op -> errno to return, while present
+    int WriteFailsAtCall = 0;   // 1-based write call that fails (0: none)
+    int WriteCalls = 0;
+    int FlushCalls = 0;
+    int OpenCalls = 0;
+    int CloseCalls = 0;
+    std::vector<uint8_t> Written;
+    std::vector<uint8_t> Incoming; // what Read hands out
+    size_t ReadLimit = ~size_t(0); // Read returns at most this many
+    uint32_t ModemLines = 0;
+    TLineSettings Device{115200, 8, 0, 0, true, true}; // what the device reports
+    std::vector<TLineSettings> Applied;                // each SetState
+    std::string OpenedTarget;
+
+    int Fail(Op op) const {
+        auto it = FailWith.find(op);
+        return it == FailWith.end() ? 0 : it->second;
+    }
+};
+
+class TFailBackend : public TCommBackend {
+public:
+    explicit TFailBackend(std::shared_ptr<TFailState> state) : S(std::move(state)) {}
+
+    int Open(const std::string& target) override {
+        ++S->OpenCalls;
+        S->OpenedTarget = target;
+        return S->Fail(TFailState::Open);
+    }
+    int Close() override {
+        ++S->CloseCalls;
+        return S->Fail(TFailState::Close);
+    }
+    int GetState(TLineSettings& s) override {
+        if (int e = S->Fail(TFailState::GetState))
+            return e;
+        s = S->Device;
+        return 0;
+    }
+    int SetState(const TLineSettings& s) override {
+        if (int e = S->Fail(TFailState::SetState))
+            return e;
+        S->Applied.push_back(s);
+        return 0;
+    }
+    int SetupQueues(uint32_t, uint32_t) override { return S->Fail(TFailState::SetupQueues); }
+    int SetTimeouts(const TCommTimeouts&) override { return S->Fail(TFailState::SetTimeouts); }
+    int Write(const uint8_t* data, size_t count, size_t& written) override {
+        ++S->WriteCalls;
+        written = 0;
+        if (S->WriteFailsAtCall == S->WriteCalls)
+            return EIO;
+        if (int e = S->Fail(TFailState::Write))
+            return e;
+        S->Written.insert(S->Written.end(), data, data + count);
+        written = count;
+        return 0;
+    }
+    int Read(uint8_t* data, size_t count, size_t& got) override {
+        if (int e = S->Fail(TFailState::Read))
+            return e;
+        got = std::min({count, S->Incoming.size(), S->ReadLimit});
+        std::copy_n(S->Incoming.begin(), got, data);
+        S->Incoming.erase(S->Incoming.begin(), S->Incoming.begin() + static_cast<long>(got));
+        return 0;
+    }
+    int Flush() override {
+        ++S->FlushCalls;
+        return S->Fail(TFailState::Flush);
+    }
+    int InQueue(uint32_t& count) override {
+        if (int e = S->Fail(TFailState::InQueue))
+            return e;
+        count = static_cast<uint32_t>(S->Incoming.size());
+        return 0;
+    }
+    int ModemStatus(uint32_t& status) override {
+        status = S->ModemLines;
+        return S->Fail(TFailState::ModemOp);
+    }
+
+private:
+    std::shared_ptr<TFailState> S;
+};
+
+inline TBackendFactory FailFactory(std::shared_ptr<TFailState> state) {
+    return [state](const std::string&) { return std::make_unique<TFailBackend>(state); };
+}

@@ -1,0 +1,354 @@
+// The worker on pseudo-terminals, the loopback plug and the failing double.
+
+#include "Failbackend.h"
+#include "Pty.h"
+#include "Threadcomm.h"
+
+#include <condition_variable>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <mutex>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Everything the worker reports, in order, as text: "open 1", "rx 01 02", "rts 1", "modem 1010".
+class TRecorder {
+public:
+    void Attach(TWThreadComm& w) {
+        w.OnReceive = [this](const uint8_t* b, uint32_t n) {
+            std::string s = "rx";
+            char hex[4];
+            for (uint32_t i = 0; i < n; ++i) {
+                snprintf(hex, sizeof hex, " %02X", b[i]);
+                s += hex;
+            }
+            Add(s, std::vector<uint8_t>(b, b + n));
+        };
+        w.OnPortState = [this](bool open) { Add(open ? "open 1" : "open 0"); };
+        w.OnRtsChange = [this](bool on) { Add(on ? "rts 1" : "rts 0"); };
+        w.OnModemChange = [this](bool cts, bool dsr, bool ri, bool rlsd) {
+            Add(std::string("modem ") + (cts ? "1" : "0") + (dsr ? "1" : "0") + (ri ? "1" : "0") +
+                (rlsd ? "1" : "0"));
+        };
+    }
+
+    // Waits until pred holds over the events so far.
+    bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,
+                 std::chrono::milliseconds limit = 3000ms) {
+        std::unique_lock lock(M);
+        return Cv.wait_for(lock, limit, [&] { return pred(Events); });
+    }
+    bool WaitEvent(const std::string& e, size_t times = 1,
+                   std::chrono::milliseconds limit = 3000ms) {
+        return WaitFor(
+            [&](const auto& ev) { return size_t(std::count(ev.begin(), ev.end(), e)) >= times; },
+            limit);
+    }
+    bool WaitBytes(size_t n, std::chrono::milliseconds limit = 3000ms) {
+        std::unique_lock lock(M);
+        return Cv.wait_for(lock, limit, [&] { return Bytes.size() >= n; });
+    }
+    std::vector<std::string> Snapshot() {
+        std::lock_guard lock(M);
+        return Events;
+    }
+    std::vector<uint8_t> ReceivedBytes() {
+        std::lock_guard lock(M);
+        return Bytes;
+    }
+    std::vector<Clock::time_point> Times() {
+        std::lock_guard lock(M);
+        return Stamps;
+    }
+    size_t Count(const std::string& e) {
+        auto ev = Snapshot();
+        return size_t(std::count(ev.begin(), ev.end(), e));
+    }
+
+private:
+    void Add(std::string e, std::vector<uint8_t> bytes = {}) {
+        std::lock_guard lock(M);
+        Events.push_back(std::move(e));
+        Stamps.push_back(Clock::now());
+        Bytes.insert(Bytes.end(), bytes.begin(), bytes.end());
+        Cv.notify_all();
+    }
+    std::mutex M;
+    std::condition_variable Cv;
+    std::vector<std::string> Events;
+    std::vector<Clock::time_point> Stamps;
+    std::vector<uint8_t> Bytes;
+};
+
+TPortMap MapTo(const std::string& target, uint32_t port = 1) {
+    TPortMap map;
+    map.Targets[port - 1] = target;
+    return map;
+}
+
+// A worker on COM1, mapped to the given target, started and open.
+struct TRunningWorker {
+    explicit TRunningWorker(const std::string& target) {
+        Rec.Attach(Worker);
+        Worker.SetPortMap(MapTo(target));
+        Worker.RequestPort(1);
+        Worker.Resume();
+    }
+    TWThreadComm Worker{true};
+    TRecorder Rec;
+};
+
+class WorkerPty : public ::testing::Test {
+protected:
+    WorkerPty() : W(Pty.Path) { EXPECT_TRUE(W.Rec.WaitEvent("open 1")); }
+    TPty Pty;
+    TRunningWorker W;
+};
+
+TEST_F(WorkerPty, SendAndSendByteReachTheFarEndWithThePreambleWhenFramingIsOn) {
+    const uint8_t line[] = {'A', 'T', 'Z'};
+    EXPECT_TRUE(W.Worker.Send(line, 3));
+    EXPECT_TRUE(W.Worker.SendByte(0x00));
+    EXPECT_EQ(Pty.Read(4), (std::vector<uint8_t>{'A', 'T', 'Z', 0x00}));
+
+    W.Worker.SetPreambleMode(true);
+    EXPECT_TRUE(W.Worker.Send(line, 3));
+    EXPECT_TRUE(W.Worker.SendByte(0xFF)); // never with the preamble
+    EXPECT_EQ(Pty.Read(7), (std::vector<uint8_t>{0x55, 0xAA, 0xFF, 'A', 'T', 'Z', 0xFF}));
+}
+
+TEST_F(WorkerPty, ABlockLongerThanTheSendBufferGoesOutWhole) {
+    std::vector<uint8_t> block(5000);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<uint8_t>(i * 7);
+    const uint8_t pre[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    ASSERT_TRUE(W.Worker.SetPreamble(pre, 12, 2048));
+    W.Worker.SetPreambleMode(true);
+    EXPECT_TRUE(W.Worker.Send(block.data(), static_cast<uint32_t>(block.size())));
+    std::vector<uint8_t> expected(pre, pre + 12);
+    expected.insert(expected.end(), block.begin(), block.end());
+    EXPECT_EQ(Pty.Read(expected.size()), expected);
+}
+
+TEST_F(WorkerPty, OversizedPreambleOrFrameLengthIsRefusedWithoutHarm) {
+    uint8_t pre[13] = {};
+    EXPECT_FALSE(W.Worker.SetPreamble(pre, 13, 6));
+    EXPECT_FALSE(W.Worker.SetPreamble(pre, 3, 2049));
+    EXPECT_FALSE(W.Worker.SetPreamble(pre, 3, 0));
+    W.Worker.SetPreambleMode(true);
+    const uint8_t x = 'x';
+    W.Worker.Send(&x, 1);
+    EXPECT_EQ(Pty.Read(4), (std::vector<uint8_t>{0x55, 0xAA, 0xFF, 'x'})); // defaults kept
+}
+
+TEST_F(WorkerPty, BytesFromTheFarEndArriveInOrder) {
+    std::vector<uint8_t> sent;
+    for (int round = 0; round < 50; ++round) {
+        std::vector<uint8_t> chunk(1 + round * 37 % 500);
+        for (auto& b : chunk)
+            b = static_cast<uint8_t>(sent.size() + (&b - chunk.data()));
+        Pty.Write(chunk);
+        sent.insert(sent.end(), chunk.begin(), chunk.end());
+    }
+    ASSERT_TRUE(W.Rec.WaitBytes(sent.size()));
+    EXPECT_EQ(W.Rec.ReceivedBytes(), sent);
+}
+
+TEST_F(WorkerPty, FramingDeliversOnlyTheFrameAfterEachPreamble) {
+    W.Worker.SetPreambleMode(true);
+    // Across several reads: the stray 00 and 07 are dropped.
+    for (std::vector<uint8_t> part : {std::vector<uint8_t>{0x00, 0x55},
+                                      {0xAA},
+                                      {0xFF, 0x01, 0x02, 0x03},
+                                      {0x04, 0x05, 0x06, 0x07}}) {
+        Pty.Write(part);
+        usleep(20000);
+    }
+    // The second 55 restarts the match at position 1.
+    Pty.Write({0x55, 0x55, 0xAA, 0xFF, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16});
+    ASSERT_TRUE(W.Rec.WaitBytes(12));
+    usleep(50000);
+    auto ev = W.Rec.Snapshot();
+    std::vector<std::string> rx;
+    for (const auto& e : ev)
+        if (e.rfind("rx", 0) == 0)
+            rx.push_back(e);
+    EXPECT_EQ(rx, (std::vector<std::string>{"rx 01 02 03 04 05 06", "rx 11 12 13 14 15 16"}));
+}
+
+TEST_F(WorkerPty, EmptyPreambleCutsTheStreamIntoFramesAndSwitchingRestartsTheHunt) {
+    ASSERT_TRUE(W.Worker.SetPreamble(nullptr, 0, 4));
+    W.Worker.SetPreambleMode(true);
+    Pty.Write({1, 2, 3, 4, 5, 6});
+    ASSERT_TRUE(W.Rec.WaitEvent("rx 01 02 03 04"));
+    usleep(30000);
+    W.Worker.SetPreambleMode(true); // no change: the half frame 05 06 stays
+    Pty.Write({7, 8});
+    ASSERT_TRUE(W.Rec.WaitEvent("rx 05 06 07 08"));
+    Pty.Write({9});
+    usleep(30000);
+    W.Worker.SetPreambleMode(false);
+    W.Worker.SetPreambleMode(true); // restart: the 09 is forgotten
+    Pty.Write({10, 11, 12, 13});
+    ASSERT_TRUE(W.Rec.WaitEvent("rx 0A 0B 0C 0D"));
+}
+
+TEST_F(WorkerPty, RequestPortReopensEvenWithTheSameNumber) {
+    EXPECT_EQ(W.Worker.GetSettingsText(),
+              "通讯端口: COM1\n\n通讯速率: 9600\n\n数据校验: None\n\n数 据 位: 8\n\n停 止 位: 1");
+    W.Worker.RequestPort(1);
+    EXPECT_TRUE(W.Rec.WaitEvent("open 1", 2));
+    EXPECT_TRUE(W.Worker.IsOpen());
+    EXPECT_EQ(W.Worker.LastOpenError().Code, 0);
+}
+
+TEST_F(WorkerPty, AVanishedDeviceIsReportedClosedAndReopenedWhenItComesBack) {
+    // The port is reached through a stable name, like /dev/serial/by-id.
+    fs::path link = fs::temp_directory_path() / ("kestrel-link-" + std::to_string(getpid()));
+    fs::remove(link);
+    fs::create_symlink(Pty.Path, link);
+    W.Worker.SetPortMap(MapTo(link.string()));
+    W.Worker.RequestPort(1);
+    ASSERT_TRUE(W.Rec.WaitEvent("open 1", 2));
+
+    Pty.Write({0x41, 0x42});
+    ASSERT_TRUE(W.Rec.WaitBytes(2));
+    Pty.CloseMaster(); // the adapter is pulled out
+    ASSERT_TRUE(W.Rec.WaitEvent("open 0"));
+    EXPECT_FALSE(W.Worker.IsOpen());
+    EXPECT_EQ(W.Rec.ReceivedBytes(), (std::vector<uint8_t>{0x41, 0x42}));
+
+    TPty again; // and plugged in again
+    fs::remove(link);
+    fs::create_symlink(again.Path, link);
+    ASSERT_TRUE(W.Rec.WaitEvent("open 1", 3));
+    again.Write({0x43});
+    EXPECT_TRUE(W.Rec.WaitBytes(3));
+    fs::remove(link);
+}
+
+TEST(WorkerRetry, AMissingDeviceIsRetriedAtAPaceAndOpensWhenItAppears) {
+    fs::path link = fs::temp_directory_path() / ("kestrel-late-" + std::to_string(getpid()));
+    fs::remove(link);
+    TRunningWorker w(link.string());
+    ASSERT_TRUE(w.Rec.WaitEvent("open 0", 3));
+    TOpenError err = w.Worker.LastOpenError();
+    EXPECT_EQ(err.Code, ceOpen);
+    EXPECT_EQ(err.SysError, static_cast<uint32_t>(ENOENT));
+    EXPECT_EQ(err.Target, link.string());
+    std::this_thread::sleep_for(600ms);
+    size_t failures = w.Rec.Count("open 0");
+    EXPECT_GE(failures, 3u);
+    EXPECT_LE(failures, 8u); // about one every 200 ms, not a flood
+
+    TPty pty;
+    fs::create_symlink(pty.Path, link);
+    EXPECT_TRUE(w.Rec.WaitEvent("open 1"));
+    fs::remove(link);
+}
+
+TEST(WorkerRetry, SecondWorkerOnAHeldDeviceCannotOpenIt) {
+    TPty pty;
+    TRunningWorker first(pty.Path);
+    ASSERT_TRUE(first.Rec.WaitEvent("open 1"));
+    TRunningWorker second(pty.Path);
+    ASSERT_TRUE(second.Rec.WaitEvent("open 0"));
+    EXPECT_EQ(second.Worker.LastOpenError().SysError, static_cast<uint32_t>(EBUSY));
+}
+
+TEST(WorkerLoopback, ModemLinesFollowRtsAndDtr) {
+    TRunningWorker w(LoopbackTarget);
+    ASSERT_TRUE(w.Rec.WaitEvent("open 1"));
+    w.Worker.SetRts(true);
+    EXPECT_TRUE(w.Rec.WaitEvent("modem 1000"));
+    w.Worker.SetDtr(true);
+    EXPECT_TRUE(w.Rec.WaitEvent("modem 1101"));
+    w.Worker.SetRts(false);
+    EXPECT_TRUE(w.Rec.WaitEvent("modem 0101"));
+    // Reopening with the lines as last reported reports nothing new.
+    w.Worker.RequestPort(1);
+    ASSERT_TRUE(w.Rec.WaitEvent("open 1", 2));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(w.Rec.Count("modem 0101"), 1u);
+}
+
+TEST(WorkerLoopback, RtsControlledSendRaisesRtsAroundTheBlock) {
+    TRunningWorker w(LoopbackTarget);
+    ASSERT_TRUE(w.Rec.WaitEvent("open 1"));
+    w.Worker.ControlRTS = true;
+    const uint8_t frame[] = {0x55, 0xAA};
+    auto start = Clock::now();
+    ASSERT_TRUE(w.Worker.Send(frame, 2));
+    EXPECT_TRUE(w.Worker.GetRts());        // switched over at the call
+    EXPECT_FALSE(w.Worker.Send(frame, 2)); // one block at a time
+    EXPECT_TRUE(w.Worker.SendByte(0x01));  // goes at once, before the block
+    ASSERT_TRUE(w.Rec.WaitEvent("rts 0"));
+    auto ev = w.Rec.Snapshot();
+    auto times = w.Rec.Times();
+    auto at = [&](const std::string& e) {
+        return size_t(std::find(ev.begin(), ev.end(), e) - ev.begin());
+    };
+    ASSERT_LT(at("rts 1"), ev.size());
+    EXPECT_LT(at("rts 1"), at("rts 0"));
+    EXPECT_GE(times[at("rts 1")] - start, 45ms);              // 50 ms before the bytes
+    EXPECT_GE(times[at("rts 0")] - times[at("rts 1")], 45ms); // and 50 ms after
+    EXPECT_FALSE(w.Worker.GetRts());
+    ASSERT_TRUE(w.Rec.WaitBytes(3));
+    EXPECT_EQ(w.Rec.ReceivedBytes(), (std::vector<uint8_t>{0x01, 0x55, 0xAA}));
+    EXPECT_TRUE(w.Rec.WaitEvent("modem 0000")); // CTS fell with RTS
+}
+
+TEST(WorkerLoopback, ClosedPortTakesAnRtsControlledBlockButNotAPlainOne) {
+    TWThreadComm worker(true); // never resumed: the port stays closed
+    const uint8_t b = 1;
+    EXPECT_FALSE(worker.Send(&b, 1));
+    EXPECT_FALSE(worker.SendByte(b));
+    worker.ControlRTS = true;
+    EXPECT_TRUE(worker.Send(&b, 1));
+    EXPECT_TRUE(worker.GetRts());
+    EXPECT_FALSE(worker.Send(&b, 1));
+}
+
+TEST(WorkerDouble, NoEventsAssignedStillOpensReadsAndWrites) {
+    auto state = std::make_shared<TFailState>();
+    state->Incoming = {1, 2, 3};
+    TWThreadComm worker(true);
+    worker.SetPortMap(MapTo("double"));
+    worker.SetBackendFactory(FailFactory(state));
+    worker.RequestPort(1);
+    worker.Resume();
+    for (int i = 0; i < 200 && !worker.IsOpen(); ++i)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(worker.IsOpen());
+    const uint8_t b = 9;
+    EXPECT_TRUE(worker.Send(&b, 1));
+    worker.Terminate();
+    worker.WaitFor();
+}
+
+TEST(WorkerDouble, ReadFailuresKeepThePortOpenAndStopEndsTheLoopAtOnce) {
+    auto state = std::make_shared<TFailState>();
+    state->FailWith[TFailState::Read] = EIO;
+    state->Incoming = {1};
+    TRecorder rec;
+    TWThreadComm worker(true);
+    rec.Attach(worker);
+    worker.SetPortMap(MapTo("double"));
+    worker.SetBackendFactory(FailFactory(state));
+    worker.RequestPort(1);
+    worker.Resume();
+    ASSERT_TRUE(rec.WaitEvent("open 1"));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_TRUE(worker.IsOpen());
+    EXPECT_EQ(rec.Count("open 0"), 0u);
+    auto start = Clock::now();
+    worker.Terminate();
+    worker.WaitFor();
+    EXPECT_LT(Clock::now() - start, 100ms);
+}
+
+} // namespace
