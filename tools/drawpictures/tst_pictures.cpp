@@ -101,6 +101,24 @@ TEST(Drawing, EveryPictureHasItsSizeAndNoTextIsCut) {
     EXPECT_TRUE(overflows().isEmpty()) << qPrintable(overflows().join('\n'));
 }
 
+TEST(TextGuard, RecordsCaptionsThatDoNotFitAndOnlyThose) {
+    QImage img = canvas(200, 40, Qt::white);
+    QPainter p(&img);
+    p.setFont(cjkFont(12));
+    clearOverflows();
+    text(p, QRectF(0, 0, 200, 20), Qt::AlignLeft, QString::fromUtf8("端口状态 Port"));
+    text(p, QRectF(0, 0, 200, 20), Qt::AlignLeft, QString()); // empty text fits anywhere
+    EXPECT_TRUE(overflows().isEmpty()) << qPrintable(overflows().join('\n'));
+
+    text(p, QRectF(0, 0, 30, 20), Qt::AlignLeft, QString::fromUtf8("零调制解调器线"));
+    text(p, QRectF(0, 0, 200, 4), Qt::AlignLeft, "Tall");
+    ASSERT_EQ(overflows().size(), 2);
+    EXPECT_TRUE(overflows()[0].contains(QString::fromUtf8("零调制解调器线")));
+    EXPECT_TRUE(overflows()[1].contains("Tall"));
+    clearOverflows();
+    EXPECT_TRUE(overflows().isEmpty());
+}
+
 TEST(Drawing, DrawingTwiceGivesTheSamePixels) {
     // The committed files must not churn when the tool is run again.
     for (const Picture& pic : allPictures())
