@@ -1,5 +1,6 @@
 #include "Threadcomm.h"
 
+#include <algorithm>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <thread>
@@ -178,24 +179,28 @@ void TWThreadComm::Execute() {
             OpenPass();
             continue;
         }
-        WaitForActivity(ModemPollInterval);
-        if (PreambleMode.load())
-            ReceiveFramed();
-        else
-            ReceivePlain();
-        CheckModem();
+        // While bytes keep coming, read again at once; otherwise wait on the
+        // device, which bounds how late a modem-line change is noticed.
+        bool ready = Flowing || WaitForActivity(ModemPollInterval);
+        Flowing = ready && (PreambleMode.load() ? ReceiveFramed() : ReceivePlain());
+        auto now = Clock::now();
+        if (!Flowing || now - LastModemCheck >= ModemPollInterval) {
+            LastModemCheck = now;
+            CheckModem();
+        }
         if (SendPending.load(std::memory_order_acquire))
             SendPendingBlock();
         DropVanishedPort();
     } while (!Terminated());
 }
 
-void TWThreadComm::WaitForActivity(Clock::duration timeout) {
+bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
     if (Terminated() || SendPending.load(std::memory_order_acquire))
-        return;
+        return true;
     pollfd fds[2] = {{WakeFd, POLLIN, 0}, {Port.PollFd(), POLLIN, 0}};
     int ms = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(timeout).count());
-    if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, ms) > 0) {
+    bool pollable = fds[1].fd >= 0;
+    if (::poll(fds, pollable ? 2 : 1, ms) > 0) {
         if (fds[0].revents & POLLIN) {
             uint64_t value;
             [[maybe_unused]] ssize_t n = ::read(WakeFd, &value, sizeof value);
@@ -207,6 +212,8 @@ void TWThreadComm::WaitForActivity(Clock::duration timeout) {
             Port.PollDone();
         }
     }
+    // A device without a descriptor is asked every time.
+    return !pollable || fds[0].revents || fds[1].revents;
 }
 
 void TWThreadComm::OpenPass() {
@@ -255,36 +262,41 @@ void TWThreadComm::OpenPass() {
         Raise([&] { OnPortState(opened); });
 }
 
-void TWThreadComm::ReceivePlain() {
+bool TWThreadComm::ReceivePlain() {
     uint32_t got = 0;
     try {
         std::lock_guard lock(PortLock);
         uint32_t n = Port.InQueue();
         if (n == 0)
-            return;
+            return false;
+        // Bytes that arrive between the query and the read come along too.
+        n = std::max(n, ReadChunk);
         if (ReadBuf.size() < n + 1)
             ReadBuf.resize(n + 1);
         got = Port.Read(ReadBuf.data(), n);
     } catch (...) {
-        return;
+        return false;
     }
     // Only the bytes really read are delivered.
     if (got > 0 && OnReceive)
         Raise([&] { OnReceive(ReadBuf.data(), got); });
+    return got > 0;
 }
 
-void TWThreadComm::ReceiveFramed() {
+bool TWThreadComm::ReceiveFramed() {
     uint32_t got = 0;
     try {
         std::lock_guard lock(PortLock);
         uint32_t n = Port.InQueue();
         if (n == 0)
-            return;
+            return false;
+        // Bytes that arrive between the query and the read come along too.
+        n = std::max(n, ReadChunk);
         if (ReadBuf.size() < n + 1)
             ReadBuf.resize(n + 1);
         got = Port.Read(ReadBuf.data(), n);
     } catch (...) {
-        return;
+        return false;
     }
     // Complete frames are collected under the lock and delivered after it, so
     // that no handler runs while the window could be waiting for the lock.
@@ -323,13 +335,14 @@ void TWThreadComm::ReceiveFramed() {
             }
         }
     }
-    if (!OnReceive || frames.empty())
-        return;
-    try {
-        for (size_t at = 0; at < frames.size(); at += frameLen)
-            OnReceive(frames.data() + at, frameLen);
-    } catch (...) {
+    if (OnReceive && !frames.empty()) {
+        try {
+            for (size_t at = 0; at < frames.size(); at += frameLen)
+                OnReceive(frames.data() + at, frameLen);
+        } catch (...) {
+        }
     }
+    return got > 0;
 }
 
 void TWThreadComm::CheckModem() {

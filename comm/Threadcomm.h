@@ -75,10 +75,12 @@ public:
 
     static constexpr uint32_t MaxPreamble = 12;
     static constexpr uint32_t FrameBufSize = 2048;
+    // Smallest read asked of the device once bytes are waiting.
+    static constexpr uint32_t ReadChunk = 16384;
     // Pace of open attempts while a port cannot be opened.
     static constexpr std::chrono::milliseconds RetryInterval{200};
     // Longest wait on the device, which bounds how late a modem-line change is seen.
-    static constexpr std::chrono::milliseconds ModemPollInterval{5};
+    static constexpr std::chrono::milliseconds ModemPollInterval{8};
     // How often a quiet open device is checked for having vanished.
     static constexpr std::chrono::milliseconds PresenceInterval{250};
 
@@ -90,9 +92,9 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void OpenPass();
-    void WaitForActivity(Clock::duration timeout);
-    void ReceivePlain();
-    void ReceiveFramed();
+    bool WaitForActivity(Clock::duration timeout);
+    bool ReceivePlain();
+    bool ReceiveFramed();
     void CheckModem();
     void SendPendingBlock();
     void DropVanishedPort();
@@ -130,4 +132,6 @@ private:
     uint32_t LastSerial = 0;
     Clock::time_point LastAttempt{};
     Clock::time_point LastPresenceCheck{};
+    Clock::time_point LastModemCheck{};
+    bool Flowing = false;
 };
