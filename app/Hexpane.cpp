@@ -242,9 +242,14 @@ QString THexPane::SelectedText(int64_t& lines) const {
     // of lines then costs one conversion, not one QString per line.
     std::string middle;
     int64_t k = s.Line + 1;
-    for (; k < e.Line && middle.size() < CopyLimit; ++k) {
+    for (; k < e.Line; ++k) {
+        const size_t before = middle.size();
         middle += '\n';
         m_store.AppendLine(k, middle);
+        if (middle.size() > CopyLimit) {
+            middle.resize(before);
+            break;
+        }
     }
     QString text = LineString(s.Line).mid(s.Col);
     text += QString::fromUtf8(middle.data(), qsizetype(middle.size()));
@@ -279,6 +284,13 @@ THexPane::TPos THexPane::PosAt(QPoint point) const {
     const QString text = LineString(line);
     const qreal cell = (point.x() + horizontalScrollBar()->value() - Margin) / m_cell;
     return TPos{line, IndexAtCell(text, cell)};
+}
+
+QPoint THexPane::PointOf(TPos pos) const {
+    const qreal x =
+        Margin - horizontalScrollBar()->value() + CellOf(LineString(pos.Line), pos.Col) * m_cell;
+    const int64_t y = Margin + (pos.Line - TopLine()) * m_lineHeight + m_lineHeight / 2;
+    return QPoint(int(std::lround(x)), int(std::clamp<int64_t>(y, INT_MIN / 2, INT_MAX / 2)));
 }
 
 void THexPane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QString& text) const {

@@ -65,6 +65,8 @@ public:
     int VisibleLines() const;
     // The line and column under a viewport point, clamped to the content.
     TPos PosAt(QPoint point) const;
+    // The viewport point at the left edge of pos, halfway down its line.
+    QPoint PointOf(TPos pos) const;
     // The rendered text of line k as the pane shows it.
     QString LineString(int64_t k) const;
     // The popup menu with "复制" and "全选"; the caller owns it.
