@@ -164,9 +164,13 @@ void THexPane::ScrollToEnd() {
         v->setValue(int(std::min<int64_t>(last - visible + 1, INT_MAX)));
 
     // The insertion point stands after the last character of the last line.
+    QScrollBar* h = horizontalScrollBar();
+    if (m_store.LineBytes(last) > 65536) {
+        h->setValue(h->maximum()); // no need to measure a line that long
+        return;
+    }
     const QString text = LineString(last);
     const int x = int(std::ceil(CellOf(text, int(text.size())) * m_cell)) + Margin;
-    QScrollBar* h = horizontalScrollBar();
     const int width = viewport()->width();
     if (x < h->value())
         h->setValue(x - Margin);
@@ -184,21 +188,37 @@ void THexPane::LoadText(std::string_view text) {
     Refresh();
 }
 
-QString THexPane::LineString(int64_t k) const {
-    std::string line;
-    m_store.AppendLine(k, line);
+QString THexPane::LineString(int64_t k, int maxUnits) const {
+    std::string scratch;
+    std::string_view line = m_store.LineView(k, scratch);
+    maxUnits = std::max(0, maxUnits);
     if (m_store.IsDumpLine(k))
-        return QString::fromLatin1(line.data(), qsizetype(line.size()));
-    return QString::fromUtf8(line.data(), qsizetype(line.size()));
+        return QString::fromLatin1(line.substr(0, size_t(maxUnits)));
+    // A UTF-16 unit takes at most 3 bytes of UTF-8 (4 for a pair of units).
+    const size_t bytes = size_t(maxUnits) * 3 + 4;
+    QString text = QString::fromUtf8(line.substr(0, bytes));
+    if (text.size() > maxUnits)
+        text.truncate(maxUnits);
+    return text;
 }
 
+int THexPane::ShownUnits(qreal x) const {
+    // A cell holds at least half a unit (a surrogate pair in two cells).
+    const qreal cells = std::max<qreal>(0, x - Margin) / m_cell + 2;
+    return int(std::min<qreal>(cells * 2, INT_MAX / 2));
+}
+
+// Columns are bounded by the line's length in bytes, which is at least its
+// length in UTF-16 units: cheap, and every use of a column tolerates one past
+// the end.
 THexPane::TPos THexPane::Clamp(TPos pos) const {
     const int64_t count = m_store.LineCount();
     if (count == 0 || pos.Line < 0)
         return TPos{};
     if (pos.Line >= count)
-        return TPos{count - 1, int(LineString(count - 1).size())};
-    pos.Col = std::clamp(pos.Col, 0, int(LineString(pos.Line).size()));
+        pos = TPos{count - 1, INT_MAX};
+    const size_t bytes = std::min<size_t>(m_store.LineBytes(pos.Line), INT_MAX);
+    pos.Col = std::clamp(pos.Col, 0, int(bytes));
     return pos;
 }
 
@@ -221,7 +241,7 @@ void THexPane::Select(TPos anchor, TPos cursor) {
 void THexPane::SelectAll() {
     const int64_t count = m_store.LineCount();
     if (count > 0)
-        Select(TPos{0, 0}, TPos{count - 1, INT_MAX});
+        Select(TPos{0, 0}, TPos{count - 1, int(LineString(count - 1).size())});
 }
 
 QString THexPane::SelectedText() const {
@@ -280,15 +300,16 @@ THexPane::TPos THexPane::PosAt(QPoint point) const {
     if (line < 0)
         return TPos{};
     if (line >= count)
-        return Clamp(TPos{count - 1, INT_MAX});
-    const QString text = LineString(line);
-    const qreal cell = (point.x() + horizontalScrollBar()->value() - Margin) / m_cell;
+        return Clamp(TPos{count - 1, INT_MAX}); // the end of the last line
+    const qreal x = point.x() + horizontalScrollBar()->value();
+    const QString text = LineString(line, ShownUnits(x));
+    const qreal cell = (x - Margin) / m_cell;
     return TPos{line, IndexAtCell(text, cell)};
 }
 
 QPoint THexPane::PointOf(TPos pos) const {
-    const qreal x =
-        Margin - horizontalScrollBar()->value() + CellOf(LineString(pos.Line), pos.Col) * m_cell;
+    const qreal x = Margin - horizontalScrollBar()->value() +
+                    CellOf(LineString(pos.Line, pos.Col + 1), pos.Col) * m_cell;
     const int64_t y = Margin + (pos.Line - TopLine()) * m_lineHeight + m_lineHeight / 2;
     return QPoint(int(std::lround(x)), int(std::clamp<int64_t>(y, INT_MIN / 2, INT_MAX / 2)));
 }
@@ -329,20 +350,21 @@ void THexPane::paintEvent(QPaintEvent* event) {
     const TPos s = Clamp(SelectionStart());
     const TPos e = Clamp(SelectionEnd());
     const int height = viewport()->height();
+    const int shown = ShownUnits(horizontalScrollBar()->value() + viewport()->width());
     for (int64_t k = top; k < count; ++k) {
         const int y = Margin + int(k - top) * m_lineHeight;
         if (y >= height)
             break;
         if (y + m_lineHeight <= event->rect().top() || y > event->rect().bottom())
             continue;
-        const QString text = LineString(k);
+        const QString text = LineString(k, shown);
         painter.setPen(m_text);
         DrawLine(painter, x, y + m_ascent, text);
         if (!selected || k < s.Line || k > e.Line)
             continue;
         // The selected part is drawn again inverted, clipped to its cells.
-        const int a = k == s.Line ? s.Col : 0;
-        const int b = k == e.Line ? e.Col : int(text.size());
+        const int a = k == s.Line ? std::min(s.Col, int(text.size())) : 0;
+        const int b = k == e.Line ? std::min(e.Col, int(text.size())) : int(text.size());
         qreal left = x + CellOf(text, a) * m_cell;
         qreal right = x + CellOf(text, b) * m_cell;
         if (k != e.Line)
@@ -436,9 +458,9 @@ void THexPane::mouseDoubleClickEvent(QMouseEvent* event) {
         return;
     CheckEpoch();
     const TPos pos = PosAt(event->position().toPoint());
-    const QString text = LineString(pos.Line);
-    int begin = pos.Col;
-    int end = pos.Col;
+    const QString text = LineString(pos.Line, pos.Col + 65536);
+    int begin = std::min(pos.Col, int(text.size()));
+    int end = begin;
     if (end < text.size() && IsWordChar(text[end])) {
         while (begin > 0 && IsWordChar(text[begin - 1]))
             --begin;

@@ -15,6 +15,8 @@
 #include <QColor>
 #include <QString>
 
+#include <climits>
+
 class QMenu;
 
 class THexPane : public QAbstractScrollArea {
@@ -23,7 +25,7 @@ public:
     // A selection longer than this many bytes of UTF-8 text is copied only up
     // to the last whole line that fits (see CopyTruncated). A whole session
     // belongs in a history file, not on the clipboard.
-    static constexpr size_t CopyLimit = size_t(32) << 20;
+    static constexpr size_t CopyLimit = size_t(16) << 20;
 
     // A place in the pane: line k, Col UTF-16 units into its text.
     struct TPos {
@@ -67,8 +69,9 @@ public:
     TPos PosAt(QPoint point) const;
     // The viewport point at the left edge of pos, halfway down its line.
     QPoint PointOf(TPos pos) const;
-    // The rendered text of line k as the pane shows it.
-    QString LineString(int64_t k) const;
+    // The text of line k as the pane shows it; at most maxUnits UTF-16 units
+    // of it, so a huge line of an opened file costs only what is in view.
+    QString LineString(int64_t k, int maxUnits = INT_MAX) const;
     // The popup menu with "复制" and "全选"; the caller owns it.
     QMenu* CreateContextMenu();
 
@@ -88,6 +91,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // UTF-16 units enough to fill the viewport's width (and the scrolled-off part).
+    int ShownUnits(qreal x) const;
     void UpdateMetrics();
     void UpdateScrollBars();
     void CheckEpoch();

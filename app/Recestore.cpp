@@ -118,6 +118,24 @@ void TReceStore::AppendLine(int64_t k, std::string& out) const {
     HexDumpRenderBytes(out.data() + at, bytes, count, uint64_t(k), m_leading);
 }
 
+std::string_view TReceStore::LineView(int64_t k, std::string& scratch) const {
+    if (k >= 0 && k < int64_t(m_textEnds.size())) {
+        const uint64_t begin = k == 0 ? 0 : m_textEnds[size_t(k - 1)];
+        return std::string_view(m_textData).substr(begin, m_textEnds[size_t(k)] - begin);
+    }
+    scratch.clear();
+    AppendLine(k, scratch);
+    return scratch;
+}
+
+size_t TReceStore::LineBytes(int64_t k) const {
+    if (k < 0 || k >= LineCount())
+        return 0;
+    if (k >= int64_t(m_textEnds.size()))
+        return m_leading.size() + HexDumpOffsetLen + HexDumpTextLen;
+    return m_textEnds[size_t(k)] - (k == 0 ? 0 : m_textEnds[size_t(k - 1)]);
+}
+
 std::string TReceStore::Line(int64_t k) const {
     std::string out;
     AppendLine(k, out);

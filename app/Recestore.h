@@ -41,6 +41,11 @@ public:
     std::string Line(int64_t k) const;
     // Appends line k to out; nothing when k is out of range.
     void AppendLine(int64_t k, std::string& out) const;
+    // Line k without a copy where possible: text lines are viewed in place,
+    // dump lines are rendered into scratch. Empty when k is out of range.
+    std::string_view LineView(int64_t k, std::string& scratch) const;
+    // Length of line k in bytes, in O(1).
+    size_t LineBytes(int64_t k) const;
     // True when line k was made from received bytes (all ASCII, fixed width).
     bool IsDumpLine(int64_t k) const;
     // Lines first..last-1 joined by "\n", without a final line break.

@@ -192,3 +192,35 @@ TEST_F(HexPaneTest, PaintsOnlyTheVisibleLines) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(HexPaneTest, HugeAndMalformedOpenedLinesStayUsable) {
+    // One 8 MB line without a break, invalid UTF-8, an emoji (a surrogate pair).
+    std::string text(8 << 20, 'x');
+    text += "\n\xff\xfe\xc3\n\xf0\x9f\x98\x80ok\n";
+    pane->LoadText(text);
+    EXPECT_EQ(pane->Store().LineCount(), 3);
+    EXPECT_EQ(pane->LineString(0, 5), "xxxxx");
+    EXPECT_EQ(pane->LineString(2), QString::fromUtf8("\xf0\x9f\x98\x80ok"));
+
+    QImage image(pane->size(), QImage::Format_RGB32);
+    pane->render(&image);
+    Drag(At(0, 2), At(0, 7));
+    EXPECT_EQ(pane->SelectedText(), "xxxxx");
+    // Clicking into the middle of the pair lands on one of its edges.
+    const TPos inPair = pane->PosAt(At(2, 1));
+    EXPECT_TRUE(inPair.Col == 0 || inPair.Col == 2) << inPair.Col;
+    Drag(At(2, 0), At(2, 3));
+    EXPECT_EQ(pane->SelectedText(), QString::fromUtf8("\xf0\x9f\x98\x80o"));
+
+    pane->SelectAll();
+    EXPECT_EQ(pane->SelectedText().size(), (8 << 20) + 1 + 3 + 1 + 4);
+    Receive(3, 0xFD); // rewrites the last opened line
+    pane->ScrollToEnd();
+    EXPECT_EQ(pane->LineString(2).toStdString(), pane->Store().Line(2));
+    EXPECT_EQ(pane->LineString(2).left(13), "  00000020:  ");
+    pane->render(&image);
+}
+
+} // namespace
