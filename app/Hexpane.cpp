@@ -188,6 +188,11 @@ void THexPane::LoadText(std::string_view text) {
     Refresh();
 }
 
+void THexPane::Load(const std::vector<std::string>& lines) {
+    m_store.Load(lines);
+    Refresh();
+}
+
 QString THexPane::LineString(int64_t k, int maxUnits) const {
     std::string scratch;
     std::string_view line = m_store.LineView(k, scratch);

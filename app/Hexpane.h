@@ -51,6 +51,7 @@ public:
     // Clear/Load of the store with the view following.
     void Clear();
     void LoadText(std::string_view text);
+    void Load(const std::vector<std::string>& lines);
 
     bool HasSelection() const;
     QString SelectedText() const;

@@ -8,7 +8,7 @@ TReceQueue::TReceQueue(QObject* parent) : QObject(parent) {
 void TReceQueue::Push(const uint8_t* bytes, size_t count) {
     {
         std::lock_guard lock(m_lock);
-        if (count > 0)
+        if (count > 0 && bytes != nullptr)
             m_pending.Bytes.insert(m_pending.Bytes.end(), bytes, bytes + count);
         m_pending.Ends.push_back(m_pending.Bytes.size());
     }

@@ -15,7 +15,7 @@ void TReceStore::Freeze(const uint8_t* line) {
 }
 
 void TReceStore::Receive(const uint8_t* bytes, size_t count) {
-    if (count == 0)
+    if (count == 0 || bytes == nullptr)
         return;
     for (size_t i = 0; i < count; ++i) {
         if (m_rece.Count > 15 && m_dumpLines > 0)
