@@ -24,20 +24,6 @@ void THexDumpLine::Reset() {
     std::memset(Bytes, 0, sizeof Bytes);
 }
 
-bool THexDumpLine::Add(uint8_t b) {
-    bool newLine = false;
-    if (Count > 15 || Count < 0) {
-        Reset();
-        newLine = true;
-    }
-    Text[3 * Count] = HexDigits[b >> 4];
-    Text[3 * Count + 1] = HexDigits[b & 0xF];
-    Text[HexDumpCharCol + Count] = HexDumpPrintable(b);
-    Bytes[Count] = b;
-    ++Count;
-    return newLine;
-}
-
 std::string HexDumpRender(const THexDumpLine& line, uint64_t k, std::string_view leading) {
     std::string out(leading.size() + HexDumpOffsetLen + HexDumpTextLen, ' ');
     std::memcpy(out.data(), leading.data(), leading.size());

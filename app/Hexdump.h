@@ -19,6 +19,11 @@ inline constexpr int HexDumpOffsetLen = 11;
 // A rendered receive-pane line: 2 + 11 + 66 characters.
 inline constexpr int ReceLineLen = 2 + HexDumpOffsetLen + HexDumpTextLen;
 
+// The character shown for b in the printable column.
+inline char HexDumpPrintable(uint8_t b) {
+    return b >= 0x20 && b <= 0x7E ? char(b) : '.';
+}
+
 // The line being filled. Bytes keeps the raw values beside their text so the
 // receive store can hold a line as 16 bytes instead of 66 characters.
 struct THexDumpLine {
@@ -32,13 +37,22 @@ struct THexDumpLine {
     // Writes b at position Count and advances. A line that already holds 16
     // bytes (or a Count that is out of range) is reset first; returns true
     // when that happened, i.e. when b begins a new line of the pane.
-    bool Add(uint8_t b);
+    // Inline: the receive store calls it for every byte.
+    bool Add(uint8_t b) {
+        constexpr char digits[] = "0123456789ABCDEF";
+        bool newLine = false;
+        if (Count > 15 || Count < 0) {
+            Reset();
+            newLine = true;
+        }
+        Text[3 * Count] = digits[b >> 4];
+        Text[3 * Count + 1] = digits[b & 0xF];
+        Text[HexDumpCharCol + Count] = HexDumpPrintable(b);
+        Bytes[Count] = b;
+        ++Count;
+        return newLine;
+    }
 };
-
-// The character shown for b in the printable column.
-inline char HexDumpPrintable(uint8_t b) {
-    return b >= 0x20 && b <= 0x7E ? char(b) : '.';
-}
 
 // Renders the line at position k of its pane: leading, 16·k as 8 upper-case
 // hex digits, ":", two spaces, then the 66 characters of line.Text. Past

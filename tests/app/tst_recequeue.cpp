@@ -1,4 +1,5 @@
 #include "Recequeue.h"
+#include "Recestore.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -66,6 +67,42 @@ TEST(ReceQueue, BlocksPushedAfterATakeWakeTheWindowAgain) {
     const TReceBatch batch = queue.TakeAll();
     EXPECT_EQ(batch.BlockCount(), 1u);
     EXPECT_EQ(batch.BlockSize(0), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ReceQueue, PaneFedFromTheQueueMissesNoByte) {
+    // The window's road: worker pushes, the user-interface thread feeds the
+    // store per wake-up. The result must equal feeding every byte at once.
+    TReceQueue queue;
+    TReceStore fed;
+    size_t blocks = 0;
+    QObject::connect(&queue, &TReceQueue::Ready, [&] {
+        const TReceBatch batch = queue.TakeAll();
+        for (size_t i = 0; i < batch.BlockCount(); ++i)
+            fed.Receive(batch.Block(i), batch.BlockSize(i));
+        blocks += batch.BlockCount();
+    });
+    std::vector<uint8_t> all;
+    for (int i = 0; i < 5000; ++i)
+        for (int n = 0; n < i % 37; ++n)
+            all.push_back(uint8_t(i * 31 + n));
+    std::thread worker([&] {
+        size_t at = 0;
+        for (int i = 0; i < 5000; ++i) {
+            queue.Push(all.data() + at, size_t(i % 37));
+            at += size_t(i % 37);
+        }
+    });
+    const bool done = QTest::qWaitFor([&] { return blocks == 5000; }, 20000);
+    worker.join();
+    ASSERT_TRUE(done) << blocks;
+    TReceStore whole;
+    whole.Receive(all.data(), all.size());
+    EXPECT_EQ(fed.LineCount(), int64_t((all.size() + 15) / 16));
+    EXPECT_EQ(fed.AllText(), whole.AllText());
 }
 
 } // namespace
