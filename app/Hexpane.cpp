@@ -1,0 +1,498 @@
+#include "Hexpane.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <climits>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// Space between the viewport's edge and the text, pixels.
+constexpr int Margin = 2;
+
+// East Asian wide and full-width characters: they take two cells, as a
+// two-byte character does in byte text.
+bool IsWide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+struct TGlyph {
+    int Index;  // UTF-16 index of the code point
+    int Length; // 1, or 2 for a surrogate pair
+    int Cells;  // 1 or 2
+};
+
+// Calls f(glyph, cell) for every code point of text with its first cell.
+template <class F> void ForEachGlyph(const QString& text, F f) {
+    int cell = 0;
+    for (int i = 0; i < text.size();) {
+        char32_t c = text[i].unicode();
+        int length = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            length = 2;
+        }
+        const TGlyph glyph{i, length, IsWide(c) ? 2 : 1};
+        if (!f(glyph, cell))
+            return;
+        cell += glyph.Cells;
+        i += length;
+    }
+}
+
+int CellOf(const QString& text, int index) {
+    int result = 0;
+    ForEachGlyph(text, [&](const TGlyph& g, int cell) {
+        result = cell + g.Cells;
+        return g.Index + g.Length < index;
+    });
+    return index <= 0 ? 0 : result;
+}
+
+// The boundary between characters nearest to a fractional cell position.
+int IndexAtCell(const QString& text, qreal cell) {
+    int result = int(text.size());
+    ForEachGlyph(text, [&](const TGlyph& g, int start) {
+        if (cell < start + g.Cells / 2.0) {
+            result = g.Index;
+            return false;
+        }
+        return true;
+    });
+    return result;
+}
+
+bool IsWordChar(QChar c) {
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+} // namespace
+
+THexPane::THexPane(QWidget* parent) : QAbstractScrollArea(parent) {
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Lines never wrap; the bar appears only when the pane is narrower than a line.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAutoFillBackground(false);
+    QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
+    font.setPixelSize(12);
+    font.setStyleHint(QFont::TypeWriter);
+    setFont(font);
+    UpdateMetrics();
+    UpdateScrollBars();
+}
+
+void THexPane::SetColors(const QColor& text, const QColor& background) {
+    m_text = text;
+    m_background = background;
+    viewport()->update();
+}
+
+void THexPane::UpdateMetrics() {
+    const QFontMetricsF fm(font());
+    m_cell = std::max<qreal>(1, fm.horizontalAdvance(QLatin1Char('0')));
+    m_lineHeight = std::max(1, int(std::ceil(fm.lineSpacing())));
+    m_ascent = int(std::ceil(fm.ascent()));
+    // A proportional fallback font is drawn one character per cell.
+    m_fixedPitch = qFuzzyCompare(fm.horizontalAdvance(QLatin1Char('i')), m_cell) &&
+                   qFuzzyCompare(fm.horizontalAdvance(QLatin1Char('W')), m_cell) &&
+                   qFuzzyCompare(fm.horizontalAdvance(QLatin1Char(' ')), m_cell);
+}
+
+int THexPane::VisibleLines() const {
+    return std::max(1, (viewport()->height() - Margin) / m_lineHeight);
+}
+
+int64_t THexPane::TopLine() const {
+    return verticalScrollBar()->value();
+}
+
+void THexPane::UpdateScrollBars() {
+    // Beyond INT_MAX lines (32 GiB received) the last lines cannot be
+    // scrolled to; the store holds them all the same.
+    const int64_t count = m_store.LineCount();
+    const int visible = VisibleLines();
+    QScrollBar* v = verticalScrollBar();
+    v->setRange(0, int(std::clamp<int64_t>(count - visible, 0, INT_MAX)));
+    v->setPageStep(visible);
+    v->setSingleStep(1);
+
+    const int64_t width = int64_t(std::ceil(qreal(m_store.MaxLineBytes()) * m_cell)) + 2 * Margin;
+    QScrollBar* h = horizontalScrollBar();
+    h->setRange(0, int(std::clamp<int64_t>(width - viewport()->width(), 0, INT_MAX)));
+    h->setPageStep(viewport()->width());
+    h->setSingleStep(int(std::ceil(m_cell)));
+}
+
+void THexPane::CheckEpoch() {
+    if (m_epoch == m_store.Epoch())
+        return;
+    m_epoch = m_store.Epoch();
+    m_anchor = m_cursor = TPos{};
+    m_dragging = false;
+}
+
+void THexPane::Refresh() {
+    CheckEpoch();
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void THexPane::ScrollToEnd() {
+    Refresh();
+    const int64_t count = m_store.LineCount();
+    if (count == 0)
+        return;
+    const int64_t last = count - 1;
+    const int64_t top = TopLine();
+    const int visible = VisibleLines();
+    QScrollBar* v = verticalScrollBar();
+    if (last < top)
+        v->setValue(int(std::min<int64_t>(last, INT_MAX)));
+    else if (last >= top + visible)
+        v->setValue(int(std::min<int64_t>(last - visible + 1, INT_MAX)));
+
+    // The insertion point stands after the last character of the last line.
+    QScrollBar* h = horizontalScrollBar();
+    if (m_store.LineBytes(last) > 65536) {
+        h->setValue(h->maximum()); // no need to measure a line that long
+        return;
+    }
+    const QString text = LineString(last);
+    const int x = int(std::ceil(CellOf(text, int(text.size())) * m_cell)) + Margin;
+    const int width = viewport()->width();
+    if (x < h->value())
+        h->setValue(x - Margin);
+    else if (x + Margin > h->value() + width)
+        h->setValue(x + Margin - width);
+}
+
+void THexPane::Clear() {
+    m_store.Clear();
+    Refresh();
+}
+
+void THexPane::LoadText(std::string_view text) {
+    m_store.LoadText(text);
+    Refresh();
+}
+
+void THexPane::Load(const std::vector<std::string>& lines) {
+    m_store.Load(lines);
+    Refresh();
+}
+
+QString THexPane::LineString(int64_t k, int maxUnits) const {
+    std::string scratch;
+    std::string_view line = m_store.LineView(k, scratch);
+    maxUnits = std::max(0, maxUnits);
+    if (m_store.IsDumpLine(k))
+        return QString::fromLatin1(line.substr(0, size_t(maxUnits)));
+    // A UTF-16 unit takes at most 3 bytes of UTF-8 (4 for a pair of units).
+    const size_t bytes = size_t(maxUnits) * 3 + 4;
+    QString text = QString::fromUtf8(line.substr(0, bytes));
+    if (text.size() > maxUnits)
+        text.truncate(maxUnits);
+    return text;
+}
+
+int THexPane::ShownUnits(qreal x) const {
+    // A cell holds at least half a unit (a surrogate pair in two cells).
+    const qreal cells = std::max<qreal>(0, x - Margin) / m_cell + 2;
+    return int(std::min<qreal>(cells * 2, INT_MAX / 2));
+}
+
+// Columns are bounded by the line's length in bytes, which is at least its
+// length in UTF-16 units: cheap, and every use of a column tolerates one past
+// the end.
+THexPane::TPos THexPane::Clamp(TPos pos) const {
+    const int64_t count = m_store.LineCount();
+    if (count == 0 || pos.Line < 0)
+        return TPos{};
+    if (pos.Line >= count)
+        pos = TPos{count - 1, INT_MAX};
+    const size_t bytes = std::min<size_t>(m_store.LineBytes(pos.Line), INT_MAX);
+    pos.Col = std::clamp(pos.Col, 0, int(bytes));
+    return pos;
+}
+
+bool THexPane::HasSelection() const {
+    return m_epoch == m_store.Epoch() && Clamp(m_anchor) != Clamp(m_cursor);
+}
+
+void THexPane::ClearSelection() {
+    m_anchor = m_cursor = TPos{};
+    viewport()->update();
+}
+
+void THexPane::Select(TPos anchor, TPos cursor) {
+    CheckEpoch();
+    m_anchor = Clamp(anchor);
+    m_cursor = Clamp(cursor);
+    viewport()->update();
+}
+
+void THexPane::SelectAll() {
+    const int64_t count = m_store.LineCount();
+    if (count > 0)
+        Select(TPos{0, 0}, TPos{count - 1, int(LineString(count - 1).size())});
+}
+
+QString THexPane::SelectedText() const {
+    int64_t lines = 0;
+    return SelectedText(lines);
+}
+
+QString THexPane::SelectedText(int64_t& lines) const {
+    lines = 0;
+    if (!HasSelection())
+        return {};
+    const TPos s = Clamp(SelectionStart());
+    const TPos e = Clamp(SelectionEnd());
+    lines = 1;
+    if (s.Line == e.Line)
+        return LineString(s.Line).mid(s.Col, e.Col - s.Col);
+    // The middle lines go through one UTF-8 buffer: a selection of millions
+    // of lines then costs one conversion, not one QString per line.
+    std::string middle;
+    int64_t k = s.Line + 1;
+    for (; k < e.Line; ++k) {
+        const size_t before = middle.size();
+        middle += '\n';
+        m_store.AppendLine(k, middle);
+        if (middle.size() > CopyLimit) {
+            middle.resize(before);
+            break;
+        }
+    }
+    QString text = LineString(s.Line).mid(s.Col);
+    text += QString::fromUtf8(middle.data(), qsizetype(middle.size()));
+    lines = k - s.Line;
+    if (k == e.Line) {
+        text += QLatin1Char('\n') + LineString(e.Line).left(e.Col);
+        ++lines;
+    }
+    return text;
+}
+
+void THexPane::Copy() {
+    if (!HasSelection())
+        return;
+    int64_t copied = 0;
+    QApplication::clipboard()->setText(SelectedText(copied));
+    const int64_t selected = Clamp(SelectionEnd()).Line - Clamp(SelectionStart()).Line + 1;
+    if (copied < selected)
+        emit CopyTruncated(copied, selected);
+}
+
+THexPane::TPos THexPane::PosAt(QPoint point) const {
+    const int64_t count = m_store.LineCount();
+    if (count == 0)
+        return TPos{};
+    const int64_t row = int64_t(std::floor(qreal(point.y() - Margin) / m_lineHeight));
+    const int64_t line = TopLine() + row;
+    if (line < 0)
+        return TPos{};
+    if (line >= count)
+        return Clamp(TPos{count - 1, INT_MAX}); // the end of the last line
+    const qreal x = point.x() + horizontalScrollBar()->value();
+    const QString text = LineString(line, ShownUnits(x));
+    const qreal cell = (x - Margin) / m_cell;
+    return TPos{line, IndexAtCell(text, cell)};
+}
+
+QPoint THexPane::PointOf(TPos pos) const {
+    const qreal x = Margin - horizontalScrollBar()->value() +
+                    CellOf(LineString(pos.Line, pos.Col + 1), pos.Col) * m_cell;
+    const int64_t y = Margin + (pos.Line - TopLine()) * m_lineHeight + m_lineHeight / 2;
+    return QPoint(int(std::lround(x)), int(std::clamp<int64_t>(y, INT_MIN / 2, INT_MAX / 2)));
+}
+
+void THexPane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QString& text) const {
+    QString run;
+    int runCell = 0;
+    auto flush = [&] {
+        if (!run.isEmpty())
+            painter.drawText(QPointF(x + runCell * m_cell, baseline), run);
+        run.clear();
+    };
+    ForEachGlyph(text, [&](const TGlyph& g, int cell) {
+        const QChar first = text[g.Index];
+        const bool control = g.Length == 1 && first.unicode() < 0x20;
+        if (g.Cells == 2 || control || !m_fixedPitch)
+            flush();
+        if (run.isEmpty())
+            runCell = cell;
+        if (!control)
+            run += QStringView(text).mid(g.Index, g.Length);
+        if (g.Cells == 2 || !m_fixedPitch)
+            flush();
+        return true;
+    });
+    flush();
+}
+
+void THexPane::paintEvent(QPaintEvent* event) {
+    CheckEpoch();
+    QPainter painter(viewport());
+    painter.fillRect(event->rect(), m_background);
+    painter.setFont(font());
+    const int64_t count = m_store.LineCount();
+    const int64_t top = TopLine();
+    const qreal x = Margin - horizontalScrollBar()->value();
+    const bool selected = HasSelection();
+    const TPos s = Clamp(SelectionStart());
+    const TPos e = Clamp(SelectionEnd());
+    const int height = viewport()->height();
+    const int shown = ShownUnits(horizontalScrollBar()->value() + viewport()->width());
+    for (int64_t k = top; k < count; ++k) {
+        const int y = Margin + int(k - top) * m_lineHeight;
+        if (y >= height)
+            break;
+        if (y + m_lineHeight <= event->rect().top() || y > event->rect().bottom())
+            continue;
+        const QString text = LineString(k, shown);
+        painter.setPen(m_text);
+        DrawLine(painter, x, y + m_ascent, text);
+        if (!selected || k < s.Line || k > e.Line)
+            continue;
+        // The selected part is drawn again inverted, clipped to its cells.
+        const int a = k == s.Line ? std::min(s.Col, int(text.size())) : 0;
+        const int b = k == e.Line ? std::min(e.Col, int(text.size())) : int(text.size());
+        qreal left = x + CellOf(text, a) * m_cell;
+        qreal right = x + CellOf(text, b) * m_cell;
+        if (k != e.Line)
+            right += m_cell / 2; // the line break is selected too
+        if (right <= left)
+            continue;
+        const QRectF box(left, y, right - left, m_lineHeight);
+        painter.save();
+        painter.fillRect(box, m_text);
+        painter.setClipRect(box);
+        painter.setPen(m_background);
+        DrawLine(painter, x, y + m_ascent, text);
+        painter.restore();
+    }
+}
+
+void THexPane::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollBars();
+}
+
+void THexPane::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        UpdateMetrics();
+        Refresh();
+    }
+}
+
+void THexPane::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        Copy();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        SelectAll();
+        return;
+    }
+    QScrollBar* v = verticalScrollBar();
+    switch (event->key()) {
+    case Qt::Key_Home: // with or without Ctrl: there is no caret to move
+        v->setValue(0);
+        horizontalScrollBar()->setValue(0);
+        break;
+    case Qt::Key_End:
+        v->setValue(v->maximum());
+        break;
+    case Qt::Key_PageUp:
+        v->triggerAction(QAbstractSlider::SliderPageStepSub);
+        break;
+    case Qt::Key_PageDown:
+        v->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+void THexPane::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mousePressEvent(event);
+    CheckEpoch();
+    const TPos pos = PosAt(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier))
+        m_anchor = pos;
+    m_cursor = pos;
+    m_dragging = true;
+    viewport()->update();
+}
+
+void THexPane::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint point = event->position().toPoint();
+    // Dragging past the top or bottom edge scrolls on.
+    if (point.y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (point.y() >= viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    m_cursor = PosAt(point);
+    viewport()->update();
+}
+
+void THexPane::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        m_dragging = false;
+}
+
+void THexPane::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    CheckEpoch();
+    const TPos pos = PosAt(event->position().toPoint());
+    const QString text = LineString(pos.Line, pos.Col + 65536);
+    int begin = std::min(pos.Col, int(text.size()));
+    int end = begin;
+    if (end < text.size() && IsWordChar(text[end])) {
+        while (begin > 0 && IsWordChar(text[begin - 1]))
+            --begin;
+        while (end < text.size() && IsWordChar(text[end]))
+            ++end;
+    } else if (begin > 0 && IsWordChar(text[begin - 1])) {
+        // Clicked just after a word's last character.
+        while (begin > 0 && IsWordChar(text[begin - 1]))
+            --begin;
+    }
+    m_anchor = TPos{pos.Line, begin};
+    m_cursor = TPos{pos.Line, end};
+    m_dragging = false;
+    viewport()->update();
+}
+
+QMenu* THexPane::CreateContextMenu() {
+    auto* menu = new QMenu(this);
+    QAction* copy = menu->addAction(QStringLiteral("复制"));
+    copy->setEnabled(HasSelection());
+    connect(copy, &QAction::triggered, this, &THexPane::Copy);
+    QAction* all = menu->addAction(QStringLiteral("全选"));
+    connect(all, &QAction::triggered, this, &THexPane::SelectAll);
+    return menu;
+}
+
+void THexPane::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(CreateContextMenu());
+    menu->exec(event->globalPos());
+}

@@ -1,0 +1,116 @@
+#pragma once
+// THexPane: the read-only receive pane. It shows a TReceStore and draws only
+// the lines in view, so a session of days costs the store's bytes and nothing
+// per line on the widget side.
+//
+// The window feeds received blocks into Store() and then calls Refresh() and
+// ScrollToEnd() once per displayed frame. Text is laid out on a grid of
+// character cells: a wide (Chinese) character of an opened history file takes
+// two cells, so the hex columns of dump lines stay aligned under any font.
+// User-interface thread only.
+
+#include "Recestore.h"
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QString>
+
+#include <climits>
+
+class QMenu;
+
+class THexPane : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    // A selection longer than this many bytes of UTF-8 text is copied only up
+    // to the last whole line that fits (see CopyTruncated). A whole session
+    // belongs in a history file, not on the clipboard.
+    static constexpr size_t CopyLimit = size_t(16) << 20;
+
+    // A place in the pane: line k, Col UTF-16 units into its text.
+    struct TPos {
+        int64_t Line = 0;
+        int Col = 0;
+        auto operator<=>(const TPos&) const = default;
+    };
+
+    explicit THexPane(QWidget* parent = nullptr);
+
+    TReceStore& Store() { return m_store; }
+    const TReceStore& Store() const { return m_store; }
+
+    // Text colour and background; the selection shows them swapped.
+    void SetColors(const QColor& text, const QColor& background);
+    // The font is the widget's own (setFont); a fixed-pitch one is expected.
+
+    // Takes in what changed in the store: scroll range (O(1)) and a repaint
+    // of the viewport. Drops the selection when the store was cleared or loaded.
+    void Refresh();
+    // Brings the end of the last line, where new bytes are written, into view.
+    void ScrollToEnd();
+    // Clear/Load of the store with the view following.
+    void Clear();
+    void LoadText(std::string_view text);
+    void Load(const std::vector<std::string>& lines);
+
+    bool HasSelection() const;
+    QString SelectedText() const;
+    void SelectAll();
+    void ClearSelection();
+    void Select(TPos anchor, TPos cursor);
+    TPos SelectionStart() const { return std::min(m_anchor, m_cursor); }
+    TPos SelectionEnd() const { return std::max(m_anchor, m_cursor); }
+    // Copies the selection to the clipboard as plain text, lines joined by "\n".
+    void Copy();
+
+    int64_t TopLine() const;
+    // Lines that fit the viewport completely (at least 1).
+    int VisibleLines() const;
+    // The line and column under a viewport point, clamped to the content.
+    TPos PosAt(QPoint point) const;
+    // The viewport point at the left edge of pos, halfway down its line.
+    QPoint PointOf(TPos pos) const;
+    // The text of line k as the pane shows it; at most maxUnits UTF-16 units
+    // of it, so a huge line of an opened file costs only what is in view.
+    QString LineString(int64_t k, int maxUnits = INT_MAX) const;
+    // The popup menu with "复制" and "全选"; the caller owns it.
+    QMenu* CreateContextMenu();
+
+signals:
+    // The last Copy stopped at CopyLimit after copiedLines of selectedLines.
+    void CopyTruncated(qint64 copiedLines, qint64 selectedLines);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    // UTF-16 units enough to fill the viewport's width (and the scrolled-off part).
+    int ShownUnits(qreal x) const;
+    void UpdateMetrics();
+    void UpdateScrollBars();
+    void CheckEpoch();
+    TPos Clamp(TPos pos) const;
+    // The selection's text up to CopyLimit; lines tells how many lines it spans.
+    QString SelectedText(int64_t& lines) const;
+    void DrawLine(class QPainter& painter, qreal x, qreal baseline, const QString& text) const;
+
+    TReceStore m_store;
+    QColor m_text{Qt::white};
+    QColor m_background{Qt::black};
+    qreal m_cell = 8;      // width of one character cell, pixels
+    int m_lineHeight = 16; // pixels
+    int m_ascent = 12;
+    bool m_fixedPitch = true;
+    TPos m_anchor;
+    TPos m_cursor;
+    bool m_dragging = false;
+    uint64_t m_epoch = 0;
+};

@@ -1,0 +1,51 @@
+#include "Recequeue.h"
+
+TReceQueue::TReceQueue(QObject* parent) : QObject(parent) {
+    m_frame.setSingleShot(true);
+    connect(&m_frame, &QTimer::timeout, this, &TReceQueue::Emit);
+}
+
+void TReceQueue::Push(const uint8_t* bytes, size_t count) {
+    {
+        std::lock_guard lock(m_lock);
+        if (count > 0 && bytes != nullptr)
+            m_pending.Bytes.insert(m_pending.Bytes.end(), bytes, bytes + count);
+        m_pending.Ends.push_back(m_pending.Bytes.size());
+    }
+    if (!m_posted.exchange(true))
+        QMetaObject::invokeMethod(this, &TReceQueue::Wake, Qt::QueuedConnection);
+}
+
+TReceBatch TReceQueue::TakeAll() {
+    TReceBatch taken;
+    {
+        std::lock_guard lock(m_lock);
+        std::swap(taken, m_pending);
+    }
+    return taken;
+}
+
+bool TReceQueue::Pending() const {
+    std::lock_guard lock(m_lock);
+    return !m_pending.Ends.empty();
+}
+
+void TReceQueue::Wake() {
+    if (m_frame.isActive())
+        return;
+    const qint64 since = m_lastReady.isValid() ? m_lastReady.elapsed() : FrameMs;
+    if (since >= FrameMs)
+        Emit();
+    else
+        m_frame.start(int(FrameMs - since));
+}
+
+void TReceQueue::Emit() {
+    // Cleared before the handler takes the blocks, so a push that races with
+    // TakeAll posts a fresh wake-up instead of being left behind.
+    m_posted.store(false);
+    if (!Pending())
+        return;
+    m_lastReady.start();
+    emit Ready();
+}

@@ -1,0 +1,93 @@
+// Prints how fast the receive store takes bytes, what it costs in memory, and
+// how long the pane takes to paint and copy at the end of a large session.
+//   build/bench/app/kestrel_app_bench [MiB]   (default 64)
+
+#include "Hexpane.h"
+
+#include <QApplication>
+#include <QImage>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const size_t mib = argc > 1 ? size_t(std::max(1, std::atoi(argv[1]))) : 64;
+    const size_t total = mib << 20;
+
+    std::mt19937_64 random(2024);
+    std::vector<uint8_t> data(total);
+    for (uint8_t& b : data)
+        b = uint8_t(random());
+    std::vector<size_t> sizes;
+    for (size_t at = 0; at < total;) {
+        const size_t n = std::min<size_t>(1 + random() % 4096, total - at);
+        sizes.push_back(n);
+        at += n;
+    }
+
+    THexPane pane;
+    pane.resize(760, 600);
+    pane.show();
+    TReceStore& store = pane.Store();
+
+    const auto start = Clock::now();
+    size_t at = 0;
+    for (size_t n : sizes) {
+        store.Receive(data.data() + at, n);
+        at += n;
+    }
+    const double feedMs = Ms(Clock::now() - start);
+    std::printf("store: %zu MiB in %zu blocks of 1..4096 bytes: %.1f ms, %.0f MB/s\n", mib,
+                sizes.size(), feedMs, total / feedMs / 1000.0);
+    std::printf("store: %lld lines, %zu bytes held, %.4f bytes per received byte\n",
+                (long long)store.LineCount(), store.MemoryUsed(),
+                double(store.MemoryUsed()) / double(total));
+
+    // One frame's work as the window does it: a refresh and a scroll to the end.
+    const uint8_t block[64] = {};
+    double worstFrame = 0;
+    for (int i = 0; i < 200; ++i) {
+        const auto t = Clock::now();
+        store.Receive(block, sizeof block);
+        pane.ScrollToEnd();
+        worstFrame = std::max(worstFrame, Ms(Clock::now() - t));
+    }
+    std::printf("frame: Receive(64 bytes) + ScrollToEnd, worst of 200: %.3f ms\n", worstFrame);
+
+    QImage image(pane.viewport()->size(), QImage::Format_RGB32);
+    double paintSum = 0, paintWorst = 0;
+    constexpr int Paints = 50;
+    for (int i = 0; i < Paints; ++i) {
+        const auto t = Clock::now();
+        pane.viewport()->render(&image);
+        const double ms = Ms(Clock::now() - t);
+        paintSum += ms;
+        paintWorst = std::max(paintWorst, ms);
+    }
+    std::printf("paint: %dx%d viewport, %d lines, at the end: mean %.2f ms, worst %.2f ms\n",
+                image.width(), image.height(), pane.VisibleLines(), paintSum / Paints, paintWorst);
+
+    pane.SelectAll();
+    const auto copyStart = Clock::now();
+    const QString copied = pane.SelectedText();
+    std::printf("copy: Select All of %lld lines gives %lld characters (limit %zu bytes): %.1f ms\n",
+                (long long)store.LineCount(), (long long)copied.size(), THexPane::CopyLimit,
+                Ms(Clock::now() - copyStart));
+    return 0;
+}

@@ -1,0 +1,226 @@
+#include "Hexpane.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using TPos = THexPane::TPos;
+
+class HexPaneTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pane = std::make_unique<THexPane>();
+        pane->resize(700, 300);
+        pane->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(pane.get()));
+        QApplication::clipboard()->clear();
+    }
+
+    void Receive(size_t count, uint8_t first = 0) {
+        std::vector<uint8_t> bytes(count);
+        for (size_t i = 0; i < count; ++i)
+            bytes[i] = uint8_t(first + i);
+        pane->Store().Receive(bytes.data(), bytes.size());
+        pane->Refresh();
+    }
+
+    QWidget* View() { return pane->viewport(); }
+    QPoint At(int64_t line, int col) { return pane->PointOf(TPos{line, col}); }
+
+    void Drag(QPoint from, QPoint to) {
+        QTest::mousePress(View(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(View(), (from + to) / 2);
+        QTest::mouseMove(View(), to);
+        QTest::mouseRelease(View(), Qt::LeftButton, {}, to);
+    }
+
+    QString CopyWithKeys() {
+        QTest::keyClick(pane.get(), Qt::Key_C, Qt::ControlModifier);
+        return QApplication::clipboard()->text();
+    }
+
+    std::unique_ptr<THexPane> pane;
+};
+
+TEST_F(HexPaneTest, DragAndCtrlCCopiesExactlyTheSelection) {
+    Receive(40);
+    // From the first byte's digits on line 0 to the middle of line 1's hex columns.
+    Drag(At(0, 13), At(1, 19));
+    const QString expected = pane->LineString(0).mid(13) + "\n" + pane->LineString(1).left(19);
+    EXPECT_EQ(pane->SelectedText(), expected);
+    EXPECT_EQ(CopyWithKeys(), expected);
+    EXPECT_EQ(CopyWithKeys().toStdString(),
+              "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F   ................\n"
+              "  00000010:  10 11 ");
+}
+
+TEST_F(HexPaneTest, DragUpwardsAndShiftClickExtend) {
+    Receive(48);
+    Drag(At(2, 16), At(1, 13));
+    EXPECT_EQ(pane->SelectedText(),
+              pane->LineString(1).mid(13) + "\n" + pane->LineString(2).left(16));
+    // Shift-click keeps the anchor where the drag began.
+    QTest::mouseClick(View(), Qt::LeftButton, Qt::ShiftModifier, At(2, 25));
+    EXPECT_EQ(pane->SelectedText(), "21 22 23 ");
+}
+
+TEST_F(HexPaneTest, DoubleClickSelectsAWord) {
+    Receive(20, 0xF0);
+    QTest::mouseDClick(View(), Qt::LeftButton, {}, At(1, 6));
+    EXPECT_EQ(pane->SelectedText(), "00000010");
+    QTest::mouseDClick(View(), Qt::LeftButton, {}, At(0, 14 + 3 * 15));
+    EXPECT_EQ(CopyWithKeys(), "FF");
+}
+
+TEST_F(HexPaneTest, WideCharactersTakeTwoCells) {
+    pane->LoadText("\xe4\xb8\xad\xe6\x96\x87"
+                   "AB\nxyz\n");
+    // Column 2 is 'A', four cells in; a click there and a drag to the end selects "AB".
+    EXPECT_EQ(pane->PosAt(At(0, 2)), (TPos{0, 2}));
+    Drag(At(0, 2), At(0, 4));
+    EXPECT_EQ(pane->SelectedText(), "AB");
+    EXPECT_EQ(At(0, 2).x() - At(0, 0).x(),
+              At(1, 3).x() - At(1, 0).x() + (At(1, 1).x() - At(1, 0).x()));
+}
+
+TEST_F(HexPaneTest, SelectionSurvivesAppendingAndIsDroppedByClearAndLoad) {
+    Receive(20);
+    Drag(At(0, 13), At(1, 15));
+    const QString selected = pane->SelectedText();
+    Receive(100); // rewrites line 1 and appends more
+    EXPECT_EQ(pane->SelectedText(), selected);
+
+    pane->Clear();
+    EXPECT_FALSE(pane->HasSelection());
+    EXPECT_EQ(pane->SelectedText(), "");
+
+    Receive(20);
+    pane->SelectAll();
+    EXPECT_TRUE(pane->HasSelection());
+    pane->Store().LoadText("loaded\n"); // straight into the store: the pane notices
+    pane->Refresh();
+    EXPECT_FALSE(pane->HasSelection());
+}
+
+TEST_F(HexPaneTest, ContextMenuCopiesAndSelectsAll) {
+    pane->LoadText("history line\n");
+    Receive(16, 0x41);
+    Receive(1, 0xFF);
+    std::unique_ptr<QMenu> menu(pane->CreateContextMenu());
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("复制"));
+    EXPECT_FALSE(actions[0]->isEnabled()); // nothing selected yet
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("全选"));
+    actions[1]->trigger();
+    menu.reset(pane->CreateContextMenu());
+    ASSERT_TRUE(menu->actions()[0]->isEnabled());
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), pane->Store().AllText());
+    EXPECT_EQ(QApplication::clipboard()->text().count('\n'), 1);
+}
+
+TEST_F(HexPaneTest, ScrollToEndKeepsTheLastLineInView) {
+    for (int i = 0; i < 50; ++i) {
+        Receive(16 * 7 + 3);
+        pane->ScrollToEnd();
+        const int64_t last = pane->Store().LineCount() - 1;
+        EXPECT_LE(pane->TopLine(), last);
+        EXPECT_GT(pane->TopLine() + pane->VisibleLines(), last);
+        EXPECT_LE(pane->PointOf(TPos{last, 0}).y(), View()->height());
+    }
+    // Scrolled up by the user, the next update brings the end back.
+    QTest::keyClick(pane.get(), Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(pane->TopLine(), 0);
+    Receive(1);
+    pane->ScrollToEnd();
+    EXPECT_GT(pane->TopLine() + pane->VisibleLines(), pane->Store().LineCount() - 1);
+}
+
+TEST_F(HexPaneTest, KeyboardScrolls) {
+    Receive(16 * 500);
+    const int page = pane->VisibleLines();
+    QTest::keyClick(pane.get(), Qt::Key_PageDown);
+    EXPECT_EQ(pane->TopLine(), page);
+    QTest::keyClick(pane.get(), Qt::Key_PageUp);
+    EXPECT_EQ(pane->TopLine(), 0);
+    QTest::keyClick(pane.get(), Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(pane->TopLine(), 500 - page);
+    QTest::keyClick(pane.get(), Qt::Key_Home);
+    EXPECT_EQ(pane->TopLine(), 0);
+    QTest::keyClick(pane.get(), Qt::Key_End);
+    EXPECT_EQ(pane->TopLine(), 500 - page);
+}
+
+TEST_F(HexPaneTest, HugeSelectionIsCutAtWholeLinesAndReported) {
+    // Enough lines that their text passes the copy limit.
+    const size_t lines = THexPane::CopyLimit / 80 + 1000;
+    Receive(lines * 16);
+    QSignalSpy truncated(pane.get(), &THexPane::CopyTruncated);
+    pane->SelectAll();
+    pane->Copy();
+    ASSERT_EQ(truncated.count(), 1);
+    const QString text = QApplication::clipboard()->text();
+    const qint64 copied = truncated.at(0).at(0).toLongLong();
+    EXPECT_EQ(truncated.at(0).at(1).toLongLong(), qint64(lines));
+    EXPECT_EQ(text.count('\n') + 1, copied);
+    EXPECT_LE(size_t(text.size()), THexPane::CopyLimit + 80);
+    EXPECT_EQ(text.right(79), pane->LineString(copied - 1));
+}
+
+TEST_F(HexPaneTest, PaintsOnlyTheVisibleLines) {
+    Receive(16 * 1000);
+    pane->ScrollToEnd();
+    QImage image(pane->size(), QImage::Format_RGB32);
+    pane->render(&image);
+    // Something white on the black background.
+    bool lit = false;
+    for (int y = 0; y < image.height() && !lit; ++y)
+        for (int x = 0; x < image.width() / 2 && !lit; ++x)
+            lit = qGray(image.pixel(x, y)) > 128;
+    EXPECT_TRUE(lit);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(HexPaneTest, HugeAndMalformedOpenedLinesStayUsable) {
+    // One 8 MB line without a break, invalid UTF-8, an emoji (a surrogate pair).
+    std::string text(8 << 20, 'x');
+    text += "\n\xff\xfe\xc3\n\xf0\x9f\x98\x80ok\n";
+    pane->LoadText(text);
+    EXPECT_EQ(pane->Store().LineCount(), 3);
+    EXPECT_EQ(pane->LineString(0, 5), "xxxxx");
+    EXPECT_EQ(pane->LineString(2), QString::fromUtf8("\xf0\x9f\x98\x80ok"));
+
+    QImage image(pane->size(), QImage::Format_RGB32);
+    pane->render(&image);
+    Drag(At(0, 2), At(0, 7));
+    EXPECT_EQ(pane->SelectedText(), "xxxxx");
+    // Clicking into the middle of the pair lands on one of its edges.
+    const TPos inPair = pane->PosAt(At(2, 1));
+    EXPECT_TRUE(inPair.Col == 0 || inPair.Col == 2) << inPair.Col;
+    Drag(At(2, 0), At(2, 3));
+    EXPECT_EQ(pane->SelectedText(), QString::fromUtf8("\xf0\x9f\x98\x80o"));
+
+    pane->SelectAll();
+    EXPECT_EQ(pane->SelectedText().size(), (8 << 20) + 1 + 3 + 1 + 4);
+    Receive(3, 0xFD); // rewrites the last opened line
+    pane->ScrollToEnd();
+    EXPECT_EQ(pane->LineString(2).toStdString(), pane->Store().Line(2));
+    EXPECT_EQ(pane->LineString(2).left(13), "  00000020:  ");
+    pane->render(&image);
+}
+
+} // namespace
