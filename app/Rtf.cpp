@@ -214,7 +214,7 @@ private:
     void Word(QByteArrayView word, bool hasParam, int param);
     void Symbol(char c);
     bool SkipOne();
-    void AddByte(char b);
+    void AddByte(char b, bool escaped = false);
     void AddChar(QChar c);
     void Break();
     void Flush();
@@ -266,6 +266,8 @@ bool Reader::Run() {
             skip_ = 0;
             if (stack_.empty())
                 break;
+            if (stack_.size() == 1)
+                TakeStyle(); // a document without text still has its style
             if (cur_.dest == Dest::FontTable && stack_.back().dest != Dest::FontTable)
                 haveFontEntry_ = false;
             cur_ = stack_.back();
@@ -424,7 +426,7 @@ void Reader::Symbol(char c) {
             return; // a damaged escape: drop it and read what follows as it stands
         pos_ += 2;
         if (!SkipOne())
-            AddByte(static_cast<char>(hi * 16 + lo));
+            AddByte(static_cast<char>(hi * 16 + lo), true);
         return;
     }
     if (c == '*') {
@@ -439,7 +441,7 @@ void Reader::Symbol(char c) {
     case '\\':
     case '{':
     case '}':
-        AddByte(c);
+        AddByte(c, true);
         break;
     case '~':
         AddChar(QChar(0x00A0));
@@ -464,7 +466,8 @@ bool Reader::SkipOne() {
     return true;
 }
 
-void Reader::AddByte(char b) {
+// Escaped bytes are always text; a plain ";" ends an entry of the font or colour table.
+void Reader::AddByte(char b, bool escaped) {
     QString* target = nullptr;
     int cp = ansiCp_;
     switch (cur_.dest) {
@@ -476,17 +479,18 @@ void Reader::AddByte(char b) {
     case Dest::FontTable:
         if (!InFontEntry())
             return;
-        if (b == ';') {
+        if (b == ';' && !escaped) {
             Flush();
             FontEntry& entry = fonts_[fontEntry_];
             entry.name = entry.name.trimmed();
+            haveFontEntry_ = false;
             return;
         }
         target = &fonts_[fontEntry_].name;
         cp = CodePageOfFont(fontEntry_);
         break;
     case Dest::ColorTable:
-        if (b == ';') {
+        if (b == ';' && !escaped) {
             colors_.push_back(rgbSet_ ? QColor(rgb_[0], rgb_[1], rgb_[2]) : QColor());
             rgbSet_ = false;
             rgb_[0] = rgb_[1] = rgb_[2] = 0;
