@@ -41,7 +41,8 @@ void AppendEscaped(QByteArray& out, const QString& text, bool fontName = false) 
         } else {
             bool ok = false;
             const QByteArray bytes = c.isSurrogate() ? QByteArray() : ToCodePage(QString(c), &ok);
-            if (ok) {
+            // Only a code that reads back as the same character is used.
+            if (ok && FromCodePage(bytes) == c) {
                 for (const char b : bytes)
                     AppendHexByte(out, static_cast<uchar>(b));
             } else {
