@@ -163,6 +163,17 @@ bool Reader::Run() {
             ControlWord();
         } else if (c == '\r' || c == '\n' || c == '\0') {
             ++pos_;
+        } else if (skip_ == 0 && cur_.dest == Dest::Text) {
+            // A run of plain text goes to the line in one piece.
+            const auto plain = [](char p) {
+                return p != '{' && p != '}' && p != '\\' && p != '\r' && p != '\n' && p != '\0';
+            };
+            qsizetype end = pos_ + 1;
+            while (end < size && plain(data_[end]))
+                ++end;
+            AddByte(c);
+            pending_.append(data_.sliced(pos_ + 1, end - pos_ - 1));
+            pos_ = end;
         } else {
             ++pos_;
             if (!SkipOne())
@@ -353,6 +364,12 @@ bool Reader::SkipOne() {
 
 // Escaped bytes are always text; a plain ";" ends an entry of the font or colour table.
 void Reader::AddByte(char b, bool escaped) {
+    // Every change of font or group flushes, so text waiting for the line is in the right code
+    // page already.
+    if (pendingTarget_ == &line_ && cur_.dest == Dest::Text) {
+        pending_.append(b);
+        return;
+    }
     QString* target = nullptr;
     int cp = ansiCp_;
     switch (cur_.dest) {
@@ -414,7 +431,7 @@ void Reader::Break() {
 void Reader::Flush() {
     if (!pending_.isEmpty() && pendingTarget_ != nullptr)
         pendingTarget_->append(FromWindowsCodePage(pending_, pendingCp_));
-    pending_.clear();
+    pending_.resize(0); // keeps the buffer for the next run
     pendingTarget_ = nullptr;
 }
 
