@@ -6,6 +6,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace {
 
 const char HexDigits[] = "0123456789abcdef";
@@ -79,7 +81,7 @@ QByteArray WriteRtf(const QStringList& lines, const RtfStyle& style) {
         out += "\\highlight" + QByteArray::number(backIndex);
     out += "\\f0";
     if (style.FontSize > 0)
-        out += "\\fs" + QByteArray::number(style.FontSize * 2);
+        out += "\\fs" + QByteArray::number(std::min(style.FontSize, 1638) * 2); // RTF's largest
     out += ' ';
     for (const QString& line : lines) {
         AppendEscaped(out, line);

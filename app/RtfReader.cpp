@@ -442,7 +442,7 @@ void Reader::TakeStyle() {
     styleTaken_ = true;
     const auto font = fonts_.find(cur_.font < 0 ? deff_ : cur_.font);
     if (font != fonts_.end())
-        style_.FontName = font->second.name;
+        style_.FontName = font->second.name.trimmed();
     style_.TextColor = ColorAt(cur_.cf);
     style_.BackColor = ColorAt(cur_.highlight);
     style_.FontSize = cur_.fs > 0 ? cur_.fs / 2 : 0;

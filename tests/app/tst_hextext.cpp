@@ -178,12 +178,6 @@ TEST(HexTextCopy, CopiesExactlyCountBytes) {
               (std::vector<uint8_t>{0x00, 0xFF, 0x10, 0xEE, 0xEE}));
 }
 
-TEST(HexTextCopy, EmptyCopiesNothing) {
-    uint8_t dest = 0xEE;
-    CopyHexBytes(HexBytes(), &dest);
-    EXPECT_EQ(dest, 0xEE);
-}
-
 struct DecimalCase {
     int64_t value;
     const char* text;
