@@ -1,13 +1,14 @@
 // The receive pane of TFrmMain: OnCommData, pause, clear and history files.
 
 #include "Appfonts.h"
+#include "Dialogs.h"
 #include "Hexpane.h"
 #include "Rtf.h"
 #include "Unitmain.h"
 
-#include <QFileDialog>
+#include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
-#include <QMessageBox>
 #include <QToolButton>
 
 namespace {
@@ -80,7 +81,7 @@ void TFrmMain::ToolPauseClick() {
 }
 
 void TFrmMain::ToolSaveClick() {
-    QString name = QFileDialog::getSaveFileName(this, "保存...", QString(), HistoryFilter);
+    QString name = dialogs::SaveFileName(this, "保存...", HistoryFilter);
     if (name.isEmpty())
         return;
     name = WithExtension(name, "kst");
@@ -91,17 +92,17 @@ void TFrmMain::ToolSaveClick() {
     for (int64_t k = 0; k < store.LineCount(); ++k)
         lines.append(QString::fromUtf8(store.Line(k)));
     if (!SaveRtfFile(name, lines, HistoryStyle()))
-        QMessageBox::critical(this, QApplication::applicationDisplayName(), "Save to File Error!");
+        dialogs::Message(this, "Save to File Error!");
 }
 
 void TFrmMain::ToolOpenClick() {
-    QString name = QFileDialog::getOpenFileName(this, "打开...", QString(), HistoryFilter);
+    QString name = dialogs::OpenFileName(this, "打开...", HistoryFilter);
     if (name.isEmpty())
         return;
     name = WithExtension(name, "kst");
     QStringList lines;
     if (!LoadRtfFile(name, lines)) {
-        QMessageBox::critical(this, QApplication::applicationDisplayName(), "Open File Error!");
+        dialogs::Message(this, "Open File Error!");
         return;
     }
     FlushReceived();

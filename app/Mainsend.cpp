@@ -1,11 +1,12 @@
 // The status panel's toggles and the send modes of TFrmMain.
 
+#include "Dialogs.h"
 #include "Unitmain.h"
 
 #include "Abled.h"
 
+#include <QApplication>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 
@@ -49,8 +50,7 @@ void TFrmMain::chkHeadClick() {
     bool ok = false;
     int receNum = EdtRevNum->text().trimmed().toInt(&ok);
     if (!ok) {
-        QMessageBox::critical(this, QApplication::applicationDisplayName(),
-                              QString("'%1' is not a valid integer value").arg(EdtRevNum->text()));
+        dialogs::Message(this, QString("'%1' is not a valid integer value").arg(EdtRevNum->text()));
         return;
     }
     if (receNum < 1) {

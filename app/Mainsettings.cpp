@@ -1,24 +1,28 @@
 // TFrmMain's settings: loading at creation, saving at every close request,
 // and the port map of the settings page.
 
+#include "Dialogs.h"
 #include "Settings.h"
 #include "Unitmain.h"
 
 #include "Abled.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QToolButton>
 
 namespace {
 
-QSettings Store() { return QSettings(settings::Organisation, settings::Application); }
+QSettings Store() {
+    return QSettings(settings::Organisation, settings::Application);
+}
 
 // A DWORD-like read: present and a whole number.
 bool ReadInt(const QSettings& s, const char* key, int& value) {
@@ -145,13 +149,15 @@ bool TFrmMain::FormCloseQuery() {
     try {
         SaveSettings();
     } catch (const std::exception& e) {
-        QMessageBox::critical(this, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
+        dialogs::Message(this, QString::fromUtf8(e.what()));
         return false;
     }
     return true;
 }
 
-TPortMap TFrmMain::PortMap() const { return Comm->GetPortMap(); }
+TPortMap TFrmMain::PortMap() const {
+    return Comm->GetPortMap();
+}
 
 void TFrmMain::SetPortMap(const TPortMap& map) {
     Comm->SetPortMap(map);
@@ -163,8 +169,9 @@ void TFrmMain::PopulatePortTips() {
     TPortMap map = Comm->GetPortMap();
     for (uint32_t i = 0; i < TPortMap::PortCount && int(i) < CboPort->count(); ++i) {
         const std::string& t = map.Targets[i];
-        QString tip = t.empty() ? QStringLiteral("未映射") : t == LoopbackTarget ? QStringLiteral("环回插头 (loopback)")
-                                                                              : QString::fromStdString(t);
+        QString tip = t.empty()             ? QStringLiteral("未映射")
+                      : t == LoopbackTarget ? QStringLiteral("环回插头 (loopback)")
+                                            : QString::fromStdString(t);
         CboPort->setItemData(static_cast<int>(i), tip, Qt::ToolTipRole);
     }
 }
@@ -196,8 +203,8 @@ void TFrmMain::btnPortMapClick() {
                                          &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    QObject::connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, &dialog,
-                     [&] {
+    QObject::connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked,
+                     &dialog, [&] {
                          for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
                              boxes[i]->setCurrentText(QString::fromStdString(detected.Targets[i]));
                      });

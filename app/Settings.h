@@ -21,7 +21,7 @@ inline constexpr const char* SendMode = "SendMode";     // 0..3                 
 inline constexpr const char* ReceNum = "ReceNum";       // receive count              "6"
 inline constexpr const char* HeadBuff = "HeadBuff";     // preamble as hex text       "55 AA FF"
 // The device of each COM number: a path or "loopback"; detected when absent.
-inline constexpr const char* PortMapGroup = "PortMap";  // keys COM1..COM6
+inline constexpr const char* PortMapGroup = "PortMap"; // keys COM1..COM6
 
 inline constexpr int DefaultComPort = 0;
 inline constexpr int DefaultBaudRate = 5;

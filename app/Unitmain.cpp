@@ -1,4 +1,5 @@
 #include "Unitmain.h"
+#include "Dialogs.h"
 
 #include "Abled.h"
 #include "Appfonts.h"
@@ -11,8 +12,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -78,20 +79,62 @@ TAbLED* MakeToggle(QWidget* parent, QObject* owner, const QString& caption, int 
 }
 
 const char* const HelpLines[] = {
-    "快捷键定义",     "",
-    "F1  保留    ",   "F2  设置串行通讯端口",
-    "F3  设置通讯波特率", "F4  设置通讯校验位",
-    "F5  设置RTS    ", "F6  设置DTR",
-    "F7  设置发送控制RTS", "F8  设置控制前导码",
-    "F9  清除发送接收窗口数据", "F10 暂停接收",
-    "F12 切换发送模式", "Alt+1 发送窗口",
-    "Alt+2 自动发送窗口", "Alt+3 参数设置",
+    "快捷键定义",
+    "",
+    "F1  保留    ",
+    "F2  设置串行通讯端口",
+    "F3  设置通讯波特率",
+    "F4  设置通讯校验位",
+    "F5  设置RTS    ",
+    "F6  设置DTR",
+    "F7  设置发送控制RTS",
+    "F8  设置控制前导码",
+    "F9  清除发送接收窗口数据",
+    "F10 暂停接收",
+    "F12 切换发送模式",
+    "Alt+1 发送窗口",
+    "Alt+2 自动发送窗口",
+    "Alt+3 参数设置",
     "Alt+4 无线通讯协议V0.8",
 };
 
 } // namespace
 
+namespace {
+
+// A label whose lines stand 12 pixels apart, so that the nine lines of the
+// port-settings text fit their 111 pixels whatever the font's own spacing.
+class TLinesLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.setFont(font());
+        const int ascent = QFontMetrics(font()).ascent();
+        int y = 0;
+        for (const QString& line : text().split('\n')) {
+            painter.drawText(0, y + ascent - 2, line);
+            y += LineStep;
+        }
+    }
+
+private:
+    static constexpr int LineStep = 12;
+};
+
+} // namespace
+
+// The pictures are compiled into the app library; a static library's
+// resources must be registered by hand.
+static void InitResources() {
+    Q_INIT_RESOURCE(kestrel);
+}
+
 TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
+    InitResources();
     BuildLayout();
     HexBuffer.Count = 0;
     SendLine.Reset();
@@ -112,7 +155,8 @@ TFrmMain::~TFrmMain() {
 void TFrmMain::BuildLayout() {
     setWindowTitle("Kestrel 0.5");
     setWindowIcon(QIcon(":/kestrel.png"));
-    setFont(CaptionFont());
+    // Half-width Latin and full-width Chinese, as the layout's pixel positions assume.
+    setFont(PaneFont());
     SetBackground(this, QColor(0, 128, 192));
     resize(ClientWidth - 3, ClientHeight);
 
@@ -236,7 +280,8 @@ void TFrmMain::BuildStatusPanel() {
     Panel1 = new QFrame(this);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel1->setLineWidth(1);
-    Panel1->setGeometry(ClientWidth - PanelWidth, StripHeight, PanelWidth, ClientHeight - StripHeight);
+    Panel1->setGeometry(ClientWidth - PanelWidth, StripHeight, PanelWidth,
+                        ClientHeight - StripHeight);
     const int inner = PanelWidth - 2;
 
     auto* imgSta = new QLabel(Panel1);
@@ -253,14 +298,15 @@ void TFrmMain::BuildStatusPanel() {
     SetTextColor(lblComPort, Qt::white);
     SetBackground(lblComPort, LineOff);
 
-    lblComSta = MakeLabel(p, "", QRect(18, 20, 105, 111));
-    lblComSta->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblComSta = new TLinesLabel(p);
+    lblComSta->setGeometry(18, 20, 105, 111);
 
     struct {
         QLabel** Label;
         const char* Text;
         int Left;
-    } lines[] = {{&lblRLSD, "RLSD", 14}, {&lblCTS, "CTS", 44}, {&lblDSR, "DSR", 68}, {&lblRI, "RI", 92}};
+    } lines[] = {
+        {&lblRLSD, "RLSD", 14}, {&lblCTS, "CTS", 44}, {&lblDSR, "DSR", 68}, {&lblRI, "RI", 92}};
     for (auto& l : lines) {
         *l.Label = MakeLabel(p, l.Text, QRect(l.Left, 134, 10, 13));
         (*l.Label)->adjustSize();
@@ -383,11 +429,13 @@ void TFrmMain::PortStateChanged(bool open) {
     QString text = QString::fromStdString(Comm->GetSettingsText());
     TOpenError error = Comm->LastOpenError();
     QMetaObject::invokeMethod(
-        this, [this, open, text, error] { ShowPortState(open, text, error); }, Qt::QueuedConnection);
+        this, [this, open, text, error] { ShowPortState(open, text, error); },
+        Qt::QueuedConnection);
 }
 
 void TFrmMain::RtsStateChanged(bool on) {
-    QMetaObject::invokeMethod(this, [this, on] { chkRTS->SetChecked(on); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, on] { chkRTS->SetChecked(on); }, Qt::QueuedConnection);
 }
 
 void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpenError& error) {
@@ -454,14 +502,19 @@ void TFrmMain::ToolModemClick() {
     ImgModem->show();
 }
 
-void TFrmMain::ImgPortClick() { PanlHelp->hide(); }
-void TFrmMain::ImgModemClick() { PanlHelp->hide(); }
+void TFrmMain::ImgPortClick() {
+    PanlHelp->hide();
+}
+void TFrmMain::ImgModemClick() {
+    PanlHelp->hide();
+}
 
-void TFrmMain::ToolURLClick() { QDesktopServices::openUrl(QUrl(HomePage)); }
+void TFrmMain::ToolURLClick() {
+    QDesktopServices::openUrl(QUrl(HomePage));
+}
 
 void TFrmMain::ToolHelpClick() {
-    QMessageBox::information(this, QApplication::applicationDisplayName(),
-                             QString("主页地址: %1 \n电子邮箱：%2").arg(HomePage, EMail));
+    dialogs::Message(this, QString("主页地址: %1 \n电子邮箱：%2").arg(HomePage, EMail));
 }
 
 void TFrmMain::ToolExitClick() {
@@ -505,4 +558,6 @@ void TFrmMain::mouseMoveEvent(QMouseEvent* event) {
         move(event->globalPosition().toPoint() - DragOffset);
 }
 
-void TFrmMain::mouseReleaseEvent(QMouseEvent*) { Dragging = false; }
+void TFrmMain::mouseReleaseEvent(QMouseEvent*) {
+    Dragging = false;
+}

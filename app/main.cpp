@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
         FrmMain.show();
         return app.exec();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
+        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
+                              QString::fromUtf8(e.what()));
     }
     return 0;
 }
