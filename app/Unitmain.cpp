@@ -148,7 +148,10 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
 }
 
 TFrmMain::~TFrmMain() {
-    // The worker stops and closes its port before the window's parts go.
+    // The worker stops before the window's parts go (its events still use
+    // them while it runs), then closes its port.
+    Comm->Terminate();
+    Comm->WaitFor();
     Comm.reset();
 }
 
