@@ -38,8 +38,9 @@ QString WithExtension(QString name, const char* ext) {
 void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
     if (Paused.load())
         return;
-    for (uint32_t i = 0; i < count; ++i)
-        CaptureStatByte(bytes[i]);
+    if (StatOn)
+        for (uint32_t i = 0; i < count; ++i)
+            CaptureStatByte(bytes[i]);
     ReceQueue.Push(bytes, count);
 }
 

@@ -131,7 +131,7 @@ public:
     int SendMode = 0;
     int AppliedSendMode = 0;
     std::atomic<bool> Paused{false};
-    bool StatOn = false;
+    std::atomic<bool> StatOn{false}; // read by OnCommData on the worker thread
     bool AutoRunning = false;
 
     // Colours of the status panel.
