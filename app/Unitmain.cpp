@@ -9,7 +9,9 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -246,37 +248,52 @@ void TFrmMain::BuildCentre() {
 }
 
 void TFrmMain::BuildSettingsPage(QWidget* page) {
+    // The port group on the left, the apply buttons in the middle and the
+    // help text on the right, whatever height the tab strip leaves.
+    auto* row = new QHBoxLayout(page);
+    row->setContentsMargins(2, 0, 2, 2);
+    row->setSpacing(0);
+
     auto* grp = new QGroupBox("端口设置", page);
     GrpCom = grp;
-    grp->setGeometry(0, 0, 165, 92);
+    grp->setFixedWidth(165);
+    auto* grid = new QGridLayout(grp);
+    grid->setContentsMargins(6, 2, 6, 2);
+    grid->setVerticalSpacing(1);
     const char* captions[] = {"通讯端口:", "通讯速率:", "校验方式:"};
     QComboBox** boxes[] = {&CboPort, &CboBps, &CboParity};
     for (int i = 0; i < 3; ++i) {
-        MakeLabel(grp, captions[i], QRect(8, 18 + i * 24, 60, 20));
+        grid->addWidget(new QLabel(captions[i], grp), i, 0);
         auto* box = new QComboBox(grp);
-        box->setGeometry(70, 16 + i * 24, 88, 22);
+        box->setFixedHeight(20);
+        grid->addWidget(box, i, 1);
         *boxes[i] = box;
     }
     CboPort->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"});
     CboBps->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
                       "38400", "56000", "57600", "115200"});
     CboParity->addItems({"None", "ODD", "Even", "Mark", "Space"});
+    row->addWidget(grp);
 
-    btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), "更新(&U)", page);
-    btnUpdate->setGeometry(178, 30, 85, 33);
+    auto* middle = new QWidget(page);
+    btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), "更新(&U)", middle);
+    btnUpdate->setGeometry(13, 14, 85, 33);
     connect(btnUpdate, &QPushButton::clicked, this, &TFrmMain::btnUpdateClick);
-    btnPortMap = new QToolButton(page);
+    btnPortMap = new QToolButton(middle);
     btnPortMap->setText("端口映射...");
-    btnPortMap->setToolTip("COM1..COM6 各自打开的设备");
-    btnPortMap->setGeometry(178, 68, 85, 22);
+    btnPortMap->setToolTip("COM1..COM6 各自打开的设备 (Which device each port opens)");
+    btnPortMap->setGeometry(13, 52, 85, 22);
     connect(btnPortMap, &QToolButton::clicked, this, &TFrmMain::btnPortMapClick);
+    row->addWidget(middle, 1);
 
     Memo1 = new QPlainTextEdit(page);
     Memo1->setReadOnly(true);
-    Memo1->setGeometry(page->parentWidget() ? 0 : 0, 0, 221, 92);
+    Memo1->setFixedWidth(221);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     for (const char* line : HelpLines)
         Memo1->appendPlainText(QString::fromUtf8(line));
     Memo1->moveCursor(QTextCursor::Start);
+    row->addWidget(Memo1);
 }
 
 void TFrmMain::BuildStatusPanel() {
