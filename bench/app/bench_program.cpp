@@ -5,6 +5,7 @@
 //   bench_program [MiB, default 64] [idle seconds, default 10]
 
 #include "Hexpane.h"
+#include "Pty.h"
 #include "Settings.h"
 #include "Unitmain.h"
 
@@ -27,23 +28,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct TPty {
-    TPty() {
-        char name[256];
-        int slave;
-        openpty(&Master, &slave, name, nullptr, nullptr);
-        termios t{};
-        tcgetattr(Master, &t);
-        cfmakeraw(&t);
-        tcsetattr(Master, TCSANOW, &t);
-        close(slave);
-        Path = name;
-    }
-    ~TPty() { close(Master); }
-    int Master = -1;
-    std::string Path;
-};
 
 uint8_t Pattern(size_t i) {
     return static_cast<uint8_t>((i * 2654435761u) >> 13);

@@ -4,7 +4,7 @@
 #include "Abled.h"
 #include "Dialogs.h"
 #include "Hexpane.h"
-#include "Ptypair.h"
+#include "Pty.h"
 #include "Settings.h"
 #include "Unitmain.h"
 
@@ -111,7 +111,7 @@ TEST_F(Window, APortThatCannotOpenIsRedWithItsReasonShownOnce) {
 }
 
 TEST_F(Window, BytesFromAPseudoTerminalAppearInThePaneAndApplyReopens) {
-    TPtyPair pty;
+    TPty pty;
     Open(pty.Path);
     ASSERT_TRUE(WaitOpen());
     pty.Write({0x48, 0x65, 0x6C, 0x6C, 0x6F, 0x0D, 0x0A});
