@@ -65,7 +65,7 @@ bool IsSkippedDestination(QByteArrayView word) {
                        [&](const char* n) { return word == QByteArrayView(n); });
 }
 
-QChar SpecialChar(QByteArrayView word) {
+QChar NamedChar(QByteArrayView word) {
     static const struct {
         const char* name;
         char16_t c;
@@ -300,7 +300,7 @@ void Reader::Word(QByteArrayView word, bool hasParam, int param) {
         }
     } else if (IsBreak(word)) {
         Break();
-    } else if (const QChar c = SpecialChar(word); !c.isNull()) {
+    } else if (const QChar c = NamedChar(word); !c.isNull()) {
         AddChar(c);
     }
 }

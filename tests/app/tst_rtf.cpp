@@ -172,7 +172,7 @@ const ReadCase readCases[] = {
     {"RawHighBytesAndAsciiTrailByte",
      "{\\rtf1\\ansicpg936 \xB2\xE2\x81@}",
      {QStringLiteral("测丂")}},
-    {"SpecialWords",
+    {"NamedCharacters",
      "{\\rtf1\\ldblquote x\\rdblquote\\emdash\\bullet}",
      {QString::fromUtf16(u"\u201Cx\u201D\u2014\u2022")}},
     {"Field", "{\\rtf1{\\field{\\*\\fldinst HYPERLINK \"u\"}{\\fldrslt link}}}", {"link"}},
