@@ -18,6 +18,16 @@ void TReceStore::Receive(const uint8_t* bytes, size_t count) {
     if (count == 0 || bytes == nullptr)
         return;
     for (size_t i = 0; i < count; ++i) {
+        // Whole lines inside a block go to the store as raw bytes; only the
+        // line the block ends on is laid out as text. The copied line is
+        // frozen by the next pass, and Add resets the full line before any
+        // of its stale text could show.
+        while (m_rece.Count > 15 && m_dumpLines > 0 && count - i > HexDumpBytesPerLine) {
+            Freeze(m_rece.Bytes);
+            ++m_dumpLines;
+            std::memcpy(m_rece.Bytes, bytes + i, HexDumpBytesPerLine);
+            i += HexDumpBytesPerLine;
+        }
         if (m_rece.Count > 15 && m_dumpLines > 0)
             Freeze(m_rece.Bytes); // the last line is complete and stays as it is
         if (m_rece.Add(bytes[i])) {

@@ -262,21 +262,24 @@ void TWThreadComm::OpenPass() {
         Raise([&] { OnPortState(opened); });
 }
 
-bool TWThreadComm::ReceivePlain() {
-    uint32_t got = 0;
+uint32_t TWThreadComm::ReadWaiting() {
     try {
         std::lock_guard lock(PortLock);
         uint32_t n = Port.InQueue();
         if (n == 0)
-            return false;
+            return 0;
         // Bytes that arrive between the query and the read come along too.
         n = std::max(n, ReadChunk);
         if (ReadBuf.size() < n + 1)
             ReadBuf.resize(n + 1);
-        got = Port.Read(ReadBuf.data(), n);
+        return Port.Read(ReadBuf.data(), n);
     } catch (...) {
-        return false;
+        return 0;
     }
+}
+
+bool TWThreadComm::ReceivePlain() {
+    const uint32_t got = ReadWaiting();
     // Only the bytes really read are delivered.
     if (got > 0 && OnReceive)
         Raise([&] { OnReceive(ReadBuf.data(), got); });
@@ -284,20 +287,9 @@ bool TWThreadComm::ReceivePlain() {
 }
 
 bool TWThreadComm::ReceiveFramed() {
-    uint32_t got = 0;
-    try {
-        std::lock_guard lock(PortLock);
-        uint32_t n = Port.InQueue();
-        if (n == 0)
-            return false;
-        // Bytes that arrive between the query and the read come along too.
-        n = std::max(n, ReadChunk);
-        if (ReadBuf.size() < n + 1)
-            ReadBuf.resize(n + 1);
-        got = Port.Read(ReadBuf.data(), n);
-    } catch (...) {
+    const uint32_t got = ReadWaiting();
+    if (got == 0)
         return false;
-    }
     // Complete frames are collected under the lock and delivered after it, so
     // that no handler runs while the window could be waiting for the lock.
     std::vector<uint8_t> frames;

@@ -93,6 +93,8 @@ private:
 
     void OpenPass();
     bool WaitForActivity(Clock::duration timeout);
+    // Reads what waits into ReadBuf; the number of bytes read, 0 on failure.
+    uint32_t ReadWaiting();
     bool ReceivePlain();
     bool ReceiveFramed();
     void CheckModem();

@@ -4,6 +4,8 @@
 
 #include "Threadcomm.h"
 
+#include "Pty.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -24,26 +26,6 @@ namespace {
 
 constexpr size_t TotalBytes = 16u << 20;
 
-struct TPtyPair {
-    TPtyPair() {
-        char name[256];
-        int slave;
-        openpty(&Master, &slave, name, nullptr, nullptr);
-        termios t{};
-        tcgetattr(Master, &t);
-        cfmakeraw(&t);
-        tcsetattr(Master, TCSANOW, &t);
-        tcgetattr(slave, &t);
-        cfmakeraw(&t);
-        tcsetattr(slave, TCSANOW, &t);
-        close(slave);
-        Path = name;
-    }
-    ~TPtyPair() { close(Master); }
-    int Master = -1;
-    std::string Path;
-};
-
 // Writes TotalBytes into the master as fast as the reader drains them.
 std::thread Writer(int master) {
     return std::thread([master] {
@@ -60,7 +42,7 @@ std::thread Writer(int master) {
 }
 
 double PlainReadLoop() {
-    TPtyPair pty;
+    TPty pty;
     int fd = open(pty.Path.c_str(), O_RDWR | O_NOCTTY);
     auto start = Clock::now();
     std::thread w = Writer(pty.Master);
@@ -102,7 +84,7 @@ struct TWorkerOn {
 };
 
 double WorkerThroughput() {
-    TPtyPair pty;
+    TPty pty;
     TWorkerOn w(pty.Path);
     w.Target = TotalBytes;
     auto start = Clock::now();
@@ -115,7 +97,7 @@ double WorkerThroughput() {
 }
 
 void Latency() {
-    TPtyPair pty;
+    TPty pty;
     TWorkerOn w(pty.Path);
     std::vector<double> us;
     for (int i = 0; i < 2000; ++i) {
@@ -141,7 +123,7 @@ double CpuSeconds() {
 }
 
 void IdleCpu(int seconds) {
-    TPtyPair pty;
+    TPty pty;
     TWorkerOn w(pty.Path);
     double before = CpuSeconds();
     auto t0 = Clock::now();

@@ -76,14 +76,23 @@ TEST(ReceStoreReceive, BlockBoundariesDoNotMatterAcrossChunks) {
     }
     const int64_t lines = int64_t((data.size() + 15) / 16);
     ASSERT_EQ(store.LineCount(), lines);
-    for (int64_t k : {int64_t(0), int64_t(1), int64_t(16383), int64_t(16384), int64_t(16385),
-                      int64_t(32767), int64_t(32768), lines - 1}) {
+    for (int64_t k = 0; k < lines; ++k) {
         const size_t begin = size_t(k) * 16;
         const std::vector<uint8_t> bytes(data.begin() + begin,
                                          data.begin() + std::min(begin + 16, data.size()));
-        EXPECT_EQ(store.Line(k), Expected(bytes, uint64_t(k))) << k;
+        ASSERT_EQ(store.Line(k), Expected(bytes, uint64_t(k))) << k;
     }
     EXPECT_EQ(store.ReceLine().Count, 77 % 16);
+    // The line being filled reads right after whole lines were passed through.
+    const std::vector<uint8_t> tail(data.end() - 77 % 16, data.end());
+    EXPECT_EQ(HexDumpRender(store.ReceLine(), uint64_t(lines - 1), ReceLeading),
+              Expected(tail, uint64_t(lines - 1)));
+    for (size_t n :
+         {size_t(16), size_t(33), size_t(1)}) { // a block ending on a line's end, then more
+        std::vector<uint8_t> more(n, uint8_t(0x41 + n));
+        store.Receive(more.data(), more.size());
+    }
+    EXPECT_EQ(store.LineCount(), int64_t((data.size() + 50 + 15) / 16));
 }
 
 TEST(ReceStoreClear, NextByteStartsAtOffsetZero) {

@@ -1,6 +1,6 @@
+// A pseudo-terminal pair for tests and benchmarks: the port opens the slave by
+// its path, the far end is played on the master.
 #pragma once
-// A pseudo-terminal pair for the tests: the port opens the slave by its path,
-// the test plays the far end on the master.
 
 #include <chrono>
 #include <cstdint>
@@ -24,7 +24,10 @@ public:
             ::tcgetattr(Master, &t);
             ::cfmakeraw(&t);
             ::tcsetattr(Master, TCSANOW, &t);
-            ::close(slave); // the port opens its own
+            ::tcgetattr(slave, &t);
+            ::cfmakeraw(&t);
+            ::tcsetattr(slave, TCSANOW, &t); // a plain reader of the slave sees raw bytes too
+            ::close(slave);                  // the port opens its own
         }
         ::fcntl(Master, F_SETFL, ::fcntl(Master, F_GETFL) | O_NONBLOCK);
     }

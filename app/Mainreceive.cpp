@@ -1,0 +1,115 @@
+// The receive pane of TFrmMain: OnCommData, pause, clear and history files.
+
+#include "Appfonts.h"
+#include "Dialogs.h"
+#include "Hexpane.h"
+#include "Rtf.h"
+#include "Unitmain.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QToolButton>
+
+namespace {
+
+const char* const HistoryFilter = "Kestrel files(*.kst)";
+
+RtfStyle HistoryStyle() {
+    RtfStyle style;
+    style.FontName = "宋体";
+    style.TextColor = Qt::white;
+    style.BackColor = Qt::black;
+    style.FontSize = 9; // 12 pixels at 96 dots per inch
+    return style;
+}
+
+// A name typed without an extension gets the default one.
+QString WithExtension(QString name, const char* ext) {
+    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
+        name += QString(".") + ext;
+    return name;
+}
+
+} // namespace
+
+// Worker thread. A paused pane drops the block; otherwise it is queued for
+// the window's thread, which shows it at the next displayed frame.
+void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
+    if (Paused.load())
+        return;
+    if (StatOn)
+        for (uint32_t i = 0; i < count; ++i)
+            CaptureStatByte(bytes[i]);
+    ReceQueue.Push(bytes, count);
+}
+
+// The timed send's error statistics take received bytes here; nothing yet.
+void TFrmMain::CaptureStatByte(uint8_t) {}
+
+void TFrmMain::FlushReceived() {
+    TReceBatch batch = ReceQueue.TakeAll();
+    if (batch.BlockCount() == 0)
+        return;
+    TReceStore& store = ReceEdit->Store();
+    for (size_t i = 0; i < batch.BlockCount(); ++i)
+        store.Receive(batch.Block(i), batch.BlockSize(i));
+    ReceEdit->Refresh();
+    ReceEdit->ScrollToEnd();
+    emit ReceivedFlushed();
+}
+
+void TFrmMain::ToolClearClick() {
+    // What arrived before the click belongs to the pane being cleared.
+    FlushReceived();
+    ReceEdit->Clear();
+}
+
+void TFrmMain::ToolPauseClick() {
+    if (ToolPause->isChecked()) {
+        lblHead->setText(lblEnd->text() + "     PAUSE");
+        QPalette p = lblHead->palette();
+        p.setColor(QPalette::Window, palette().color(QPalette::Button)); // the menu colour
+        lblHead->setPalette(p);
+        Paused = true;
+    } else {
+        lblHead->setText(lblEnd->text());
+        QPalette p = lblHead->palette();
+        p.setColor(QPalette::Window, Qt::black);
+        lblHead->setPalette(p);
+        Paused = false;
+    }
+}
+
+void TFrmMain::ToolSaveClick() {
+    QString name = dialogs::SaveFileName(this, "保存...", HistoryFilter);
+    if (name.isEmpty())
+        return;
+    name = WithExtension(name, "kst");
+    FlushReceived();
+    const TReceStore& store = ReceEdit->Store();
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(store.LineCount()));
+    for (int64_t k = 0; k < store.LineCount(); ++k)
+        lines.append(QString::fromUtf8(store.Line(k)));
+    if (!SaveRtfFile(name, lines, HistoryStyle()))
+        dialogs::Message(this, "Save to File Error!");
+}
+
+void TFrmMain::ToolOpenClick() {
+    QString name = dialogs::OpenFileName(this, "打开...", HistoryFilter);
+    if (name.isEmpty())
+        return;
+    name = WithExtension(name, "kst");
+    QStringList lines;
+    if (!LoadRtfFile(name, lines)) {
+        dialogs::Message(this, "Open File Error!");
+        return;
+    }
+    FlushReceived();
+    std::vector<std::string> text;
+    text.reserve(static_cast<size_t>(lines.size()));
+    for (const QString& line : lines)
+        text.push_back(line.toStdString());
+    ReceEdit->Load(text);
+}

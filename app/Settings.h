@@ -1,0 +1,32 @@
+#pragma once
+// The settings Kestrel keeps, in one table: QSettings of organisation
+// "Orvane Software", application "Kestrel" (an INI file in the user's
+// configuration folder). Integers and booleans are stored as numbers; a
+// boolean reads true for any value but 0.
+
+namespace settings {
+
+inline constexpr const char* Organisation = "Orvane Software";
+inline constexpr const char* Application = "Kestrel";
+
+// Key                                    Meaning                                 Default on failure
+inline constexpr const char* ComPort = "ComPort";       // index of CboPort           0 (COM1)
+inline constexpr const char* BaudRate = "BaudRate";     // index of CboBps            5 (4800)
+inline constexpr const char* Parity = "Parity";         // index of CboParity         0 (None)
+inline constexpr const char* ControlRTS = "ControlRTS"; // RTS around each line sent  off
+inline constexpr const char* AllowHead = "AllowHead";   // preamble in use            off
+inline constexpr const char* RTSEnabled = "RTSEnabled"; // RTS line                   not touched
+inline constexpr const char* DTREnabled = "DTREnabled"; // DTR line                   not touched
+inline constexpr const char* SendMode = "SendMode";     // 0..3                       not touched
+inline constexpr const char* ReceNum = "ReceNum";       // receive count              "6"
+inline constexpr const char* HeadBuff = "HeadBuff";     // preamble as hex text       "55 AA FF"
+// The device of each COM number: a path or "loopback"; detected when absent.
+inline constexpr const char* PortMapGroup = "PortMap"; // keys COM1..COM6
+
+inline constexpr int DefaultComPort = 0;
+inline constexpr int DefaultBaudRate = 5;
+inline constexpr int DefaultParity = 0;
+inline constexpr const char* DefaultReceNum = "6";
+inline constexpr const char* DefaultHeadBuff = "55 AA FF";
+
+} // namespace settings

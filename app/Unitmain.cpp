@@ -1,0 +1,583 @@
+#include "Unitmain.h"
+#include "Dialogs.h"
+
+#include "Abled.h"
+#include "Appfonts.h"
+#include "Hexpane.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QUrl>
+#include <QWindow>
+
+const QColor TFrmMain::LineOn(0, 255, 0);
+const QColor TFrmMain::LineOff(0, 128, 0);
+const QColor TFrmMain::PortShut(255, 0, 0);
+
+namespace {
+
+constexpr int ClientWidth = 630;
+constexpr int ClientHeight = 442;
+constexpr int StripHeight = 41;
+constexpr int PanelWidth = 126;
+constexpr int PageHeight = 120;
+
+void SetBackground(QWidget* w, const QColor& c) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, c);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+void SetTextColor(QWidget* w, const QColor& c) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, c);
+    p.setColor(QPalette::Text, c);
+    w->setPalette(p);
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, QRect geometry) {
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(geometry);
+    return l;
+}
+
+QToolButton* MakeTool(QWidget* parent, const char* icon, const QString& hint, int col, int row) {
+    auto* b = new QToolButton(parent);
+    b->setIcon(QIcon(QString(":/tool/%1.png").arg(icon)));
+    b->setIconSize(QSize(32, 32));
+    b->setToolTip(hint);
+    b->setAutoRaise(true); // flat
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setGeometry(col * 39, row * 38, 39, 38);
+    return b;
+}
+
+TAbLED* MakeToggle(QWidget* parent, QObject* owner, const QString& caption, int x, int y) {
+    auto* led = new TAbLED(parent, owner);
+    led->SetCaption(caption);
+    led->SetLED_Position(lpLeft);
+    led->SetSpacing(5);
+    led->SeTMode(mIndicator);
+    led->SetFlashing(false);
+    led->setCursor(Qt::PointingHandCursor);
+    led->move(x, y);
+    led->resize(112, 16);
+    return led;
+}
+
+const char* const HelpLines[] = {
+    "快捷键定义",
+    "",
+    "F1  保留    ",
+    "F2  设置串行通讯端口",
+    "F3  设置通讯波特率",
+    "F4  设置通讯校验位",
+    "F5  设置RTS    ",
+    "F6  设置DTR",
+    "F7  设置发送控制RTS",
+    "F8  设置控制前导码",
+    "F9  清除发送接收窗口数据",
+    "F10 暂停接收",
+    "F12 切换发送模式",
+    "Alt+1 发送窗口",
+    "Alt+2 自动发送窗口",
+    "Alt+3 参数设置",
+    "Alt+4 无线通讯协议V0.8",
+};
+
+} // namespace
+
+namespace {
+
+// A label whose lines stand 12 pixels apart, so that the nine lines of the
+// port-settings text fit their 111 pixels whatever the font's own spacing.
+class TLinesLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.setFont(font());
+        const int ascent = QFontMetrics(font()).ascent();
+        int y = 0;
+        for (const QString& line : text().split('\n')) {
+            painter.drawText(0, y + ascent - 2, line);
+            y += LineStep;
+        }
+    }
+
+private:
+    static constexpr int LineStep = 12;
+};
+
+} // namespace
+
+// The pictures are compiled into the app library; a static library's
+// resources must be registered by hand.
+static void InitResources() {
+    Q_INIT_RESOURCE(kestrel);
+}
+
+TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
+    InitResources();
+    BuildLayout();
+    HexBuffer.Count = 0;
+    SendLine.Reset();
+    Comm = std::make_unique<TWThreadComm>(true);
+    AppliedSendMode = 0;
+    Paused = false;
+    StatOn = false;
+    AutoRunning = false;
+    connect(&ReceQueue, &TReceQueue::Ready, this, &TFrmMain::FlushReceived);
+    FormCreate();
+}
+
+TFrmMain::~TFrmMain() {
+    // The worker stops before the window's parts go (its events still use
+    // them while it runs), then closes its port.
+    Comm->Terminate();
+    Comm->WaitFor();
+    Comm.reset();
+}
+
+void TFrmMain::BuildLayout() {
+    setWindowTitle("Kestrel 0.5");
+    setWindowIcon(QIcon(":/kestrel.png"));
+    // Half-width Latin and full-width Chinese, as the layout's pixel positions assume.
+    setFont(PaneFont());
+    SetBackground(this, QColor(0, 128, 192));
+    resize(ClientWidth - 3, ClientHeight);
+
+    ImgMove = new QLabel(this);
+    ImgMove->setPixmap(QPixmap(":/title.png"));
+    ImgMove->setGeometry(0, 0, ClientWidth, StripHeight);
+    Label1 = MakeLabel(this, "版本: 0.6 测试版", QRect(194, 14, 120, 14));
+    SetTextColor(Label1, LineOn);
+    // The strip and its label belong to the window's own surface: a press on
+    // them drags the window.
+    ImgMove->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Label1->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    BuildCentre();
+    BuildStatusPanel();
+
+    PanlHelp = new QFrame(this);
+    PanlHelp->setGeometry(0, 39, 505, 401);
+    SetBackground(PanlHelp, Qt::white);
+    ImgPort = new QLabel(PanlHelp);
+    ImgPort->setPixmap(QPixmap(":/chart_port.png"));
+    ImgModem = new QLabel(PanlHelp);
+    ImgModem->setPixmap(QPixmap(":/chart_modem.png"));
+    for (QLabel* img : {ImgPort, ImgModem}) {
+        img->setGeometry(0, 0, 505, 401);
+        img->setAlignment(Qt::AlignCenter);
+        img->setCursor(Qt::PointingHandCursor);
+        img->installEventFilter(this);
+    }
+    PanlHelp->hide();
+}
+
+void TFrmMain::BuildCentre() {
+    Panel2 = new QWidget(this);
+    Panel2->setGeometry(0, StripHeight, ClientWidth - PanelWidth, ClientHeight - StripHeight);
+    const int w = Panel2->width(), h = Panel2->height();
+
+    auto headerLabel = [&](int y) {
+        auto* l = new QLabel(Panel2);
+        l->setGeometry(0, y, w, 12);
+        l->setFont(PaneFont());
+        SetBackground(l, Qt::black);
+        SetTextColor(l, LineOff);
+        return l;
+    };
+    lblHead = headerLabel(0);
+    lblEnd = headerLabel(h - PageHeight - 12);
+
+    ReceEdit = new THexPane(Panel2);
+    ReceEdit->setGeometry(0, 12, w, h - PageHeight - 24);
+    ReceEdit->setFont(PaneFont());
+    ReceEdit->SetColors(Qt::white, Qt::black);
+    ReceEdit->setFrameShape(QFrame::NoFrame);
+
+    PageSel = new QTabWidget(Panel2);
+    PageSel->setGeometry(0, h - PageHeight, w, PageHeight);
+    PageSel->setTabPosition(QTabWidget::South);
+    PageSel->setIconSize(QSize(16, 16));
+    PageSel->setFocusPolicy(Qt::NoFocus);
+
+    TabSend = new QWidget;
+    SendEdit = new QPlainTextEdit(TabSend);
+    SendEdit->setFont(PaneFont());
+    SendEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    SendEdit->setTabChangesFocus(false);
+    SendEdit->setFrameShape(QFrame::NoFrame);
+    {
+        QPalette p = SendEdit->palette();
+        p.setColor(QPalette::Base, Qt::black);
+        p.setColor(QPalette::Text, Qt::yellow);
+        SendEdit->setPalette(p);
+    }
+    TabSendAuto = new QWidget;
+    TabComm = new QWidget;
+    TabProtocol = new QWidget;
+    PageSel->addTab(TabSend, QIcon(":/tab/char.png"), "发送窗口");
+    PageSel->addTab(TabSendAuto, QIcon(":/tab/timed.png"), "定时发送窗口");
+    PageSel->addTab(TabComm, QIcon(":/tab/settings.png"), "参数设置");
+    PageSel->addTab(TabProtocol, QIcon(":/tab/protocol.png"), "无线通讯协议V0.8");
+    // The page area below the tabs' strip.
+    const int pageH = PageHeight - PageSel->tabBar()->sizeHint().height() - 4;
+    SendEdit->setGeometry(0, 0, w - 4, pageH);
+    BuildSettingsPage(TabComm);
+}
+
+void TFrmMain::BuildSettingsPage(QWidget* page) {
+    // The port group on the left, the apply buttons in the middle and the
+    // help text on the right, whatever height the tab strip leaves.
+    auto* row = new QHBoxLayout(page);
+    row->setContentsMargins(2, 0, 2, 2);
+    row->setSpacing(0);
+
+    auto* grp = new QGroupBox("端口设置", page);
+    GrpCom = grp;
+    grp->setFixedWidth(165);
+    auto* grid = new QGridLayout(grp);
+    grid->setContentsMargins(6, 2, 6, 2);
+    grid->setVerticalSpacing(1);
+    const char* captions[] = {"通讯端口:", "通讯速率:", "校验方式:"};
+    QComboBox** boxes[] = {&CboPort, &CboBps, &CboParity};
+    for (int i = 0; i < 3; ++i) {
+        grid->addWidget(new QLabel(captions[i], grp), i, 0);
+        auto* box = new QComboBox(grp);
+        box->setFixedHeight(20);
+        grid->addWidget(box, i, 1);
+        *boxes[i] = box;
+    }
+    CboPort->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"});
+    CboBps->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
+                      "38400", "56000", "57600", "115200"});
+    CboParity->addItems({"None", "ODD", "Even", "Mark", "Space"});
+    row->addWidget(grp);
+
+    auto* middle = new QWidget(page);
+    btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), "更新(&U)", middle);
+    btnUpdate->setGeometry(13, 14, 85, 33);
+    connect(btnUpdate, &QPushButton::clicked, this, &TFrmMain::btnUpdateClick);
+    btnPortMap = new QToolButton(middle);
+    btnPortMap->setText("端口映射...");
+    btnPortMap->setToolTip("COM1..COM6 各自打开的设备 (Which device each port opens)");
+    btnPortMap->setGeometry(13, 52, 85, 22);
+    connect(btnPortMap, &QToolButton::clicked, this, &TFrmMain::btnPortMapClick);
+    row->addWidget(middle, 1);
+
+    Memo1 = new QPlainTextEdit(page);
+    Memo1->setReadOnly(true);
+    Memo1->setFixedWidth(221);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    for (const char* line : HelpLines)
+        Memo1->appendPlainText(QString::fromUtf8(line));
+    Memo1->moveCursor(QTextCursor::Start);
+    row->addWidget(Memo1);
+}
+
+void TFrmMain::BuildStatusPanel() {
+    Panel1 = new QFrame(this);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setLineWidth(1);
+    Panel1->setGeometry(ClientWidth - PanelWidth, StripHeight, PanelWidth,
+                        ClientHeight - StripHeight);
+    const int inner = PanelWidth - 2;
+
+    auto* imgSta = new QLabel(Panel1);
+    imgSta->setPixmap(QPixmap(":/panel.png"));
+    imgSta->setScaledContents(true);
+    imgSta->setGeometry(1, 1, inner, Panel1->height() - 2);
+
+    QWidget* p = new QWidget(Panel1); // the panel's client area
+    p->setGeometry(1, 1, inner, Panel1->height() - 2);
+
+    lblComPort = MakeLabel(p, "端口状态", QRect(0, 0, inner, 11));
+    lblComPort->setAlignment(Qt::AlignCenter);
+    lblComPort->setFont(CaptionFont(10));
+    SetTextColor(lblComPort, Qt::white);
+    SetBackground(lblComPort, LineOff);
+
+    lblComSta = new TLinesLabel(p);
+    lblComSta->setGeometry(18, 20, 105, 111);
+
+    struct {
+        QLabel** Label;
+        const char* Text;
+        int Left;
+    } lines[] = {
+        {&lblRLSD, "RLSD", 14}, {&lblCTS, "CTS", 44}, {&lblDSR, "DSR", 68}, {&lblRI, "RI", 92}};
+    for (auto& l : lines) {
+        *l.Label = MakeLabel(p, l.Text, QRect(l.Left, 134, 10, 13));
+        (*l.Label)->adjustSize();
+        (*l.Label)->resize((*l.Label)->width() + 2, 13);
+        (*l.Label)->setAlignment(Qt::AlignCenter);
+        SetTextColor(*l.Label, Qt::black);
+        SetBackground(*l.Label, LineOff);
+    }
+
+    auto* label5 = MakeLabel(p, "状态控制", QRect(0, 150, 121, 14));
+    label5->setAlignment(Qt::AlignCenter);
+    SetTextColor(label5, Qt::white);
+    SetBackground(label5, LineOff);
+
+    chkRTS = MakeToggle(p, this, "开/关RTS", 8, 170);
+    chkDTR = MakeToggle(p, this, "开/关DTR", 8, 188);
+    ChkControlRTS = MakeToggle(p, this, "发送时控制RTS", 8, 204);
+    auto* bevel = new QFrame(p);
+    bevel->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    bevel->setGeometry(2, 222, 118, 4);
+    chkHead = MakeToggle(p, this, "启用前导码", 8, 228);
+    chkRTS->OnClick = [this](QObject*) { chkRTSClick(); };
+    chkDTR->OnClick = [this](QObject*) { chkDTRClick(); };
+    ChkControlRTS->OnClick = [this](QObject*) { ChkControlRTSClick(); };
+    chkHead->OnClick = [this](QObject*) { chkHeadClick(); };
+
+    EdtHead = new QLineEdit(p);
+    EdtHead->setGeometry(6, 244, 111, 14);
+    EdtHead->setFrame(false);
+    EdtHead->setMaxLength(18);
+    EdtHead->setFont(PaneFont());
+    {
+        QPalette pal = EdtHead->palette();
+        pal.setColor(QPalette::Text, QColor(128, 0, 0));
+        pal.setColor(QPalette::Base, Qt::white);
+        EdtHead->setPalette(pal);
+    }
+    EdtHead->setAttribute(Qt::WA_InputMethodEnabled, false);
+    MakeLabel(p, "接收字符数:", QRect(6, 262, 68, 14));
+    EdtRevNum = new QLineEdit("5", p);
+    EdtRevNum->setGeometry(74, 262, 43, 14);
+    EdtRevNum->setFrame(false);
+
+    auto* bar = new QWidget(p);
+    bar->setGeometry((inner - 117) / 2, p->height() - 114, 117, 114);
+    ToolClear = MakeTool(bar, "clear", "清除接收窗口", 0, 0);
+    ToolOpen = MakeTool(bar, "open", "打开历史", 1, 0);
+    ToolSave = MakeTool(bar, "save", "保存接收", 2, 0);
+    ToolPause = MakeTool(bar, "pause", "暂停接收", 0, 1);
+    ToolPause->setCheckable(true);
+    ToolPort = MakeTool(bar, "port", "串口资料", 1, 1);
+    ToolModem = MakeTool(bar, "modem", "Modem资料", 2, 1);
+    ToolURL = MakeTool(bar, "url", "奥文网页", 0, 2);
+    ToolHelp = MakeTool(bar, "help", "帮助", 1, 2);
+    ToolExit = MakeTool(bar, "exit", "退出系统", 2, 2);
+    connect(ToolClear, &QToolButton::clicked, this, &TFrmMain::ToolClearClick);
+    connect(ToolOpen, &QToolButton::clicked, this, &TFrmMain::ToolOpenClick);
+    connect(ToolSave, &QToolButton::clicked, this, &TFrmMain::ToolSaveClick);
+    connect(ToolPause, &QToolButton::clicked, this, &TFrmMain::ToolPauseClick);
+    connect(ToolPort, &QToolButton::clicked, this, &TFrmMain::ToolPortClick);
+    connect(ToolModem, &QToolButton::clicked, this, &TFrmMain::ToolModemClick);
+    connect(ToolURL, &QToolButton::clicked, this, &TFrmMain::ToolURLClick);
+    connect(ToolHelp, &QToolButton::clicked, this, &TFrmMain::ToolHelpClick);
+    connect(ToolExit, &QToolButton::clicked, this, &TFrmMain::ToolExitClick);
+}
+
+void TFrmMain::FormCreate() {
+    ReceEdit->Clear();
+    SendEdit->clear();
+    const QString header = QString::fromStdString(HexDumpHeader());
+    lblHead->setText(header);
+    lblEnd->setText(header);
+    resize(ClientWidth, ClientHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    Comm->OnReceive = [this](const uint8_t* b, uint32_t n) { OnCommData(b, n); };
+    Comm->OnModemChange = [this](bool cts, bool dsr, bool ri, bool rlsd) {
+        ModemStatusChanged(cts, dsr, ri, rlsd);
+    };
+    Comm->OnPortState = [this](bool open) { PortStateChanged(open); };
+    Comm->OnRtsChange = [this](bool on) { RtsStateChanged(on); };
+
+    LoadSettings();
+    Comm->Resume();
+    ShowPortState(Comm->IsOpen(), QString::fromStdString(Comm->GetSettingsText()), TOpenError{});
+}
+
+void TFrmMain::btnUpdateClick() {
+    try {
+        Comm->SetParity(static_cast<uint8_t>(CboParity->currentIndex()));
+        bool ok = false;
+        uint32_t rate = CboBps->currentText().toUInt(&ok);
+        if (!ok)
+            return;
+        Comm->SetBaudRate(rate);
+        if (CboPort->currentIndex() < 0)
+            return;
+        Comm->RequestPort(static_cast<uint32_t>(CboPort->currentIndex() + 1));
+        ShowPortState(Comm->IsOpen(), QString::fromStdString(Comm->GetSettingsText()), ShownError);
+    } catch (...) {
+    }
+}
+
+// ---- worker events: copy, queue, return ----
+
+void TFrmMain::ModemStatusChanged(bool cts, bool dsr, bool ri, bool rlsd) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, cts, dsr, ri, rlsd] {
+            SetBackground(lblCTS, cts ? LineOn : LineOff);
+            SetBackground(lblDSR, dsr ? LineOn : LineOff);
+            SetBackground(lblRLSD, rlsd ? LineOn : LineOff);
+            SetBackground(lblRI, ri ? LineOn : LineOff);
+        },
+        Qt::QueuedConnection);
+}
+
+void TFrmMain::PortStateChanged(bool open) {
+    QString text = QString::fromStdString(Comm->GetSettingsText());
+    TOpenError error = Comm->LastOpenError();
+    QMetaObject::invokeMethod(
+        this, [this, open, text, error] { ShowPortState(open, text, error); },
+        Qt::QueuedConnection);
+}
+
+void TFrmMain::RtsStateChanged(bool on) {
+    QMetaObject::invokeMethod(
+        this, [this, on] { chkRTS->SetChecked(on); }, Qt::QueuedConnection);
+}
+
+void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpenError& error) {
+    lblComSta->setText(settingsText);
+    SetBackground(lblComPort, open ? LineOff : PortShut);
+    if (!open) {
+        for (QLabel* l : {lblCTS, lblDSR, lblRLSD, lblRI})
+            SetBackground(l, LineOff);
+    }
+    // The reason is shown once per change, not once per retry.
+    const bool failed = !open && error.Code != 0;
+    if (failed && error.Code == ShownError.Code && error.SysError == ShownError.SysError &&
+        error.Target == ShownError.Target)
+        return;
+    ShownError = failed ? error : TOpenError{};
+    if (failed) {
+        TPortErrorText t = PortErrorText(error);
+        lblComPort->setText(t.Short);
+        lblComPort->setToolTip(t.Long);
+    } else {
+        lblComPort->setText("端口状态");
+        lblComPort->setToolTip(open ? QString() : QStringLiteral("端口未打开"));
+    }
+}
+
+TPortErrorText PortErrorText(const TOpenError& error) {
+    QString port = QString("COM%1").arg(error.PortNumber);
+    QString target = error.Target == LoopbackTarget ? QStringLiteral("环回插头 (loopback)")
+                                                    : QString::fromStdString(error.Target);
+    QString reason = error.SysError ? QString::fromStdString(SysErrorText(error.SysError))
+                                    : QString("error %1").arg(error.Code);
+    TPortErrorText t;
+    if (error.Target.empty()) {
+        t.Short = port + ": 未映射设备";
+        t.Long = port + " 没有映射到任何设备 (参数设置 → 端口映射...)";
+        return t;
+    }
+    t.Short = port + ": " + reason;
+    t.Long = port + " → " + target + "\n" + reason;
+    if (error.SysError == EACCES || error.SysError == EPERM) {
+        t.Short = port + ": 无权限 (dialout)";
+        t.Long += "\n当前用户不在 dialout 组: sudo adduser $USER dialout, 然后重新登录.\n"
+                  "(You are not in the dialout group.)";
+    } else if (error.SysError == EBUSY) {
+        t.Short = port + ": 设备被占用";
+        t.Long += "\n另一个程序正在使用该端口. (Another program holds the port.)";
+    }
+    return t;
+}
+
+// ---- tool bar ----
+
+void TFrmMain::ToolPortClick() {
+    PanlHelp->show();
+    PanlHelp->raise();
+    ImgPort->show();
+    ImgModem->hide();
+}
+
+void TFrmMain::ToolModemClick() {
+    PanlHelp->show();
+    PanlHelp->raise();
+    ImgPort->hide();
+    ImgModem->show();
+}
+
+void TFrmMain::ImgPortClick() {
+    PanlHelp->hide();
+}
+void TFrmMain::ImgModemClick() {
+    PanlHelp->hide();
+}
+
+void TFrmMain::ToolURLClick() {
+    QDesktopServices::openUrl(QUrl(HomePage));
+}
+
+void TFrmMain::ToolHelpClick() {
+    dialogs::Message(this, QString("主页地址: %1 \n电子邮箱：%2").arg(HomePage, EMail));
+}
+
+void TFrmMain::ToolExitClick() {
+    Comm->Terminate();
+    Comm->WaitFor();
+    Stopped = true;
+    close();
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event) {
+    if (FormCloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == ImgPort)
+            ImgPortClick();
+        else if (watched == ImgModem)
+            ImgModemClick();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- dragging by the title strip ----
+
+void TFrmMain::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    // A window manager moves the window itself; without one, we follow the mouse.
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return;
+    Dragging = true;
+    DragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void TFrmMain::mouseMoveEvent(QMouseEvent* event) {
+    if (Dragging && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - DragOffset);
+}
+
+void TFrmMain::mouseReleaseEvent(QMouseEvent*) {
+    Dragging = false;
+}

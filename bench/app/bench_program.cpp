@@ -1,0 +1,199 @@
+// The whole program on a pseudo-terminal, offscreen: how fast it drains a flood
+// of bytes against a plain read loop, its memory per received MiB, the longest
+// stall of its event loop, whether every byte reached the pane, and its CPU
+// use when the port is open and quiet.
+//   bench_program [MiB, default 64] [idle seconds, default 10]
+
+#include "Hexpane.h"
+#include "Pty.h"
+#include "Settings.h"
+#include "Unitmain.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint8_t Pattern(size_t i) {
+    return static_cast<uint8_t>((i * 2654435761u) >> 13);
+}
+
+void WriteAll(int fd, size_t total) {
+    std::vector<uint8_t> chunk(4096);
+    size_t sent = 0;
+    while (sent < total) {
+        size_t n = std::min(chunk.size(), total - sent);
+        for (size_t i = 0; i < n; ++i)
+            chunk[i] = Pattern(sent + i);
+        size_t done = 0;
+        while (done < n) {
+            ssize_t w = write(fd, chunk.data() + done, n - done);
+            if (w > 0)
+                done += size_t(w);
+        }
+        sent += n;
+    }
+}
+
+double PlainReadLoop(size_t total) {
+    TPty pty;
+    int fd = open(pty.Path.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    auto start = Clock::now();
+    std::thread w([&] { WriteAll(pty.Master, total); });
+    std::vector<uint8_t> buf(65536);
+    size_t got = 0;
+    while (got < total) {
+        ssize_t n = read(fd, buf.data(), buf.size());
+        if (n > 0)
+            got += size_t(n);
+    }
+    double s = std::chrono::duration<double>(Clock::now() - start).count();
+    w.join();
+    close(fd);
+    return total / s;
+}
+
+long PeakRssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+long RssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+double CpuSeconds() {
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+int HexValue(char c) {
+    return c <= '9' ? c - '0' : c - 'A' + 10;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    const size_t total = size_t(argc > 1 ? std::atoi(argv[1]) : 64) << 20;
+    const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+
+    // The plain loop runs before and after the program; the better run counts.
+    double plain = PlainReadLoop(total);
+
+    TPty pty;
+    {
+        QSettings s(settings::Organisation, settings::Application);
+        s.clear();
+        s.setValue(settings::ComPort, 0);
+        s.setValue(settings::BaudRate, 12);
+        s.setValue(settings::Parity, 0);
+        s.beginGroup(settings::PortMapGroup);
+        s.setValue("COM1", QString::fromStdString(pty.Path));
+        s.endGroup();
+    }
+    auto* w = new TFrmMain;
+    w->show();
+    QElapsedTimer wait;
+    wait.start();
+    while (!w->Worker().IsOpen() && wait.elapsed() < 5000)
+        app.processEvents(QEventLoop::AllEvents, 10);
+    app.processEvents();
+    const long rssBefore = RssKiB();
+
+    // The event-loop probe: a 1 ms timer; any gap beyond that is a stall.
+    double worstStallMs = 0;
+    QElapsedTimer probeClock;
+    probeClock.start();
+    qint64 last = probeClock.nsecsElapsed();
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        qint64 now = probeClock.nsecsElapsed();
+        worstStallMs = std::max(worstStallMs, (now - last) / 1e6 - 1.0);
+        last = now;
+    });
+    probe.start(1);
+
+    const TReceStore& store = w->ReceEdit->Store();
+    const int64_t lines = int64_t((total + 15) / 16);
+    auto start = Clock::now();
+    std::thread writer([&] { WriteAll(pty.Master, total); });
+    // The program's own event loop runs until the last byte is in the pane.
+    QEventLoop flood;
+    QObject::connect(w, &TFrmMain::ReceivedFlushed, &flood, [&] {
+        if (store.LineCount() == lines && store.ReceLine().Count == int((total - 1) % 16 + 1))
+            flood.quit();
+    });
+    flood.exec();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    writer.join();
+    probe.stop();
+    const double program = total / seconds;
+    plain = std::max(plain, PlainReadLoop(total));
+    const long peak = PeakRssKiB();
+
+    // Every byte, in order, read back from the pane's hex columns.
+    size_t checked = 0, wrong = 0;
+    for (int64_t k = 0; k < lines; ++k) {
+        std::string line = store.Line(k);
+        for (int i = 0; i < 16 && checked < total; ++i, ++checked) {
+            size_t col = 13 + size_t(3 * i);
+            uint8_t b = uint8_t(HexValue(line[col]) * 16 + HexValue(line[col + 1]));
+            wrong += b != Pattern(checked);
+        }
+    }
+
+    std::printf("flood of %zu MiB: program %.1f MiB/s, plain read loop %.1f MiB/s, ratio %.2f\n",
+                total >> 20, program / (1 << 20), plain / (1 << 20), program / plain);
+    std::printf("memory: RSS %.1f MiB before, peak %.1f MiB after: %.2f bytes per received byte "
+                "(store alone %.2f)\n",
+                rssBefore / 1024.0, peak / 1024.0, double(peak - rssBefore) * 1024 / double(total),
+                double(store.MemoryUsed()) / double(total));
+    std::printf("longest event-loop stall: %.1f ms\n", worstStallMs);
+    std::printf("bytes in the pane: %zu of %zu, %zu wrong: %s\n", checked, total, wrong,
+                checked == total && wrong == 0 ? "all there" : "MISSING OR WRONG");
+
+    double cpu0 = CpuSeconds();
+    QElapsedTimer idle;
+    idle.start();
+    QEventLoop quiet;
+    QTimer::singleShot(idleSeconds * 1000, &quiet, &QEventLoop::quit);
+    quiet.exec();
+    double cpu = CpuSeconds() - cpu0;
+    std::printf("idle, port open, no traffic, %d s: CPU %.3f s = %.2f %% of one core\n",
+                idleSeconds, cpu, 100 * cpu / (idle.elapsed() / 1000.0));
+    delete w;
+    return checked == total && wrong == 0 ? 0 : 1;
+}

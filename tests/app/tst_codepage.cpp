@@ -1,0 +1,106 @@
+#include "Codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct RoundTripCase {
+    const char* name;
+    QString text;
+    QByteArray bytes;
+};
+
+class CodePageRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(CodePageRoundTrip, EncodesAndDecodesBothWays) {
+    const RoundTripCase& c = GetParam();
+    bool ok = false;
+    EXPECT_EQ(ToCodePage(c.text, &ok), c.bytes);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(FromCodePage(c.bytes), c.text);
+    EXPECT_TRUE(IsCodePageText(c.text));
+}
+
+const RoundTripCase roundTripCases[] = {
+    {"Empty", QString(), QByteArray()},
+    {"Ascii", QStringLiteral("COM1 9600,N"), QByteArray("COM1 9600,N")},
+    {"ControlAndDel", QString::fromLatin1("\0\t\r\n\x7F", 5), QByteArray("\0\t\r\n\x7F", 5)},
+    {"Port", QStringLiteral("通讯端口"), QByteArray("\xCD\xA8\xD1\xB6\xB6\xCB\xBF\xDA")},
+    {"Beta", QStringLiteral("测试版"), QByteArray("\xB2\xE2\xCA\xD4\xB0\xE6")},
+    {"Mixed", QStringLiteral("Kestrel 0.6测试版"),
+     QByteArray("Kestrel 0.6\xB2\xE2\xCA\xD4\xB0\xE6")},
+    // Windows' code page 936 has the euro at 0x80, and so has glibc's CP936.
+    {"Euro", QStringLiteral("€"), QByteArray("\x80")},
+    {"FullWidthColon", QStringLiteral("接收字符数:"),
+     QByteArray("\xBD\xD3\xCA\xD5\xD7\xD6\xB7\xFB\xCA\xFD:")},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, CodePageRoundTrip, ::testing::ValuesIn(roundTripCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CodePageEncode, UnrepresentableCharactersAreReported) {
+    bool ok = true;
+    // U+1F600 is two UTF-16 units; each becomes one "?" so the caller sees where the text broke.
+    const QByteArray bytes = ToCodePage(QStringLiteral("A😀B"), &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(bytes, QByteArray("A??B"));
+    EXPECT_FALSE(IsCodePageText(QStringLiteral("😀")));
+    EXPECT_FALSE(IsCodePageChar(QChar(0x0E01))); // Thai
+    EXPECT_TRUE(IsCodePageChar(QChar(u'宋')));
+    EXPECT_TRUE(IsCodePageChar(QChar(u'A')));
+}
+
+TEST(CodePageEncode, UnpairedSurrogatesAreReported) {
+    bool ok = true;
+    QString text = QStringLiteral("x");
+    text.append(QChar(0xD800));
+    EXPECT_EQ(ToCodePage(text, &ok), QByteArray("x?"));
+    EXPECT_FALSE(ok);
+    text.append(QStringLiteral("测"));
+    EXPECT_EQ(ToCodePage(text, &ok), QByteArray("x?\xB2\xE2"));
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(ToCodePage(QString(QChar(0xDC00)) + "y", &ok), QByteArray("?y"));
+    EXPECT_FALSE(ok);
+}
+
+TEST(CodePageDecode, DamagedBytesBecomeReplacementAndKeepLines) {
+    // A lead byte before a line break, a lone 0xFF, and a lead byte cut off at the end.
+    const QString text = FromCodePage(QByteArray("A\xB2\nB\xFF"
+                                                 "C\xB2",
+                                                 7));
+    EXPECT_EQ(text, QString::fromUtf16(u"A\uFFFD\nB\uFFFDC\uFFFD"));
+    EXPECT_EQ(text.count(u'\n'), 1);
+}
+
+TEST(CodePageDecode, OtherWindowsPages) {
+    EXPECT_EQ(FromWindowsCodePage(QByteArray("caf\xE9 \x80"), 1252), QStringLiteral("café €"));
+    EXPECT_EQ(FromWindowsCodePage(QByteArray("\xB2\xE2"), 936), QStringLiteral("测"));
+    EXPECT_EQ(FromWindowsCodePage(QByteArray("\x82\xA0"), 932), QStringLiteral("あ"));
+    // A page that does not exist falls back to Windows-1252 instead of failing.
+    EXPECT_EQ(FromWindowsCodePage(QByteArray("A\xE9"), 99999), QStringLiteral("Aé"));
+}
+
+TEST(CodePageThreads, ConcurrentUseGivesSameResults) {
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&failures] {
+            for (int i = 0; i < 500; ++i) {
+                bool ok = false;
+                const QByteArray bytes = ToCodePage(QStringLiteral("测试版€"), &ok);
+                if (!ok || FromCodePage(bytes) != QStringLiteral("测试版€") ||
+                    FromWindowsCodePage("\xE9", 1252) != QStringLiteral("é"))
+                    ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+} // namespace

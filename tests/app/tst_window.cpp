@@ -1,0 +1,288 @@
+// The window end to end: start-up, the status panel's read-outs, the receive
+// pane fed through a pseudo-terminal and the loopback plug, history files.
+
+#include "Abled.h"
+#include "Dialogs.h"
+#include "Hexpane.h"
+#include "Pty.h"
+#include "Settings.h"
+#include "Unitmain.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qSleep(2);
+    }
+    return true;
+}
+
+QColor Background(QWidget* w) {
+    return w->palette().color(QPalette::Window);
+}
+
+// Settings that a fresh window loads: COM1 (and the rest) on the given targets.
+void StoreSettings(const std::array<std::string, 6>& targets, int baudIndex = 6) {
+    QSettings s(settings::Organisation, settings::Application);
+    s.clear();
+    s.setValue(settings::ComPort, 0);
+    s.setValue(settings::BaudRate, baudIndex);
+    s.setValue(settings::Parity, 0);
+    s.setValue(settings::ControlRTS, 0);
+    s.setValue(settings::AllowHead, 0);
+    s.setValue(settings::RTSEnabled, 0);
+    s.setValue(settings::DTREnabled, 0);
+    s.setValue(settings::SendMode, 0);
+    s.setValue(settings::ReceNum, 6);
+    s.setValue(settings::HeadBuff, "55 AA FF");
+    s.beginGroup(settings::PortMapGroup);
+    for (int i = 0; i < 6; ++i)
+        s.setValue(QString("COM%1").arg(i + 1), QString::fromStdString(targets[size_t(i)]));
+    s.endGroup();
+}
+
+std::string PaneLine(TFrmMain& w, int64_t k) {
+    return w.ReceEdit->Store().Line(k);
+}
+
+class Window : public ::testing::Test {
+protected:
+    void Open(const std::string& com1) {
+        StoreSettings({com1, "", "", "", "", ""});
+        W = std::make_unique<TFrmMain>();
+        W->show();
+    }
+    bool WaitOpen() {
+        return WaitUntil([&] { return Background(W->lblComPort) == TFrmMain::LineOff; });
+    }
+    void TearDown() override {
+        W.reset();
+        dialogs::RecordMessages(false);
+        dialogs::TakeMessages();
+    }
+    std::unique_ptr<TFrmMain> W;
+};
+
+TEST_F(Window, StartsWithItsHeaderPortTextAndAGreenPortOnTheLoopbackPlug) {
+    Open(LoopbackTarget);
+    const std::string header =
+        "   Offset    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F        ASCII";
+    EXPECT_EQ(W->lblHead->text().toStdString(), header);
+    EXPECT_EQ(W->lblEnd->text().toStdString(), header);
+    EXPECT_EQ(W->width(), 630);
+    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 0);
+    ASSERT_TRUE(WaitOpen());
+    EXPECT_EQ(W->lblComSta->text(),
+              "通讯端口: COM1\n\n通讯速率: 9600\n\n数据校验: None\n\n数 据 位: 8\n\n停 止 位: 1");
+    EXPECT_EQ(W->lblComPort->text(), "端口状态");
+}
+
+TEST_F(Window, APortThatCannotOpenIsRedWithItsReasonShownOnce) {
+    Open("/nonexistent/kestrel-port");
+    ASSERT_TRUE(WaitUntil([&] { return W->lblComPort->text().contains("COM1"); }));
+    EXPECT_EQ(Background(W->lblComPort), TFrmMain::PortShut);
+    EXPECT_TRUE(W->lblComPort->text().contains("No such file"));
+    EXPECT_TRUE(W->lblComPort->toolTip().contains("/nonexistent/kestrel-port"));
+    for (QLabel* l : {W->lblCTS, W->lblDSR, W->lblRLSD, W->lblRI})
+        EXPECT_EQ(Background(l), TFrmMain::LineOff);
+
+    TOpenError denied{ceOpen, EACCES, 1, "/dev/ttyUSB0"};
+    TPortErrorText t = PortErrorText(denied);
+    EXPECT_TRUE(t.Short.contains("dialout"));
+    EXPECT_TRUE(t.Long.contains("dialout"));
+    EXPECT_TRUE(t.Long.contains("/dev/ttyUSB0"));
+}
+
+TEST_F(Window, BytesFromAPseudoTerminalAppearInThePaneAndApplyReopens) {
+    TPty pty;
+    Open(pty.Path);
+    ASSERT_TRUE(WaitOpen());
+    pty.Write({0x48, 0x65, 0x6C, 0x6C, 0x6F, 0x0D, 0x0A});
+    ASSERT_TRUE(WaitUntil([&] {
+        return W->ReceEdit->Store().LineCount() == 1 &&
+               PaneLine(*W, 0).find("0A") != std::string::npos;
+    }));
+    EXPECT_EQ(PaneLine(*W, 0), "  00000000:  48 65 6C 6C 6F 0D 0A " + std::string(27, ' ') +
+                                   "  Hello.." + std::string(9, ' '));
+    std::vector<uint8_t> more(16);
+    for (size_t i = 0; i < more.size(); ++i)
+        more[i] = static_cast<uint8_t>(i == 0 ? 0x00 : 0xF0 + i);
+    pty.Write(more);
+    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 2; }));
+    EXPECT_EQ(PaneLine(*W, 1).substr(0, 16), "  00000010:  F9 ");
+
+    // Apply: a new rate reaches the text and the port reopens on it.
+    W->CboBps->setCurrentText("115200");
+    QTest::mouseClick(W->btnUpdate, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return W->lblComSta->text().contains("115200"); }));
+    pty.Write({0x7E});
+    ASSERT_TRUE(WaitUntil([&] { return PaneLine(*W, 1).find("7E") != std::string::npos; }));
+}
+
+TEST_F(Window, ModemLampsFollowTheLoopbackPlugsLines) {
+    Open(LoopbackTarget);
+    ASSERT_TRUE(WaitOpen());
+    QTest::mouseClick(W->chkRTS, Qt::LeftButton);
+    EXPECT_TRUE(W->chkRTS->Checked());
+    ASSERT_TRUE(WaitUntil([&] { return Background(W->lblCTS) == TFrmMain::LineOn; }));
+    EXPECT_EQ(Background(W->lblDSR), TFrmMain::LineOff);
+    W->chkDTRClick();
+    ASSERT_TRUE(WaitUntil([&] { return Background(W->lblDSR) == TFrmMain::LineOn; }));
+    EXPECT_EQ(Background(W->lblRLSD), TFrmMain::LineOn);
+    EXPECT_EQ(Background(W->lblRI), TFrmMain::LineOff);
+    W->chkRTSClick();
+    ASSERT_TRUE(WaitUntil([&] { return Background(W->lblCTS) == TFrmMain::LineOff; }));
+}
+
+TEST_F(Window, PauseDropsBytesAndClearRestartsTheOffsets) {
+    Open(LoopbackTarget);
+    ASSERT_TRUE(WaitOpen());
+    const uint8_t a[] = {0x41, 0x42};
+    W->Worker().Send(a, 2);
+    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 1; }));
+
+    QTest::mouseClick(W->ToolPause, Qt::LeftButton);
+    EXPECT_TRUE(W->lblHead->text().endsWith("     PAUSE"));
+    const uint8_t lost[] = {0x00, 0xFF};
+    W->Worker().Send(lost, 2);
+    QTest::qWait(100);
+    QTest::mouseClick(W->ToolPause, Qt::LeftButton);
+    EXPECT_EQ(W->lblHead->text(), W->lblEnd->text());
+    const uint8_t c[] = {0x43};
+    W->Worker().Send(c, 1);
+    ASSERT_TRUE(WaitUntil([&] { return PaneLine(*W, 0).find("43") != std::string::npos; }));
+    EXPECT_EQ(PaneLine(*W, 0).substr(13, 9), "41 42 43 "); // the paused bytes never show
+
+    QTest::mouseClick(W->ToolClear, Qt::LeftButton);
+    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 0);
+    W->Worker().Send(a, 1);
+    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 1; }));
+    EXPECT_EQ(PaneLine(*W, 0).substr(0, 16), "  00000000:  41 ");
+}
+
+TEST_F(Window, HistoryFilesSaveOpenAndTakeTheNextBytesOnTheirLastLine) {
+    QTemporaryDir dir;
+    Open(LoopbackTarget);
+    ASSERT_TRUE(WaitOpen());
+    dialogs::RecordMessages(true);
+    std::vector<uint8_t> bytes(20);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 13);
+    W->Worker().Send(bytes.data(), 20);
+    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 2; }));
+    const std::string line0 = PaneLine(*W, 0), line1 = PaneLine(*W, 1);
+
+    const QString name = dir.filePath("session"); // saved as session.kst
+    dialogs::SetNextFileNames({name});
+    W->ToolSaveClick();
+    ASSERT_TRUE(QFile::exists(name + ".kst"));
+    QFile f(name + ".kst");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().startsWith("{\\rtf1"));
+
+    W->ToolClearClick();
+    dialogs::SetNextFileNames({name + ".kst"});
+    W->ToolOpenClick();
+    ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
+    EXPECT_EQ(PaneLine(*W, 0), line0);
+    EXPECT_EQ(PaneLine(*W, 1), line1);
+
+    // ReceLine was reset by the clear: the next byte rewrites the last line.
+    const uint8_t x[] = {0x58};
+    W->Worker().Send(x, 1);
+    ASSERT_TRUE(WaitUntil([&] { return PaneLine(*W, 1).find("58") != std::string::npos; }));
+    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 2);
+    EXPECT_EQ(PaneLine(*W, 1).substr(0, 16), "  00000010:  58 ");
+
+    // A file that is not there leaves the pane alone.
+    dialogs::SetNextFileNames({dir.filePath("missing.kst")});
+    W->ToolOpenClick();
+    EXPECT_EQ(dialogs::TakeMessages(), QStringList{"Open File Error!"});
+    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 2);
+
+    // A cancelled dialog does nothing; an unwritable name says so.
+    dialogs::SetNextFileNames({QString()});
+    W->ToolSaveClick();
+    dialogs::SetNextFileNames({dir.filePath("no/such/dir/x.kst")});
+    W->ToolSaveClick();
+    EXPECT_EQ(dialogs::TakeMessages(), QStringList{"Save to File Error!"});
+}
+
+TEST_F(Window, OpensAWindowsStyleHistoryFileAndPlainText) {
+    QTemporaryDir dir;
+    Open(LoopbackTarget);
+    // As a Windows rich-text control writes it: code page 936, \'hh bytes, \uN.
+    QByteArray rtf =
+        "{\\rtf1\\ansi\\ansicpg936\\deff0\\deflang1033\\deflangfe2052{\\fonttbl{\\f0\\fmodern"
+        "\\fprq6\\fcharset134 \\'cb\\'ce\\'cc\\'e5;}}\r\n{\\colortbl "
+        ";\\red255\\green255\\blue255;}\r\n"
+        "{\\*\\generator Riched20 5.50.99.2014;}\\viewkind4\\uc1\\pard\\cf1\\lang2052\\f0\\fs18 "
+        "  00000000:  41 \\par\r\n\\'cd\\'a8\\'d1\\'b6\\u31471?\\par\r\n}\r\n";
+    QFile f(dir.filePath("win.kst"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(rtf);
+    f.close();
+    dialogs::SetNextFileNames({f.fileName()});
+    W->ToolOpenClick();
+    ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
+    EXPECT_EQ(PaneLine(*W, 0), "  00000000:  41 ");
+    EXPECT_EQ(QString::fromStdString(PaneLine(*W, 1)), "通讯端");
+
+    QFile plain(dir.filePath("plain.kst"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.write("first line\r\nsecond line\r\n");
+    plain.close();
+    dialogs::SetNextFileNames({plain.fileName()});
+    W->ToolOpenClick();
+    ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
+    EXPECT_EQ(PaneLine(*W, 1), "second line");
+}
+
+TEST_F(Window, PressingOnTheTitleStripDragsTheWindowAndHelpChartsToggle) {
+    Open(LoopbackTarget);
+    const QPoint before = W->pos();
+    QTest::mousePress(W.get(), Qt::LeftButton, {}, QPoint(100, 20));
+    QTest::mouseMove(W.get(), QPoint(140, 50));
+    QTest::mouseRelease(W.get(), Qt::LeftButton, {}, QPoint(140, 50));
+    EXPECT_EQ(W->pos(), before + QPoint(40, 30));
+
+    QTest::mouseClick(W->ToolPort, Qt::LeftButton);
+    EXPECT_TRUE(W->PanlHelp->isVisible());
+    EXPECT_TRUE(W->ImgPort->isVisible());
+    EXPECT_FALSE(W->ImgModem->isVisible());
+    EXPECT_FALSE(W->ImgPort->pixmap().isNull());
+    QTest::mouseClick(W->ToolModem, Qt::LeftButton);
+    EXPECT_TRUE(W->ImgModem->isVisible());
+    QTest::mouseClick(W->ImgModem, Qt::LeftButton);
+    EXPECT_FALSE(W->PanlHelp->isVisible());
+}
+
+TEST_F(Window, ExitStopsTheWorkerAndSavesTheSettings) {
+    Open(LoopbackTarget);
+    ASSERT_TRUE(WaitOpen());
+    W->CboParity->setCurrentIndex(2);
+    W->ToolExitClick();
+    EXPECT_FALSE(W->isVisible());
+    QSettings s(settings::Organisation, settings::Application);
+    EXPECT_EQ(s.value(settings::Parity).toInt(), 2);
+    EXPECT_EQ(s.value(QString(settings::PortMapGroup) + "/COM1").toString(), LoopbackTarget);
+}
+
+} // namespace
