@@ -416,16 +416,17 @@ void TFrmMain::FormCreate() {
 }
 
 void TFrmMain::btnUpdateClick() {
+    // A list left without a selection (a stored index out of its range) keeps
+    // the setting the worker has.
     try {
-        Comm->SetParity(static_cast<uint8_t>(CboParity->currentIndex()));
+        if (CboParity->currentIndex() >= 0)
+            Comm->SetParity(static_cast<uint8_t>(CboParity->currentIndex()));
         bool ok = false;
         uint32_t rate = CboBps->currentText().toUInt(&ok);
-        if (!ok)
-            return;
-        Comm->SetBaudRate(rate);
-        if (CboPort->currentIndex() < 0)
-            return;
-        Comm->RequestPort(static_cast<uint32_t>(CboPort->currentIndex() + 1));
+        if (ok)
+            Comm->SetBaudRate(rate);
+        if (CboPort->currentIndex() >= 0)
+            Comm->RequestPort(static_cast<uint32_t>(CboPort->currentIndex() + 1));
         ShowPortState(Comm->IsOpen(), QString::fromStdString(Comm->GetSettingsText()), ShownError);
     } catch (...) {
     }

@@ -81,12 +81,17 @@ void TCommPort::ApplyState(TLineSettings previous, uint8_t code) {
 }
 
 void TCommPort::SetBaudRate(uint32_t rate) {
+    // A rate of 0 or a parity beyond space would make every later open fail.
+    if (rate == 0)
+        throw ECommError(ceSetBaudRate, EINVAL);
     TLineSettings previous = Dcb;
     Dcb.BaudRate = rate;
     ApplyState(previous, ceSetBaudRate);
 }
 
 void TCommPort::SetParity(uint8_t parity) {
+    if (parity > 4)
+        throw ECommError(ceSetParity, EINVAL);
     TLineSettings previous = Dcb;
     Dcb.Parity = parity;
     ApplyState(previous, ceSetParity);

@@ -117,6 +117,11 @@ TEST_F(CommPort, ClosedPortRefusesIoWithCode7AndTakesSettingsSilently) {
     EXPECT_EQ(CodeOf([&] { Port.SetDtr(true); }), 0);
     EXPECT_EQ(Port.GetBaudRate(), 300u);
     EXPECT_TRUE(Port.GetRts());
+    // Values no device takes are refused at once instead of failing every later open.
+    EXPECT_EQ(CodeOf([&] { Port.SetParity(5); }), ceSetParity);
+    EXPECT_EQ(CodeOf([&] { Port.SetBaudRate(0); }), ceSetBaudRate);
+    EXPECT_EQ(Port.GetParity(), 4);
+    EXPECT_EQ(Port.GetBaudRate(), 300u);
 }
 
 TEST_F(CommPort, FailedSettingChangesPutTheOldValueBack) {
