@@ -77,8 +77,14 @@ void TFrmMain::BuildSendPane() {
     mnuLine = item("发送字符串(&S)", 3, [this] { SetSendMode(1); });
     mnuModem = item("发送字符串(&Modem)", 4, [this] { SetSendMode(2); });
     mnuHex = item("发送十六进制序列(&H)", 5, [this] { SetSendMode(3); });
-    for (QAction* a : {mnuChar, mnuLine, mnuModem, mnuHex})
+    int mode = 0;
+    for (QAction* a : {mnuChar, mnuLine, mnuModem, mnuHex}) {
         a->setCheckable(true);
+        // Only SetSendMode checks an item: choosing the active mode again
+        // must not take its mark away.
+        connect(a, &QAction::triggered, this, [this, a, mode] { a->setChecked(SendMode == mode); });
+        ++mode;
+    }
     mnuChar->setChecked(true);
     PopStrMenu->addSeparator();
     mnuClear = item("清除发送窗口(&E)", -1, [this] { mnuClearClick(); });
