@@ -45,19 +45,25 @@ bool IsHexDigit(QChar c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
-// A toggle whose output did not change: its caption turns red and its tip
-// says why, until the next change that works.
+// The caption of a toggle: red while its last change failed (its tip says
+// why), grey while Modem mode holds it.
+void PaintToggleCaption(TAbLED* toggle) {
+    toggle->SetFontColor(!toggle->toolTip().isEmpty() ? clRed
+                         : toggle->isEnabled()        ? clWindowText
+                                                      : clBtnShadow);
+}
+
 void ShowToggleFault(TAbLED* toggle, const QString& why) {
-    toggle->SetFontColor(clRed);
     toggle->setToolTip(why);
+    PaintToggleCaption(toggle);
     QToolTip::showText(toggle->mapToGlobal(toggle->rect().bottomLeft()), why, toggle);
 }
 
 void ClearToggleFault(TAbLED* toggle) {
-    if (toggle->FontColor() == clWindowText)
+    if (toggle->toolTip().isEmpty())
         return;
-    toggle->SetFontColor(clWindowText);
     toggle->setToolTip(QString());
+    PaintToggleCaption(toggle);
 }
 
 QString FaultText(const char* line, const std::exception& e) {
@@ -226,6 +232,8 @@ void TFrmMain::SetSendMode(int mode) {
     if (AppliedSendMode == 2) {
         chkHead->setEnabled(true);
         ChkControlRTS->setEnabled(true);
+        PaintToggleCaption(chkHead);
+        PaintToggleCaption(ChkControlRTS);
         ApplyRts(SavedRts);
         ApplyDtr(SavedDtr);
         Comm->ControlRTS = SavedControlRts;
@@ -252,6 +260,8 @@ void TFrmMain::SetSendMode(int mode) {
         SavedHead = chkHead->Checked();
         ChkControlRTS->setEnabled(false);
         chkHead->setEnabled(false);
+        PaintToggleCaption(chkHead);
+        PaintToggleCaption(ChkControlRTS);
         ApplyRts(true);
         ApplyDtr(true);
         ChkControlRTS->SetChecked(false);

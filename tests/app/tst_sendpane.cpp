@@ -313,6 +313,7 @@ TEST_F(SendPane, ModemModeForcesTheFourTogglesAndRestoresThem) {
     EXPECT_FALSE(Frm->chkHead->Checked());
     EXPECT_FALSE(Frm->ChkControlRTS->isEnabled());
     EXPECT_FALSE(Frm->chkHead->isEnabled());
+    EXPECT_EQ(Frm->chkHead->FontColor(), clBtnShadow); // held, and seen to be
     Type("AT");
     Enter(); // no preamble, no RTS switching
     EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 0x0D}));
@@ -328,6 +329,7 @@ TEST_F(SendPane, ModemModeForcesTheFourTogglesAndRestoresThem) {
     EXPECT_TRUE(Frm->chkHead->Checked());
     EXPECT_TRUE(Frm->ChkControlRTS->isEnabled());
     EXPECT_TRUE(Frm->chkHead->isEnabled());
+    EXPECT_EQ(Frm->chkHead->FontColor(), clWindowText);
 }
 
 TEST_F(SendPane, ModesClearThePaneOnlyWhenTheyChange) {
