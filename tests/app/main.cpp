@@ -1,5 +1,7 @@
 #include <QApplication>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 // The window's tests need one application object for the whole run.
@@ -9,6 +11,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Settings and files go to a test area, never the user's own.
     QStandardPaths::setTestModeEnabled(true);
+    // ctest runs cases in parallel processes: each keeps its settings apart.
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
