@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
@@ -125,6 +126,9 @@ TEST_F(SendPane, CharacterModeWritesEachKeyAndEchoesAHexDump) {
     EXPECT_EQ(FarEnd(2), (Bytes{0x0D, 0x08}));
     EXPECT_TRUE(Edit->Line(1).startsWith(" 00000010:  51 0D 08 "));
     EXPECT_TRUE(Edit->Line(1).endsWith("  Q..             "));
+    QTest::keyClick(Edit, Qt::Key_Tab);
+    EXPECT_EQ(FarEnd(1), Bytes{0x09});
+    EXPECT_TRUE(Edit->hasFocus());
     // Keys without a character act on the pane and send nothing.
     QTest::keyClick(Edit, Qt::Key_Up);
     QTest::keyClick(Edit, Qt::Key_Delete);
@@ -142,6 +146,17 @@ TEST_F(SendPane, CharacterModeSendsChineseAsItsTwoBytesAndRefusesTheUnencodable)
     EXPECT_EQ(FarEnd(0, 150), Bytes{}); // not a "?" in its place
     EXPECT_EQ(Edit->toPlainText(), before);
     EXPECT_TRUE(QToolTip::isVisible());
+
+    // What an input method commits is typed text too.
+    QInputMethodEvent commit;
+    commit.setCommitString(QString::fromUtf8("中文"));
+    QApplication::sendEvent(Edit, &commit);
+    EXPECT_EQ(FarEnd(4), (Bytes{0xD6, 0xD0, 0xCE, 0xC4}));
+    Frm->SetSendMode(3);
+    QInputMethodEvent hex;
+    hex.setCommitString(QString::fromUtf8("中a"));
+    QApplication::sendEvent(Edit, &hex);
+    EXPECT_EQ(Edit->toPlainText(), "A");
 }
 
 TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
@@ -446,6 +461,15 @@ TEST_F(SendPane, ChecksumItemsShowTheSelectionAndWriteAfterIt) {
     Frm->mnuAdd->trigger();
     EXPECT_EQ(Edit->Line(0), "55 AA FF FF ");
     EXPECT_EQ(Edit->Line(2), "41 42 43");
+
+    // Shift+F10 prepares the items as a mouse press does, and opens the menu.
+    Frm->PopStrMenu->close();
+    Edit->SetLines({"01 02 03"});
+    Select(Edit, 0, 0, 2);
+    QTest::keyClick(Edit, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(Frm->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
+    EXPECT_TRUE(WaitUntil([&] { return Frm->PopStrMenu->isVisible(); }));
+    Frm->PopStrMenu->close();
 
     // Lower case separates, lone digits are bytes.
     Edit->SetLines({"1a 1 2 3"});
