@@ -4,6 +4,7 @@
 #include "Abled.h"
 #include "Appfonts.h"
 #include "Hexpane.h"
+#include "Sendedit.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -177,6 +178,7 @@ void TFrmMain::BuildLayout() {
 
     BuildCentre();
     BuildStatusPanel();
+    BuildSendPane();
 
     PanlHelp = new QFrame(this);
     PanlHelp->setGeometry(0, 39, 505, 401);
@@ -223,7 +225,7 @@ void TFrmMain::BuildCentre() {
     PageSel->setFocusPolicy(Qt::NoFocus);
 
     TabSend = new QWidget;
-    SendEdit = new QPlainTextEdit(TabSend);
+    SendEdit = new TSendEdit(TabSend);
     SendEdit->setFont(PaneFont());
     SendEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
     SendEdit->setTabChangesFocus(false);

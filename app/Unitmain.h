@@ -33,6 +33,7 @@ class QTabWidget;
 class QToolButton;
 class TAbLED;
 class THexPane;
+class TSendEdit;
 
 class TFrmMain : public QWidget {
     Q_OBJECT
@@ -61,12 +62,30 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    // Send pane and toggles.
+    // Send pane and toggles (Mainsend.cpp).
     void chkRTSClick();
     void chkDTRClick();
     void ChkControlRTSClick();
     void chkHeadClick();
     void SetSendMode(int mode);
+    // Key filters: text is the typed character, which they may change;
+    // false drops it.
+    bool SendEditKeyPress(QString& text);
+    bool EdtHeadKeyPress(QString& text);
+    void SendChar(uint8_t b);
+    // Enter in Line (modem false) and Modem mode; true passes the Enter on.
+    bool SendTextLine(bool modem);
+    bool SendHexLine(QString& text);
+    void mnuClearClick();
+    void mnuLoadClick();
+    void mnuSaveClick();
+
+    // Checksum read-outs of a hex selection (Maincheck.cpp).
+    void SendEditMouseDown();
+    void UpdateCheckItems();
+    void mnuAddClick();
+    void mnuXorClick();
+    void mnuCRCClick();
 
     // ---- worker events, entered on the worker thread ----
     void OnCommData(const uint8_t* bytes, uint32_t count);
@@ -116,7 +135,21 @@ public:
     QWidget* TabSendAuto = nullptr;
     QWidget* TabComm = nullptr;
     QWidget* TabProtocol = nullptr;
-    QPlainTextEdit* SendEdit = nullptr;
+    TSendEdit* SendEdit = nullptr;
+    QMenu* PopStrMenu = nullptr;
+    QAction* mnuChar = nullptr;
+    QAction* mnuLine = nullptr;
+    QAction* mnuModem = nullptr;
+    QAction* mnuHex = nullptr;
+    QAction* mnuClear = nullptr;
+    QAction* mnuLoad = nullptr;
+    QAction* mnuSave = nullptr;
+    QAction* N1 = nullptr;
+    QAction* mnuNum = nullptr;
+    QAction* mnuAdd = nullptr;
+    QAction* mnuXor = nullptr;
+    QAction* mnuCRC = nullptr;
+    QAction* mnuMsg = nullptr;
     QWidget* GrpCom = nullptr;
     QComboBox* CboPort = nullptr;
     QComboBox* CboBps = nullptr;
@@ -130,6 +163,15 @@ public:
     THexDumpLine SendLine;
     int SendMode = 0;
     int AppliedSendMode = 0;
+    // The four toggles as they were when Modem mode was entered.
+    bool SavedControlRts = false;
+    bool SavedHead = false;
+    bool SavedRts = false;
+    bool SavedDtr = false;
+    // Values of the last checksum preparation, written by the menu items.
+    int32_t SelSum = 0;
+    uint8_t SelXor = 0;
+    uint16_t SelCrc = 0;
     std::atomic<bool> Paused{false};
     std::atomic<bool> StatOn{false}; // read by OnCommData on the worker thread
     bool AutoRunning = false;
@@ -160,6 +202,12 @@ private:
     void BuildStatusPanel();
     void BuildCentre();
     void BuildSettingsPage(QWidget* page);
+    void BuildSendPane();
+    void ApplyRts(bool on);
+    void ApplyDtr(bool on);
+    // A refused character or line: a beep and a short note at the caret.
+    void RefuseInput(const QString& why);
+    void WriteCheckValue(uint32_t value, int digits);
     void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
     void CaptureStatByte(uint8_t b);
     bool FormCloseQuery();

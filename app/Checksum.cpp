@@ -1,0 +1,88 @@
+#include "Checksum.h"
+
+#include "Hextext.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+namespace {
+
+// Entry i: the register after shifting byte i through eight reflected steps.
+constexpr std::array<uint16_t, 256> MakeCrcTable() {
+    std::array<uint16_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint16_t r = static_cast<uint16_t>(i);
+        for (int k = 0; k < 8; ++k)
+            r = (r & 1) ? static_cast<uint16_t>((r >> 1) ^ 0xA001) : static_cast<uint16_t>(r >> 1);
+        table[i] = r;
+    }
+    return table;
+}
+
+constexpr std::array<uint16_t, 256> CrcTable = MakeCrcTable();
+static_assert(CrcTable[1] == 0xC0C1 && CrcTable[128] == 0xA001 && CrcTable[255] == 0x4040);
+
+QString Hex(uint32_t value, int digits) {
+    return QString::number(value, 16).toUpper().rightJustified(digits, '0');
+}
+
+QString Caption(const char* head, uint32_t value, int digits) {
+    return QString::fromUtf8(head) + "Hex: 0X" + Hex(value, digits) +
+           " Dec: " + QString::number(value);
+}
+
+} // namespace
+
+uint16_t Crc16(const uint8_t* bytes, uint32_t count) {
+    uint16_t r = 0;
+    for (uint32_t i = 0; i < count; ++i)
+        r = static_cast<uint16_t>(CrcTable[(r ^ bytes[i]) & 0xFF] ^ (r >> 8));
+    return r;
+}
+
+TCheckSums CheckSums(const uint8_t* bytes, uint32_t count) {
+    TCheckSums s;
+    for (uint32_t i = 0; i < count; ++i) {
+        s.Sum = (s.Sum + bytes[i]) % 256;
+        s.Xor = static_cast<uint8_t>(s.Xor ^ bytes[i]);
+    }
+    s.Crc = Crc16(bytes, count);
+    return s;
+}
+
+QString NumCaption(uint32_t count) {
+    return Caption("已选字符数(&N)", count, 2);
+}
+QString AddCaption(int32_t sum) {
+    return Caption("累加校验(&A)    ", static_cast<uint32_t>(sum), 2);
+}
+QString XorCaption(uint8_t value) {
+    return Caption("异或校验(&X)    ", value, 2);
+}
+QString CrcCaption(uint16_t crc) {
+    return Caption("CRC16校验(&R) ", crc, 4);
+}
+
+QByteArray HexLineText(const QString& line) {
+    QByteArray text(line.size(), ' ');
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        char16_t c = line.at(i).unicode();
+        if (c < 0x80)
+            text[i] = static_cast<char>(c);
+    }
+    return text;
+}
+
+bool InsertCheckValue(QString& line, int column, uint32_t value, int digits) {
+    const qsizetype at = std::clamp<qsizetype>(column, 0, line.size());
+    QString joined = line.left(at) + ' ' + Hex(value, digits) + ' ' + line.mid(at);
+    auto buffer = std::make_unique<HexBytes>();
+    bool overflow = false;
+    QByteArray text = HexLineText(joined);
+    HexTextToBytes(*buffer, text.constData(), static_cast<uint32_t>(text.size()), &overflow);
+    if (overflow)
+        return false;
+    line = QString::fromStdString(BytesToHexText(*buffer));
+    return true;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// TSendEdit: the send pane. A plain-text editor whose typed characters pass a
+// filter first (the window's SendEditKeyPress), that tells the window of every
+// mouse press before acting on it, and that opens the window's popup menu.
+// Lines follow the rich-text control the window was designed around: an empty
+// last line does not count, so "the last line" is the last one with a line
+// break or text after the line above it. GUI thread only.
+
+#include <QPlainTextEdit>
+#include <QStringList>
+
+#include <functional>
+
+class QMenu;
+
+class TSendEdit : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TSendEdit(QWidget* parent = nullptr);
+
+    // Sees each typed character (as text: one character, or a surrogate pair)
+    // before the pane inserts it; may change it. False drops it.
+    std::function<bool(QString& text)> OnKeyPress;
+    // Runs on every mouse-button press, before the pane or the menu acts.
+    std::function<void()> OnMouseDown;
+    // Runs on Shift+F10, before the menu opens at the caret.
+    std::function<void()> OnMenuKey;
+    // Opened by the context-menu request (without running OnMouseDown again).
+    QMenu* PopupMenu = nullptr;
+
+    // Lines, not counting an empty last line.
+    int LineCount() const;
+    QString Line(int row) const;
+    QStringList Lines() const;
+    void SetLines(const QStringList& lines);
+    // Replaces the text of row (a row past the last creates it).
+    void SetLine(int row, const QString& text);
+    // Adds text as a new line after the last one. Line breaks in text start
+    // further lines; one at its end leaves an empty last line.
+    void AddLine(const QString& text);
+    int CaretRow() const;
+    // Scrolls to the caret, then puts the caret at the end of the text.
+    void CaretToEnd();
+    bool EndsWithLineBreak() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+};
+
+// Runs filter on each character typed into widget (a line edit, say), as
+// TSendEdit does with OnKeyPress. The filter object is a child of widget.
+void InstallKeyFilter(QWidget* widget, std::function<bool(QString& text)> filter);

@@ -1,0 +1,598 @@
+// The send pane end to end: keys typed into the real widgets, bytes read at the
+// far end of a pseudo-terminal (or looped back by the emulated plug), the
+// toggles of the status panel, the popup menu and send-command files.
+
+#include "../comm/Failbackend.h"
+#include "Abled.h"
+#include "Dialogs.h"
+#include "Hexpane.h"
+#include "Pty.h"
+#include "Qtprint.h"
+#include "Sendedit.h"
+#include "Settings.h"
+#include "Unitmain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QToolTip>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qSleep(2);
+    }
+    return true;
+}
+
+// Settings as a user with everything off would have them, COM1 going to target.
+void WriteSettings(const std::string& target) {
+    QSettings s(settings::Organisation, settings::Application);
+    s.clear();
+    s.setValue(settings::ComPort, 0);
+    s.setValue(settings::BaudRate, 5);
+    s.setValue(settings::Parity, 0);
+    s.setValue(settings::ControlRTS, 0);
+    s.setValue(settings::AllowHead, 0);
+    s.setValue(settings::RTSEnabled, 0);
+    s.setValue(settings::DTREnabled, 0);
+    s.setValue(settings::SendMode, 0);
+    s.setValue(settings::ReceNum, 6);
+    s.setValue(settings::HeadBuff, "55 AA FF");
+    s.beginGroup(settings::PortMapGroup);
+    for (int i = 1; i <= 6; ++i)
+        s.setValue(QString("COM%1").arg(i), i == 1 ? QString::fromStdString(target) : QString());
+    s.endGroup();
+}
+
+class SendPane : public ::testing::Test {
+protected:
+    void Open(const std::string& target) {
+        WriteSettings(target);
+        Frm = std::make_unique<TFrmMain>();
+        Frm->FormCreate();
+        Frm->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
+        ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
+        Edit = Frm->SendEdit;
+        Edit->setFocus();
+        dialogs::RecordMessages(true);
+    }
+    void SetUp() override { Open(Far.Path); }
+    void TearDown() override {
+        dialogs::RecordMessages(false);
+        dialogs::TakeMessages();
+        Frm.reset();
+    }
+
+    void Type(const QString& keys) { QTest::keyClicks(Edit, keys); }
+    void Enter() { QTest::keyClick(Edit, Qt::Key_Return); }
+    // Everything that arrives within the time, expecting no more than want.
+    Bytes FarEnd(size_t want, int timeoutMs = 1000) {
+        Bytes got = Far.Read(want, timeoutMs);
+        Bytes extra = Far.Read(1, 60);
+        got.insert(got.end(), extra.begin(), extra.end());
+        return got;
+    }
+    QStringList Blocks() const {
+        QStringList out;
+        for (QTextBlock b = Edit->document()->firstBlock(); b.isValid(); b = b.next())
+            out << b.text();
+        return out;
+    }
+
+    TPty Far;
+    std::unique_ptr<TFrmMain> Frm;
+    TSendEdit* Edit = nullptr;
+};
+
+TEST_F(SendPane, CharacterModeWritesEachKeyAndEchoesAHexDump) {
+    Type("ABCDEFGHIJKLMNOPQ");
+    Bytes expected;
+    for (char c = 'A'; c <= 'Q'; ++c)
+        expected.push_back(uint8_t(c));
+    EXPECT_EQ(FarEnd(17), expected);
+    ASSERT_EQ(Blocks().size(), 2);
+    EXPECT_EQ(Edit->Line(0), " 00000000:  41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50   "
+                             "ABCDEFGHIJKLMNOP");
+    EXPECT_TRUE(Edit->Line(1).startsWith(" 00000010:  51 "));
+    EXPECT_TRUE(Edit->Line(1).endsWith("  Q               "));
+
+    // Enter and Backspace are bytes too; the typed characters never show.
+    Enter();
+    QTest::keyClick(Edit, Qt::Key_Backspace);
+    EXPECT_EQ(FarEnd(2), (Bytes{0x0D, 0x08}));
+    EXPECT_TRUE(Edit->Line(1).startsWith(" 00000010:  51 0D 08 "));
+    EXPECT_TRUE(Edit->Line(1).endsWith("  Q..             "));
+    QTest::keyClick(Edit, Qt::Key_Tab);
+    EXPECT_EQ(FarEnd(1), Bytes{0x09});
+    EXPECT_TRUE(Edit->hasFocus());
+    // Keys without a character act on the pane and send nothing.
+    QTest::keyClick(Edit, Qt::Key_Up);
+    QTest::keyClick(Edit, Qt::Key_Delete);
+    EXPECT_EQ(FarEnd(0, 100), Bytes{});
+}
+
+TEST_F(SendPane, CharacterModeSendsChineseAsItsTwoBytesAndRefusesTheUnencodable) {
+    QTest::sendKeyEvent(QTest::Click, Edit, Qt::Key_unknown, QString::fromUtf8("中"),
+                        Qt::NoModifier);
+    EXPECT_EQ(FarEnd(2), (Bytes{0xD6, 0xD0}));
+    EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  D6 D0 "));
+    const QString before = Edit->toPlainText();
+    QTest::sendKeyEvent(QTest::Click, Edit, Qt::Key_unknown, QString::fromUtf8("ก"),
+                        Qt::NoModifier);
+    EXPECT_EQ(FarEnd(0, 150), Bytes{}); // not a "?" in its place
+    EXPECT_EQ(Edit->toPlainText(), before);
+    EXPECT_TRUE(QToolTip::isVisible());
+
+    // What an input method commits is typed text too.
+    QInputMethodEvent commit;
+    commit.setCommitString(QString::fromUtf8("中文"));
+    QApplication::sendEvent(Edit, &commit);
+    EXPECT_EQ(FarEnd(4), (Bytes{0xD6, 0xD0, 0xCE, 0xC4}));
+    Frm->SetSendMode(3);
+    QInputMethodEvent hex;
+    hex.setCommitString(QString::fromUtf8("中a"));
+    QApplication::sendEvent(Edit, &hex);
+    EXPECT_EQ(Edit->toPlainText(), "A");
+}
+
+TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
+    Frm->mnuLine->trigger();
+    Type("ATZ");
+    Enter();
+    EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 'Z'})); // no line ending at all
+    EXPECT_EQ(Blocks(), (QStringList{"ATZ", ""}));
+
+    // An earlier line goes out again and is copied to the end.
+    Type("ATI");
+    Enter();
+    EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 'I'}));
+    QTest::keyClick(Edit, Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClick(Edit, Qt::Key_Right);
+    Enter(); // the whole line, not the part before the caret
+    EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 'Z'}));
+    EXPECT_EQ(Blocks(), (QStringList{"ATZ", "ATI", "ATZ", ""}));
+    EXPECT_EQ(Edit->CaretRow(), 3);
+
+    Frm->mnuModem->trigger();
+    EXPECT_EQ(Blocks(), (QStringList{QString::fromUtf8("你需要将RTS与DTR设置为ON."), ""}));
+    Type("ATZ");
+    Enter();
+    EXPECT_EQ(FarEnd(4), (Bytes{'A', 'T', 'Z', 0x0D}));
+    Type("ATI");
+    Enter();
+    EXPECT_EQ(FarEnd(4), (Bytes{'A', 'T', 'I', 0x0D}));
+    QTest::keyClick(Edit, Qt::Key_Up);
+    QTest::keyClick(Edit, Qt::Key_Up);
+    Enter(); // the copy carries its carriage return: no blank line after it
+    EXPECT_EQ(FarEnd(4), (Bytes{'A', 'T', 'Z', 0x0D}));
+    EXPECT_EQ(Blocks().mid(1), (QStringList{"ATZ", "ATI", "ATZ", ""}));
+    EXPECT_EQ(Edit->CaretRow(), 4);
+    // Enter on the line just above the empty last one sends it without a copy.
+    QTest::keyClick(Edit, Qt::Key_Up);
+    Enter();
+    EXPECT_EQ(FarEnd(4), (Bytes{'A', 'T', 'Z', 0x0D}));
+    EXPECT_EQ(Blocks().mid(1), (QStringList{"ATZ", "ATI", "ATZ", ""}));
+    EXPECT_EQ(Edit->CaretRow(), 4);
+}
+
+TEST_F(SendPane, LineModeSendsChineseInCodePage936AndRefusesWhatItCannotHold) {
+    Frm->SetSendMode(1);
+    QTest::sendKeyEvent(QTest::Click, Edit, Qt::Key_unknown, QString::fromUtf8("中"),
+                        Qt::NoModifier);
+    Type("A");
+    Enter();
+    EXPECT_EQ(FarEnd(3), (Bytes{0xD6, 0xD0, 'A'}));
+    // Pasted text is not filtered; such a line stays unsent and in place.
+    Edit->insertPlainText(QString::fromUtf8("xก"));
+    Enter();
+    EXPECT_EQ(FarEnd(0, 150), Bytes{});
+    EXPECT_EQ(Blocks().last(), QString::fromUtf8("xก"));
+}
+
+TEST_F(SendPane, HexModeTakesDigitsOnlyAndEchoesWhatItSent) {
+    Frm->SetSendMode(3);
+    Type("55 aa,g");
+    EXPECT_EQ(Edit->Line(0), "55 AA");
+    Enter();
+    EXPECT_EQ(FarEnd(2), (Bytes{0x55, 0xAA}));
+    EXPECT_EQ(Blocks(), (QStringList{"> 55 AA ", ""}));
+
+    // Nothing to send: no write, no new line.
+    Enter();
+    Type("  ");
+    Enter();
+    EXPECT_EQ(FarEnd(0, 150), Bytes{});
+    EXPECT_EQ(Blocks(), (QStringList{"> 55 AA ", "  "}));
+
+    // An echo line sends its bytes again and stays; the echo goes to the end.
+    Type("00 FF");
+    QTest::keyClick(Edit, Qt::Key_Home, Qt::ControlModifier);
+    Enter();
+    EXPECT_EQ(FarEnd(2), (Bytes{0x55, 0xAA}));
+    EXPECT_EQ(Blocks(), (QStringList{"> 55 AA ", "  00 FF", "> 55 AA ", ""}));
+}
+
+TEST_F(SendPane, HexModeLinesAboveTheBufferAreRefusedWhole) {
+    Frm->SetSendMode(3);
+    QString line;
+    for (int i = 0; i < 2048; ++i)
+        line += "A5";
+    Edit->insertPlainText(line);
+    Enter();
+    Bytes all = FarEnd(2048, 3000);
+    EXPECT_EQ(all, Bytes(2048, 0xA5)); // every byte, none cut
+    Edit->insertPlainText(line + "01");
+    Enter();
+    EXPECT_EQ(FarEnd(0, 200), Bytes{});
+    EXPECT_EQ(Blocks().last(), line + "01");
+    EXPECT_TRUE(QToolTip::isVisible());
+}
+
+TEST_F(SendPane, PreambleGoesBeforeLinesButNotBeforeCharacters) {
+    Frm->EdtHead->clear();
+    QTest::keyClicks(Frm->EdtHead, "55aa,ffg");
+    EXPECT_EQ(Frm->EdtHead->text(), "55AAFF");
+    Frm->EdtRevNum->setText("0");
+    QTest::mouseClick(Frm->chkHead, Qt::LeftButton);
+    EXPECT_TRUE(Frm->chkHead->Checked());
+    EXPECT_EQ(Frm->EdtHead->text(), "55 AA FF ");
+    EXPECT_EQ(Frm->EdtRevNum->text(), "1");
+    EXPECT_FALSE(Frm->EdtHead->isEnabled());
+    EXPECT_FALSE(Frm->EdtRevNum->isEnabled());
+
+    Type("A");
+    EXPECT_EQ(FarEnd(1), Bytes{0x41});
+    Frm->SetSendMode(1);
+    Type("AB");
+    Enter();
+    EXPECT_EQ(FarEnd(5), (Bytes{0x55, 0xAA, 0xFF, 0x41, 0x42}));
+    Enter(); // an empty line: the preamble alone
+    EXPECT_EQ(FarEnd(3), (Bytes{0x55, 0xAA, 0xFF}));
+
+    Frm->chkHeadClick();
+    EXPECT_FALSE(Frm->chkHead->Checked());
+    EXPECT_TRUE(Frm->EdtHead->isEnabled());
+    Type("AB");
+    Enter();
+    EXPECT_EQ(FarEnd(2), (Bytes{0x41, 0x42}));
+}
+
+TEST_F(SendPane, PreambleRefusesBadReceiveCountsAndEmptyHeads) {
+    Frm->EdtHead->setText("55AAFF");
+    Frm->EdtRevNum->setText("12x");
+    Frm->chkHeadClick();
+    EXPECT_EQ(dialogs::TakeMessages(), QStringList{"'12x' is not a valid integer value"});
+    EXPECT_FALSE(Frm->chkHead->Checked());
+    EXPECT_EQ(Frm->EdtHead->text(), "55 AA FF ");
+    EXPECT_TRUE(Frm->EdtRevNum->isEnabled());
+
+    Frm->EdtRevNum->setText("2049");
+    Frm->chkHeadClick();
+    EXPECT_FALSE(Frm->chkHead->Checked());
+    EXPECT_TRUE(Frm->chkHead->toolTip().contains("2048"));
+    Frm->EdtRevNum->setText("2048");
+    Frm->chkHeadClick();
+    EXPECT_TRUE(Frm->chkHead->Checked());
+    EXPECT_TRUE(Frm->chkHead->toolTip().isEmpty());
+    Frm->chkHeadClick();
+
+    Frm->EdtHead->setText("xyz");
+    Frm->chkHeadClick();
+    EXPECT_FALSE(Frm->chkHead->Checked());
+    EXPECT_EQ(Frm->EdtHead->text(), "xyz");
+    EXPECT_TRUE(dialogs::TakeMessages().isEmpty());
+}
+
+TEST_F(SendPane, ModemModeForcesTheFourTogglesAndRestoresThem) {
+    Frm->SetSendMode(1);
+    Frm->ChkControlRTSClick();
+    Frm->chkHeadClick();
+    ASSERT_FALSE(Frm->chkRTS->Checked());
+    ASSERT_FALSE(Frm->chkDTR->Checked());
+    ASSERT_TRUE(Frm->ChkControlRTS->Checked());
+    ASSERT_TRUE(Frm->chkHead->Checked());
+
+    Frm->SetSendMode(2);
+    EXPECT_TRUE(Frm->mnuModem->isChecked());
+    EXPECT_FALSE(Frm->mnuLine->isChecked());
+    EXPECT_TRUE(Frm->chkRTS->Checked());
+    EXPECT_TRUE(Frm->chkDTR->Checked());
+    EXPECT_TRUE(Frm->Worker().GetRts());
+    EXPECT_TRUE(Frm->Worker().GetDtr());
+    EXPECT_FALSE(Frm->ChkControlRTS->Checked());
+    EXPECT_FALSE(Frm->Worker().ControlRTS.load());
+    EXPECT_FALSE(Frm->chkHead->Checked());
+    EXPECT_FALSE(Frm->ChkControlRTS->isEnabled());
+    EXPECT_FALSE(Frm->chkHead->isEnabled());
+    EXPECT_EQ(Frm->chkHead->FontColor(), clBtnShadow); // held, and seen to be
+    Type("AT");
+    Enter(); // no preamble, no RTS switching
+    EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 0x0D}));
+
+    Frm->SetSendMode(1);
+    EXPECT_TRUE(Blocks() == QStringList{""});
+    EXPECT_FALSE(Frm->chkRTS->Checked());
+    EXPECT_FALSE(Frm->chkDTR->Checked());
+    EXPECT_FALSE(Frm->Worker().GetRts());
+    EXPECT_FALSE(Frm->Worker().GetDtr());
+    EXPECT_TRUE(Frm->ChkControlRTS->Checked());
+    EXPECT_TRUE(Frm->Worker().ControlRTS.load());
+    EXPECT_TRUE(Frm->chkHead->Checked());
+    EXPECT_TRUE(Frm->ChkControlRTS->isEnabled());
+    EXPECT_TRUE(Frm->chkHead->isEnabled());
+    EXPECT_EQ(Frm->chkHead->FontColor(), clWindowText);
+}
+
+TEST_F(SendPane, ModesClearThePaneOnlyWhenTheyChange) {
+    Frm->SetSendMode(1);
+    Type("keep");
+    Frm->mnuLine->trigger();
+    EXPECT_EQ(Edit->Line(0), "keep");
+    EXPECT_TRUE(Frm->mnuLine->isChecked());
+    Frm->mnuHex->trigger();
+    EXPECT_EQ(Edit->toPlainText(), "");
+    EXPECT_TRUE(Frm->mnuHex->isChecked());
+    EXPECT_FALSE(Frm->mnuLine->isChecked());
+    EXPECT_EQ(Frm->SendMode, 3);
+    Frm->mnuChar->trigger();
+    Type("A");
+    EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  41 "));
+    Frm->mnuClear->trigger();
+    Type("B"); // the echo starts over
+    EXPECT_EQ(Blocks().size(), 1);
+    EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  42 "));
+}
+
+TEST_F(SendPane, CommandFilesOfferedInHexModeSaveAndLoadTheLines) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QTest::mousePress(Edit->viewport(), Qt::LeftButton);
+    QTest::mouseRelease(Edit->viewport(), Qt::LeftButton);
+    EXPECT_FALSE(Frm->mnuLoad->isVisible());
+    EXPECT_FALSE(Frm->mnuSave->isVisible());
+
+    Frm->SetSendMode(3);
+    QTest::mousePress(Edit->viewport(), Qt::LeftButton);
+    QTest::mouseRelease(Edit->viewport(), Qt::LeftButton);
+    EXPECT_TRUE(Frm->mnuLoad->isVisible());
+    EXPECT_TRUE(Frm->mnuSave->isVisible());
+
+    const QStringList lines{"55 AA 01", "> 01 02 ", "", "0D 0A"};
+    Edit->SetLines(lines);
+    const QString name = dir.filePath("commands");
+    dialogs::SetNextFileNames({name});
+    Frm->mnuSave->trigger();
+    EXPECT_TRUE(QFile::exists(name + ".cmd"));
+    Frm->mnuClear->trigger();
+    dialogs::SetNextFileNames({name + ".cmd"});
+    Frm->mnuLoad->trigger();
+    EXPECT_EQ(Edit->Lines(), lines);
+    QTest::keyClick(Edit, Qt::Key_Home, Qt::ControlModifier);
+    Enter();
+    EXPECT_EQ(FarEnd(3), (Bytes{0x55, 0xAA, 0x01}));
+
+    // Failures keep the pane and say so.
+    const QString before = Edit->toPlainText();
+    dialogs::SetNextFileNames({dir.filePath("missing.cmd")});
+    Frm->mnuLoad->trigger();
+    dialogs::SetNextFileNames({dir.filePath("no/such/folder/x.cmd")});
+    Frm->mnuSave->trigger();
+    EXPECT_EQ(dialogs::TakeMessages(),
+              (QStringList{QString::fromUtf8("打开文件错误!"), "Save to File Error!"}));
+    EXPECT_EQ(Edit->toPlainText(), before);
+    // A plain text file loads too; a cancelled dialog changes nothing.
+    QFile plain(dir.filePath("plain.cmd"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.write("01 02\r\n03\r\n");
+    plain.close();
+    dialogs::SetNextFileNames({plain.fileName(), QString()});
+    Frm->mnuLoad->trigger();
+    EXPECT_EQ(Edit->Lines(), (QStringList{"01 02", "03"}));
+    Frm->mnuLoad->trigger();
+    EXPECT_EQ(Edit->Lines(), (QStringList{"01 02", "03"}));
+}
+
+// A right-button press inside the selection prepares the items and opens the menu.
+void RightClickOnSelection(TSendEdit* edit) {
+    const QPoint at = edit->cursorRect().center() - QPoint(4, 0);
+    QTest::mousePress(edit->viewport(), Qt::RightButton, {}, at);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, at, edit->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(edit->viewport(), &menu);
+    QTest::mouseRelease(edit->viewport(), Qt::RightButton, {}, at);
+}
+
+void Select(TSendEdit* edit, int row, int from, int to) {
+    QTextCursor c(edit->document()->findBlockByNumber(row));
+    c.setPosition(c.block().position() + from);
+    c.setPosition(c.block().position() + to, QTextCursor::KeepAnchor);
+    edit->setTextCursor(c);
+}
+
+TEST_F(SendPane, ChecksumItemsShowTheSelectionAndWriteAfterIt) {
+    Frm->SetSendMode(3);
+    Edit->SetLines({"> 55 AA ", "01 02 03 04", "41 42 43"});
+    Select(Edit, 2, 0, 8);
+    RightClickOnSelection(Edit);
+    EXPECT_TRUE(WaitUntil([&] { return Frm->PopStrMenu->isVisible(); }));
+    EXPECT_TRUE(Frm->mnuAdd->isVisible());
+    EXPECT_FALSE(Frm->mnuMsg->isVisible());
+    EXPECT_EQ(Frm->mnuAdd->text(), QString::fromUtf8("累加校验(&A)    Hex: 0XC6 Dec: 198"));
+    EXPECT_EQ(Frm->mnuXor->text(), QString::fromUtf8("异或校验(&X)    Hex: 0X40 Dec: 64"));
+    EXPECT_EQ(Frm->mnuCRC->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0X4521 Dec: 17697"));
+    EXPECT_EQ(Frm->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X03 Dec: 3"));
+    Frm->PopStrMenu->close();
+
+    // 01 02 03 inside the longer line: the CRC lands after it, high byte first.
+    Select(Edit, 1, 0, 8);
+    Frm->UpdateCheckItems();
+    EXPECT_EQ(Frm->mnuCRC->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0XA110 Dec: 41232"));
+    Frm->mnuCRC->trigger();
+    EXPECT_EQ(Edit->Line(1), "01 02 03 A1 10 04 ");
+    Select(Edit, 0, 2, 7);
+    Frm->UpdateCheckItems();
+    Frm->mnuXor->trigger();
+    EXPECT_EQ(Edit->Line(0), "55 AA FF ");
+    Select(Edit, 0, 0, 5);
+    Frm->UpdateCheckItems();
+    Frm->mnuAdd->trigger();
+    EXPECT_EQ(Edit->Line(0), "55 AA FF FF ");
+    EXPECT_EQ(Edit->Line(2), "41 42 43");
+
+    // Shift+F10 prepares the items as a mouse press does, and opens the menu.
+    Frm->PopStrMenu->close();
+    Edit->SetLines({"01 02 03"});
+    Select(Edit, 0, 0, 2);
+    QTest::keyClick(Edit, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(Frm->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
+    EXPECT_TRUE(WaitUntil([&] { return Frm->PopStrMenu->isVisible(); }));
+    Frm->PopStrMenu->close();
+
+    // Lower case separates, lone digits are bytes.
+    Edit->SetLines({"1a 1 2 3"});
+    Select(Edit, 0, 0, 2);
+    Frm->UpdateCheckItems();
+    EXPECT_EQ(Frm->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
+    Select(Edit, 0, 3, 8);
+    Frm->UpdateCheckItems();
+    EXPECT_EQ(Frm->mnuAdd->text(), QString::fromUtf8("累加校验(&A)    Hex: 0X06 Dec: 6"));
+}
+
+TEST_F(SendPane, ChecksumItemsRefuseSeveralLinesAndStayHiddenElsewhere) {
+    Frm->SetSendMode(3);
+    Edit->SetLines({"01 02", "03"});
+    Select(Edit, 0, 0, 5);
+    Frm->UpdateCheckItems();
+    const int32_t sum = Frm->SelSum;
+    QTextCursor c = Edit->textCursor();
+    c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    Edit->setTextCursor(c);
+    Frm->UpdateCheckItems();
+    EXPECT_TRUE(Frm->mnuMsg->isVisible());
+    EXPECT_EQ(Frm->mnuMsg->text(), QString::fromUtf8("不能选择多行数据计算(&E)"));
+    EXPECT_FALSE(Frm->mnuAdd->isVisible());
+    EXPECT_EQ(Frm->SelSum, sum);
+
+    // Nothing selected: only the command files.
+    Edit->moveCursor(QTextCursor::End);
+    Frm->UpdateCheckItems();
+    EXPECT_TRUE(Frm->mnuSave->isVisible());
+    EXPECT_FALSE(Frm->N1->isVisible());
+
+    // More bytes than the buffer holds: no values from a cut selection.
+    QString big;
+    for (int i = 0; i < 2049; ++i)
+        big += "01";
+    Edit->SetLines({big});
+    Edit->selectAll();
+    Frm->UpdateCheckItems();
+    EXPECT_TRUE(Frm->mnuMsg->isVisible());
+    EXPECT_FALSE(Frm->mnuNum->isVisible());
+    EXPECT_EQ(Frm->SelSum, sum);
+
+    Frm->SetSendMode(1);
+    Edit->SetLines({"01 02"});
+    Edit->selectAll();
+    Frm->UpdateCheckItems();
+    for (QAction* a : {Frm->N1, Frm->mnuNum, Frm->mnuAdd, Frm->mnuMsg, Frm->mnuLoad})
+        EXPECT_FALSE(a->isVisible());
+}
+
+// ---- RTS and DTR ----
+
+class SendPaneLoopback : public SendPane {
+protected:
+    void SetUp() override { Open(LoopbackTarget); }
+};
+
+TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond) {
+    Frm->SetSendMode(1);
+    Frm->ChkControlRTSClick();
+    ASSERT_FALSE(Frm->chkRTS->Checked());
+    QElapsedTimer t;
+    t.start();
+    Type("AB");
+    Enter();
+    Type("CD");
+    Enter(); // while the first is under way: dropped
+    bool raised = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        raised = raised || Frm->chkRTS->Checked();
+        return raised && !Frm->chkRTS->Checked();
+    }));
+    EXPECT_GE(t.elapsed(), 100); // two waits of 50 ms
+    Frm->FlushReceived();
+    QTest::qWait(100);
+    Frm->FlushReceived();
+    EXPECT_EQ(Frm->ReceEdit->Store().LineCount(), 1);
+    EXPECT_NE(Frm->ReceEdit->Store().Line(0).find("41 42  "), std::string::npos);
+    EXPECT_EQ(Frm->ReceEdit->Store().Line(0).find("43"), std::string::npos);
+    EXPECT_FALSE(Frm->Worker().GetRts());
+    // The pane was updated all the same.
+    EXPECT_EQ(Blocks(), (QStringList{"AB", "CD", ""}));
+}
+
+class SendPaneDouble : public SendPane {
+protected:
+    void SetUp() override {
+        State = std::make_shared<TFailState>();
+        WriteSettings("double");
+        Frm = std::make_unique<TFrmMain>();
+        Frm->Worker().SetBackendFactory(FailFactory(State));
+        Frm->FormCreate();
+        ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
+        Edit = Frm->SendEdit;
+    }
+    std::shared_ptr<TFailState> State;
+};
+
+TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
+    State->FailWith[TFailState::SetState] = EIO;
+    Frm->chkRTSClick();
+    Frm->chkDTRClick();
+    for (TAbLED* t : {Frm->chkRTS, Frm->chkDTR}) {
+        EXPECT_FALSE(t->Checked());
+        EXPECT_EQ(t->FontColor(), clRed);
+        EXPECT_FALSE(t->toolTip().isEmpty());
+    }
+    EXPECT_FALSE(Frm->Worker().GetRts());
+    State->FailWith.clear();
+    Frm->chkRTSClick();
+    Frm->chkDTRClick();
+    for (TAbLED* t : {Frm->chkRTS, Frm->chkDTR}) {
+        EXPECT_TRUE(t->Checked());
+        EXPECT_NE(t->FontColor(), clRed);
+        EXPECT_TRUE(t->toolTip().isEmpty());
+    }
+    // Typed bytes reach the device; a failed write is not the user's business.
+    Type("A");
+    EXPECT_EQ(State->Written, Bytes{0x41});
+    State->FailWith[TFailState::Write] = EIO;
+    Type("B");
+    EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  41 42 "));
+}
+
+} // namespace
