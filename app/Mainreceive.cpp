@@ -7,8 +7,10 @@
 #include "Unitmain.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -48,12 +50,38 @@ void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
 void TFrmMain::CaptureStatByte(uint8_t) {}
 
 void TFrmMain::FlushReceived() {
-    TReceBatch batch = ReceQueue.TakeAll();
-    if (batch.BlockCount() == 0)
-        return;
+    ApplyReceived(false);
+}
+
+// Feeds received blocks into the pane. Each pass works for at most SliceMs and
+// then lets the window's other events (the user's keys) run before it goes on,
+// so a flood never makes typing wait; drain takes everything queued so far
+// in one go.
+void TFrmMain::ApplyReceived(bool drain) {
+    QElapsedTimer spent;
+    spent.start();
     TReceStore& store = ReceEdit->Store();
-    for (size_t i = 0; i < batch.BlockCount(); ++i)
-        store.Receive(batch.Block(i), batch.BlockSize(i));
+    bool any = false, took = false;
+    for (;;) {
+        if (BacklogNext == Backlog.BlockCount()) {
+            if (took) // once a pass: the queue wakes us again for what comes later
+                break;
+            Backlog = ReceQueue.TakeAll();
+            BacklogNext = 0;
+            took = true;
+            if (Backlog.BlockCount() == 0)
+                break;
+        }
+        store.Receive(Backlog.Block(BacklogNext), Backlog.BlockSize(BacklogNext));
+        ++BacklogNext;
+        any = true;
+        if (!drain && spent.elapsed() >= SliceMs && BacklogNext < Backlog.BlockCount()) {
+            QTimer::singleShot(0, this, &TFrmMain::FlushReceived);
+            break;
+        }
+    }
+    if (!any)
+        return;
     ReceEdit->Refresh();
     ReceEdit->ScrollToEnd();
     emit ReceivedFlushed();
@@ -61,7 +89,7 @@ void TFrmMain::FlushReceived() {
 
 void TFrmMain::ToolClearClick() {
     // What arrived before the click belongs to the pane being cleared.
-    FlushReceived();
+    ApplyReceived(true);
     ReceEdit->Clear();
 }
 
@@ -86,7 +114,7 @@ void TFrmMain::ToolSaveClick() {
     if (name.isEmpty())
         return;
     name = WithExtension(name, "kst");
-    FlushReceived();
+    ApplyReceived(true);
     const TReceStore& store = ReceEdit->Store();
     QStringList lines;
     lines.reserve(static_cast<qsizetype>(store.LineCount()));
@@ -106,7 +134,7 @@ void TFrmMain::ToolOpenClick() {
         dialogs::Message(this, "Open File Error!");
         return;
     }
-    FlushReceived();
+    ApplyReceived(true);
     std::vector<std::string> text;
     text.reserve(static_cast<size_t>(lines.size()));
     for (const QString& line : lines)

@@ -215,6 +215,10 @@ private:
 
     std::unique_ptr<TWThreadComm> Comm;
     TReceQueue ReceQueue;
+    void ApplyReceived(bool drain);
+    TReceBatch Backlog; // taken from ReceQueue, not yet in the pane
+    size_t BacklogNext = 0;
+    static constexpr int SliceMs = 8;
     TOpenError ShownError; // the reason on show, so that it changes once per failure
     bool Stopped = false;  // the worker has been stopped by ToolExit
     QPoint DragOffset;
