@@ -182,9 +182,11 @@ void TWThreadComm::Execute() {
         // While bytes keep coming, read again at once; otherwise wait on the
         // device, which bounds how late a modem-line change is noticed.
         bool ready = Flowing || WaitForActivity(ModemPollInterval);
-        Flowing = ready && (PreambleMode.load() ? ReceiveFramed() : ReceivePlain());
+        const uint32_t got = ready ? (PreambleMode.load() ? ReceiveFramed() : ReceivePlain()) : 0;
+        // A full chunk means more may be waiting: read again before waiting.
+        Flowing = got == ReadChunk;
         auto now = Clock::now();
-        if (!Flowing || now - LastModemCheck >= ModemPollInterval) {
+        if (now - LastModemCheck >= ModemPollInterval) {
             LastModemCheck = now;
             CheckModem();
         }
@@ -263,33 +265,30 @@ void TWThreadComm::OpenPass() {
 }
 
 uint32_t TWThreadComm::ReadWaiting() {
+    // The device is non-blocking: one read takes whatever waits, up to a
+    // chunk, which saves asking for the count first on every pass.
     try {
         std::lock_guard lock(PortLock);
-        uint32_t n = Port.InQueue();
-        if (n == 0)
-            return 0;
-        // Bytes that arrive between the query and the read come along too.
-        n = std::max(n, ReadChunk);
-        if (ReadBuf.size() < n + 1)
-            ReadBuf.resize(n + 1);
-        return Port.Read(ReadBuf.data(), n);
+        if (ReadBuf.size() < ReadChunk + 1)
+            ReadBuf.resize(ReadChunk + 1);
+        return Port.Read(ReadBuf.data(), ReadChunk);
     } catch (...) {
         return 0;
     }
 }
 
-bool TWThreadComm::ReceivePlain() {
+uint32_t TWThreadComm::ReceivePlain() {
     const uint32_t got = ReadWaiting();
     // Only the bytes really read are delivered.
     if (got > 0 && OnReceive)
         Raise([&] { OnReceive(ReadBuf.data(), got); });
-    return got > 0;
+    return got;
 }
 
-bool TWThreadComm::ReceiveFramed() {
+uint32_t TWThreadComm::ReceiveFramed() {
     const uint32_t got = ReadWaiting();
     if (got == 0)
-        return false;
+        return 0;
     // Complete frames are collected under the lock and delivered after it, so
     // that no handler runs while the window could be waiting for the lock.
     std::vector<uint8_t> frames;
@@ -334,7 +333,7 @@ bool TWThreadComm::ReceiveFramed() {
         } catch (...) {
         }
     }
-    return got > 0;
+    return got;
 }
 
 void TWThreadComm::CheckModem() {

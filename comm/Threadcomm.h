@@ -75,8 +75,8 @@ public:
 
     static constexpr uint32_t MaxPreamble = 12;
     static constexpr uint32_t FrameBufSize = 2048;
-    // Smallest read asked of the device once bytes are waiting.
-    static constexpr uint32_t ReadChunk = 16384;
+    // Largest read asked of the device at once.
+    static constexpr uint32_t ReadChunk = 65536;
     // Pace of open attempts while a port cannot be opened.
     static constexpr std::chrono::milliseconds RetryInterval{200};
     // Longest wait on the device, which bounds how late a modem-line change is seen.
@@ -95,8 +95,9 @@ private:
     bool WaitForActivity(Clock::duration timeout);
     // Reads what waits into ReadBuf; the number of bytes read, 0 on failure.
     uint32_t ReadWaiting();
-    bool ReceivePlain();
-    bool ReceiveFramed();
+    // Both return the number of bytes read from the device.
+    uint32_t ReceivePlain();
+    uint32_t ReceiveFramed();
     void CheckModem();
     void SendPendingBlock();
     void DropVanishedPort();

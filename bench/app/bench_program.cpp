@@ -134,6 +134,7 @@ int main(int argc, char** argv) {
 
     // The event-loop probe: a 1 ms timer; any gap beyond that is a stall.
     double worstStallMs = 0;
+    bool probing = false; // only floods count: the plain loop blocks this thread on purpose
     QElapsedTimer probeClock;
     probeClock.start();
     qint64 last = probeClock.nsecsElapsed();
@@ -141,28 +142,48 @@ int main(int argc, char** argv) {
     probe.setTimerType(Qt::PreciseTimer);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         qint64 now = probeClock.nsecsElapsed();
-        worstStallMs = std::max(worstStallMs, (now - last) / 1e6 - 1.0);
+        if (probing)
+            worstStallMs = std::max(worstStallMs, (now - last) / 1e6 - 1.0);
         last = now;
     });
     probe.start(1);
 
     const TReceStore& store = w->ReceEdit->Store();
     const int64_t lines = int64_t((total + 15) / 16);
-    auto start = Clock::now();
-    std::thread writer([&] { WriteAll(pty.Master, total); });
-    // The program's own event loop runs until the last byte is in the pane.
-    QEventLoop flood;
-    QObject::connect(w, &TFrmMain::ReceivedFlushed, &flood, [&] {
-        if (store.LineCount() == lines && store.ReceLine().Count == int((total - 1) % 16 + 1))
-            flood.quit();
-    });
-    flood.exec();
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    writer.join();
-    probe.stop();
-    const double program = total / seconds;
-    plain = std::max(plain, PlainReadLoop(total));
+    // One flood into a cleared pane, through the program's own event loop,
+    // until the last byte is in the pane; its rate.
+    double uiCpu = 0, floodWall = 0;
+    auto flood = [&] {
+        w->ToolClearClick();
+        probing = true;
+        last = probeClock.nsecsElapsed();
+        timespec c0{}, c1{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+        auto start = Clock::now();
+        std::thread writer([&] { WriteAll(pty.Master, total); });
+        QEventLoop loop;
+        QObject::connect(w, &TFrmMain::ReceivedFlushed, &loop, [&] {
+            if (store.LineCount() == lines && store.ReceLine().Count == int((total - 1) % 16 + 1))
+                loop.quit();
+        });
+        loop.exec();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        probing = false;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+        uiCpu = double(c1.tv_sec - c0.tv_sec) + double(c1.tv_nsec - c0.tv_nsec) / 1e9;
+        floodWall = seconds;
+        writer.join();
+        return total / seconds;
+    };
+    // The machine may be busy: the program and the plain loop take turns, and
+    // the best run of each counts. Memory is read after the first flood.
+    double program = flood();
     const long peak = PeakRssKiB();
+    for (int round = 0; round < 2; ++round) {
+        plain = std::max(plain, PlainReadLoop(total));
+        program = std::max(program, flood());
+    }
+    probe.stop();
 
     // Every byte, in order, read back from the pane's hex columns.
     size_t checked = 0, wrong = 0;
@@ -175,13 +196,16 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("flood of %zu MiB: program %.1f MiB/s, plain read loop %.1f MiB/s, ratio %.2f\n",
+    std::printf("flood of %zu MiB (best of 3): program %.1f MiB/s, plain read loop %.1f MiB/s, "
+                "ratio %.2f\n",
                 total >> 20, program / (1 << 20), plain / (1 << 20), program / plain);
     std::printf("memory: RSS %.1f MiB before, peak %.1f MiB after: %.2f bytes per received byte "
                 "(store alone %.2f)\n",
                 rssBefore / 1024.0, peak / 1024.0, double(peak - rssBefore) * 1024 / double(total),
                 double(store.MemoryUsed()) / double(total));
-    std::printf("longest event-loop stall: %.1f ms\n", worstStallMs);
+    std::printf(
+        "longest event-loop stall: %.1f ms; user-interface thread busy %.0f %% of the last flood\n",
+        worstStallMs, 100 * uiCpu / floodWall);
     std::printf("bytes in the pane: %zu of %zu, %zu wrong: %s\n", checked, total, wrong,
                 checked == total && wrong == 0 ? "all there" : "MISSING OR WRONG");
 
