@@ -8,6 +8,7 @@
 #include "Pty.h"
 #include "Settings.h"
 #include "Unitmain.h"
+#include "Windowtest.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -113,16 +114,7 @@ int main(int argc, char** argv) {
     double plain = PlainReadLoop(total);
 
     TPty pty;
-    {
-        QSettings s(settings::Organisation, settings::Application);
-        s.clear();
-        s.setValue(settings::ComPort, 0);
-        s.setValue(settings::BaudRate, 12);
-        s.setValue(settings::Parity, 0);
-        s.beginGroup(settings::PortMapGroup);
-        s.setValue("COM1", QString::fromStdString(pty.Path));
-        s.endGroup();
-    }
+    StoreSettings(pty.Path, 12); // 115200
     auto* w = new TFrmMain;
     w->show();
     QElapsedTimer wait;

@@ -11,6 +11,7 @@
 #include "Sendedit.h"
 #include "Settings.h"
 #include "Unitmain.h"
+#include "Windowtest.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -68,24 +69,8 @@ int main(int argc, char** argv) {
     ::close(slave);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
-    {
-        QSettings s(settings::Organisation, settings::Application);
-        s.clear();
-        s.setValue(settings::ComPort, 0);
-        s.setValue(settings::BaudRate, 12);
-        s.setValue(settings::Parity, 0);
-        s.setValue(settings::ControlRTS, 0);
-        s.setValue(settings::AllowHead, 0);
-        s.setValue(settings::SendMode, 0);
-        s.setValue(settings::ReceNum, 6);
-        s.setValue(settings::HeadBuff, "55 AA FF");
-        s.beginGroup(settings::PortMapGroup);
-        for (int i = 1; i <= 6; ++i)
-            s.setValue(QString("COM%1").arg(i), i == 1 ? QString(name) : QString());
-        s.endGroup();
-    }
+    StoreSettings(name, 12); // 115200
     TFrmMain frm;
-    frm.FormCreate();
     frm.show();
     const auto openBy = Clock::now() + std::chrono::seconds(5);
     while (!frm.Worker().IsOpen() && Clock::now() < openBy)

@@ -11,6 +11,7 @@
 #include "Sendedit.h"
 #include "Settings.h"
 #include "Unitmain.h"
+#include "Windowtest.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,44 +36,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qSleep(2);
-    }
-    return true;
-}
-
-// Settings as a user with everything off would have them, COM1 going to target.
-void WriteSettings(const std::string& target) {
-    QSettings s(settings::Organisation, settings::Application);
-    s.clear();
-    s.setValue(settings::ComPort, 0);
-    s.setValue(settings::BaudRate, 5);
-    s.setValue(settings::Parity, 0);
-    s.setValue(settings::ControlRTS, 0);
-    s.setValue(settings::AllowHead, 0);
-    s.setValue(settings::RTSEnabled, 0);
-    s.setValue(settings::DTREnabled, 0);
-    s.setValue(settings::SendMode, 0);
-    s.setValue(settings::ReceNum, 6);
-    s.setValue(settings::HeadBuff, "55 AA FF");
-    s.beginGroup(settings::PortMapGroup);
-    for (int i = 1; i <= 6; ++i)
-        s.setValue(QString("COM%1").arg(i), i == 1 ? QString::fromStdString(target) : QString());
-    s.endGroup();
-}
-
 class SendPane : public ::testing::Test {
 protected:
     void Open(const std::string& target) {
-        WriteSettings(target);
+        StoreSettings(target);
         Frm = std::make_unique<TFrmMain>();
-        Frm->FormCreate();
         Frm->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
         ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
@@ -559,10 +527,10 @@ class SendPaneDouble : public SendPane {
 protected:
     void SetUp() override {
         State = std::make_shared<TFailState>();
-        WriteSettings("double");
+        StoreSettings("double");
         Frm = std::make_unique<TFrmMain>();
         Frm->Worker().SetBackendFactory(FailFactory(State));
-        Frm->FormCreate();
+        Frm->btnUpdateClick(); // reopen on the double
         ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
         Edit = Frm->SendEdit;
     }

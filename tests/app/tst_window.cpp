@@ -7,6 +7,7 @@
 #include "Pty.h"
 #include "Settings.h"
 #include "Unitmain.h"
+#include "Windowtest.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -22,40 +23,8 @@
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done, int ms = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qSleep(2);
-    }
-    return true;
-}
-
 QColor Background(QWidget* w) {
     return w->palette().color(QPalette::Window);
-}
-
-// Settings that a fresh window loads: COM1 (and the rest) on the given targets.
-void StoreSettings(const std::array<std::string, 6>& targets, int baudIndex = 6) {
-    QSettings s(settings::Organisation, settings::Application);
-    s.clear();
-    s.setValue(settings::ComPort, 0);
-    s.setValue(settings::BaudRate, baudIndex);
-    s.setValue(settings::Parity, 0);
-    s.setValue(settings::ControlRTS, 0);
-    s.setValue(settings::AllowHead, 0);
-    s.setValue(settings::RTSEnabled, 0);
-    s.setValue(settings::DTREnabled, 0);
-    s.setValue(settings::SendMode, 0);
-    s.setValue(settings::ReceNum, 6);
-    s.setValue(settings::HeadBuff, "55 AA FF");
-    s.beginGroup(settings::PortMapGroup);
-    for (int i = 0; i < 6; ++i)
-        s.setValue(QString("COM%1").arg(i + 1), QString::fromStdString(targets[size_t(i)]));
-    s.endGroup();
 }
 
 std::string PaneLine(TFrmMain& w, int64_t k) {
@@ -65,7 +34,7 @@ std::string PaneLine(TFrmMain& w, int64_t k) {
 class Window : public ::testing::Test {
 protected:
     void Open(const std::string& com1) {
-        StoreSettings({com1, "", "", "", "", ""});
+        StoreSettings(com1);
         W = std::make_unique<TFrmMain>();
         W->show();
     }

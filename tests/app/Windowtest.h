@@ -1,0 +1,46 @@
+#pragma once
+// What the window's tests and benchmarks share: waiting on the event loop and
+// the settings a fresh window loads.
+
+#include "Settings.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTest>
+#include <functional>
+#include <string>
+
+// Runs the event loop until done() holds; false when ms passed first.
+inline bool WaitUntil(const std::function<bool()>& done, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qSleep(2);
+    }
+    return true;
+}
+
+// Settings of a user with every option off, COM1 opening com1 and the other
+// ports not mapped; the rate is an index of the rate list (6: 9600).
+inline void StoreSettings(const std::string& com1, int baudIndex = 6) {
+    QSettings s(settings::Organisation, settings::Application);
+    s.clear();
+    s.setValue(settings::ComPort, 0);
+    s.setValue(settings::BaudRate, baudIndex);
+    s.setValue(settings::Parity, 0);
+    s.setValue(settings::ControlRTS, 0);
+    s.setValue(settings::AllowHead, 0);
+    s.setValue(settings::RTSEnabled, 0);
+    s.setValue(settings::DTREnabled, 0);
+    s.setValue(settings::SendMode, 0);
+    s.setValue(settings::ReceNum, 6);
+    s.setValue(settings::HeadBuff, settings::DefaultHeadBuff);
+    s.beginGroup(settings::PortMapGroup);
+    for (int i = 1; i <= 6; ++i)
+        s.setValue(QString("COM%1").arg(i), i == 1 ? QString::fromStdString(com1) : QString());
+    s.endGroup();
+}
