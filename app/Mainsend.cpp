@@ -182,15 +182,10 @@ bool TFrmMain::SendTextLine(bool modem) {
 }
 
 bool TFrmMain::SendHexLine(QString& text) {
-    if (text.size() != 1)
+    // The same digits, Backspace, Enter and space as the preamble field takes.
+    if (!EdtHeadKeyPress(text))
         return false;
-    QChar c = text.at(0);
-    if (c >= 'a' && c <= 'f')
-        c = c.toUpper();
-    if (!IsHexDigit(c) && c != '\b' && c != '\r' && c != ' ')
-        return false;
-    text = c;
-    if (c != '\r')
+    if (text.at(0) != '\r')
         return true;
 
     const int row = SendEdit->CaretRow();
