@@ -182,7 +182,7 @@ void TWThreadComm::Execute() {
         // While bytes keep coming, read again at once; otherwise wait on the
         // device, which bounds how late a modem-line change is noticed.
         bool ready = Flowing || WaitForActivity(ModemPollInterval);
-        const uint32_t got = ready ? (PreambleMode.load() ? ReceiveFramed() : ReceivePlain()) : 0;
+        const uint32_t got = ready ? Receive() : 0;
         // A full chunk means more may be waiting: read again before waiting.
         Flowing = got == ReadChunk;
         auto now = Clock::now();
@@ -277,26 +277,23 @@ uint32_t TWThreadComm::ReadWaiting() {
     }
 }
 
-uint32_t TWThreadComm::ReceivePlain() {
-    const uint32_t got = ReadWaiting();
-    // Only the bytes really read are delivered.
-    if (got > 0 && OnReceive)
-        Raise([&] { OnReceive(ReadBuf.data(), got); });
-    return got;
-}
-
-uint32_t TWThreadComm::ReceiveFramed() {
+uint32_t TWThreadComm::Receive() {
     const uint32_t got = ReadWaiting();
     if (got == 0)
         return 0;
+    // The framing mode is read once the bytes are in hand and under the lock
+    // that SetPreambleMode takes, so that bytes sent after the switch are
+    // always handled in the new mode.
     // Complete frames are collected under the lock and delivered after it, so
     // that no handler runs while the window could be waiting for the lock.
     std::vector<uint8_t> frames;
     uint32_t frameLen;
+    bool framed;
     {
         std::lock_guard lock(FrameLock);
+        framed = PreambleMode.load();
         frameLen = FrameLen;
-        for (uint32_t i = 0; i < got; ++i) {
+        for (uint32_t i = 0; framed && i < got; ++i) {
             uint8_t b = ReadBuf[i];
             if (FrameState == 0) {
                 if (PreambleLen > 0) {
@@ -325,6 +322,12 @@ uint32_t TWThreadComm::ReceiveFramed() {
                 MatchPos = 0;
             }
         }
+    }
+    if (!framed) {
+        // Only the bytes really read are delivered.
+        if (OnReceive)
+            Raise([&] { OnReceive(ReadBuf.data(), got); });
+        return got;
     }
     if (OnReceive && !frames.empty()) {
         try {

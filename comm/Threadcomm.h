@@ -95,9 +95,9 @@ private:
     bool WaitForActivity(Clock::duration timeout);
     // Reads what waits into ReadBuf; the number of bytes read, 0 on failure.
     uint32_t ReadWaiting();
-    // Both return the number of bytes read from the device.
-    uint32_t ReceivePlain();
-    uint32_t ReceiveFramed();
+    // Reads and delivers: plainly, or framed by the preamble; returns the
+    // number of bytes read from the device.
+    uint32_t Receive();
     void CheckModem();
     void SendPendingBlock();
     void DropVanishedPort();

@@ -56,6 +56,13 @@ public:
         std::lock_guard lock(M);
         return Events;
     }
+    // The events so far on one line, for failure messages.
+    std::string Joined() {
+        std::string all;
+        for (const auto& e : Snapshot())
+            all += e + "; ";
+        return all;
+    }
     std::vector<uint8_t> ReceivedBytes() {
         std::lock_guard lock(M);
         return Bytes;
@@ -170,7 +177,7 @@ TEST_F(WorkerPty, FramingDeliversOnlyTheFrameAfterEachPreamble) {
     }
     // The second 55 restarts the match at position 1.
     Pty.Write({0x55, 0x55, 0xAA, 0xFF, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16});
-    ASSERT_TRUE(W.Rec.WaitBytes(12));
+    ASSERT_TRUE(W.Rec.WaitBytes(12)) << W.Rec.Joined();
     usleep(50000);
     auto ev = W.Rec.Snapshot();
     std::vector<std::string> rx;
