@@ -1,17 +1,12 @@
 // The hex parser on any bytes, also far longer than the 2048 bytes it keeps, and the formatter's
 // text parsing back to the same bytes.
+#include "Fuzzcheck.h"
 #include "Hextext.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 void ParseOnce(const std::string& text) {
     static HexBytes bytes;
