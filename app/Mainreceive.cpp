@@ -1,6 +1,7 @@
 // The receive pane of TFrmMain: OnCommData, pause, clear and history files.
 
 #include "Appfonts.h"
+#include "Autosendpage.h"
 #include "Dialogs.h"
 #include "Hexpane.h"
 #include "Rtf.h"
@@ -40,14 +41,9 @@ QString WithExtension(QString name, const char* ext) {
 void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
     if (Paused.load())
         return;
-    if (StatOn)
-        for (uint32_t i = 0; i < count; ++i)
-            CaptureStatByte(bytes[i]);
+    TabSendAuto->CaptureStatBytes(bytes, count);
     ReceQueue.Push(bytes, count);
 }
-
-// The timed send's error statistics take received bytes here; nothing yet.
-void TFrmMain::CaptureStatByte(uint8_t) {}
 
 void TFrmMain::FlushReceived() {
     ApplyReceived(false);

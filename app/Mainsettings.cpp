@@ -1,22 +1,16 @@
-// TFrmMain's settings: loading at creation, saving at every close request,
-// and the port map of the settings page.
+// TFrmMain's settings: loading at creation, saving at every close request.
 
 #include "Dialogs.h"
+#include "Sendpage.h"
 #include "Settings.h"
+#include "Settingspage.h"
 #include "Unitmain.h"
 
 #include "Abled.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QFormLayout>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSettings>
-#include <QToolButton>
 
 namespace {
 
@@ -56,13 +50,13 @@ void TFrmMain::LoadSettings() {
         do {
             if (!ReadInt(s, settings::ComPort, n))
                 break;
-            SetIndex(CboPort, n);
+            SetIndex(TabComm->CboPort, n);
             if (!ReadInt(s, settings::BaudRate, n))
                 break;
-            SetIndex(CboBps, n);
+            SetIndex(TabComm->CboBps, n);
             if (!ReadInt(s, settings::Parity, n))
                 break;
-            SetIndex(CboParity, n);
+            SetIndex(TabComm->CboParity, n);
             if (!ReadInt(s, settings::ControlRTS, n))
                 break;
             ChkControlRTS->SetChecked(n == 0);
@@ -85,7 +79,7 @@ void TFrmMain::LoadSettings() {
             chkDTR->SetChecked(Comm->GetDtr());
             if (!ReadInt(s, settings::SendMode, n))
                 break;
-            SendMode = n;
+            TabSend->SendMode = n;
             if (!ReadInt(s, settings::ReceNum, n))
                 break;
             EdtRevNum->setText(QString::number(n));
@@ -97,9 +91,9 @@ void TFrmMain::LoadSettings() {
         } while (false);
     }
     if (!ok) {
-        CboPort->setCurrentIndex(settings::DefaultComPort);
-        CboBps->setCurrentIndex(settings::DefaultBaudRate);
-        CboParity->setCurrentIndex(settings::DefaultParity);
+        TabComm->CboPort->setCurrentIndex(settings::DefaultComPort);
+        TabComm->CboBps->setCurrentIndex(settings::DefaultBaudRate);
+        TabComm->CboParity->setCurrentIndex(settings::DefaultParity);
         ChkControlRTS->SetChecked(true);
         chkHead->SetChecked(true);
         EdtRevNum->setText(settings::DefaultReceNum);
@@ -113,25 +107,25 @@ void TFrmMain::LoadSettings() {
             map.Targets[i] = s.value(QString("COM%1").arg(i + 1)).toString().toStdString();
     }
     s.endGroup();
-    SetPortMap(map);
+    TabComm->SetPortMap(map);
 
-    btnUpdateClick();
+    TabComm->btnUpdateClick();
     ChkControlRTSClick();
     chkHeadClick();
-    SetSendMode(SendMode);
+    TabSend->SetSendMode(TabSend->SendMode);
 }
 
 void TFrmMain::SaveSettings() {
     QSettings s = Store();
-    s.setValue(settings::ComPort, CboPort->currentIndex());
-    s.setValue(settings::BaudRate, CboBps->currentIndex());
-    s.setValue(settings::Parity, CboParity->currentIndex());
+    s.setValue(settings::ComPort, TabComm->CboPort->currentIndex());
+    s.setValue(settings::BaudRate, TabComm->CboBps->currentIndex());
+    s.setValue(settings::Parity, TabComm->CboParity->currentIndex());
     s.setValue(settings::ControlRTS, ChkControlRTS->Checked() ? 1 : 0);
     s.setValue(settings::AllowHead, chkHead->Checked() ? 1 : 0);
     s.setValue(settings::RTSEnabled, chkRTS->Checked() ? 1 : 0);
     s.setValue(settings::DTREnabled, chkDTR->Checked() ? 1 : 0);
-    s.setValue(settings::SendMode, SendMode);
-    TPortMap map = PortMap();
+    s.setValue(settings::SendMode, TabSend->SendMode);
+    TPortMap map = TabComm->PortMap();
     s.beginGroup(settings::PortMapGroup);
     for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
         s.setValue(QString("COM%1").arg(i + 1), QString::fromStdString(map.Targets[i]));
@@ -153,66 +147,4 @@ bool TFrmMain::FormCloseQuery() {
         return false;
     }
     return true;
-}
-
-TPortMap TFrmMain::PortMap() const {
-    return Comm->GetPortMap();
-}
-
-void TFrmMain::SetPortMap(const TPortMap& map) {
-    Comm->SetPortMap(map);
-    PopulatePortTips();
-}
-
-// Each COM item tells which device it opens.
-void TFrmMain::PopulatePortTips() {
-    TPortMap map = Comm->GetPortMap();
-    for (uint32_t i = 0; i < TPortMap::PortCount && int(i) < CboPort->count(); ++i) {
-        const std::string& t = map.Targets[i];
-        QString tip = t.empty()             ? QStringLiteral("未映射")
-                      : t == LoopbackTarget ? QStringLiteral("环回插头 (loopback)")
-                                            : QString::fromStdString(t);
-        CboPort->setItemData(static_cast<int>(i), tip, Qt::ToolTipRole);
-    }
-}
-
-void TFrmMain::btnPortMapClick() {
-    QDialog dialog(this);
-    dialog.setWindowTitle("端口映射 (COM → 设备)");
-    auto* form = new QFormLayout(&dialog);
-    form->addRow(new QLabel("每个端口打开的设备: 路径, 或 loopback (环回插头).\n"
-                            "Each port's device: a path, or loopback."));
-    TPortMap map = PortMap();
-    TPortMap detected = TPortMap::Defaults();
-    QComboBox* boxes[TPortMap::PortCount];
-    for (uint32_t i = 0; i < TPortMap::PortCount; ++i) {
-        auto* box = new QComboBox(&dialog);
-        box->setEditable(true);
-        box->setMinimumWidth(320);
-        QStringList choices{QString(), LoopbackTarget};
-        for (const auto& t : detected.Targets)
-            if (!t.empty() && !choices.contains(QString::fromStdString(t)))
-                choices << QString::fromStdString(t);
-        box->addItems(choices);
-        box->setCurrentText(QString::fromStdString(map.Targets[i]));
-        boxes[i] = box;
-        form->addRow(QString("COM%1").arg(i + 1), box);
-    }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
-                                             QDialogButtonBox::RestoreDefaults,
-                                         &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    QObject::connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked,
-                     &dialog, [&] {
-                         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-                             boxes[i]->setCurrentText(QString::fromStdString(detected.Targets[i]));
-                     });
-    form->addRow(buttons);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-        map.Targets[i] = boxes[i]->currentText().trimmed().toStdString();
-    SetPortMap(map);
-    btnUpdateClick(); // the current port reopens on its (new) device
 }

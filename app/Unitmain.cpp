@@ -3,22 +3,20 @@
 
 #include "Abled.h"
 #include "Appfonts.h"
+#include "Autosendpage.h"
 #include "Hexpane.h"
+#include "Protocolpage.h"
 #include "Sendedit.h"
+#include "Sendpage.h"
+#include "Settingspage.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDesktopServices>
 #include <QFrame>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QToolButton>
@@ -81,30 +79,6 @@ TAbLED* MakeToggle(QWidget* parent, QObject* owner, const QString& caption, int 
     return led;
 }
 
-const char* const HelpLines[] = {
-    "快捷键定义",
-    "",
-    "F1  保留    ",
-    "F2  设置串行通讯端口",
-    "F3  设置通讯波特率",
-    "F4  设置通讯校验位",
-    "F5  设置RTS    ",
-    "F6  设置DTR",
-    "F7  设置发送控制RTS",
-    "F8  设置控制前导码",
-    "F9  清除发送接收窗口数据",
-    "F10 暂停接收",
-    "F12 切换发送模式",
-    "Alt+1 发送窗口",
-    "Alt+2 自动发送窗口",
-    "Alt+3 参数设置",
-    "Alt+4 无线通讯协议V0.8",
-};
-
-} // namespace
-
-namespace {
-
 // A label whose lines stand 12 pixels apart, so that the nine lines of the
 // port-settings text fit their 111 pixels whatever the font's own spacing.
 class TLinesLabel : public QLabel {
@@ -140,12 +114,8 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     InitResources();
     BuildLayout();
     HexBuffer.Count = 0;
-    SendLine.Reset();
     Comm = std::make_unique<TWThreadComm>(true);
-    AppliedSendMode = 0;
     Paused = false;
-    StatOn = false;
-    AutoRunning = false;
     connect(&ReceQueue, &TReceQueue::Ready, this, &TFrmMain::FlushReceived);
     FormCreate();
 }
@@ -178,7 +148,6 @@ void TFrmMain::BuildLayout() {
 
     BuildCentre();
     BuildStatusPanel();
-    BuildSendPane();
 
     PanlHelp = new QFrame(this);
     PanlHelp->setGeometry(0, 39, 505, 401);
@@ -224,78 +193,14 @@ void TFrmMain::BuildCentre() {
     PageSel->setIconSize(QSize(16, 16));
     PageSel->setFocusPolicy(Qt::NoFocus);
 
-    TabSend = new QWidget;
-    SendEdit = new TSendEdit(TabSend);
-    SendEdit->setFont(PaneFont());
-    SendEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
-    SendEdit->setTabChangesFocus(false);
-    SendEdit->setFrameShape(QFrame::NoFrame);
-    {
-        QPalette p = SendEdit->palette();
-        p.setColor(QPalette::Base, Qt::black);
-        p.setColor(QPalette::Text, Qt::yellow);
-        SendEdit->setPalette(p);
-    }
-    TabSendAuto = new QWidget;
-    TabComm = new QWidget;
-    TabProtocol = new QWidget;
+    TabSend = new TSendPage(*this);
+    TabSendAuto = new TAutoSendPage(*this);
+    TabComm = new TSettingsPage(*this);
+    TabProtocol = new TProtocolPage(*this);
     PageSel->addTab(TabSend, QIcon(":/tab/char.png"), "发送窗口");
     PageSel->addTab(TabSendAuto, QIcon(":/tab/timed.png"), "定时发送窗口");
     PageSel->addTab(TabComm, QIcon(":/tab/settings.png"), "参数设置");
     PageSel->addTab(TabProtocol, QIcon(":/tab/protocol.png"), "无线通讯协议V0.8");
-    // The page area below the tabs' strip.
-    const int pageH = PageHeight - PageSel->tabBar()->sizeHint().height() - 4;
-    SendEdit->setGeometry(0, 0, w - 4, pageH);
-    BuildSettingsPage(TabComm);
-}
-
-void TFrmMain::BuildSettingsPage(QWidget* page) {
-    // The port group on the left, the apply buttons in the middle and the
-    // help text on the right, whatever height the tab strip leaves.
-    auto* row = new QHBoxLayout(page);
-    row->setContentsMargins(2, 0, 2, 2);
-    row->setSpacing(0);
-
-    auto* grp = new QGroupBox("端口设置", page);
-    GrpCom = grp;
-    grp->setFixedWidth(165);
-    auto* grid = new QGridLayout(grp);
-    grid->setContentsMargins(6, 2, 6, 2);
-    grid->setVerticalSpacing(1);
-    const char* captions[] = {"通讯端口:", "通讯速率:", "校验方式:"};
-    QComboBox** boxes[] = {&CboPort, &CboBps, &CboParity};
-    for (int i = 0; i < 3; ++i) {
-        grid->addWidget(new QLabel(captions[i], grp), i, 0);
-        auto* box = new QComboBox(grp);
-        box->setFixedHeight(20);
-        grid->addWidget(box, i, 1);
-        *boxes[i] = box;
-    }
-    CboPort->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"});
-    CboBps->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
-                      "38400", "56000", "57600", "115200"});
-    CboParity->addItems({"None", "ODD", "Even", "Mark", "Space"});
-    row->addWidget(grp);
-
-    auto* middle = new QWidget(page);
-    btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), "更新(&U)", middle);
-    btnUpdate->setGeometry(13, 14, 85, 33);
-    connect(btnUpdate, &QPushButton::clicked, this, &TFrmMain::btnUpdateClick);
-    btnPortMap = new QToolButton(middle);
-    btnPortMap->setText("端口映射...");
-    btnPortMap->setToolTip("COM1..COM6 各自打开的设备 (Which device each port opens)");
-    btnPortMap->setGeometry(13, 52, 85, 22);
-    connect(btnPortMap, &QToolButton::clicked, this, &TFrmMain::btnPortMapClick);
-    row->addWidget(middle, 1);
-
-    Memo1 = new QPlainTextEdit(page);
-    Memo1->setReadOnly(true);
-    Memo1->setFixedWidth(221);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    for (const char* line : HelpLines)
-        Memo1->appendPlainText(QString::fromUtf8(line));
-    Memo1->moveCursor(QTextCursor::Start);
-    row->addWidget(Memo1);
 }
 
 void TFrmMain::BuildStatusPanel() {
@@ -367,6 +272,7 @@ void TFrmMain::BuildStatusPanel() {
         EdtHead->setPalette(pal);
     }
     EdtHead->setAttribute(Qt::WA_InputMethodEnabled, false);
+    InstallKeyFilter(EdtHead, [](QString& text) { return EdtHeadKeyPress(text); });
     MakeLabel(p, "接收字符数:", QRect(6, 262, 68, 14));
     EdtRevNum = new QLineEdit("5", p);
     EdtRevNum->setGeometry(74, 262, 43, 14);
@@ -397,7 +303,7 @@ void TFrmMain::BuildStatusPanel() {
 
 void TFrmMain::FormCreate() {
     ReceEdit->Clear();
-    SendEdit->clear();
+    TabSend->SendEdit->clear();
     const QString header = QString::fromStdString(HexDumpHeader());
     lblHead->setText(header);
     lblEnd->setText(header);
@@ -417,21 +323,12 @@ void TFrmMain::FormCreate() {
     ShowPortState(Comm->IsOpen(), QString::fromStdString(Comm->GetSettingsText()), TOpenError{});
 }
 
-void TFrmMain::btnUpdateClick() {
-    // A list left without a selection (a stored index out of its range) keeps
-    // the setting the worker has.
-    try {
-        if (CboParity->currentIndex() >= 0)
-            Comm->SetParity(static_cast<uint8_t>(CboParity->currentIndex()));
-        bool ok = false;
-        uint32_t rate = CboBps->currentText().toUInt(&ok);
-        if (ok)
-            Comm->SetBaudRate(rate);
-        if (CboPort->currentIndex() >= 0)
-            Comm->RequestPort(static_cast<uint32_t>(CboPort->currentIndex() + 1));
-        ShowPortState(Comm->IsOpen(), QString::fromStdString(Comm->GetSettingsText()), ShownError);
-    } catch (...) {
-    }
+void TFrmMain::RefreshPortState() {
+    ShowPortState(Comm->IsOpen(), QString::fromStdString(Comm->GetSettingsText()), ShownError);
+}
+
+void TFrmMain::ShowSendModeImage(int mode) {
+    PageSel->setTabIcon(PageSel->indexOf(TabSend), PageImage(mode + 2));
 }
 
 // ---- worker events: copy, queue, return ----

@@ -1,19 +1,22 @@
 #pragma once
 // TFrmMain: Kestrel's one window. A borderless window dragged by its title
-// strip, the receive pane with the send pages beneath it, and the status panel
+// strip, the receive pane with the tab pages beneath it, and the status panel
 // on the right. The window's parts live in files of their own:
 //   Unitmain.cpp      construction, layout, start-up, the status panel's read-outs
 //   Mainreceive.cpp   the receive pane: OnCommData, pause, clear, history files
-//   Mainsend.cpp      the send pane, send modes and the status panel's toggles
-//   Mainsettings.cpp  settings kept with QSettings, the port map, keys
+//   Mainpanel.cpp     the status panel's output toggles and the preamble
+//   Mainsettings.cpp  settings kept with QSettings, keys
+// Each tab page is a class of its own that sees the window through TPageHost:
+//   TSendPage (Sendpage.cpp), TAutoSendPage (Autosendpage.cpp),
+//   TSettingsPage (Settingspage.cpp), TProtocolPage (Protocolpage.cpp).
 //
 // Threads: the worker raises OnCommData, ModemStatusChanged, PortStateChanged
 // and RtsStateChanged on its own thread. Each copies what it needs, queues its
 // effect for this window's thread (order kept) and returns at once: ToolExit
 // waits for the worker on this thread, so the worker never waits for it.
 
-#include "Hexdump.h"
 #include "Hextext.h"
+#include "Pagehost.h"
 #include "Recequeue.h"
 #include "Threadcomm.h"
 
@@ -21,21 +24,19 @@
 #include <atomic>
 #include <memory>
 
-class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QMenu;
-class QAction;
-class QPlainTextEdit;
-class QPushButton;
 class QTabWidget;
 class QToolButton;
 class TAbLED;
+class TAutoSendPage;
 class THexPane;
-class TSendEdit;
+class TProtocolPage;
+class TSendPage;
+class TSettingsPage;
 
-class TFrmMain : public QWidget {
+class TFrmMain : public QWidget, public TPageHost {
     Q_OBJECT
 public:
     explicit TFrmMain(QWidget* parent = nullptr);
@@ -47,7 +48,6 @@ public:
 
     // ---- handlers, callable from code exactly as the user's action ----
     void FormCreate();
-    void btnUpdateClick();
     void ToolPortClick();
     void ToolModemClick();
     void ImgPortClick();
@@ -62,30 +62,11 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    // Send pane and toggles (Mainsend.cpp).
+    // The status panel's toggles (Mainpanel.cpp).
     void chkRTSClick();
     void chkDTRClick();
     void ChkControlRTSClick();
     void chkHeadClick();
-    void SetSendMode(int mode);
-    // Key filters: text is the typed character, which they may change;
-    // false drops it.
-    bool SendEditKeyPress(QString& text);
-    bool EdtHeadKeyPress(QString& text);
-    void SendChar(uint8_t b);
-    // Enter in Line (modem false) and Modem mode; true passes the Enter on.
-    bool SendTextLine(bool modem);
-    bool SendHexLine(QString& text);
-    void mnuClearClick();
-    void mnuLoadClick();
-    void mnuSaveClick();
-
-    // Checksum read-outs of a hex selection (Maincheck.cpp).
-    void SendEditMouseDown();
-    void UpdateCheckItems();
-    void mnuAddClick();
-    void mnuXorClick();
-    void mnuCRCClick();
 
     // ---- worker events, entered on the worker thread ----
     void OnCommData(const uint8_t* bytes, uint32_t count);
@@ -98,7 +79,6 @@ public:
     void FlushReceived();
 
     // The pieces tests and tools look at.
-    TWThreadComm& Worker() { return *Comm; }
     THexPane* ReceEdit = nullptr;
     QLabel* lblHead = nullptr;
     QLabel* lblEnd = nullptr;
@@ -131,60 +111,37 @@ public:
     QToolButton* ToolHelp = nullptr;
     QToolButton* ToolExit = nullptr;
     QTabWidget* PageSel = nullptr;
-    QWidget* TabSend = nullptr;
-    QWidget* TabSendAuto = nullptr;
-    QWidget* TabComm = nullptr;
-    QWidget* TabProtocol = nullptr;
-    TSendEdit* SendEdit = nullptr;
-    QMenu* PopStrMenu = nullptr;
-    QAction* mnuChar = nullptr;
-    QAction* mnuLine = nullptr;
-    QAction* mnuModem = nullptr;
-    QAction* mnuHex = nullptr;
-    QAction* mnuClear = nullptr;
-    QAction* mnuLoad = nullptr;
-    QAction* mnuSave = nullptr;
-    QAction* N1 = nullptr;
-    QAction* mnuNum = nullptr;
-    QAction* mnuAdd = nullptr;
-    QAction* mnuXor = nullptr;
-    QAction* mnuCRC = nullptr;
-    QAction* mnuMsg = nullptr;
-    QWidget* GrpCom = nullptr;
-    QComboBox* CboPort = nullptr;
-    QComboBox* CboBps = nullptr;
-    QComboBox* CboParity = nullptr;
-    QPushButton* btnUpdate = nullptr;
-    QToolButton* btnPortMap = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    TSendPage* TabSend = nullptr;
+    TAutoSendPage* TabSendAuto = nullptr;
+    TSettingsPage* TabComm = nullptr;
+    TProtocolPage* TabProtocol = nullptr;
 
     // Window state.
     HexBytes HexBuffer{};
-    THexDumpLine SendLine;
-    int SendMode = 0;
-    int AppliedSendMode = 0;
+    // Frames sent in the current timed run; both timed pages count here.
+    uint32_t SendCount = 0;
     // The four toggles as they were when Modem mode was entered.
     bool SavedControlRts = false;
     bool SavedHead = false;
     bool SavedRts = false;
     bool SavedDtr = false;
-    // Values of the last checksum preparation, written by the menu items.
-    int32_t SelSum = 0;
-    uint8_t SelXor = 0;
-    uint16_t SelCrc = 0;
     std::atomic<bool> Paused{false};
-    std::atomic<bool> StatOn{false}; // read by OnCommData on the worker thread
-    bool AutoRunning = false;
 
     // Colours of the status panel.
     static const QColor LineOn;   // lime
     static const QColor LineOff;  // green, also an open port
     static const QColor PortShut; // red
 
-    // The port map the settings hold, shown on the settings page.
-    TPortMap PortMap() const;
-    void SetPortMap(const TPortMap& map);
-    void btnPortMapClick();
+    // TPageHost
+    TWThreadComm& Worker() override { return *Comm; }
+    HexBytes& HexBuf() override { return HexBuffer; }
+    uint32_t& SendCounter() override { return SendCount; }
+    bool PreambleOn() const override;
+    bool ControlRtsOn() const override;
+    QString ReceiveCountText() const override;
+    void HoldTogglesForModem(bool hold) override;
+    void ShowSendModeImage(int mode) override;
+    void RefreshPortState() override;
 
 signals:
     // For tests: the pane has taken a batch from the worker.
@@ -201,17 +158,10 @@ private:
     void BuildLayout();
     void BuildStatusPanel();
     void BuildCentre();
-    void BuildSettingsPage(QWidget* page);
-    void BuildSendPane();
     void ApplyRts(bool on);
     void ApplyDtr(bool on);
-    // A refused character or line: a beep and a short note at the caret.
-    void RefuseInput(const QString& why);
-    void WriteCheckValue(uint32_t value, int digits);
     void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
-    void CaptureStatByte(uint8_t b);
     bool FormCloseQuery();
-    void PopulatePortTips();
 
     std::unique_ptr<TWThreadComm> Comm;
     TReceQueue ReceQueue;

@@ -10,6 +10,8 @@
 #include "Recestore.h"
 #include "Sendedit.h"
 #include "Settings.h"
+#include "Sendpage.h"
+#include "Settingspage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -119,8 +121,8 @@ int main(int argc, char** argv) {
     const uint64_t floodedBefore = flooded.load();
     const int64_t linesBefore = frm.ReceEdit->Store().LineCount();
     Clock::time_point handled{};
-    auto filter = frm.SendEdit->OnKeyPress;
-    frm.SendEdit->OnKeyPress = [&](QString& text) {
+    auto filter = frm.TabSend->SendEdit->OnKeyPress;
+    frm.TabSend->SendEdit->OnKeyPress = [&](QString& text) {
         handled = Clock::now();
         return filter(text);
     };
@@ -131,9 +133,9 @@ int main(int argc, char** argv) {
         // Queued like a real key press: handled when the window's thread gets to it.
         const auto pressed = Clock::now();
         QCoreApplication::postEvent(
-            frm.SendEdit, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
+            frm.TabSend->SendEdit, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
         QCoreApplication::postEvent(
-            frm.SendEdit, new QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"));
+            frm.TabSend->SendEdit, new QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"));
         const auto giveUp = pressed + std::chrono::seconds(2);
         Clock::time_point arrived{};
         while (Clock::now() < giveUp) {

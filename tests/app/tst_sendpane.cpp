@@ -10,6 +10,8 @@
 #include "Qtprint.h"
 #include "Sendedit.h"
 #include "Settings.h"
+#include "Sendpage.h"
+#include "Settingspage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -44,7 +46,7 @@ protected:
         Frm->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
         ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
-        Edit = Frm->SendEdit;
+        Edit = Frm->TabSend->SendEdit;
         Edit->setFocus();
         dialogs::RecordMessages(true);
     }
@@ -120,7 +122,7 @@ TEST_F(SendPane, CharacterModeSendsChineseAsItsTwoBytesAndRefusesTheUnencodable)
     commit.setCommitString(QString::fromUtf8("中文"));
     QApplication::sendEvent(Edit, &commit);
     EXPECT_EQ(FarEnd(4), (Bytes{0xD6, 0xD0, 0xCE, 0xC4}));
-    Frm->SetSendMode(3);
+    Frm->TabSend->SetSendMode(3);
     QInputMethodEvent hex;
     hex.setCommitString(QString::fromUtf8("中a"));
     QApplication::sendEvent(Edit, &hex);
@@ -128,7 +130,7 @@ TEST_F(SendPane, CharacterModeSendsChineseAsItsTwoBytesAndRefusesTheUnencodable)
 }
 
 TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
-    Frm->mnuLine->trigger();
+    Frm->TabSend->mnuLine->trigger();
     Type("ATZ");
     Enter();
     EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 'Z'})); // no line ending at all
@@ -145,7 +147,7 @@ TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
     EXPECT_EQ(Blocks(), (QStringList{"ATZ", "ATI", "ATZ", ""}));
     EXPECT_EQ(Edit->CaretRow(), 3);
 
-    Frm->mnuModem->trigger();
+    Frm->TabSend->mnuModem->trigger();
     EXPECT_EQ(Blocks(), (QStringList{QString::fromUtf8("你需要将RTS与DTR设置为ON."), ""}));
     Type("ATZ");
     Enter();
@@ -168,7 +170,7 @@ TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
 }
 
 TEST_F(SendPane, LineModeSendsChineseInCodePage936AndRefusesWhatItCannotHold) {
-    Frm->SetSendMode(1);
+    Frm->TabSend->SetSendMode(1);
     QTest::sendKeyEvent(QTest::Click, Edit, Qt::Key_unknown, QString::fromUtf8("中"),
                         Qt::NoModifier);
     Type("A");
@@ -182,7 +184,7 @@ TEST_F(SendPane, LineModeSendsChineseInCodePage936AndRefusesWhatItCannotHold) {
 }
 
 TEST_F(SendPane, HexModeTakesDigitsOnlyAndEchoesWhatItSent) {
-    Frm->SetSendMode(3);
+    Frm->TabSend->SetSendMode(3);
     Type("55 aa,g");
     EXPECT_EQ(Edit->Line(0), "55 AA");
     Enter();
@@ -205,7 +207,7 @@ TEST_F(SendPane, HexModeTakesDigitsOnlyAndEchoesWhatItSent) {
 }
 
 TEST_F(SendPane, HexModeLinesAboveTheBufferAreRefusedWhole) {
-    Frm->SetSendMode(3);
+    Frm->TabSend->SetSendMode(3);
     QString line;
     for (int i = 0; i < 2048; ++i)
         line += "A5";
@@ -234,7 +236,7 @@ TEST_F(SendPane, PreambleGoesBeforeLinesButNotBeforeCharacters) {
 
     Type("A");
     EXPECT_EQ(FarEnd(1), Bytes{0x41});
-    Frm->SetSendMode(1);
+    Frm->TabSend->SetSendMode(1);
     Type("AB");
     Enter();
     EXPECT_EQ(FarEnd(5), (Bytes{0x55, 0xAA, 0xFF, 0x41, 0x42}));
@@ -276,7 +278,7 @@ TEST_F(SendPane, PreambleRefusesBadReceiveCountsAndEmptyHeads) {
 }
 
 TEST_F(SendPane, ModemModeForcesTheFourTogglesAndRestoresThem) {
-    Frm->SetSendMode(1);
+    Frm->TabSend->SetSendMode(1);
     Frm->ChkControlRTSClick();
     Frm->chkHeadClick();
     ASSERT_FALSE(Frm->chkRTS->Checked());
@@ -284,9 +286,9 @@ TEST_F(SendPane, ModemModeForcesTheFourTogglesAndRestoresThem) {
     ASSERT_TRUE(Frm->ChkControlRTS->Checked());
     ASSERT_TRUE(Frm->chkHead->Checked());
 
-    Frm->SetSendMode(2);
-    EXPECT_TRUE(Frm->mnuModem->isChecked());
-    EXPECT_FALSE(Frm->mnuLine->isChecked());
+    Frm->TabSend->SetSendMode(2);
+    EXPECT_TRUE(Frm->TabSend->mnuModem->isChecked());
+    EXPECT_FALSE(Frm->TabSend->mnuLine->isChecked());
     EXPECT_TRUE(Frm->chkRTS->Checked());
     EXPECT_TRUE(Frm->chkDTR->Checked());
     EXPECT_TRUE(Frm->Worker().GetRts());
@@ -301,7 +303,7 @@ TEST_F(SendPane, ModemModeForcesTheFourTogglesAndRestoresThem) {
     Enter(); // no preamble, no RTS switching
     EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 0x0D}));
 
-    Frm->SetSendMode(1);
+    Frm->TabSend->SetSendMode(1);
     EXPECT_TRUE(Blocks() == QStringList{""});
     EXPECT_FALSE(Frm->chkRTS->Checked());
     EXPECT_FALSE(Frm->chkDTR->Checked());
@@ -316,20 +318,20 @@ TEST_F(SendPane, ModemModeForcesTheFourTogglesAndRestoresThem) {
 }
 
 TEST_F(SendPane, ModesClearThePaneOnlyWhenTheyChange) {
-    Frm->SetSendMode(1);
+    Frm->TabSend->SetSendMode(1);
     Type("keep");
-    Frm->mnuLine->trigger();
+    Frm->TabSend->mnuLine->trigger();
     EXPECT_EQ(Edit->Line(0), "keep");
-    EXPECT_TRUE(Frm->mnuLine->isChecked());
-    Frm->mnuHex->trigger();
+    EXPECT_TRUE(Frm->TabSend->mnuLine->isChecked());
+    Frm->TabSend->mnuHex->trigger();
     EXPECT_EQ(Edit->toPlainText(), "");
-    EXPECT_TRUE(Frm->mnuHex->isChecked());
-    EXPECT_FALSE(Frm->mnuLine->isChecked());
-    EXPECT_EQ(Frm->SendMode, 3);
-    Frm->mnuChar->trigger();
+    EXPECT_TRUE(Frm->TabSend->mnuHex->isChecked());
+    EXPECT_FALSE(Frm->TabSend->mnuLine->isChecked());
+    EXPECT_EQ(Frm->TabSend->SendMode, 3);
+    Frm->TabSend->mnuChar->trigger();
     Type("A");
     EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  41 "));
-    Frm->mnuClear->trigger();
+    Frm->TabSend->mnuClear->trigger();
     Type("B"); // the echo starts over
     EXPECT_EQ(Blocks().size(), 1);
     EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  42 "));
@@ -340,24 +342,24 @@ TEST_F(SendPane, CommandFilesOfferedInHexModeSaveAndLoadTheLines) {
     ASSERT_TRUE(dir.isValid());
     QTest::mousePress(Edit->viewport(), Qt::LeftButton);
     QTest::mouseRelease(Edit->viewport(), Qt::LeftButton);
-    EXPECT_FALSE(Frm->mnuLoad->isVisible());
-    EXPECT_FALSE(Frm->mnuSave->isVisible());
+    EXPECT_FALSE(Frm->TabSend->mnuLoad->isVisible());
+    EXPECT_FALSE(Frm->TabSend->mnuSave->isVisible());
 
-    Frm->SetSendMode(3);
+    Frm->TabSend->SetSendMode(3);
     QTest::mousePress(Edit->viewport(), Qt::LeftButton);
     QTest::mouseRelease(Edit->viewport(), Qt::LeftButton);
-    EXPECT_TRUE(Frm->mnuLoad->isVisible());
-    EXPECT_TRUE(Frm->mnuSave->isVisible());
+    EXPECT_TRUE(Frm->TabSend->mnuLoad->isVisible());
+    EXPECT_TRUE(Frm->TabSend->mnuSave->isVisible());
 
     const QStringList lines{"55 AA 01", "> 01 02 ", "", "0D 0A"};
     Edit->SetLines(lines);
     const QString name = dir.filePath("commands");
     dialogs::SetNextFileNames({name});
-    Frm->mnuSave->trigger();
+    Frm->TabSend->mnuSave->trigger();
     EXPECT_TRUE(QFile::exists(name + ".cmd"));
-    Frm->mnuClear->trigger();
+    Frm->TabSend->mnuClear->trigger();
     dialogs::SetNextFileNames({name + ".cmd"});
-    Frm->mnuLoad->trigger();
+    Frm->TabSend->mnuLoad->trigger();
     EXPECT_EQ(Edit->Lines(), lines);
     QTest::keyClick(Edit, Qt::Key_Home, Qt::ControlModifier);
     Enter();
@@ -366,9 +368,9 @@ TEST_F(SendPane, CommandFilesOfferedInHexModeSaveAndLoadTheLines) {
     // Failures keep the pane and say so.
     const QString before = Edit->toPlainText();
     dialogs::SetNextFileNames({dir.filePath("missing.cmd")});
-    Frm->mnuLoad->trigger();
+    Frm->TabSend->mnuLoad->trigger();
     dialogs::SetNextFileNames({dir.filePath("no/such/folder/x.cmd")});
-    Frm->mnuSave->trigger();
+    Frm->TabSend->mnuSave->trigger();
     EXPECT_EQ(dialogs::TakeMessages(),
               (QStringList{QString::fromUtf8("打开文件错误!"), "Save to File Error!"}));
     EXPECT_EQ(Edit->toPlainText(), before);
@@ -378,9 +380,9 @@ TEST_F(SendPane, CommandFilesOfferedInHexModeSaveAndLoadTheLines) {
     plain.write("01 02\r\n03\r\n");
     plain.close();
     dialogs::SetNextFileNames({plain.fileName(), QString()});
-    Frm->mnuLoad->trigger();
+    Frm->TabSend->mnuLoad->trigger();
     EXPECT_EQ(Edit->Lines(), (QStringList{"01 02", "03"}));
-    Frm->mnuLoad->trigger();
+    Frm->TabSend->mnuLoad->trigger();
     EXPECT_EQ(Edit->Lines(), (QStringList{"01 02", "03"}));
 }
 
@@ -401,74 +403,74 @@ void Select(TSendEdit* edit, int row, int from, int to) {
 }
 
 TEST_F(SendPane, ChecksumItemsShowTheSelectionAndWriteAfterIt) {
-    Frm->SetSendMode(3);
+    Frm->TabSend->SetSendMode(3);
     Edit->SetLines({"> 55 AA ", "01 02 03 04", "41 42 43"});
     Select(Edit, 2, 0, 8);
     RightClickOnSelection(Edit);
-    EXPECT_TRUE(WaitUntil([&] { return Frm->PopStrMenu->isVisible(); }));
-    EXPECT_TRUE(Frm->mnuAdd->isVisible());
-    EXPECT_FALSE(Frm->mnuMsg->isVisible());
-    EXPECT_EQ(Frm->mnuAdd->text(), QString::fromUtf8("累加校验(&A)    Hex: 0XC6 Dec: 198"));
-    EXPECT_EQ(Frm->mnuXor->text(), QString::fromUtf8("异或校验(&X)    Hex: 0X40 Dec: 64"));
-    EXPECT_EQ(Frm->mnuCRC->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0X4521 Dec: 17697"));
-    EXPECT_EQ(Frm->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X03 Dec: 3"));
-    Frm->PopStrMenu->close();
+    EXPECT_TRUE(WaitUntil([&] { return Frm->TabSend->PopStrMenu->isVisible(); }));
+    EXPECT_TRUE(Frm->TabSend->mnuAdd->isVisible());
+    EXPECT_FALSE(Frm->TabSend->mnuMsg->isVisible());
+    EXPECT_EQ(Frm->TabSend->mnuAdd->text(), QString::fromUtf8("累加校验(&A)    Hex: 0XC6 Dec: 198"));
+    EXPECT_EQ(Frm->TabSend->mnuXor->text(), QString::fromUtf8("异或校验(&X)    Hex: 0X40 Dec: 64"));
+    EXPECT_EQ(Frm->TabSend->mnuCRC->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0X4521 Dec: 17697"));
+    EXPECT_EQ(Frm->TabSend->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X03 Dec: 3"));
+    Frm->TabSend->PopStrMenu->close();
 
     // 01 02 03 inside the longer line: the CRC lands after it, high byte first.
     Select(Edit, 1, 0, 8);
-    Frm->UpdateCheckItems();
-    EXPECT_EQ(Frm->mnuCRC->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0XA110 Dec: 41232"));
-    Frm->mnuCRC->trigger();
+    Frm->TabSend->UpdateCheckItems();
+    EXPECT_EQ(Frm->TabSend->mnuCRC->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0XA110 Dec: 41232"));
+    Frm->TabSend->mnuCRC->trigger();
     EXPECT_EQ(Edit->Line(1), "01 02 03 A1 10 04 ");
     Select(Edit, 0, 2, 7);
-    Frm->UpdateCheckItems();
-    Frm->mnuXor->trigger();
+    Frm->TabSend->UpdateCheckItems();
+    Frm->TabSend->mnuXor->trigger();
     EXPECT_EQ(Edit->Line(0), "55 AA FF ");
     Select(Edit, 0, 0, 5);
-    Frm->UpdateCheckItems();
-    Frm->mnuAdd->trigger();
+    Frm->TabSend->UpdateCheckItems();
+    Frm->TabSend->mnuAdd->trigger();
     EXPECT_EQ(Edit->Line(0), "55 AA FF FF ");
     EXPECT_EQ(Edit->Line(2), "41 42 43");
 
     // Shift+F10 prepares the items as a mouse press does, and opens the menu.
-    Frm->PopStrMenu->close();
+    Frm->TabSend->PopStrMenu->close();
     Edit->SetLines({"01 02 03"});
     Select(Edit, 0, 0, 2);
     QTest::keyClick(Edit, Qt::Key_F10, Qt::ShiftModifier);
-    EXPECT_EQ(Frm->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
-    EXPECT_TRUE(WaitUntil([&] { return Frm->PopStrMenu->isVisible(); }));
-    Frm->PopStrMenu->close();
+    EXPECT_EQ(Frm->TabSend->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
+    EXPECT_TRUE(WaitUntil([&] { return Frm->TabSend->PopStrMenu->isVisible(); }));
+    Frm->TabSend->PopStrMenu->close();
 
     // Lower case separates, lone digits are bytes.
     Edit->SetLines({"1a 1 2 3"});
     Select(Edit, 0, 0, 2);
-    Frm->UpdateCheckItems();
-    EXPECT_EQ(Frm->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
+    Frm->TabSend->UpdateCheckItems();
+    EXPECT_EQ(Frm->TabSend->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
     Select(Edit, 0, 3, 8);
-    Frm->UpdateCheckItems();
-    EXPECT_EQ(Frm->mnuAdd->text(), QString::fromUtf8("累加校验(&A)    Hex: 0X06 Dec: 6"));
+    Frm->TabSend->UpdateCheckItems();
+    EXPECT_EQ(Frm->TabSend->mnuAdd->text(), QString::fromUtf8("累加校验(&A)    Hex: 0X06 Dec: 6"));
 }
 
 TEST_F(SendPane, ChecksumItemsRefuseSeveralLinesAndStayHiddenElsewhere) {
-    Frm->SetSendMode(3);
+    Frm->TabSend->SetSendMode(3);
     Edit->SetLines({"01 02", "03"});
     Select(Edit, 0, 0, 5);
-    Frm->UpdateCheckItems();
-    const int32_t sum = Frm->SelSum;
+    Frm->TabSend->UpdateCheckItems();
+    const int32_t sum = Frm->TabSend->SelSum;
     QTextCursor c = Edit->textCursor();
     c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     Edit->setTextCursor(c);
-    Frm->UpdateCheckItems();
-    EXPECT_TRUE(Frm->mnuMsg->isVisible());
-    EXPECT_EQ(Frm->mnuMsg->text(), QString::fromUtf8("不能选择多行数据计算(&E)"));
-    EXPECT_FALSE(Frm->mnuAdd->isVisible());
-    EXPECT_EQ(Frm->SelSum, sum);
+    Frm->TabSend->UpdateCheckItems();
+    EXPECT_TRUE(Frm->TabSend->mnuMsg->isVisible());
+    EXPECT_EQ(Frm->TabSend->mnuMsg->text(), QString::fromUtf8("不能选择多行数据计算(&E)"));
+    EXPECT_FALSE(Frm->TabSend->mnuAdd->isVisible());
+    EXPECT_EQ(Frm->TabSend->SelSum, sum);
 
     // Nothing selected: only the command files.
     Edit->moveCursor(QTextCursor::End);
-    Frm->UpdateCheckItems();
-    EXPECT_TRUE(Frm->mnuSave->isVisible());
-    EXPECT_FALSE(Frm->N1->isVisible());
+    Frm->TabSend->UpdateCheckItems();
+    EXPECT_TRUE(Frm->TabSend->mnuSave->isVisible());
+    EXPECT_FALSE(Frm->TabSend->N1->isVisible());
 
     // More bytes than the buffer holds: no values from a cut selection.
     QString big;
@@ -476,16 +478,16 @@ TEST_F(SendPane, ChecksumItemsRefuseSeveralLinesAndStayHiddenElsewhere) {
         big += "01";
     Edit->SetLines({big});
     Edit->selectAll();
-    Frm->UpdateCheckItems();
-    EXPECT_TRUE(Frm->mnuMsg->isVisible());
-    EXPECT_FALSE(Frm->mnuNum->isVisible());
-    EXPECT_EQ(Frm->SelSum, sum);
+    Frm->TabSend->UpdateCheckItems();
+    EXPECT_TRUE(Frm->TabSend->mnuMsg->isVisible());
+    EXPECT_FALSE(Frm->TabSend->mnuNum->isVisible());
+    EXPECT_EQ(Frm->TabSend->SelSum, sum);
 
-    Frm->SetSendMode(1);
+    Frm->TabSend->SetSendMode(1);
     Edit->SetLines({"01 02"});
     Edit->selectAll();
-    Frm->UpdateCheckItems();
-    for (QAction* a : {Frm->N1, Frm->mnuNum, Frm->mnuAdd, Frm->mnuMsg, Frm->mnuLoad})
+    Frm->TabSend->UpdateCheckItems();
+    for (QAction* a : {Frm->TabSend->N1, Frm->TabSend->mnuNum, Frm->TabSend->mnuAdd, Frm->TabSend->mnuMsg, Frm->TabSend->mnuLoad})
         EXPECT_FALSE(a->isVisible());
 }
 
@@ -497,7 +499,7 @@ protected:
 };
 
 TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond) {
-    Frm->SetSendMode(1);
+    Frm->TabSend->SetSendMode(1);
     Frm->ChkControlRTSClick();
     ASSERT_FALSE(Frm->chkRTS->Checked());
     QElapsedTimer t;
@@ -530,9 +532,9 @@ protected:
         StoreSettings("double");
         Frm = std::make_unique<TFrmMain>();
         Frm->Worker().SetBackendFactory(FailFactory(State));
-        Frm->btnUpdateClick(); // reopen on the double
+        Frm->TabComm->btnUpdateClick(); // reopen on the double
         ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
-        Edit = Frm->SendEdit;
+        Edit = Frm->TabSend->SendEdit;
     }
     std::shared_ptr<TFailState> State;
 };

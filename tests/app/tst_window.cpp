@@ -6,6 +6,8 @@
 #include "Hexpane.h"
 #include "Pty.h"
 #include "Settings.h"
+#include "Sendpage.h"
+#include "Settingspage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -98,8 +100,8 @@ TEST_F(Window, BytesFromAPseudoTerminalAppearInThePaneAndApplyReopens) {
     EXPECT_EQ(PaneLine(*W, 1).substr(0, 16), "  00000010:  F9 ");
 
     // Apply: a new rate reaches the text and the port reopens on it.
-    W->CboBps->setCurrentText("115200");
-    QTest::mouseClick(W->btnUpdate, Qt::LeftButton);
+    W->TabComm->CboBps->setCurrentText("115200");
+    QTest::mouseClick(W->TabComm->btnUpdate, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return W->lblComSta->text().contains("115200"); }));
     pty.Write({0x7E});
     ASSERT_TRUE(WaitUntil([&] { return PaneLine(*W, 1).find("7E") != std::string::npos; }));
@@ -246,7 +248,7 @@ TEST_F(Window, PressingOnTheTitleStripDragsTheWindowAndHelpChartsToggle) {
 TEST_F(Window, ExitStopsTheWorkerAndSavesTheSettings) {
     Open(LoopbackTarget);
     ASSERT_TRUE(WaitOpen());
-    W->CboParity->setCurrentIndex(2);
+    W->TabComm->CboParity->setCurrentIndex(2);
     W->ToolExitClick();
     EXPECT_FALSE(W->isVisible());
     QSettings s(settings::Organisation, settings::Application);

@@ -1,18 +1,19 @@
-// The send pane's checksum read-outs of TFrmMain: sum, XOR, CRC-16 and count
+// The send pane's checksum read-outs: sum, XOR, CRC-16 and count
 // of the hex bytes selected on one line, and their insertion into that line.
 
 #include "Checksum.h"
+#include "Pagehost.h"
 #include "Sendedit.h"
-#include "Unitmain.h"
+#include "Sendpage.h"
 
 #include <QAction>
 #include <QTextBlock>
 
-void TFrmMain::SendEditMouseDown() {
+void TSendPage::SendEditMouseDown() {
     UpdateCheckItems();
 }
 
-void TFrmMain::UpdateCheckItems() {
+void TSendPage::UpdateCheckItems() {
     for (QAction* a : {N1, mnuAdd, mnuXor, mnuCRC, mnuMsg, mnuLoad, mnuSave, mnuNum})
         a->setVisible(false);
     if (SendMode != 3)
@@ -29,7 +30,8 @@ void TFrmMain::UpdateCheckItems() {
     bool overflow = false;
     if (!multiLine) {
         const QByteArray text = HexLineText(selected);
-        HexTextToBytes(HexBuffer, text.constData(), static_cast<uint32_t>(text.size()), &overflow);
+        HexTextToBytes(Host.HexBuf(), text.constData(), static_cast<uint32_t>(text.size()),
+                       &overflow);
     }
     if (multiLine || overflow) {
         // The stored values stay as they were.
@@ -38,21 +40,22 @@ void TFrmMain::UpdateCheckItems() {
         mnuMsg->setVisible(true);
         return;
     }
-    const TCheckSums sums = CheckSums(HexBuffer.Data, HexBuffer.Count);
+    const HexBytes& hex = Host.HexBuf();
+    const TCheckSums sums = CheckSums(hex.Data, hex.Count);
     SelSum = sums.Sum;
     SelXor = sums.Xor;
     SelCrc = sums.Crc;
     mnuAdd->setText(AddCaption(SelSum));
     mnuXor->setText(XorCaption(SelXor));
     mnuCRC->setText(CrcCaption(SelCrc));
-    mnuNum->setText(NumCaption(HexBuffer.Count));
+    mnuNum->setText(NumCaption(hex.Count));
     for (QAction* a : {N1, mnuAdd, mnuXor, mnuCRC, mnuNum})
         a->setVisible(true);
 }
 
 // The value stored by the last preparation goes right after the selection's
 // end, and the whole line is written back as clean byte pairs.
-void TFrmMain::WriteCheckValue(uint32_t value, int digits) {
+void TSendPage::WriteCheckValue(uint32_t value, int digits) {
     const int end = SendEdit->textCursor().selectionEnd();
     const QTextBlock block = SendEdit->document()->findBlock(end);
     if (!block.isValid())
@@ -68,14 +71,14 @@ void TFrmMain::WriteCheckValue(uint32_t value, int digits) {
     SendEdit->SetLine(row, line);
 }
 
-void TFrmMain::mnuAddClick() {
+void TSendPage::mnuAddClick() {
     WriteCheckValue(static_cast<uint32_t>(SelSum), 2);
 }
 
-void TFrmMain::mnuXorClick() {
+void TSendPage::mnuXorClick() {
     WriteCheckValue(SelXor, 2);
 }
 
-void TFrmMain::mnuCRCClick() {
+void TSendPage::mnuCRCClick() {
     WriteCheckValue(SelCrc, 4);
 }

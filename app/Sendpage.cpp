@@ -1,36 +1,26 @@
-// The send pane of TFrmMain: the send modes, the popup menu, send-command
-// files, and the status panel's output toggles with the preamble.
+// The send pane: the send modes, the popup menu and send-command files.
 
-#include "Abled.h"
+#include "Sendpage.h"
+
+#include "Appfonts.h"
 #include "Checksum.h"
 #include "Codepage.h"
-#include "Commerror.h"
 #include "Dialogs.h"
+#include "Pagehost.h"
 #include "Rtf.h"
 #include "Sendedit.h"
-#include "Unitmain.h"
+#include "Threadcomm.h"
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QMenu>
-#include <QTabWidget>
 #include <QToolTip>
+#include <QVBoxLayout>
 
 namespace {
 
 const char* const CommandFilter = "Kestrel files(*.cmd)";
 const char* const ModemHint = "你需要将RTS与DTR设置为ON.";
-
-// The page control's image list; the send modes use entries 2 to 5.
-QIcon PageImage(int index) {
-    static const char* const Files[] = {":/tab/timed.png",   ":/tab/settings.png", ":/tab/char.png",
-                                        ":/tab/line.png",    ":/tab/modem.png",    ":/tab/hex.png",
-                                        ":/tab/protocol.png"};
-    if (index < 0 || index >= int(std::size(Files)))
-        return QIcon();
-    return QIcon(Files[index]);
-}
 
 RtfStyle CommandStyle(const QWidget* pane) {
     RtfStyle style;
@@ -45,34 +35,45 @@ bool IsHexDigit(QChar c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
-// The caption of a toggle: red while its last change failed (its tip says
-// why), grey while Modem mode holds it.
-void PaintToggleCaption(TAbLED* toggle) {
-    toggle->SetFontColor(!toggle->toolTip().isEmpty() ? clRed
-                         : toggle->isEnabled()        ? clWindowText
-                                                      : clBtnShadow);
-}
-
-void ShowToggleFault(TAbLED* toggle, const QString& why) {
-    toggle->setToolTip(why);
-    PaintToggleCaption(toggle);
-    QToolTip::showText(toggle->mapToGlobal(toggle->rect().bottomLeft()), why, toggle);
-}
-
-void ClearToggleFault(TAbLED* toggle) {
-    if (toggle->toolTip().isEmpty())
-        return;
-    toggle->setToolTip(QString());
-    PaintToggleCaption(toggle);
-}
-
-QString FaultText(const char* line, const std::exception& e) {
-    return QString("%1 未能改变: %2").arg(line, QString::fromLocal8Bit(e.what()));
-}
-
 } // namespace
 
-void TFrmMain::BuildSendPane() {
+QIcon PageImage(int index) {
+    static const char* const Files[] = {":/tab/timed.png",   ":/tab/settings.png", ":/tab/char.png",
+                                        ":/tab/line.png",    ":/tab/modem.png",    ":/tab/hex.png",
+                                        ":/tab/protocol.png"};
+    if (index < 0 || index >= int(std::size(Files)))
+        return QIcon();
+    return QIcon(Files[index]);
+}
+
+bool EdtHeadKeyPress(QString& text) {
+    if (text.size() != 1)
+        return false;
+    QChar c = text.at(0);
+    if (c >= 'a' && c <= 'f')
+        c = c.toUpper();
+    if (!IsHexDigit(c) && c != '\b' && c != '\r' && c != ' ')
+        return false;
+    text = c;
+    return true;
+}
+
+TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
+    SendEdit = new TSendEdit(this);
+    SendEdit->setFont(PaneFont());
+    SendEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    SendEdit->setTabChangesFocus(false);
+    SendEdit->setFrameShape(QFrame::NoFrame);
+    {
+        QPalette p = SendEdit->palette();
+        p.setColor(QPalette::Base, Qt::black);
+        p.setColor(QPalette::Text, Qt::yellow);
+        SendEdit->setPalette(p);
+    }
+    auto* fill = new QVBoxLayout(this);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(SendEdit);
+
     PopStrMenu = new QMenu(this);
     auto item = [this](const char* caption, int image, auto handler) {
         QAction* a = PopStrMenu->addAction(PageImage(image), QString::fromUtf8(caption));
@@ -109,12 +110,11 @@ void TFrmMain::BuildSendPane() {
     SendEdit->OnKeyPress = [this](QString& text) { return SendEditKeyPress(text); };
     SendEdit->OnMouseDown = [this] { SendEditMouseDown(); };
     SendEdit->OnMenuKey = [this] { UpdateCheckItems(); };
-    InstallKeyFilter(EdtHead, [this](QString& text) { return EdtHeadKeyPress(text); });
 }
 
 // ---- typing ----
 
-bool TFrmMain::SendEditKeyPress(QString& text) {
+bool TSendPage::SendEditKeyPress(QString& text) {
     switch (SendMode) {
     case 0: {
         bool ok = false;
@@ -144,9 +144,9 @@ bool TFrmMain::SendEditKeyPress(QString& text) {
     }
 }
 
-void TFrmMain::SendChar(uint8_t b) {
+void TSendPage::SendChar(uint8_t b) {
     const bool newLine = SendLine.Add(b);
-    Comm->SendByte(b); // a failed write is not shown: the echo is what was typed
+    Host.Worker().SendByte(b); // a failed write is not shown: the echo is what was typed
     const int count = SendEdit->LineCount();
     const int row = newLine ? count : std::max(count - 1, 0);
     const QString line =
@@ -158,7 +158,7 @@ void TFrmMain::SendChar(uint8_t b) {
     SendEdit->CaretToEnd();
 }
 
-bool TFrmMain::SendTextLine(bool modem) {
+bool TSendPage::SendTextLine(bool modem) {
     const int row = SendEdit->CaretRow();
     QString line = SendEdit->Line(row);
     bool ok = false;
@@ -173,33 +173,34 @@ bool TFrmMain::SendTextLine(bool modem) {
     }
     // Dropped while an RTS-controlled send is under way; the pane goes on
     // as if it had been written.
-    Comm->Send(reinterpret_cast<const uint8_t*>(bytes.constData()),
-               static_cast<uint32_t>(bytes.size()));
+    Host.Worker().Send(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                       static_cast<uint32_t>(bytes.size()));
     if (row < SendEdit->LineCount() - 1)
         SendEdit->AddLine(line);
     SendEdit->CaretToEnd();
     return !SendEdit->EndsWithLineBreak();
 }
 
-bool TFrmMain::SendHexLine(QString& text) {
+bool TSendPage::SendHexLine(QString& text) {
     // The same digits, Backspace, Enter and space as the preamble field takes.
     if (!EdtHeadKeyPress(text))
         return false;
     if (text.at(0) != '\r')
         return true;
 
+    HexBytes& hex = Host.HexBuf();
     const int row = SendEdit->CaretRow();
     const QByteArray line = HexLineText(SendEdit->Line(row));
     bool overflow = false;
-    HexTextToBytes(HexBuffer, line.constData(), static_cast<uint32_t>(line.size()), &overflow);
+    HexTextToBytes(hex, line.constData(), static_cast<uint32_t>(line.size()), &overflow);
     if (overflow) {
         RefuseInput(QString("一行最多%1个字节, 未发送").arg(HexBytesCapacity));
         return false;
     }
-    if (HexBuffer.Count == 0)
+    if (hex.Count == 0)
         return false;
-    Comm->Send(HexBuffer.Data, HexBuffer.Count);
-    const QString echo = "> " + QString::fromStdString(BytesToHexText(HexBuffer));
+    Host.Worker().Send(hex.Data, hex.Count);
+    const QString echo = "> " + QString::fromStdString(BytesToHexText(hex));
     if (row >= SendEdit->LineCount() - 1)
         SendEdit->SetLine(row, echo);
     else
@@ -208,7 +209,7 @@ bool TFrmMain::SendHexLine(QString& text) {
     return !SendEdit->EndsWithLineBreak();
 }
 
-void TFrmMain::RefuseInput(const QString& why) {
+void TSendPage::RefuseInput(const QString& why) {
     QApplication::beep();
     const QPoint at = SendEdit->viewport()->mapToGlobal(SendEdit->cursorRect().bottomLeft());
     QToolTip::showText(at, why, SendEdit);
@@ -216,26 +217,15 @@ void TFrmMain::RefuseInput(const QString& why) {
 
 // ---- send modes ----
 
-void TFrmMain::SetSendMode(int mode) {
+void TSendPage::SetSendMode(int mode) {
     if (mode == AppliedSendMode)
         return;
     for (QAction* a : {mnuLine, mnuModem, mnuChar, mnuHex})
         a->setChecked(false);
     SendMode = mode;
     SendEdit->clear();
-
-    if (AppliedSendMode == 2) {
-        chkHead->setEnabled(true);
-        ChkControlRTS->setEnabled(true);
-        PaintToggleCaption(chkHead);
-        PaintToggleCaption(ChkControlRTS);
-        ApplyRts(SavedRts);
-        ApplyDtr(SavedDtr);
-        Comm->ControlRTS = SavedControlRts;
-        ChkControlRTS->SetChecked(SavedControlRts);
-        if (SavedHead && !chkHead->Checked())
-            chkHeadClick();
-    }
+    if (AppliedSendMode == 2)
+        Host.HoldTogglesForModem(false);
 
     switch (mode) {
     case 0:
@@ -249,20 +239,7 @@ void TFrmMain::SetSendMode(int mode) {
         mnuModem->setChecked(true);
         SendEdit->AddLine(ModemHint);
         SendEdit->CaretToEnd();
-        SavedRts = chkRTS->Checked();
-        SavedDtr = chkDTR->Checked();
-        SavedControlRts = ChkControlRTS->Checked();
-        SavedHead = chkHead->Checked();
-        ChkControlRTS->setEnabled(false);
-        chkHead->setEnabled(false);
-        PaintToggleCaption(chkHead);
-        PaintToggleCaption(ChkControlRTS);
-        ApplyRts(true);
-        ApplyDtr(true);
-        ChkControlRTS->SetChecked(false);
-        Comm->ControlRTS = false;
-        if (chkHead->Checked())
-            chkHeadClick();
+        Host.HoldTogglesForModem(true);
         break;
     case 3:
         mnuHex->setChecked(true);
@@ -271,18 +248,18 @@ void TFrmMain::SetSendMode(int mode) {
         break;
     }
     if (mode >= 0 && mode <= 3)
-        PageSel->setTabIcon(PageSel->indexOf(TabSend), PageImage(mode + 2));
+        Host.ShowSendModeImage(mode);
     AppliedSendMode = mode;
 }
 
 // ---- menu: clear and send-command files ----
 
-void TFrmMain::mnuClearClick() {
+void TSendPage::mnuClearClick() {
     SendEdit->clear();
     SendLine.Reset();
 }
 
-void TFrmMain::mnuLoadClick() {
+void TSendPage::mnuLoadClick() {
     QString name = dialogs::OpenFileName(this, "打开发送命令...", CommandFilter);
     if (name.isEmpty())
         return;
@@ -296,7 +273,7 @@ void TFrmMain::mnuLoadClick() {
     SendEdit->SetLines(lines);
 }
 
-void TFrmMain::mnuSaveClick() {
+void TSendPage::mnuSaveClick() {
     QString name = dialogs::SaveFileName(this, "保存发送命令...", CommandFilter);
     if (name.isEmpty())
         return;
@@ -304,95 +281,4 @@ void TFrmMain::mnuSaveClick() {
         name += ".cmd";
     if (!SaveRtfFile(name, SendEdit->Lines(), CommandStyle(SendEdit)))
         dialogs::Message(this, "Save to File Error!");
-}
-
-// ---- the status panel's toggles ----
-
-// The toggles never change themselves: the new state goes to the worker
-// first and the toggle then shows what the worker reports back, so a change
-// that failed leaves the toggle as it was.
-void TFrmMain::ApplyRts(bool on) {
-    try {
-        Comm->SetRts(on);
-        ClearToggleFault(chkRTS);
-    } catch (const std::exception& e) {
-        ShowToggleFault(chkRTS, FaultText("RTS", e));
-    }
-    chkRTS->SetChecked(Comm->GetRts());
-}
-
-void TFrmMain::ApplyDtr(bool on) {
-    try {
-        Comm->SetDtr(on);
-        ClearToggleFault(chkDTR);
-    } catch (const std::exception& e) {
-        ShowToggleFault(chkDTR, FaultText("DTR", e));
-    }
-    chkDTR->SetChecked(Comm->GetDtr());
-}
-
-void TFrmMain::chkRTSClick() {
-    ApplyRts(!chkRTS->Checked());
-}
-
-void TFrmMain::chkDTRClick() {
-    ApplyDtr(!chkDTR->Checked());
-}
-
-void TFrmMain::ChkControlRTSClick() {
-    const bool on = !ChkControlRTS->Checked();
-    Comm->ControlRTS = on;
-    ChkControlRTS->SetChecked(on);
-}
-
-void TFrmMain::chkHeadClick() {
-    if (chkHead->Checked()) {
-        EdtHead->setEnabled(true);
-        EdtRevNum->setEnabled(true);
-        Comm->SetPreambleMode(false);
-        chkHead->SetChecked(false);
-        return;
-    }
-    const QByteArray text = HexLineText(EdtHead->text());
-    bool overflow = false;
-    HexTextToBytes(HexBuffer, text.constData(), static_cast<uint32_t>(text.size()), &overflow);
-    if (HexBuffer.Count == 0)
-        return;
-    EdtHead->setText(QString::fromStdString(BytesToHexText(HexBuffer)));
-    bool ok = false;
-    int receNum = EdtRevNum->text().trimmed().toInt(&ok);
-    if (!ok) {
-        dialogs::Message(this, QString("'%1' is not a valid integer value").arg(EdtRevNum->text()));
-        return;
-    }
-    if (receNum < 1) {
-        receNum = 1;
-        EdtRevNum->setText("1");
-    }
-    if (overflow || HexBuffer.Count > TWThreadComm::MaxPreamble) {
-        ShowToggleFault(chkHead, QString("前导码最多%1个字节").arg(TWThreadComm::MaxPreamble));
-        return;
-    }
-    if (uint32_t(receNum) > TWThreadComm::FrameBufSize ||
-        !Comm->SetPreamble(HexBuffer.Data, HexBuffer.Count, static_cast<uint32_t>(receNum))) {
-        ShowToggleFault(chkHead, QString("接收字符数最多%1").arg(TWThreadComm::FrameBufSize));
-        return;
-    }
-    ClearToggleFault(chkHead);
-    Comm->SetPreambleMode(true);
-    EdtHead->setEnabled(false);
-    EdtRevNum->setEnabled(false);
-    chkHead->SetChecked(true);
-}
-
-bool TFrmMain::EdtHeadKeyPress(QString& text) {
-    if (text.size() != 1)
-        return false;
-    QChar c = text.at(0);
-    if (c >= 'a' && c <= 'f')
-        c = c.toUpper();
-    if (!IsHexDigit(c) && c != '\b' && c != '\r' && c != ' ')
-        return false;
-    text = c;
-    return true;
 }

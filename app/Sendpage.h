@@ -1,0 +1,80 @@
+#pragma once
+// TSendPage: the first tab, the send pane. The four send modes, the popup menu
+// with send-command files and the checksum read-outs of a hex selection.
+// Window thread only.
+
+#include "Hexdump.h"
+
+#include <QIcon>
+#include <QWidget>
+
+#include <cstdint>
+
+class QAction;
+class QMenu;
+class TPageHost;
+class TSendEdit;
+
+class TSendPage : public QWidget {
+    Q_OBJECT
+public:
+    TSendPage(TPageHost& host, QWidget* parent = nullptr);
+
+    // ---- handlers, callable from code exactly as the user's action ----
+    void SetSendMode(int mode);
+    // The send pane's key filter: text is the typed character, which it may
+    // change; false drops it.
+    bool SendEditKeyPress(QString& text);
+    void SendChar(uint8_t b);
+    // Enter in Line (modem false) and Modem mode; true passes the Enter on.
+    bool SendTextLine(bool modem);
+    bool SendHexLine(QString& text);
+    void mnuClearClick();
+    void mnuLoadClick();
+    void mnuSaveClick();
+    // Checksum read-outs (Sendcheck.cpp).
+    void SendEditMouseDown();
+    void UpdateCheckItems();
+    void mnuAddClick();
+    void mnuXorClick();
+    void mnuCRCClick();
+
+    TSendEdit* SendEdit = nullptr;
+    QMenu* PopStrMenu = nullptr;
+    QAction* mnuChar = nullptr;
+    QAction* mnuLine = nullptr;
+    QAction* mnuModem = nullptr;
+    QAction* mnuHex = nullptr;
+    QAction* mnuClear = nullptr;
+    QAction* mnuLoad = nullptr;
+    QAction* mnuSave = nullptr;
+    QAction* N1 = nullptr;
+    QAction* mnuNum = nullptr;
+    QAction* mnuAdd = nullptr;
+    QAction* mnuXor = nullptr;
+    QAction* mnuCRC = nullptr;
+    QAction* mnuMsg = nullptr;
+
+    int SendMode = 0;        // requested: 0 Character, 1 Line, 2 Modem, 3 Hex
+    int AppliedSendMode = 0; // in effect
+    THexDumpLine SendLine;   // Character mode's echo line
+    // Values of the last checksum preparation, written by the menu items.
+    int32_t SelSum = 0;
+    uint8_t SelXor = 0;
+    uint16_t SelCrc = 0;
+
+private:
+    // A refused character or line: a beep and a short note at the caret.
+    void RefuseInput(const QString& why);
+    void WriteCheckValue(uint32_t value, int digits);
+
+    TPageHost& Host;
+};
+
+// The page control's image list; the send modes use entries 2 to 5.
+QIcon PageImage(int index);
+
+// The key filter of every hex entry field (the preamble, Hex mode, the
+// protocol page's fields): a to f become upper case; digits, A to F,
+// Backspace, Enter and the blank pass; every other key is swallowed.
+bool EdtHeadKeyPress(QString& text);

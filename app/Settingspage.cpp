@@ -1,0 +1,172 @@
+// The settings page: the port group, the apply button, the port map and the
+// keys' help text.
+
+#include "Settingspage.h"
+
+#include "Pagehost.h"
+#include "Threadcomm.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace {
+
+const char* const HelpLines[] = {
+    "快捷键定义",
+    "",
+    "F1  保留    ",
+    "F2  设置串行通讯端口",
+    "F3  设置通讯波特率",
+    "F4  设置通讯校验位",
+    "F5  设置RTS    ",
+    "F6  设置DTR",
+    "F7  设置发送控制RTS",
+    "F8  设置控制前导码",
+    "F9  清除发送接收窗口数据",
+    "F10 暂停接收",
+    "F12 切换发送模式",
+    "Alt+1 发送窗口",
+    "Alt+2 自动发送窗口",
+    "Alt+3 参数设置",
+    "Alt+4 无线通讯协议V0.8",
+};
+
+} // namespace
+
+TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
+    // The port group on the left, the apply buttons in the middle and the
+    // help text on the right, whatever height the tab strip leaves.
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(2, 0, 2, 2);
+    row->setSpacing(0);
+
+    auto* grp = new QGroupBox("端口设置", this);
+    GrpCom = grp;
+    grp->setFixedWidth(165);
+    auto* grid = new QGridLayout(grp);
+    grid->setContentsMargins(6, 2, 6, 2);
+    grid->setVerticalSpacing(1);
+    const char* captions[] = {"通讯端口:", "通讯速率:", "校验方式:"};
+    QComboBox** boxes[] = {&CboPort, &CboBps, &CboParity};
+    for (int i = 0; i < 3; ++i) {
+        grid->addWidget(new QLabel(captions[i], grp), i, 0);
+        auto* box = new QComboBox(grp);
+        box->setFixedHeight(20);
+        grid->addWidget(box, i, 1);
+        *boxes[i] = box;
+    }
+    CboPort->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"});
+    CboBps->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
+                      "38400", "56000", "57600", "115200"});
+    CboParity->addItems({"None", "ODD", "Even", "Mark", "Space"});
+    row->addWidget(grp);
+
+    auto* middle = new QWidget(this);
+    btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), "更新(&U)", middle);
+    btnUpdate->setGeometry(13, 14, 85, 33);
+    connect(btnUpdate, &QPushButton::clicked, this, &TSettingsPage::btnUpdateClick);
+    btnPortMap = new QToolButton(middle);
+    btnPortMap->setText("端口映射...");
+    btnPortMap->setToolTip("COM1..COM6 各自打开的设备 (Which device each port opens)");
+    btnPortMap->setGeometry(13, 52, 85, 22);
+    connect(btnPortMap, &QToolButton::clicked, this, &TSettingsPage::btnPortMapClick);
+    row->addWidget(middle, 1);
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setReadOnly(true);
+    Memo1->setFixedWidth(221);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    for (const char* line : HelpLines)
+        Memo1->appendPlainText(QString::fromUtf8(line));
+    Memo1->moveCursor(QTextCursor::Start);
+    row->addWidget(Memo1);
+}
+
+void TSettingsPage::btnUpdateClick() {
+    // A list left without a selection (a stored index out of its range) keeps
+    // the setting the worker has.
+    TWThreadComm& comm = Host.Worker();
+    try {
+        if (CboParity->currentIndex() >= 0)
+            comm.SetParity(static_cast<uint8_t>(CboParity->currentIndex()));
+        bool ok = false;
+        uint32_t rate = CboBps->currentText().toUInt(&ok);
+        if (ok)
+            comm.SetBaudRate(rate);
+        if (CboPort->currentIndex() >= 0)
+            comm.RequestPort(static_cast<uint32_t>(CboPort->currentIndex() + 1));
+        Host.RefreshPortState();
+    } catch (...) {
+    }
+}
+
+TPortMap TSettingsPage::PortMap() const {
+    return Host.Worker().GetPortMap();
+}
+
+void TSettingsPage::SetPortMap(const TPortMap& map) {
+    Host.Worker().SetPortMap(map);
+    PopulatePortTips();
+}
+
+// Each COM item tells which device it opens.
+void TSettingsPage::PopulatePortTips() {
+    TPortMap map = PortMap();
+    for (uint32_t i = 0; i < TPortMap::PortCount && int(i) < CboPort->count(); ++i) {
+        const std::string& t = map.Targets[i];
+        QString tip = t.empty()             ? QStringLiteral("未映射")
+                      : t == LoopbackTarget ? QStringLiteral("环回插头 (loopback)")
+                                            : QString::fromStdString(t);
+        CboPort->setItemData(static_cast<int>(i), tip, Qt::ToolTipRole);
+    }
+}
+
+void TSettingsPage::btnPortMapClick() {
+    QDialog dialog(this);
+    dialog.setWindowTitle("端口映射 (COM → 设备)");
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(new QLabel("每个端口打开的设备: 路径, 或 loopback (环回插头).\n"
+                            "Each port's device: a path, or loopback."));
+    TPortMap map = PortMap();
+    TPortMap detected = TPortMap::Defaults();
+    QComboBox* boxes[TPortMap::PortCount];
+    for (uint32_t i = 0; i < TPortMap::PortCount; ++i) {
+        auto* box = new QComboBox(&dialog);
+        box->setEditable(true);
+        box->setMinimumWidth(320);
+        QStringList choices{QString(), LoopbackTarget};
+        for (const auto& t : detected.Targets)
+            if (!t.empty() && !choices.contains(QString::fromStdString(t)))
+                choices << QString::fromStdString(t);
+        box->addItems(choices);
+        box->setCurrentText(QString::fromStdString(map.Targets[i]));
+        boxes[i] = box;
+        form->addRow(QString("COM%1").arg(i + 1), box);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
+                                             QDialogButtonBox::RestoreDefaults,
+                                         &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked,
+                     &dialog, [&] {
+                         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
+                             boxes[i]->setCurrentText(QString::fromStdString(detected.Targets[i]));
+                     });
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
+        map.Targets[i] = boxes[i]->currentText().trimmed().toStdString();
+    SetPortMap(map);
+    btnUpdateClick(); // the current port reopens on its (new) device
+}

@@ -1,0 +1,40 @@
+#pragma once
+// TSettingsPage: the third tab. The port group (port, rate, parity), the apply
+// button, the port map and the help text of the keys. Window thread only.
+
+#include "Portmap.h"
+
+#include <QWidget>
+
+class QComboBox;
+class QPlainTextEdit;
+class QPushButton;
+class QToolButton;
+class TPageHost;
+
+class TSettingsPage : public QWidget {
+    Q_OBJECT
+public:
+    TSettingsPage(TPageHost& host, QWidget* parent = nullptr);
+
+    // Applies the three lists to the worker and reopens the port.
+    void btnUpdateClick();
+    void btnPortMapClick();
+
+    // The map the worker opens ports by; each COM item's tip names its device.
+    TPortMap PortMap() const;
+    void SetPortMap(const TPortMap& map);
+
+    QWidget* GrpCom = nullptr;
+    QComboBox* CboPort = nullptr;
+    QComboBox* CboBps = nullptr;
+    QComboBox* CboParity = nullptr;
+    QPushButton* btnUpdate = nullptr;
+    QToolButton* btnPortMap = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+
+private:
+    void PopulatePortTips();
+
+    TPageHost& Host;
+};
