@@ -1,0 +1,242 @@
+// The timed send page: one frame repeated at an interval, and the error rates
+// of what an echoing device sends back.
+
+#include "Autosendpage.h"
+
+#include "Abdbctrls.h"
+#include "Appfonts.h"
+#include "Checksum.h"
+#include "Codepage.h"
+#include "Dialogs.h"
+#include "Fieldmark.h"
+#include "Pagehost.h"
+#include "Sendedit.h"
+#include "Threadcomm.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <cstring>
+
+namespace {
+
+const char* const DefaultString = "Orvane Software ";
+const char* const EmptyString = "Orvane SoftWare ";
+const char* const DefaultHex = "55 AA FF 30 31 32 33 34 35 36 37 38 39 41 42 43";
+const char* const PreambleWarning =
+    "您使用了前导码，但接收字节与发送的字节不一致，会导致统计误码率不正确。";
+
+QString FromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+bool ReadWholeNumber(const QLineEdit* field, int64_t& value) {
+    return ParseWholeNumber(field->text().toStdString(), value);
+}
+
+QString NotInteger(const QLineEdit* field) {
+    return FromUtf8(NotIntegerMessage(field->text().toStdString()));
+}
+
+} // namespace
+
+TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
+    GrpMode = new QGroupBox("发送数据", this);
+    GrpMode->setGeometry(2, 0, 104, 52);
+    RadioString = new QRadioButton("字符串", GrpMode);
+    RadioString->setGeometry(8, 15, 92, 16);
+    RadioHex = new QRadioButton("Hex序列", GrpMode);
+    RadioHex->setGeometry(8, 32, 92, 16);
+    RadioString->setChecked(true);
+
+    EdtString = new QLineEdit(DefaultString, this);
+    EdtString->setGeometry(110, 6, 288, 19);
+    EdtHex = new QLineEdit(DefaultHex, this);
+    EdtHex->setGeometry(110, 29, 288, 19);
+    EdtHex->setFont(PaneFont());
+    // Typed letters go in upper case: lower-case a to f are no hex digits.
+    InstallKeyFilter(EdtHex, [](QString& text) {
+        text = text.toUpper();
+        return true;
+    });
+
+    Label6 = new QLabel("间隔时间(毫秒)", this);
+    Label6->setGeometry(404, 4, 96, 14);
+    edtTime = new QLineEdit("1500", this);
+    edtTime->setGeometry(404, 20, 94, 19);
+    btnStart = new QPushButton("开始", this);
+    btnStart->setGeometry(404, 44, 46, 24);
+    btnStop = new QPushButton("停止", this);
+    btnStop->setGeometry(452, 44, 46, 24);
+
+    lblSendByte = new QLabel(this);
+    lblSendByte->setGeometry(6, 56, 200, 14);
+    lblRev = new QLabel(this);
+    lblRev->setGeometry(6, 72, 200, 14);
+
+    GroupBox2 = new QGroupBox("统计误码率", this);
+    GroupBox2->setGeometry(208, 50, 192, 42);
+    ChkErr = new TAbDBLED(GroupBox2, this);
+    ChkErr->SetCaption("开始统计");
+    ChkErr->SetLED_Position(lpLeft);
+    ChkErr->SetSpacing(5);
+    ChkErr->SeTMode(mIndicator);
+    ChkErr->SetFlashing(false);
+    ChkErr->setCursor(Qt::PointingHandCursor);
+    ChkErr->move(6, 20);
+    ChkErr->resize(70, 16);
+    ChkErr->OnClick = [this](QObject*) { ChkErrClick(); };
+    lblBytePer = new QLabel("字节误码率:", GroupBox2);
+    lblBytePer->setGeometry(80, 13, 110, 13);
+    lblBitPer = new QLabel("比特误码率:", GroupBox2);
+    lblBitPer->setGeometry(80, 27, 110, 13);
+
+    TimerAuto = new QTimer(this);
+    TimerAuto->setSingleShot(true);
+    // Kept to the millisecond: a 100 ms interval is 100 ms plus the tick.
+    TimerAuto->setTimerType(Qt::PreciseTimer);
+    connect(TimerAuto, &QTimer::timeout, this, &TAutoSendPage::TimerAutoTimer);
+    connect(btnStart, &QPushButton::clicked, this, &TAutoSendPage::btnStartClick);
+    connect(btnStop, &QPushButton::clicked, this, &TAutoSendPage::btnStopClick);
+}
+
+int TAutoSendPage::ModeIndex() const {
+    return RadioHex->isChecked() ? 1 : 0;
+}
+
+void TAutoSendPage::SetModeIndex(int index) {
+    (index == 1 ? RadioHex : RadioString)->setChecked(true);
+}
+
+void TAutoSendPage::ChkErrClick() {
+    ChkErr->SetChecked(!ChkErr->Checked());
+}
+
+void TAutoSendPage::SetControlsEnabled(bool on) {
+    for (QWidget* w : {static_cast<QWidget*>(btnStart), static_cast<QWidget*>(GrpMode),
+                       static_cast<QWidget*>(ChkErr), static_cast<QWidget*>(EdtHex),
+                       static_cast<QWidget*>(EdtString)})
+        w->setEnabled(on);
+}
+
+void TAutoSendPage::btnStartClick() {
+    // Every field is checked before anything changes: input that cannot make
+    // a run starts none, so no run is left half started.
+    int64_t receNum = 0, interval = 0;
+    if (!ReadWholeNumber(edtTime, interval)) {
+        dialogs::Message(this, NotInteger(edtTime));
+        return;
+    }
+    const QString receText = Host.ReceiveCountText();
+    if (!ParseWholeNumber(receText.toStdString(), receNum)) {
+        dialogs::Message(this, FromUtf8(NotIntegerMessage(receText.toStdString())));
+        return;
+    }
+    QString text = EdtString->text().isEmpty() ? QString(EmptyString) : EdtString->text();
+    bool inCodePage = false;
+    const QByteArray textBytes = ToCodePage(text, &inCodePage);
+    const QByteArray hexText = HexLineText(EdtHex->text());
+    HexBytes& hex = Host.HexBuf();
+    bool overflow = false;
+    HexTextToBytes(hex, hexText.constData(), static_cast<uint32_t>(hexText.size()), &overflow);
+    const bool hexDefaulted = hex.Count == 0;
+    if (hexDefaulted)
+        HexTextToBytes(hex, DefaultHex);
+    const int mode = ModeIndex();
+    if (mode == 0 && !inCodePage) {
+        MarkField(EdtString, "此文字含有GBK代码页以外的字符, 未开始");
+        return;
+    }
+    if (mode == 0 && uint32_t(textBytes.size()) > ErrStatBufSize) {
+        MarkField(EdtString, QString("发送数据最多%1个字节 (现有%2个), 未开始")
+                                 .arg(ErrStatBufSize)
+                                 .arg(textBytes.size()));
+        return;
+    }
+    if (mode == 1 && (overflow || hex.Count > ErrStatBufSize)) {
+        MarkField(EdtHex, QString("发送数据最多%1个字节, 未开始").arg(ErrStatBufSize));
+        return;
+    }
+    ClearFieldMark(EdtString);
+    ClearFieldMark(EdtHex);
+    ClearFieldMark(edtTime);
+
+    SetControlsEnabled(false);
+    LastInterval = AutoSendInterval(interval, Host.ControlRtsOn());
+    EdtString->setText(text);
+    EdtHex->setText(hexDefaulted ? QString(DefaultHex) : FromUtf8(BytesToHexText(hex)));
+    if (mode == 0) {
+        AutoFrameLen = static_cast<uint32_t>(textBytes.size());
+        std::memcpy(AutoFrame, textBytes.constData(), AutoFrameLen);
+    } else {
+        AutoFrameLen = hex.Count;
+        CopyHexBytes(hex, AutoFrame);
+    }
+    Capture.Reset();
+    StatOn = ChkErr->Checked();
+    ErrStatSetSent(ErrStat, AutoFrame, AutoFrameLen);
+    TotalSent = TotalRecv = TotalByteErr = TotalBitErr = 0;
+    Host.SendCounter() = 0;
+    AutoRunning = true;
+    Capture.SetActive(StatOn);
+    if (Host.PreambleOn() && ChkErr->Checked() && receNum != int64_t(AutoFrameLen))
+        dialogs::Message(this, PreambleWarning);
+    lblRev->clear();
+    lblSendByte->clear();
+    TimerAuto->start(int(FirstTickMs));
+}
+
+void TAutoSendPage::btnStopClick() {
+    AutoRunning = false;
+    Capture.SetActive(false);
+}
+
+void TAutoSendPage::TimerAutoTimer() {
+    TimerAuto->stop();
+    if (StatOn && TotalSent != 0) {
+        uint8_t taken[ErrStatBufSize];
+        const uint32_t count = Capture.Take(taken);
+        TotalRecv += count;
+        ErrStatSetRecv(ErrStat, taken, count);
+        ErrStatCompare(ErrStat);
+        TotalByteErr += ErrStat.ByteErrors;
+        TotalBitErr += ErrStat.BitErrors;
+        lblBytePer->setText(FromUtf8(BytePerText(ByteErrorRate(TotalByteErr, TotalSent))));
+        lblBitPer->setText(FromUtf8(BitPerText(BitErrorRate(TotalBitErr, TotalSent))));
+        lblRev->setText(FromUtf8(RevText(TotalRecv)));
+    }
+    if (!AutoRunning) {
+        StatOn = false;
+        Capture.SetActive(false);
+        SetControlsEnabled(true);
+        return;
+    }
+    Host.Worker().Send(AutoFrame, AutoFrameLen);
+    const uint32_t interval = NextInterval();
+    TotalSent += AutoFrameLen;
+    lblSendByte->setText(FromUtf8(SendByteText(TotalSent)));
+    uint32_t& sendCount = Host.SendCounter();
+    ++sendCount;
+    GrpMode->setTitle(FromUtf8(CountCaption("发送数据", sendCount)));
+    TimerAuto->start(int(interval));
+}
+
+uint32_t TAutoSendPage::NextInterval() {
+    int64_t v = 0;
+    if (!ReadWholeNumber(edtTime, v)) {
+        // Neither a message at every tick nor a silent stop: the run goes on
+        // at the interval it had, and the field says why.
+        const QString why = NotInteger(edtTime) + QString(" — 仍按%1毫秒发送").arg(LastInterval);
+        if (edtTime->toolTip() != why)
+            MarkField(edtTime, why);
+        return LastInterval;
+    }
+    ClearFieldMark(edtTime);
+    LastInterval = AutoSendInterval(v, Host.ControlRtsOn());
+    return LastInterval;
+}

@@ -1,0 +1,248 @@
+// The wireless protocol page: frames built from the fields, sent once or at an
+// interval.
+
+#include "Protocolpage.h"
+
+#include "Appfonts.h"
+#include "Checksum.h"
+#include "Dialogs.h"
+#include "Errstat.h"
+#include "Fieldmark.h"
+#include "Pagehost.h"
+#include "Sendedit.h"
+#include "Sendpage.h"
+#include "Threadcomm.h"
+#include "Vmframe.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+QString FromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QLineEdit* MakeField(QWidget* parent, const char* hint, const char* text, int maxLength,
+                     QRect geometry) {
+    auto* e = new QLineEdit(QString::fromUtf8(text), parent);
+    e->setToolTip(QString::fromUtf8(hint));
+    e->setMaxLength(maxLength);
+    e->setGeometry(geometry);
+    e->setFont(PaneFont());
+    e->setTextMargins(0, 0, 0, 0);
+    return e;
+}
+
+QPlainTextEdit* MakePacket(QWidget* parent, QColor text, QColor back, QRect geometry) {
+    auto* e = new QPlainTextEdit(parent);
+    e->setGeometry(geometry);
+    e->setFrameShape(QFrame::NoFrame);
+    e->setFont(PaneFont());
+    e->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    e->setTabChangesFocus(true);
+    QPalette p = e->palette();
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Base, back);
+    e->setPalette(p);
+    return e;
+}
+
+// The parsed bytes of a field's text; more than the hex buffer holds sets
+// overflow.
+HexBytes& ParseField(HexBytes& hex, const QString& text, bool* overflow = nullptr) {
+    const QByteArray bytes = HexLineText(text);
+    HexTextToBytes(hex, bytes.constData(), static_cast<uint32_t>(bytes.size()), overflow);
+    return hex;
+}
+
+} // namespace
+
+TProtocolPage::TProtocolPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
+    // The caption's blanks put each heading over its column.
+    GroupBox1 = new QGroupBox("帧格式    路由包         数据包   ", this);
+    GroupBox1->setGeometry(2, 0, 356, 92);
+    Label7 = new QLabel("源", GroupBox1);
+    Label7->setGeometry(4, 17, 12, 14);
+    EdtSour = MakeField(GroupBox1, "源地址", "00", 2, QRect(17, 16, 20, 16));
+    Label8 = new QLabel("目", GroupBox1);
+    Label8->setGeometry(40, 17, 12, 14);
+    EdtDes = MakeField(GroupBox1, "目标地址", "10", 2, QRect(53, 16, 20, 16));
+    Label9 = new QLabel("命", GroupBox1);
+    Label9->setGeometry(4, 37, 12, 14);
+    EdtCmd = MakeField(GroupBox1, "命令字", "00", 2, QRect(17, 36, 20, 16));
+    Label11 = new QLabel("备", GroupBox1);
+    Label11->setGeometry(4, 57, 12, 14);
+    EdtBY = MakeField(GroupBox1, "4Byte备用", "", 20, QRect(17, 56, 56, 16));
+    VMRouter = MakePacket(GroupBox1, QColor(0, 255, 0), QColor(64, 0, 64), QRect(76, 15, 108, 74));
+    VMData = MakePacket(GroupBox1, Qt::yellow, Qt::black, QRect(186, 15, 167, 74));
+
+    BtnSend = new QPushButton("发送报文", this);
+    BtnSend->setGeometry(362, 3, 140, 24);
+    GrpVM = new QGroupBox("定时发送", this);
+    GrpVM->setGeometry(362, 28, 140, 64);
+    Label12 = new QLabel("间隔时间(毫秒)", GrpVM);
+    Label12->setGeometry(5, 17, 88, 14);
+    EdtVMTime = new QLineEdit("2000", GrpVM);
+    EdtVMTime->setGeometry(92, 15, 44, 18);
+    BtnVMStart = new QPushButton("开始", GrpVM);
+    BtnVMStart->setGeometry(5, 37, 63, 23);
+    BtnVMStop = new QPushButton("停止", GrpVM);
+    BtnVMStop->setGeometry(72, 37, 63, 23);
+
+    // All six fields take what the preamble field takes; the packets do not
+    // break lines on Enter.
+    for (QLineEdit* e : {EdtSour, EdtDes, EdtCmd, EdtBY})
+        InstallKeyFilter(e, [](QString& text) { return EdtHeadKeyPress(text); });
+    for (QPlainTextEdit* e : {VMRouter, VMData}) {
+        InstallKeyFilter(e, [](QString& text) { return EdtHeadKeyPress(text) && text != "\r"; });
+        e->viewport()->installEventFilter(this);
+    }
+
+    TimerVM = new QTimer(this);
+    TimerVM->setSingleShot(true);
+    TimerVM->setTimerType(Qt::PreciseTimer);
+    connect(TimerVM, &QTimer::timeout, this, &TProtocolPage::TimerVMTimer);
+    connect(BtnSend, &QPushButton::clicked, this, &TProtocolPage::BtnSendClick);
+    connect(BtnVMStart, &QPushButton::clicked, this, &TProtocolPage::BtnVMStartClick);
+    connect(BtnVMStop, &QPushButton::clicked, this, &TProtocolPage::BtnVMStopClick);
+}
+
+bool TProtocolPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == VMRouter->viewport())
+            VMRouterMouseDown();
+        else if (watched == VMData->viewport())
+            VMDataMouseDown();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TProtocolPage::ReadPacket(QPlainTextEdit* field, uint32_t limit, std::vector<uint8_t>& bytes) {
+    bool overflow = false;
+    HexBytes& hex = ParseField(Host.HexBuf(), field->toPlainText(), &overflow);
+    if (overflow || hex.Count > limit) {
+        MarkField(field, QString("最多%1个字节%2, 未发送")
+                             .arg(limit)
+                             .arg(overflow ? QString() : QString(" (现有%1个)").arg(hex.Count)));
+        return false;
+    }
+    bytes.assign(hex.Data, hex.Data + hex.Count);
+    return true;
+}
+
+std::vector<uint8_t> TProtocolPage::BuildFrame() {
+    TVMFields f;
+    // Both packets are checked before any field changes, so a refused frame
+    // leaves every field as the user typed it.
+    if (!ReadPacket(VMRouter, VMRouteMax, f.Route) || !ReadPacket(VMData, VMDataMax, f.Data))
+        return {};
+    ClearFieldMark(VMRouter);
+    ClearFieldMark(VMData);
+    HexBytes& hex = Host.HexBuf();
+    hex.Count = static_cast<uint32_t>(f.Route.size());
+    std::copy(f.Route.begin(), f.Route.end(), hex.Data);
+    VMRouter->setPlainText(FromUtf8(BytesToHexText(hex)));
+    hex.Count = static_cast<uint32_t>(f.Data.size());
+    std::copy(f.Data.begin(), f.Data.end(), hex.Data);
+    VMData->setPlainText(FromUtf8(BytesToHexText(hex)));
+
+    auto oneByte = [&](QLineEdit* field, uint8_t& b) {
+        ParseField(hex, field->text());
+        b = hex.Count ? hex.Data[0] : 0;
+        field->setText(FromUtf8(VMByteText(b)));
+    };
+    oneByte(EdtSour, f.Source);
+    oneByte(EdtDes, f.Dest);
+    oneByte(EdtCmd, f.Cmd);
+    ParseField(hex, EdtBY->text());
+    for (uint32_t i = 0; i < 4 && i < hex.Count; ++i)
+        f.Reserve[i] = hex.Data[i];
+    EdtBY->setText(FromUtf8(BytesToHexText(hex)));
+    return BuildVMFrame(f);
+}
+
+void TProtocolPage::BtnSendClick() {
+    const std::vector<uint8_t> frame = BuildFrame();
+    if (!frame.empty())
+        Host.Worker().Send(frame.data(), static_cast<uint32_t>(frame.size()));
+}
+
+void TProtocolPage::ShowLengthHint(QPlainTextEdit* field) {
+    HexBytes& hex = ParseField(Host.HexBuf(), field->toPlainText());
+    field->setPlainText(FromUtf8(BytesToHexText(hex)));
+    ClearFieldMark(field);
+    field->setToolTip(FromUtf8(LengthHint(hex.Count)));
+}
+
+void TProtocolPage::VMRouterMouseDown() {
+    ShowLengthHint(VMRouter);
+}
+
+void TProtocolPage::VMDataMouseDown() {
+    ShowLengthHint(VMData);
+}
+
+void TProtocolPage::BtnVMStartClick() {
+    int64_t v = 0;
+    if (!ParseWholeNumber(EdtVMTime->text().toStdString(), v)) {
+        dialogs::Message(this, FromUtf8(NotIntegerMessage(EdtVMTime->text().toStdString())));
+        return;
+    }
+    // A frame that cannot go out starts no run.
+    std::vector<uint8_t> probe;
+    if (!ReadPacket(VMRouter, VMRouteMax, probe) || !ReadPacket(VMData, VMDataMax, probe))
+        return;
+    ClearFieldMark(EdtVMTime);
+    LastInterval = VMSendInterval(v);
+    BtnVMStart->setEnabled(false);
+    BtnSend->setEnabled(false);
+    Host.SendCounter() = 0;
+    TimerVM->start(int(FirstTickMs));
+}
+
+void TProtocolPage::BtnVMStopClick() {
+    BtnSend->setEnabled(true);
+}
+
+void TProtocolPage::TimerVMTimer() {
+    TimerVM->stop();
+    if (BtnSend->isEnabled()) {
+        BtnVMStart->setEnabled(true);
+        return;
+    }
+    // A frame refused for a packet typed too long during the run is not
+    // sent nor counted; the run goes on and the field says why.
+    const std::vector<uint8_t> frame = BuildFrame();
+    if (!frame.empty())
+        Host.Worker().Send(frame.data(), static_cast<uint32_t>(frame.size()));
+    const uint32_t interval = NextInterval();
+    if (!frame.empty()) {
+        uint32_t& sendCount = Host.SendCounter();
+        ++sendCount;
+        GrpVM->setTitle(FromUtf8(CountCaption("定时发送", sendCount)));
+    }
+    TimerVM->start(int(interval));
+}
+
+uint32_t TProtocolPage::NextInterval() {
+    int64_t v = 0;
+    if (!ParseWholeNumber(EdtVMTime->text().toStdString(), v)) {
+        const QString why = FromUtf8(NotIntegerMessage(EdtVMTime->text().toStdString())) +
+                            QString(" — 仍按%1毫秒发送").arg(LastInterval);
+        if (EdtVMTime->toolTip() != why)
+            MarkField(EdtVMTime, why);
+        return LastInterval;
+    }
+    ClearFieldMark(EdtVMTime);
+    LastInterval = VMSendInterval(v);
+    return LastInterval;
+}
