@@ -5,6 +5,8 @@ set(logic_dir ${CMAKE_CURRENT_LIST_DIR})
 set(KESTREL_LOGIC_SOURCES
   ${logic_dir}/Crc16.cpp
   ${logic_dir}/Crc16.h
+  ${logic_dir}/Errstat.cpp
+  ${logic_dir}/Errstat.h
   ${logic_dir}/Hextext.cpp
   ${logic_dir}/Hextext.h
 )
