@@ -9,6 +9,8 @@ set(KESTREL_LOGIC_SOURCES
   ${logic_dir}/Errstat.h
   ${logic_dir}/Hextext.cpp
   ${logic_dir}/Hextext.h
+  ${logic_dir}/Vmframe.cpp
+  ${logic_dir}/Vmframe.h
 )
 add_library(kestrel_logic STATIC ${KESTREL_LOGIC_SOURCES})
 set_target_properties(kestrel_logic PROPERTIES AUTOMOC OFF)
