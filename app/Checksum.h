@@ -3,13 +3,11 @@
 // byte count, their menu captions, and the rewriting of a line with a value
 // inserted after the selection. Pure functions, safe on any thread.
 
+#include "Crc16.h"
+
 #include <QString>
 
 #include <cstdint>
-
-// CRC-16/ARC: polynomial 0x8005 taken least significant bit first (0xA001),
-// register starting at 0, no final XOR. "123456789" gives 0xBB3D.
-uint16_t Crc16(const uint8_t* bytes, uint32_t count);
 
 struct TCheckSums {
     int32_t Sum = 0; // modulo 256
