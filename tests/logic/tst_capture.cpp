@@ -113,22 +113,6 @@ TEST(Capture, BeyondTheBufferEachByteOverwritesTheLastSlot) {
     }
 }
 
-TEST(Capture, ATicksBytesAreTheReceivedBytesOfItsComparison) {
-    // One tick through the parts the page joins: the capture's bytes become the received ones.
-    TStatCapture capture;
-    capture.SetActive(true);
-    const TBytes frame = {0x55, 0xAA, 0xFF, 0x00};
-    const TBytes reply = {0x55, 0xAB};
-    capture.Append(reply.data(), 2);
-    TErrStat s;
-    ErrStatSetSent(s, frame.data(), 4);
-    uint8_t received[ErrStatBufSize];
-    ErrStatSetRecv(s, received, capture.Take(received));
-    ErrStatCompare(s);
-    EXPECT_EQ(s.ByteErrors, 3u);
-    EXPECT_EQ(s.BitErrors, 17u);
-}
-
 // The worker on a pseudo-terminal appends every received block; the test's thread ticks.
 class CaptureWorker : public ::testing::Test {
 protected:
@@ -193,34 +177,6 @@ TEST_F(CaptureWorker, EveryByteTheFarEndWritesIsTakenOnceAndInOrder) {
     EXPECT_EQ(taken, Pattern(Total));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(Capture.Take(tick), 0u); // and nothing came twice
-}
-
-TEST_F(CaptureWorker, NothingLandsOnceTheCaptureIsSwitchedOffAndTaken) {
-    ASSERT_TRUE(WaitOpen());
-    Capture.SetActive(true);
-    std::atomic<size_t> written{0};
-    std::jthread farEnd([&](std::stop_token stop) {
-        const TBytes block = Pattern(200);
-        while (!stop.stop_requested()) {
-            Pty.Write(block);
-            written += block.size();
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    uint8_t tick[ErrStatBufSize];
-    const auto end = Clock::now() + 3s;
-    size_t before = 0;
-    while (before == 0 && Clock::now() < end) {
-        std::this_thread::sleep_for(2ms);
-        before = Capture.Take(tick);
-    }
-    EXPECT_GT(before, 0u);
-    Capture.SetActive(false);
-    Capture.Take(tick);
-    const size_t writtenThen = written;
-    while (written < writtenThen + 2000 && Clock::now() < end)
-        std::this_thread::sleep_for(2ms);
-    EXPECT_EQ(Capture.Take(tick), 0u);
 }
 
 } // namespace

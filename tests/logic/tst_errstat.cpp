@@ -112,14 +112,6 @@ TEST(Errstat, OnlyTheFirst1023BytesOfALongFrameCount) {
     EXPECT_EQ(s->BitErrors, 184u);
 }
 
-TEST(Errstat, NullBytesSetAnEmptyBuffer) {
-    TErrStat s;
-    ErrStatSetSent(s, nullptr, 5);
-    ErrStatSetRecv(s, nullptr, 5);
-    EXPECT_EQ(s.SentCount, 0u);
-    EXPECT_EQ(s.RecvCount, 0u);
-}
-
 TEST(ErrstatRates, PercentOfTheTotals) {
     struct {
         uint32_t Errors;
@@ -177,20 +169,6 @@ TEST(ErrstatText, RatesCountsAndCaptions) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.Text, c.Expected);
-}
-
-TEST(ErrstatText, ThreeTicksAddUpToTheRunsRates) {
-    TBytes flipped = DefaultFrame;
-    flipped[0] ^= 0x03;
-    uint32_t sent = 0, byteErrors = 0, bitErrors = 0;
-    for (const TBytes& reply : {DefaultFrame, flipped, TBytes{}}) {
-        const auto s = Tick(DefaultFrame, reply);
-        sent += s->SentCount;
-        byteErrors += s->ByteErrors;
-        bitErrors += s->BitErrors;
-    }
-    EXPECT_EQ(BytePerText(ByteErrorRate(byteErrors, sent)), "字节误码率:35.4167%");
-    EXPECT_EQ(BitPerText(BitErrorRate(bitErrors, sent)), "比特误码率:33.8542%");
 }
 
 TEST(ErrstatIntervals, AutoSend) {
