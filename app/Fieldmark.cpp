@@ -7,7 +7,7 @@
 namespace {
 const char* const SavedPalette = "kestrelUnmarkedPalette";
 const char* const SavedTip = "kestrelUnmarkedTip";
-}
+} // namespace
 
 void MarkField(QWidget* field, const QString& why) {
     if (!FieldMarked(field)) {
