@@ -47,17 +47,17 @@ QString NotInteger(const QLineEdit* field) {
 
 TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
     GrpMode = new QGroupBox("发送数据", this);
-    GrpMode->setGeometry(2, 0, 104, 52);
+    GrpMode->setGeometry(2, 0, 100, 50);
     RadioString = new QRadioButton("字符串", GrpMode);
-    RadioString->setGeometry(8, 15, 92, 16);
+    RadioString->setGeometry(8, 14, 88, 16);
     RadioHex = new QRadioButton("Hex序列", GrpMode);
-    RadioHex->setGeometry(8, 32, 92, 16);
+    RadioHex->setGeometry(8, 31, 88, 16);
     RadioString->setChecked(true);
 
     EdtString = new QLineEdit(DefaultString, this);
-    EdtString->setGeometry(110, 6, 288, 19);
+    EdtString->setGeometry(106, 4, 294, 19);
     EdtHex = new QLineEdit(DefaultHex, this);
-    EdtHex->setGeometry(110, 29, 288, 19);
+    EdtHex->setGeometry(106, 26, 294, 19);
     EdtHex->setFont(PaneFont());
     // Typed letters go in upper case: lower-case a to f are no hex digits.
     InstallKeyFilter(EdtHex, [](QString& text) {
@@ -66,21 +66,21 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     });
 
     Label6 = new QLabel("间隔时间(毫秒)", this);
-    Label6->setGeometry(404, 4, 96, 14);
+    Label6->setGeometry(404, 2, 96, 14);
     edtTime = new QLineEdit("1500", this);
-    edtTime->setGeometry(404, 20, 94, 19);
+    edtTime->setGeometry(404, 17, 94, 19);
     btnStart = new QPushButton("开始", this);
-    btnStart->setGeometry(404, 44, 46, 24);
+    btnStart->setGeometry(404, 39, 46, 22);
     btnStop = new QPushButton("停止", this);
-    btnStop->setGeometry(452, 44, 46, 24);
+    btnStop->setGeometry(452, 39, 46, 22);
 
     lblSendByte = new QLabel(this);
-    lblSendByte->setGeometry(6, 56, 200, 14);
+    lblSendByte->setGeometry(6, 54, 200, 14);
     lblRev = new QLabel(this);
-    lblRev->setGeometry(6, 72, 200, 14);
+    lblRev->setGeometry(6, 70, 200, 14);
 
     GroupBox2 = new QGroupBox("统计误码率", this);
-    GroupBox2->setGeometry(208, 50, 192, 42);
+    GroupBox2->setGeometry(206, 48, 194, 38);
     ChkErr = new TAbDBLED(GroupBox2, this);
     ChkErr->SetCaption("开始统计");
     ChkErr->SetLED_Position(lpLeft);
@@ -88,13 +88,13 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     ChkErr->SeTMode(mIndicator);
     ChkErr->SetFlashing(false);
     ChkErr->setCursor(Qt::PointingHandCursor);
-    ChkErr->move(6, 20);
+    ChkErr->move(6, 17);
     ChkErr->resize(70, 16);
     ChkErr->OnClick = [this](QObject*) { ChkErrClick(); };
     lblBytePer = new QLabel("字节误码率:", GroupBox2);
-    lblBytePer->setGeometry(80, 13, 110, 13);
+    lblBytePer->setGeometry(80, 11, 112, 13);
     lblBitPer = new QLabel("比特误码率:", GroupBox2);
-    lblBitPer->setGeometry(80, 27, 110, 13);
+    lblBitPer->setGeometry(80, 24, 112, 13);
 
     TimerAuto = new QTimer(this);
     TimerAuto->setSingleShot(true);

@@ -68,34 +68,35 @@ HexBytes& ParseField(HexBytes& hex, const QString& text, bool* overflow = nullpt
 TProtocolPage::TProtocolPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
     // The caption's blanks put each heading over its column.
     GroupBox1 = new QGroupBox("帧格式    路由包         数据包   ", this);
-    GroupBox1->setGeometry(2, 0, 356, 92);
+    GroupBox1->setGeometry(2, 0, 356, 86);
+    // One row each for source, destination, command and reserve, in the
+    // column under the first heading.
     Label7 = new QLabel("源", GroupBox1);
-    Label7->setGeometry(4, 17, 12, 14);
-    EdtSour = MakeField(GroupBox1, "源地址", "00", 2, QRect(17, 16, 20, 16));
+    EdtSour = MakeField(GroupBox1, "源地址", "00", 2, QRect(16, 14, 22, 16));
     Label8 = new QLabel("目", GroupBox1);
-    Label8->setGeometry(40, 17, 12, 14);
-    EdtDes = MakeField(GroupBox1, "目标地址", "10", 2, QRect(53, 16, 20, 16));
+    EdtDes = MakeField(GroupBox1, "目标地址", "10", 2, QRect(16, 32, 22, 16));
     Label9 = new QLabel("命", GroupBox1);
-    Label9->setGeometry(4, 37, 12, 14);
-    EdtCmd = MakeField(GroupBox1, "命令字", "00", 2, QRect(17, 36, 20, 16));
+    EdtCmd = MakeField(GroupBox1, "命令字", "00", 2, QRect(16, 50, 22, 16));
     Label11 = new QLabel("备", GroupBox1);
-    Label11->setGeometry(4, 57, 12, 14);
-    EdtBY = MakeField(GroupBox1, "4Byte备用", "", 20, QRect(17, 56, 56, 16));
-    VMRouter = MakePacket(GroupBox1, QColor(0, 255, 0), QColor(64, 0, 64), QRect(76, 15, 108, 74));
-    VMData = MakePacket(GroupBox1, Qt::yellow, Qt::black, QRect(186, 15, 167, 74));
+    EdtBY = MakeField(GroupBox1, "4Byte备用", "", 20, QRect(16, 68, 42, 16));
+    int row = 0;
+    for (QLabel* l : {Label7, Label8, Label9, Label11})
+        l->setGeometry(2, 15 + 18 * row++, 12, 14);
+    VMRouter = MakePacket(GroupBox1, QColor(0, 255, 0), QColor(64, 0, 64), QRect(62, 14, 90, 70));
+    VMData = MakePacket(GroupBox1, Qt::yellow, Qt::black, QRect(154, 14, 200, 70));
 
     BtnSend = new QPushButton("发送报文", this);
     BtnSend->setGeometry(362, 3, 140, 24);
     GrpVM = new QGroupBox("定时发送", this);
-    GrpVM->setGeometry(362, 28, 140, 64);
+    GrpVM->setGeometry(362, 28, 140, 58);
     Label12 = new QLabel("间隔时间(毫秒)", GrpVM);
     Label12->setGeometry(5, 17, 88, 14);
     EdtVMTime = new QLineEdit("2000", GrpVM);
     EdtVMTime->setGeometry(92, 15, 44, 18);
     BtnVMStart = new QPushButton("开始", GrpVM);
-    BtnVMStart->setGeometry(5, 37, 63, 23);
+    BtnVMStart->setGeometry(5, 34, 63, 21);
     BtnVMStop = new QPushButton("停止", GrpVM);
-    BtnVMStop->setGeometry(72, 37, 63, 23);
+    BtnVMStop->setGeometry(72, 34, 63, 21);
 
     // All six fields take what the preamble field takes; the packets do not
     // break lines on Enter.
