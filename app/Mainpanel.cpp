@@ -137,8 +137,8 @@ void TFrmMain::chkHeadClick() {
         return;
     EdtHead->setText(QString::fromStdString(BytesToHexText(HexBuffer)));
     bool ok = false;
-    int receNum = EdtRevNum->text().trimmed().toInt(&ok);
-    if (!ok) {
+    qlonglong receNum = EdtRevNum->text().trimmed().toLongLong(&ok);
+    if (!ok || receNum < INT32_MIN || receNum > qlonglong(UINT32_MAX)) {
         dialogs::Message(this, QString("'%1' is not a valid integer value").arg(EdtRevNum->text()));
         return;
     }

@@ -18,23 +18,29 @@ QSettings Store() {
     return QSettings(settings::Organisation, settings::Application);
 }
 
-// A DWORD-like read: present and a whole number.
-bool ReadInt(const QSettings& s, const char* key, int& value) {
+// A DWORD-like read: present and a whole number that 32 bits hold, signed
+// or not (a value above 2^31 stays positive).
+bool ReadInt(const QSettings& s, const char* key, int64_t& value) {
     QVariant v = s.value(key);
     if (!v.isValid())
         return false;
     bool ok = false;
     qlonglong n = v.toString().trimmed().toLongLong(&ok);
-    if (!ok || n < 0 || n > 0xFFFFFFFFLL)
+    if (!ok || n < INT32_MIN || n > int64_t(UINT32_MAX))
         return false;
-    value = static_cast<int>(n);
+    value = n;
     return true;
 }
 
-// An index outside a list leaves it without a selection; the apply action
-// then leaves that setting as it is.
-void SetIndex(QComboBox* box, int index) {
-    box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+// An index outside its list selects the list's default item: a list left
+// without a selection would be saved as -1 and refused at the next start.
+void SetIndex(QComboBox* box, int64_t index, int fallback) {
+    box->setCurrentIndex(index >= 0 && index < box->count() ? int(index) : fallback);
+}
+
+// The index to store: never -1.
+int IndexToSave(const QComboBox* box, int fallback) {
+    return box->currentIndex() >= 0 ? box->currentIndex() : fallback;
 }
 
 } // namespace
@@ -42,7 +48,7 @@ void SetIndex(QComboBox* box, int index) {
 void TFrmMain::LoadSettings() {
     QSettings s = Store();
     bool ok = !s.allKeys().isEmpty();
-    int n = 0;
+    int64_t n = 0;
     if (ok) {
         // Each value is applied before the next is read; the first failure
         // skips the rest and falls back to the defaults below.
@@ -50,13 +56,13 @@ void TFrmMain::LoadSettings() {
         do {
             if (!ReadInt(s, settings::ComPort, n))
                 break;
-            SetIndex(TabComm->CboPort, n);
+            SetIndex(TabComm->CboPort, n, settings::DefaultComPort);
             if (!ReadInt(s, settings::BaudRate, n))
                 break;
-            SetIndex(TabComm->CboBps, n);
+            SetIndex(TabComm->CboBps, n, settings::DefaultBaudRate);
             if (!ReadInt(s, settings::Parity, n))
                 break;
-            SetIndex(TabComm->CboParity, n);
+            SetIndex(TabComm->CboParity, n, settings::DefaultParity);
             if (!ReadInt(s, settings::ControlRTS, n))
                 break;
             ChkControlRTS->SetChecked(n == 0);
@@ -79,7 +85,7 @@ void TFrmMain::LoadSettings() {
             chkDTR->SetChecked(Comm->GetDtr());
             if (!ReadInt(s, settings::SendMode, n))
                 break;
-            TabSend->SendMode = n;
+            TabSend->SendMode = int(n);
             if (!ReadInt(s, settings::ReceNum, n))
                 break;
             EdtRevNum->setText(QString::number(n));
@@ -117,9 +123,9 @@ void TFrmMain::LoadSettings() {
 
 void TFrmMain::SaveSettings() {
     QSettings s = Store();
-    s.setValue(settings::ComPort, TabComm->CboPort->currentIndex());
-    s.setValue(settings::BaudRate, TabComm->CboBps->currentIndex());
-    s.setValue(settings::Parity, TabComm->CboParity->currentIndex());
+    s.setValue(settings::ComPort, IndexToSave(TabComm->CboPort, settings::DefaultComPort));
+    s.setValue(settings::BaudRate, IndexToSave(TabComm->CboBps, settings::DefaultBaudRate));
+    s.setValue(settings::Parity, IndexToSave(TabComm->CboParity, settings::DefaultParity));
     s.setValue(settings::ControlRTS, ChkControlRTS->Checked() ? 1 : 0);
     s.setValue(settings::AllowHead, chkHead->Checked() ? 1 : 0);
     s.setValue(settings::RTSEnabled, chkRTS->Checked() ? 1 : 0);
@@ -131,8 +137,8 @@ void TFrmMain::SaveSettings() {
         s.setValue(QString("COM%1").arg(i + 1), QString::fromStdString(map.Targets[i]));
     s.endGroup();
     bool ok = false;
-    int receNum = EdtRevNum->text().trimmed().toInt(&ok);
-    if (!ok)
+    const qlonglong receNum = EdtRevNum->text().trimmed().toLongLong(&ok);
+    if (!ok || receNum < INT32_MIN || receNum > qlonglong(UINT32_MAX))
         throw std::invalid_argument(
             QString("'%1' is not a valid integer value").arg(EdtRevNum->text()).toStdString());
     s.setValue(settings::ReceNum, receNum);

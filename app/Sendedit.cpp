@@ -13,6 +13,13 @@ bool IsEnter(const QKeyEvent* event) {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }
 
+// Alt and Meta combinations are the window's shortcuts: they never type, not
+// even the character their key carries.
+bool IsShortcutKey(const QKeyEvent* event) {
+    return (event->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) &&
+           !event->text().isEmpty() && !IsEnter(event);
+}
+
 // Whether the key types a character, as opposed to moving, deleting or
 // running a command. Control characters typed with Ctrl count (Ctrl+B types
 // 0x02), the editing shortcuts do not, and Alt combinations belong to the
@@ -56,6 +63,8 @@ protected:
         if (event->type() != QEvent::KeyPress || Passing)
             return false;
         auto* key = static_cast<QKeyEvent*>(event);
+        if (IsShortcutKey(key))
+            return true;
         if (!IsTypedCharacter(key))
             return false;
         const QString typed = TypedText(key);
@@ -164,6 +173,10 @@ void TSendEdit::keyPressEvent(QKeyEvent* event) {
         if (PopupMenu)
             PopupMenu->popup(viewport()->mapToGlobal(cursorRect().bottomLeft()));
         event->accept();
+        return;
+    }
+    if (IsShortcutKey(event)) {
+        event->ignore();
         return;
     }
     if (!OnKeyPress || !IsTypedCharacter(event)) {

@@ -123,8 +123,13 @@ bool TSendPage::SendEditKeyPress(QString& text) {
             RefuseInput("此字符不在GBK代码页中, 未发送");
             return false;
         }
+        if (!Host.Worker().IsOpen()) {
+            RefuseInput(NotSentText());
+            return false;
+        }
         for (char b : bytes)
-            SendChar(static_cast<uint8_t>(b));
+            if (!SendChar(static_cast<uint8_t>(b)))
+                break;
         return false;
     }
     case 1:
@@ -144,9 +149,13 @@ bool TSendPage::SendEditKeyPress(QString& text) {
     }
 }
 
-void TSendPage::SendChar(uint8_t b) {
+bool TSendPage::SendChar(uint8_t b) {
+    // The echo shows what went out: a byte that did not is not echoed.
+    if (!Host.Worker().SendByte(b)) {
+        RefuseInput(NotSentText());
+        return false;
+    }
     const bool newLine = SendLine.Add(b);
-    Host.Worker().SendByte(b); // a failed write is not shown: the echo is what was typed
     const int count = SendEdit->LineCount();
     const int row = newLine ? count : std::max(count - 1, 0);
     const QString line =
@@ -156,6 +165,16 @@ void TSendPage::SendChar(uint8_t b) {
     else
         SendEdit->SetLine(row, line);
     SendEdit->CaretToEnd();
+    return true;
+}
+
+// Why a line or character did not go out; it then stays as typed, unechoed.
+QString TSendPage::NotSentText() const {
+    if (!Host.Worker().IsOpen())
+        return "端口未打开, 未发送 (the port is not open)";
+    if (Host.ControlRtsOn())
+        return "上一块数据仍在按RTS控制发送, 未发送 (an RTS-controlled send is under way)";
+    return "写入端口失败, 未发送 (the port refused the write)";
 }
 
 bool TSendPage::SendTextLine(bool modem) {
@@ -171,10 +190,13 @@ bool TSendPage::SendTextLine(bool modem) {
         bytes.append('\r');
         line.append('\r');
     }
-    // Dropped while an RTS-controlled send is under way; the pane goes on
-    // as if it had been written.
-    Host.Worker().Send(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                       static_cast<uint32_t>(bytes.size()));
+    // A line that did not go out (no port, or an RTS-controlled send still
+    // under way) stays where it is, uncopied, and the pane says why.
+    if (!Host.Worker().Send(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                            static_cast<uint32_t>(bytes.size()))) {
+        RefuseInput(NotSentText());
+        return false;
+    }
     if (row < SendEdit->LineCount() - 1)
         SendEdit->AddLine(line);
     SendEdit->CaretToEnd();
@@ -199,7 +221,10 @@ bool TSendPage::SendHexLine(QString& text) {
     }
     if (hex.Count == 0)
         return false;
-    Host.Worker().Send(hex.Data, hex.Count);
+    if (!Host.Worker().Send(hex.Data, hex.Count)) {
+        RefuseInput(NotSentText());
+        return false;
+    }
     const QString echo = "> " + QString::fromStdString(BytesToHexText(hex));
     if (row >= SendEdit->LineCount() - 1)
         SendEdit->SetLine(row, echo);

@@ -25,7 +25,8 @@ public:
     // The send pane's key filter: text is the typed character, which it may
     // change; false drops it.
     bool SendEditKeyPress(QString& text);
-    void SendChar(uint8_t b);
+    // False when the byte did not go out (it is then not echoed).
+    bool SendChar(uint8_t b);
     // Enter in Line (modem false) and Modem mode; true passes the Enter on.
     bool SendTextLine(bool modem);
     bool SendHexLine(QString& text);
@@ -67,6 +68,7 @@ private:
     // A refused character or line: a beep and a short note at the caret.
     void RefuseInput(const QString& why);
     void WriteCheckValue(uint32_t value, int digits);
+    QString NotSentText() const;
 
     TPageHost& Host;
 };

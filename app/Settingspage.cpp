@@ -70,14 +70,15 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     CboParity->addItems({"None", "ODD", "Even", "Mark", "Space"});
     row->addWidget(grp);
 
-    auto* middle = new QWidget(this);
+    auto* middle = new QWidget(this); // from 167 on the page: margin and port group
     btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), "更新(&U)", middle);
-    btnUpdate->setGeometry(13, 14, 85, 33);
+    // At (178, 30) on the page, below the port map button.
+    btnUpdate->setGeometry(178 - 167, 30, 85, 33);
     connect(btnUpdate, &QPushButton::clicked, this, &TSettingsPage::btnUpdateClick);
     btnPortMap = new QToolButton(middle);
     btnPortMap->setText("端口映射...");
     btnPortMap->setToolTip("COM1..COM6 各自打开的设备 (Which device each port opens)");
-    btnPortMap->setGeometry(13, 52, 85, 22);
+    btnPortMap->setGeometry(178 - 167, 4, 85, 22);
     connect(btnPortMap, &QToolButton::clicked, this, &TSettingsPage::btnPortMapClick);
     row->addWidget(middle, 1);
 

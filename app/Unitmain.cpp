@@ -117,10 +117,13 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     Comm = std::make_unique<TWThreadComm>(true);
     Paused = false;
     connect(&ReceQueue, &TReceQueue::Ready, this, &TFrmMain::FlushReceived);
+    // Key preview: the window sees each key before the control with the focus.
+    qApp->installEventFilter(this);
     FormCreate();
 }
 
 TFrmMain::~TFrmMain() {
+    qApp->removeEventFilter(this);
     // The worker stops before the window's parts go (its events still use
     // them while it runs), then closes its port.
     Comm->Terminate();
@@ -201,6 +204,10 @@ void TFrmMain::BuildCentre() {
     PageSel->addTab(TabSendAuto, QIcon(":/tab/timed.png"), "定时发送窗口");
     PageSel->addTab(TabComm, QIcon(":/tab/settings.png"), "参数设置");
     PageSel->addTab(TabProtocol, QIcon(":/tab/protocol.png"), "无线通讯协议V0.8");
+    connect(PageSel, &QTabWidget::currentChanged, this, [this](int index) {
+        if (!PageFromCode)
+            PageSelChange(index);
+    });
 }
 
 void TFrmMain::BuildStatusPanel() {
@@ -263,16 +270,27 @@ void TFrmMain::BuildStatusPanel() {
     EdtHead = new QLineEdit(p);
     EdtHead->setGeometry(6, 244, 111, 14);
     EdtHead->setFrame(false);
-    EdtHead->setMaxLength(18);
     EdtHead->setFont(PaneFont());
     {
+        // Maroon on white while it can be edited; disabled, it looks like
+        // the receive count beside it.
         QPalette pal = EdtHead->palette();
-        pal.setColor(QPalette::Text, QColor(128, 0, 0));
-        pal.setColor(QPalette::Base, Qt::white);
+        for (auto group : {QPalette::Active, QPalette::Inactive}) {
+            pal.setColor(group, QPalette::Text, QColor(128, 0, 0));
+            pal.setColor(group, QPalette::Base, Qt::white);
+        }
         EdtHead->setPalette(pal);
     }
     EdtHead->setAttribute(Qt::WA_InputMethodEnabled, false);
-    InstallKeyFilter(EdtHead, [](QString& text) { return EdtHeadKeyPress(text); });
+    // 18 characters is a limit for typing only: the normal form of a longer
+    // preamble typed without blanks is longer, and is shown, sent and saved
+    // whole.
+    InstallKeyFilter(EdtHead, [this](QString& text) {
+        if (!EdtHeadKeyPress(text))
+            return false;
+        const bool grows = text != "\b" && text != "\r";
+        return !grows || EdtHead->text().size() - EdtHead->selectedText().size() < HeadTypingLimit;
+    });
     MakeLabel(p, "接收字符数:", QRect(6, 262, 68, 14));
     EdtRevNum = new QLineEdit("5", p);
     EdtRevNum->setGeometry(74, 262, 43, 14);
@@ -373,7 +391,10 @@ void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpen
     ShownError = failed ? error : TOpenError{};
     if (failed) {
         TPortErrorText t = PortErrorText(error);
-        lblComPort->setText(t.Short);
+        // Cut at the end only, so that the port and the start of the reason
+        // stay readable; the tip has it whole.
+        const QFontMetrics metrics(lblComPort->font());
+        lblComPort->setText(metrics.elidedText(t.Short, Qt::ElideRight, lblComPort->width() - 2));
         lblComPort->setToolTip(t.Long);
     } else {
         lblComPort->setText("端口状态");
@@ -395,7 +416,12 @@ TPortErrorText PortErrorText(const TOpenError& error) {
     }
     t.Short = port + ": " + reason;
     t.Long = port + " → " + target + "\n" + reason;
-    if (error.SysError == EACCES || error.SysError == EPERM) {
+    if (error.SysError == ENOENT || error.SysError == ENODEV || error.SysError == ENXIO) {
+        t.Short = port + ": 设备不存在";
+        t.Long += "\n设备没有接上, 或已拔出. 接好后端口自动打开; 或在 参数设置 → 端口映射... "
+                  "中选择别的设备.\n(The device is not there: plug it in, or map the port to "
+                  "another device.)";
+    } else if (error.SysError == EACCES || error.SysError == EPERM) {
         t.Short = port + ": 无权限 (dialout)";
         t.Long += "\n当前用户不在 dialout 组: sudo adduser $USER dialout, 然后重新登录.\n"
                   "(You are not in the dialout group.)";
@@ -438,20 +464,29 @@ void TFrmMain::ToolHelpClick() {
 }
 
 void TFrmMain::ToolExitClick() {
-    Comm->Terminate();
-    Comm->WaitFor();
-    Stopped = true;
+    // The worker stops only once the close is certain: a close refused (the
+    // settings could not be saved) leaves the window receiving as before.
+    Exiting = true;
     close();
+    Exiting = false;
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
-    if (FormCloseQuery())
-        event->accept();
-    else
+    if (!FormCloseQuery()) {
         event->ignore();
+        return;
+    }
+    if (Exiting && !Stopped) {
+        Comm->Terminate();
+        Comm->WaitFor();
+        Stopped = true;
+    }
+    event->accept();
 }
 
 bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress)
+        return PreviewKey(watched, event);
     if (event->type() == QEvent::MouseButtonRelease) {
         if (watched == ImgPort)
             ImgPortClick();

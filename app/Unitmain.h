@@ -20,6 +20,7 @@
 #include "Recequeue.h"
 #include "Threadcomm.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <atomic>
 #include <memory>
@@ -61,6 +62,10 @@ public:
     void ToolSaveClick();
     void LoadSettings();
     void SaveSettings();
+
+    // Keys and tabs (Mainkeys.cpp). shift: the modifiers held.
+    void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+    void PageSelChange(int index);
 
     // The status panel's toggles (Mainpanel.cpp).
     void chkRTSClick();
@@ -127,6 +132,9 @@ public:
     bool SavedDtr = false;
     std::atomic<bool> Paused{false};
 
+    // Characters the preamble field takes by typing.
+    static constexpr int HeadTypingLimit = 18;
+
     // Colours of the status panel.
     static const QColor LineOn;   // lime
     static const QColor LineOff;  // green, also an open port
@@ -162,6 +170,8 @@ private:
     void ApplyDtr(bool on);
     void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
     bool FormCloseQuery();
+    bool PortLabelRed() const;
+    bool PreviewKey(QObject* watched, QEvent* event);
 
     std::unique_ptr<TWThreadComm> Comm;
     TReceQueue ReceQueue;
@@ -171,6 +181,13 @@ private:
     static constexpr int SliceMs = 8;
     TOpenError ShownError; // the reason on show, so that it changes once per failure
     bool Stopped = false;  // the worker has been stopped by ToolExit
+    bool Exiting = false;  // ToolExit asked for the close under way
+    bool PageFromCode = false;
+    // The key press the window saw last, so that it sees each press once
+    // while the press travels from the control up to its parents.
+    const QEvent* PreviewedKey = nullptr;
+    quint64 PreviewedTime = 0;
+    QPointer<QWidget> PreviewedTarget;
     QPoint DragOffset;
     bool Dragging = false;
 };

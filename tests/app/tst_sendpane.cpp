@@ -521,8 +521,9 @@ TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond)
     EXPECT_NE(Frm->ReceEdit->Store().Line(0).find("41 42  "), std::string::npos);
     EXPECT_EQ(Frm->ReceEdit->Store().Line(0).find("43"), std::string::npos);
     EXPECT_FALSE(Frm->Worker().GetRts());
-    // The pane was updated all the same.
-    EXPECT_EQ(Blocks(), (QStringList{"AB", "CD", ""}));
+    // The dropped line stays as typed, with no line after it, and says why.
+    EXPECT_EQ(Blocks(), (QStringList{"AB", "CD"}));
+    EXPECT_TRUE(QToolTip::text().contains("RTS"));
 }
 
 class SendPaneDouble : public SendPane {
@@ -557,12 +558,13 @@ TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
         EXPECT_NE(t->FontColor(), clRed);
         EXPECT_TRUE(t->toolTip().isEmpty());
     }
-    // Typed bytes reach the device; a failed write is not the user's business.
+    // Typed bytes reach the device; one the device refused is not echoed.
     Type("A");
     EXPECT_EQ(State->Written, Bytes{0x41});
     State->FailWith[TFailState::Write] = EIO;
     Type("B");
-    EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  41 42 "));
+    EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  41    "));
+    EXPECT_TRUE(QToolTip::text().contains("未发送"));
 }
 
 } // namespace

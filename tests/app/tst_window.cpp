@@ -69,8 +69,11 @@ TEST_F(Window, APortThatCannotOpenIsRedWithItsReasonShownOnce) {
     Open("/nonexistent/kestrel-port");
     ASSERT_TRUE(WaitUntil([&] { return W->lblComPort->text().contains("COM1"); }));
     EXPECT_EQ(Background(W->lblComPort), TFrmMain::PortShut);
-    EXPECT_TRUE(W->lblComPort->text().contains("No such file"));
+    // Readable in the strip; the system's words and what to do in the tip.
+    EXPECT_EQ(W->lblComPort->text(), "COM1: 设备不存在");
     EXPECT_TRUE(W->lblComPort->toolTip().contains("/nonexistent/kestrel-port"));
+    EXPECT_TRUE(W->lblComPort->toolTip().contains("No such file"));
+    EXPECT_TRUE(W->lblComPort->toolTip().contains("端口映射"));
     for (QLabel* l : {W->lblCTS, W->lblDSR, W->lblRLSD, W->lblRI})
         EXPECT_EQ(Background(l), TFrmMain::LineOff);
 
