@@ -16,11 +16,11 @@
 
 namespace {
 
-// The next item of a list, after the last back to the first; a list without
+// The next item of a list up to index last, then back to the first; a list without
 // a selection starts at its first item.
-void NextItem(QComboBox* box, int wrapAfter) {
+void NextItem(QComboBox* box, int last) {
     const int i = box->currentIndex();
-    box->setCurrentIndex(i >= 0 && i < wrapAfter ? i + 1 : 0);
+    box->setCurrentIndex(i >= 0 && i < last ? i + 1 : 0);
 }
 
 } // namespace
@@ -61,7 +61,7 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
         if (PortLabelRed())
             break;
         // Over the first eight rates only, "110" to "14400".
-        NextItem(TabComm->CboBps, 6);
+        NextItem(TabComm->CboBps, 7);
         TabComm->btnUpdateClick();
         break;
     case Qt::Key_F4:

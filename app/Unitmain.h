@@ -66,6 +66,8 @@ public:
     // Keys and tabs (Mainkeys.cpp). shift: the modifiers held.
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
     void PageSelChange(int index);
+    // lblComPort shows a port that is not open.
+    bool PortLabelRed() const;
 
     // The status panel's toggles (Mainpanel.cpp).
     void chkRTSClick();
@@ -170,7 +172,6 @@ private:
     void ApplyDtr(bool on);
     void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
     bool FormCloseQuery();
-    bool PortLabelRed() const;
     bool PreviewKey(QObject* watched, QEvent* event);
 
     std::unique_ptr<TWThreadComm> Comm;
