@@ -1,5 +1,7 @@
 #include "Recequeue.h"
 
+#include "Handover.h"
+
 TReceQueue::TReceQueue(QObject* parent) : QObject(parent) {
     m_frame.setSingleShot(true);
     connect(&m_frame, &QTimer::timeout, this, &TReceQueue::Emit);
@@ -12,8 +14,10 @@ void TReceQueue::Push(const uint8_t* bytes, size_t count) {
             m_pending.Bytes.insert(m_pending.Bytes.end(), bytes, bytes + count);
         m_pending.Ends.push_back(m_pending.Bytes.size());
     }
-    if (!m_posted.exchange(true))
+    if (!m_posted.exchange(true)) {
+        HandOver();
         QMetaObject::invokeMethod(this, &TReceQueue::Wake, Qt::QueuedConnection);
+    }
 }
 
 TReceBatch TReceQueue::TakeAll() {

@@ -1,5 +1,6 @@
 #include "Unitmain.h"
 #include "Dialogs.h"
+#include "Handover.h"
 
 #include "Abled.h"
 #include "Appfonts.h"
@@ -352,6 +353,7 @@ void TFrmMain::ShowSendModeImage(int mode) {
 // ---- worker events: copy, queue, return ----
 
 void TFrmMain::ModemStatusChanged(bool cts, bool dsr, bool ri, bool rlsd) {
+    HandOver();
     QMetaObject::invokeMethod(
         this,
         [this, cts, dsr, ri, rlsd] {
@@ -366,12 +368,14 @@ void TFrmMain::ModemStatusChanged(bool cts, bool dsr, bool ri, bool rlsd) {
 void TFrmMain::PortStateChanged(bool open) {
     QString text = QString::fromStdString(Comm->GetSettingsText());
     TOpenError error = Comm->LastOpenError();
+    HandOver();
     QMetaObject::invokeMethod(
         this, [this, open, text, error] { ShowPortState(open, text, error); },
         Qt::QueuedConnection);
 }
 
 void TFrmMain::RtsStateChanged(bool on) {
+    HandOver();
     QMetaObject::invokeMethod(
         this, [this, on] { chkRTS->SetChecked(on); }, Qt::QueuedConnection);
 }

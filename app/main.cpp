@@ -3,11 +3,14 @@
 #include "Appfonts.h"
 #include "Unitmain.h"
 
+#include "Handover.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    InstallHandoverFilter(&app);
     QApplication::setApplicationDisplayName("Kestrel 0.6测试版");
     QApplication::setOrganizationName("Orvane Software");
     QApplication::setApplicationName("Kestrel");

@@ -1,4 +1,5 @@
 #include "Abflasht.h"
+#include "Handover.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -157,7 +158,9 @@ TAbFlashList* dynFlashList = nullptr;
 void PostFlash(QObject* Control, quint32 WParam, qint32 LParam) {
     // Runs on the timer thread, under TableLock: the control cannot be destroyed meanwhile,
     // because its destructor removes it from the table first.
-    QCoreApplication::postEvent(Control, new TFlashMessage(WParam, LParam));
+    auto* message = new TFlashMessage(WParam, LParam);
+    HandOver();
+    QCoreApplication::postEvent(Control, message);
 }
 
 } // namespace
