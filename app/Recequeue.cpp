@@ -2,7 +2,7 @@
 
 #include "Handover.h"
 
-TReceQueue::TReceQueue(QObject* parent) : QObject(parent) {
+TReceQueue::TReceQueue(QObject* parent) : QObject(parent), m_calls(new TPostedCalls(this)) {
     m_frame.setSingleShot(true);
     connect(&m_frame, &QTimer::timeout, this, &TReceQueue::Emit);
 }
@@ -14,10 +14,8 @@ void TReceQueue::Push(const uint8_t* bytes, size_t count) {
             m_pending.Bytes.insert(m_pending.Bytes.end(), bytes, bytes + count);
         m_pending.Ends.push_back(m_pending.Bytes.size());
     }
-    if (!m_posted.exchange(true)) {
-        HandOver();
-        QMetaObject::invokeMethod(this, &TReceQueue::Wake, Qt::QueuedConnection);
-    }
+    if (!m_posted.exchange(true))
+        m_calls->Post([this] { Wake(); });
 }
 
 TReceBatch TReceQueue::TakeAll() {

@@ -32,6 +32,8 @@ struct TReceBatch {
     size_t Begin(size_t i) const { return i == 0 ? 0 : Ends[i - 1]; }
 };
 
+class TPostedCalls;
+
 class TReceQueue : public QObject {
     Q_OBJECT
 public:
@@ -59,4 +61,5 @@ private:
     std::atomic<bool> m_posted{false};
     QTimer m_frame;
     QElapsedTimer m_lastReady;
+    TPostedCalls* m_calls; // wake-ups from the pushing thread
 };

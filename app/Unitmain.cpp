@@ -117,6 +117,7 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     HexBuffer.Count = 0;
     Comm = std::make_unique<TWThreadComm>(true);
     Paused = false;
+    Calls = new TPostedCalls(this);
     connect(&ReceQueue, &TReceQueue::Ready, this, &TFrmMain::FlushReceived);
     // Key preview: the window sees each key before the control with the focus.
     qApp->installEventFilter(this);
@@ -353,31 +354,22 @@ void TFrmMain::ShowSendModeImage(int mode) {
 // ---- worker events: copy, queue, return ----
 
 void TFrmMain::ModemStatusChanged(bool cts, bool dsr, bool ri, bool rlsd) {
-    HandOver();
-    QMetaObject::invokeMethod(
-        this,
-        [this, cts, dsr, ri, rlsd] {
-            SetBackground(lblCTS, cts ? LineOn : LineOff);
-            SetBackground(lblDSR, dsr ? LineOn : LineOff);
-            SetBackground(lblRLSD, rlsd ? LineOn : LineOff);
-            SetBackground(lblRI, ri ? LineOn : LineOff);
-        },
-        Qt::QueuedConnection);
+    Calls->Post([this, cts, dsr, ri, rlsd] {
+        SetBackground(lblCTS, cts ? LineOn : LineOff);
+        SetBackground(lblDSR, dsr ? LineOn : LineOff);
+        SetBackground(lblRLSD, rlsd ? LineOn : LineOff);
+        SetBackground(lblRI, ri ? LineOn : LineOff);
+    });
 }
 
 void TFrmMain::PortStateChanged(bool open) {
     QString text = QString::fromStdString(Comm->GetSettingsText());
     TOpenError error = Comm->LastOpenError();
-    HandOver();
-    QMetaObject::invokeMethod(
-        this, [this, open, text, error] { ShowPortState(open, text, error); },
-        Qt::QueuedConnection);
+    Calls->Post([this, open, text, error] { ShowPortState(open, text, error); });
 }
 
 void TFrmMain::RtsStateChanged(bool on) {
-    HandOver();
-    QMetaObject::invokeMethod(
-        this, [this, on] { chkRTS->SetChecked(on); }, Qt::QueuedConnection);
+    Calls->Post([this, on] { chkRTS->SetChecked(on); });
 }
 
 void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpenError& error) {
@@ -489,6 +481,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
 }
 
 bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    TakeOver(); // this filter sees events from other threads before any other
     if (event->type() == QEvent::KeyPress)
         return PreviewKey(watched, event);
     if (event->type() == QEvent::MouseButtonRelease) {

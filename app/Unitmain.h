@@ -32,6 +32,7 @@ class QTabWidget;
 class QToolButton;
 class TAbLED;
 class TAutoSendPage;
+class TPostedCalls;
 class THexPane;
 class TProtocolPage;
 class TSendPage;
@@ -175,6 +176,7 @@ private:
     bool PreviewKey(QObject* watched, QEvent* event);
 
     std::unique_ptr<TWThreadComm> Comm;
+    TPostedCalls* Calls = nullptr; // the worker's events reach this thread here
     TReceQueue ReceQueue;
     void ApplyReceived(bool drain);
     TReceBatch Backlog; // taken from ReceQueue, not yet in the pane
