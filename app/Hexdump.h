@@ -54,7 +54,7 @@ struct THexDumpLine {
     }
 };
 
-// Renders the line at position k of its pane: leading, 16·k as 8 upper-case
+// Renders the k-th dump line of its pane: leading, 16·k as 8 upper-case
 // hex digits, ":", two spaces, then the 66 characters of line.Text. Past
 // 4 GiB in one pane 16·k no longer fits 8 digits; the offset then shows its
 // low 32 bits, as the column is 8 digits wide.

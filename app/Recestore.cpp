@@ -30,34 +30,23 @@ void TReceStore::Receive(const uint8_t* bytes, size_t count) {
         }
         if (m_rece.Count > 15 && m_dumpLines > 0)
             Freeze(m_rece.Bytes); // the last line is complete and stays as it is
-        if (m_rece.Add(bytes[i])) {
-            ++m_dumpLines; // appended at k = line count
-        } else if (m_dumpLines == 0) {
-            // Rewrites line count - 1: the last opened text line, if any,
-            // becomes the dump line showing ReceLine.
-            if (!m_textEnds.empty()) {
-                m_textEnds.pop_back();
-                m_textData.resize(m_textEnds.empty() ? 0 : m_textEnds.back());
-            }
-            m_dumpLines = 1;
-        }
+        // The first byte of a pane without dump lines finds ReceLine empty
+        // rather than full, so Add does not report the line it begins.
+        if (m_rece.Add(bytes[i]) || m_dumpLines == 0)
+            ++m_dumpLines;
     }
     ++m_revision;
 }
 
-void TReceStore::DropContent() {
+void TReceStore::Clear() {
     std::string().swap(m_textData);
     std::vector<uint64_t>().swap(m_textEnds);
     m_maxTextLine = 0;
     m_dumpLines = 0;
     std::vector<std::unique_ptr<uint8_t[]>>().swap(m_chunks);
+    m_rece.Reset();
     ++m_epoch;
     ++m_revision;
-}
-
-void TReceStore::Clear() {
-    DropContent();
-    m_rece.Reset();
 }
 
 void TReceStore::AddTextLines(std::string_view text) {
@@ -77,7 +66,7 @@ void TReceStore::AddTextLines(std::string_view text) {
 }
 
 void TReceStore::Load(const std::vector<std::string>& lines) {
-    DropContent();
+    Clear();
     size_t total = 0;
     for (const std::string& line : lines)
         total += line.size();
@@ -90,7 +79,7 @@ void TReceStore::Load(const std::vector<std::string>& lines) {
 }
 
 void TReceStore::LoadText(std::string_view text) {
-    DropContent();
+    Clear();
     if (text.ends_with("\r\n"))
         text.remove_suffix(2);
     else if (text.ends_with('\n') || text.ends_with('\r'))
@@ -125,7 +114,7 @@ void TReceStore::AppendLine(int64_t k, std::string& out) const {
     }
     const size_t at = out.size();
     out.resize(at + m_leading.size() + HexDumpOffsetLen + HexDumpTextLen);
-    HexDumpRenderBytes(out.data() + at, bytes, count, uint64_t(k), m_leading);
+    HexDumpRenderBytes(out.data() + at, bytes, count, uint64_t(j), m_leading);
 }
 
 std::string_view TReceStore::LineView(int64_t k, std::string& scratch) const {

@@ -4,9 +4,17 @@
 // The pane is a sequence of lines. An opened history file contributes text
 // lines (UTF-8; the window converts byte text before loading). Received bytes
 // contribute hex-dump lines, which are kept as raw bytes, 16 per line, and
-// rendered on demand from those bytes and the line's position k. Text lines
-// always come first: received bytes only ever rewrite the last line or
-// append, and Load replaces everything.
+// rendered on demand. Text lines always come first: received bytes only ever
+// rewrite the last dump line or append one, so no opened line is ever lost to
+// them, and Load replaces everything.
+//
+// A dump line's offset is that of its first byte among the bytes received
+// since the pane was last cleared or opened: the j-th dump line shows 16·j,
+// whatever number of text lines stands above it. An opened file holds some
+// other session's bytes (with offsets of its own, or edited by hand), so
+// counting on from the line's place in the pane would pass off the new bytes
+// as that session's continuation; starting again from 00000000 marks where
+// this session begins, as a Clear does.
 //
 // Not thread-safe: every call comes from the user-interface thread. Received
 // blocks reach it through TReceQueue.
@@ -30,7 +38,8 @@ public:
     void Receive(const uint8_t* bytes, size_t count);
     // Empties the pane and resets ReceLine.
     void Clear();
-    // Replaces the whole content by text lines; ReceLine is left as it stood.
+    // Replaces the whole content by text lines and empties ReceLine: bytes
+    // received next begin a dump line of their own below the text, at offset 0.
     void Load(const std::vector<std::string>& lines);
     // Same, splitting text at "\r\n", "\n" or "\r". An empty line after a
     // final line break is not a line.
@@ -71,7 +80,6 @@ private:
     static constexpr size_t ChunkBytes = ChunkLines * HexDumpBytesPerLine;
 
     void Freeze(const uint8_t* line);
-    void DropContent();
     // Appends the lines of text, split at line breaks, as text lines.
     void AddTextLines(std::string_view text);
 

@@ -74,7 +74,13 @@ QByteArray WriteRtf(const QStringList& lines, const RtfStyle& style) {
         AppendColor(out, style.BackColor);
         backIndex = next++;
     }
-    out += "}\r\n\\viewkind4\\uc1\\pard";
+    out += "}\r\n";
+    // The maker's name closes the head, after the tables, as RTF lays it
+    // out. LibreOffice reads a document that names none with every blank
+    // turned into U+2006 and a blank, and the hex columns fall apart; named,
+    // its blanks are read as written.
+    out += "{\\*\\generator Kestrel " KESTREL_VERSION ";}";
+    out += "\\viewkind4\\uc1\\pard";
     if (textIndex != 0)
         out += "\\cf" + QByteArray::number(textIndex);
     if (backIndex != 0)

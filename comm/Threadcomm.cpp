@@ -86,6 +86,11 @@ bool TWThreadComm::SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t fr
     std::copy_n(bytes, count, Preamble.begin());
     PreambleLen = count;
     FrameLen = frameLen;
+    // A match or frame under way belongs to the old preamble and length: its
+    // position may lie past the new ones, and its bytes are not a new frame.
+    FrameState = 0;
+    MatchPos = 0;
+    FrameCount = 0;
     return true;
 }
 

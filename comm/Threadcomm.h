@@ -58,7 +58,8 @@ public:
     bool GetDtr();
     void SetPreambleMode(bool on);
     // Refuses (false, nothing changed) more than MaxPreamble bytes and a frame
-    // length outside 1..FrameBufSize.
+    // length outside 1..FrameBufSize. Otherwise the hunt for a preamble starts
+    // over: a partial match or frame of the old one is dropped.
     bool SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t frameLen);
     bool IsOpen() const { return PortOpen.load(std::memory_order_acquire); }
     std::string GetSettingsText();

@@ -127,7 +127,7 @@ TEST_F(HexPaneTest, ContextMenuCopiesAndSelectsAll) {
     ASSERT_TRUE(menu->actions()[0]->isEnabled());
     menu->actions()[0]->trigger();
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), pane->Store().AllText());
-    EXPECT_EQ(QApplication::clipboard()->text().count('\n'), 1);
+    EXPECT_EQ(QApplication::clipboard()->text().count('\n'), 2);
 }
 
 TEST_F(HexPaneTest, ScrollToEndKeepsTheLastLineInView) {
@@ -216,10 +216,11 @@ TEST_F(HexPaneTest, HugeAndMalformedOpenedLinesStayUsable) {
 
     pane->SelectAll();
     EXPECT_EQ(pane->SelectedText().size(), (8 << 20) + 1 + 3 + 1 + 4);
-    Receive(3, 0xFD); // rewrites the last opened line
+    Receive(3, 0xFD); // below the opened lines
     pane->ScrollToEnd();
-    EXPECT_EQ(pane->LineString(2).toStdString(), pane->Store().Line(2));
-    EXPECT_EQ(pane->LineString(2).left(13), "  00000020:  ");
+    EXPECT_EQ(pane->LineString(2), QString::fromUtf8("\xf0\x9f\x98\x80ok"));
+    EXPECT_EQ(pane->LineString(3).toStdString(), pane->Store().Line(3));
+    EXPECT_EQ(pane->LineString(3).left(22), "  00000000:  FD FE FF ");
     pane->render(&image);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ std::vector<uint8_t> Sequence(size_t n, uint8_t first = 0) {
     return out;
 }
 
-// The line the pane should show for bytes at line position k, written out
+// The k-th dump line the pane should show for bytes, written out
 // independently of the formatter under test.
 std::string Expected(const std::vector<uint8_t>& bytes, uint64_t k) {
     char offset[16];
@@ -106,57 +107,61 @@ TEST(ReceStoreClear, NextByteStartsAtOffsetZero) {
     EXPECT_EQ(store.Line(0), Expected({0xFF}, 0));
 }
 
-TEST(ReceStoreLoad, HalfFullLineIsRenderedOverTheLastOpenedLine) {
-    TReceStore store;
-    Feed(store, {0x00, 0x01, 0x02, 0x03, 0xFF});
-    store.Load({"first", "second", "third"});
-    EXPECT_EQ(store.LineCount(), 3);
-    EXPECT_EQ(store.ReceLine().Count, 5);
-    EXPECT_EQ(store.Line(2), "third");
+// What the store held before a file was opened, the file's lines and how
+// they came: received bytes afterwards must begin on a line of their own
+// below every opened line, counting from offset 0.
+struct TOpenCase {
+    const char* Name;
+    size_t BytesBefore; // received before the open
+    std::vector<std::string> Opened;
+    const char* AsText; // non-null: opened through LoadText from this text
+};
 
-    Feed(store, {0x41});
-    ASSERT_EQ(store.LineCount(), 3);
-    EXPECT_EQ(store.Line(1), "second");
-    EXPECT_EQ(store.Line(2), Expected({0x00, 0x01, 0x02, 0x03, 0xFF, 0x41}, 2));
-    EXPECT_FALSE(store.IsDumpLine(1));
-    EXPECT_TRUE(store.IsDumpLine(2));
-
-    // The line fills up, stays, and the next lines follow it.
-    Feed(store, Sequence(10 + 16 + 1, 0x30));
-    ASSERT_EQ(store.LineCount(), 5);
-    std::vector<uint8_t> line2 = {0x00, 0x01, 0x02, 0x03, 0xFF, 0x41};
-    for (uint8_t b = 0x30; b < 0x3A; ++b)
-        line2.push_back(b);
-    EXPECT_EQ(store.Line(2), Expected(line2, 2));
-    EXPECT_EQ(store.Line(3), Expected(Sequence(16, 0x3A), 3));
-    EXPECT_EQ(store.Line(4), Expected({0x4A}, 4));
+void PrintTo(const TOpenCase& c, std::ostream* os) {
+    *os << c.Name;
 }
 
-TEST(ReceStoreLoad, FullLineAppendsAfterTheOpenedContent) {
+class ReceStoreOpen : public ::testing::TestWithParam<TOpenCase> {};
+
+TEST_P(ReceStoreOpen, NextBytesStartBelowEveryOpenedLineAtOffsetZero) {
+    const TOpenCase& c = GetParam();
     TReceStore store;
-    Feed(store, Sequence(32));
-    store.Load({"only"});
-    Feed(store, {0x00});
-    ASSERT_EQ(store.LineCount(), 2);
-    EXPECT_EQ(store.Line(0), "only");
-    EXPECT_EQ(store.Line(1), Expected({0x00}, 1));
+    Feed(store, Sequence(c.BytesBefore, 0x80));
+    if (c.AsText)
+        store.LoadText(c.AsText);
+    else
+        store.Load(c.Opened);
+    const int64_t opened = int64_t(c.Opened.size());
+    ASSERT_EQ(store.LineCount(), opened);
+
+    // One byte alone first (the case that used to land on the last line),
+    // then a block that fills the line and begins the next.
+    Feed(store, {0xF8});
+    Feed(store, Sequence(19, 0xF9)); // 0xF9..0x0B crosses 0xFF and 0x00
+    ASSERT_EQ(store.LineCount(), opened + 2);
+    for (int64_t k = 0; k < opened; ++k) {
+        EXPECT_EQ(store.Line(k), c.Opened[size_t(k)]) << k;
+        EXPECT_FALSE(store.IsDumpLine(k)) << k;
+    }
+    EXPECT_EQ(store.Line(opened), Expected(Sequence(16, 0xF8), 0));
+    EXPECT_EQ(store.Line(opened + 1), Expected(Sequence(4, 0x08), 1));
+    EXPECT_TRUE(store.IsDumpLine(opened));
+    EXPECT_EQ(store.ReceLine().Count, 4);
 }
 
-TEST(ReceStoreLoad, EmptyContentThenReceive) {
-    TReceStore store;
-    Feed(store, Sequence(3));
-    store.Load({});
-    EXPECT_EQ(store.LineCount(), 0);
-    Feed(store, {0xFF}); // ReceLine continues; the empty pane gets its first line
-    ASSERT_EQ(store.LineCount(), 1);
-    EXPECT_EQ(store.Line(0), Expected({0x00, 0x01, 0x02, 0xFF}, 0));
-
-    Feed(store, Sequence(12));
-    store.Load({});
-    Feed(store, {0x7E}); // ReceLine was full: the line is appended at k = 0
-    ASSERT_EQ(store.LineCount(), 1);
-    EXPECT_EQ(store.Line(0), Expected({0x7E}, 0));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReceStoreOpen,
+    ::testing::Values(TOpenCase{"NothingReceived", 0, {"first", "second", "third"}, nullptr},
+                      TOpenCase{"HalfLineReceived", 5, {"first", "second", "third"}, nullptr},
+                      TOpenCase{"FullLinesReceived", 32, {"only"}, nullptr},
+                      TOpenCase{"EmptyFile", 3, {}, nullptr},
+                      TOpenCase{"DumpLinesOfAnEarlierSession",
+                                21,
+                                {"  00000000:  41 42", "  00000010:  43"},
+                                nullptr},
+                      TOpenCase{"TextHalfLineReceived", 21, {"a", "", "b"}, "a\r\n\r\nb\r\n"},
+                      TOpenCase{"TextWithoutFinalBreak", 16, {"x"}, "x"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(ReceStoreLoad, DropsEarlierDumpLines) {
     TReceStore store;
@@ -204,12 +209,12 @@ TEST(ReceStoreLines, OutOfRangeAndJoinedText) {
     Feed(store, Sequence(16, 0x40));
     Feed(store, {0xFF});
     EXPECT_EQ(store.Line(-1), "");
-    EXPECT_EQ(store.Line(3), "");
+    EXPECT_EQ(store.Line(4), "");
     EXPECT_EQ(store.Text(0, 1), "x");
     EXPECT_EQ(store.Text(2, 1), "");
     EXPECT_EQ(store.Text(-5, 99), store.AllText());
     EXPECT_EQ(store.AllText(),
-              "x\n" + Expected(Sequence(16, 0x40), 1) + "\n" + Expected({0xFF}, 2));
+              "x\ny\n" + Expected(Sequence(16, 0x40), 0) + "\n" + Expected({0xFF}, 1));
     EXPECT_EQ(store.MaxLineBytes(), 79u);
 }
 

@@ -74,6 +74,17 @@ TEST(RtfWriter, HeaderNamesCodePageFontAndColours) {
         ASSERT_LT(static_cast<unsigned char>(c), 0x80) << "only 7-bit bytes";
 }
 
+const QByteArray GeneratorGroup = "{\\*\\generator Kestrel " KESTREL_VERSION ";}";
+
+TEST(RtfWriter, NamesItsMakerInTheHeadAfterTheTables) {
+    const QByteArray rtf = WriteRtf({"  00000000:  41"}, PaneStyle());
+    const qsizetype at = rtf.indexOf(GeneratorGroup);
+    ASSERT_GE(at, 0) << rtf.constData();
+    EXPECT_EQ(rtf.count("generator"), 1);
+    EXPECT_GT(at, rtf.indexOf('}', rtf.indexOf("{\\colortbl")));
+    EXPECT_LT(at, rtf.indexOf("\\pard"));
+}
+
 TEST(RtfWriter, CharactersOutsideCodePageAsSignedUnicode) {
     const QByteArray rtf = WriteRtf({QStringLiteral("😀")}, RtfStyle());
     EXPECT_TRUE(rtf.contains("\\uc1"));
@@ -186,6 +197,22 @@ const ReadCase readCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RtfRead, ::testing::ValuesIn(readCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RtfReadStyle, HistoryFilesWithAndWithoutTheMakersNameReadAlike) {
+    const QStringList lines{"  00000000:  00 FF 41", "", QStringLiteral("通讯端口")};
+    const QByteArray named = WriteRtf(lines, PaneStyle());
+    QByteArray unnamed = named;
+    unnamed.replace(GeneratorGroup, "");
+    ASSERT_NE(unnamed, named);
+    for (const QByteArray& rtf : {named, unnamed}) {
+        RtfStyle style;
+        EXPECT_EQ(Read(rtf, nullptr, &style), lines) << rtf.constData();
+        EXPECT_EQ(style.FontName, QStringLiteral("宋体"));
+        EXPECT_EQ(style.TextColor, QColor(255, 255, 255));
+        EXPECT_EQ(style.BackColor, QColor(0, 0, 0));
+        EXPECT_EQ(style.FontSize, 9);
+    }
+}
 
 TEST(RtfReadStyle, StyleWhereTextBegins) {
     RtfStyle style;

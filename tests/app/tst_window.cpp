@@ -5,8 +5,9 @@
 #include "Dialogs.h"
 #include "Hexpane.h"
 #include "Pty.h"
-#include "Settings.h"
+#include "Rtf.h"
 #include "Sendpage.h"
+#include "Settings.h"
 #include "Settingspage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
@@ -151,7 +152,7 @@ TEST_F(Window, PauseDropsBytesAndClearRestartsTheOffsets) {
     EXPECT_EQ(PaneLine(*W, 0).substr(0, 16), "  00000000:  41 ");
 }
 
-TEST_F(Window, HistoryFilesSaveOpenAndTakeTheNextBytesOnTheirLastLine) {
+TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
     QTemporaryDir dir;
     Open(LoopbackTarget);
     ASSERT_TRUE(WaitOpen());
@@ -171,25 +172,44 @@ TEST_F(Window, HistoryFilesSaveOpenAndTakeTheNextBytesOnTheirLastLine) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().startsWith("{\\rtf1"));
 
-    W->ToolClearClick();
+    // Opened over a half-filled line: neither that line nor the file's last
+    // line takes the bytes that follow.
     dialogs::SetNextFileNames({name + ".kst"});
     W->ToolOpenClick();
     ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
     EXPECT_EQ(PaneLine(*W, 0), line0);
     EXPECT_EQ(PaneLine(*W, 1), line1);
 
-    // ReceLine was reset by the clear: the next byte rewrites the last line.
-    const uint8_t x[] = {0x58};
-    W->Worker().Send(x, 1);
-    ASSERT_TRUE(WaitUntil([&] { return PaneLine(*W, 1).find("58") != std::string::npos; }));
-    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 2);
-    EXPECT_EQ(PaneLine(*W, 1).substr(0, 16), "  00000010:  58 ");
+    const std::vector<uint8_t> next = {0x00, 0xFF, 'H',  'e',  'l', 'l', 'o', 0x0D, 0x0A,
+                                       0x20, 0x7E, 0x7F, 0x80, 'A', 'B', 'C', 'D',  0xFF};
+    W->Worker().Send(next.data(), static_cast<uint32_t>(next.size()));
+    ASSERT_TRUE(WaitUntil([&] {
+        return W->ReceEdit->Store().LineCount() == 4 && W->ReceEdit->Store().ReceLine().Count == 2;
+    })) << W->ReceEdit->Store().AllText();
+    const std::vector<std::string> expected = {
+        line0,
+        line1,
+        "  00000000:  00 FF 48 65 6C 6C 6F 0D 0A 20 7E 7F 80 41 42 43   ..Hello.. ~..ABC",
+        "  00000010:  44 FF " + std::string(42 + 2, ' ') + "D." + std::string(14, ' '),
+    };
+    for (size_t k = 0; k < expected.size(); ++k)
+        EXPECT_EQ(PaneLine(*W, int64_t(k)), expected[k]) << k;
+
+    // A second save holds the opened lines and the new ones alike.
+    const QString second = dir.filePath("second.kst");
+    dialogs::SetNextFileNames({second});
+    W->ToolSaveClick();
+    QStringList saved;
+    ASSERT_TRUE(LoadRtfFile(second, saved));
+    ASSERT_EQ(saved.size(), qsizetype(expected.size()));
+    for (size_t k = 0; k < expected.size(); ++k)
+        EXPECT_EQ(saved[qsizetype(k)].toStdString(), expected[k]) << k;
 
     // A file that is not there leaves the pane alone.
     dialogs::SetNextFileNames({dir.filePath("missing.kst")});
     W->ToolOpenClick();
     EXPECT_EQ(dialogs::TakeMessages(), QStringList{"Open File Error!"});
-    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 2);
+    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 4);
 
     // A cancelled dialog does nothing; an unwritable name says so.
     dialogs::SetNextFileNames({QString()});

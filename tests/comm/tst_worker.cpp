@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <ostream>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -203,6 +204,94 @@ TEST_F(WorkerPty, EmptyPreambleCutsTheStreamIntoFramesAndSwitchingRestartsTheHun
     Pty.Write({10, 11, 12, 13});
     ASSERT_TRUE(W.Rec.WaitEvent("rx 0A 0B 0C 0D"));
 }
+
+// A new preamble or frame length while the old one is half matched or half
+// read: the hunt starts over with the new one, and stale state neither loses
+// the next frame nor makes one of the old bytes. The partial bytes never
+// match the new preamble, so a read of them after the change (a slow worker)
+// cannot make a frame either.
+struct TReframeCase {
+    const char* Name;
+    std::vector<uint8_t> OldPreamble;
+    uint32_t OldLen;
+    std::vector<uint8_t> Partial; // sent after one whole old frame
+    std::vector<uint8_t> NewPreamble;
+    uint32_t NewLen;
+};
+
+void PrintTo(const TReframeCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+// preamble, then len body bytes counting from first; *rx is the event that
+// the body should make.
+std::vector<uint8_t> Frame(const std::vector<uint8_t>& preamble, uint32_t len, uint8_t first,
+                           std::string* rx) {
+    std::vector<uint8_t> out = preamble;
+    *rx = "rx";
+    for (uint32_t i = 0; i < len; ++i) {
+        out.push_back(uint8_t(first + i));
+        char hex[4];
+        snprintf(hex, sizeof hex, " %02X", out.back());
+        *rx += hex;
+    }
+    return out;
+}
+
+class WorkerReframe : public WorkerPty, public ::testing::WithParamInterface<TReframeCase> {};
+
+TEST_P(WorkerReframe, TheNextFrameFollowsTheNewPreambleAlone) {
+    const TReframeCase& c = GetParam();
+    ASSERT_TRUE(
+        W.Worker.SetPreamble(c.OldPreamble.data(), uint32_t(c.OldPreamble.size()), c.OldLen));
+    W.Worker.SetPreambleMode(true);
+    std::string oldRx, newRx;
+    std::vector<uint8_t> burst = Frame(c.OldPreamble, c.OldLen, 0xF8, &oldRx);
+    // In one write with the frame that tells they have arrived, so that the
+    // worker most likely reads them in the same pass.
+    burst.insert(burst.end(), c.Partial.begin(), c.Partial.end());
+    Pty.Write(burst);
+    ASSERT_TRUE(W.Rec.WaitEvent(oldRx)) << W.Rec.Joined();
+    usleep(30000); // for a worker that read them apart
+
+    ASSERT_TRUE(
+        W.Worker.SetPreamble(c.NewPreamble.data(), uint32_t(c.NewPreamble.size()), c.NewLen));
+    Pty.Write(Frame(c.NewPreamble, c.NewLen, 0xFE, &newRx)); // body 0xFE, 0xFF, 0x00, ...
+    EXPECT_TRUE(W.Rec.WaitEvent(newRx)) << W.Rec.Joined();
+    std::vector<std::string> rx;
+    for (const auto& e : W.Rec.Snapshot())
+        if (e.rfind("rx", 0) == 0)
+            rx.push_back(e);
+    EXPECT_EQ(rx, (std::vector<std::string>{oldRx, newRx}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WorkerReframe,
+    ::testing::Values(
+        // Three of six matched; the new preamble stands at positions 3 and 4
+        // of the old one, where a stale match would go on.
+        TReframeCase{"ShorterPreambleMidMatch",
+                     {0xA0, 0xA1, 0xA2, 0x7E, 0x81, 0xA5},
+                     2,
+                     {0xA0, 0xA1, 0xA2},
+                     {0x7E, 0x81},
+                     3},
+        // Eleven of twelve matched: a stale match would run past the end of
+        // the preamble's storage.
+        TReframeCase{"MatchAtTheEndOfTheLongestPreamble",
+                     {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x7E},
+                     2,
+                     {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B},
+                     {0x7E, 0x81},
+                     2},
+        // Three of eight frame bytes read when the frame shrinks to two.
+        TReframeCase{"ShorterFrameMidFrame",
+                     {0x55, 0xAA, 0xFF},
+                     8,
+                     {0x55, 0xAA, 0xFF, 0xE1, 0xE2, 0xE3},
+                     {0x7E, 0x81},
+                     2}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(WorkerPty, RequestPortReopensEvenWithTheSameNumber) {
     EXPECT_EQ(W.Worker.GetSettingsText(),
