@@ -296,6 +296,8 @@ void TSendPage::mnuLoadClick() {
         return;
     }
     SendEdit->SetLines(lines);
+    // Character mode's next echo starts a line of its own below the loaded ones.
+    SendLine.Reset();
 }
 
 void TSendPage::mnuSaveClick() {
