@@ -169,7 +169,10 @@ void TAutoSendPage::btnStartClick() {
     SetControlsEnabled(false);
     LastInterval = AutoSendInterval(interval, Host.ControlRtsOn());
     EdtString->setText(text);
-    EdtHex->setText(hexDefaulted ? QString(DefaultHex) : FromUtf8(BytesToHexText(hex)));
+    // A sequence longer than the parse holds (string mode) stays as typed
+    // rather than being written back cut.
+    if (!overflow)
+        EdtHex->setText(hexDefaulted ? QString(DefaultHex) : FromUtf8(BytesToHexText(hex)));
     if (mode == 0) {
         AutoFrameLen = static_cast<uint32_t>(textBytes.size());
         std::memcpy(AutoFrame, textBytes.constData(), AutoFrameLen);

@@ -225,6 +225,16 @@ TEST_F(TimedPages, InputThatCannotMakeARunStartsNone) {
     EXPECT_TRUE(AutoIdle());
     EXPECT_TRUE(Auto->EdtHex->toolTip().contains("1024"));
     EXPECT_EQ(FarEnd(0, 700), Bytes{});
+    // In string mode a sequence longer than a parse holds is not written back cut.
+    Auto->SetModeIndex(0);
+    SetText(Auto->EdtString, "x");
+    const QString longHex = QString("CD").repeated(2100);
+    SetText(Auto->EdtHex, longHex);
+    QTest::mouseClick(Auto->btnStart, Qt::LeftButton);
+    QTest::mouseClick(Auto->btnStop, Qt::LeftButton);
+    EXPECT_EQ(Auto->EdtHex->text(), longHex);
+    ASSERT_TRUE(WaitUntil([&] { return AutoIdle(); }));
+    Auto->SetModeIndex(1);
 
     // 1024 bytes go out whole.
     SetText(Auto->EdtHex, QString("AB ").repeated(1024));
