@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
@@ -559,12 +560,15 @@ TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
         EXPECT_TRUE(t->toolTip().isEmpty());
     }
     // Typed bytes reach the device. The worker writes them after the key has
-    // been taken, so a byte the device refuses is dropped by the worker.
+    // been taken, so one the device refuses is reported beneath the pane.
     Type("A");
     EXPECT_TRUE(WaitUntil([&] { return State->Written == Bytes{0x41}; }));
     State->FailWith[TFailState::Write] = EIO;
     Type("B");
-    EXPECT_TRUE(WaitUntil([&] { return Frm->Worker().BytesToGo() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] {
+        return !Frm->TabSend->SendBar->isHidden() &&
+               Frm->TabSend->lblSendLeft->text().contains("1 字节未发出");
+    }));
     EXPECT_EQ(State->Written, Bytes{0x41});
 }
 
