@@ -199,7 +199,7 @@ bool TSendPage::SendChar(uint8_t b) {
     return true;
 }
 
-// Why a line or character did not go out; it then stays as typed, unechoed.
+// Why the worker did not take a line or character; it then stays as typed, unechoed.
 QString TSendPage::NotSentText() const {
     if (!Host.Worker().IsOpen())
         return "端口未打开, 未发送 (the port is not open)";
@@ -249,8 +249,9 @@ bool TSendPage::SendTextLine(bool modem) {
         bytes.append('\r');
         line.append('\r');
     }
-    // A line that did not go out (no port, or an RTS-controlled send still
-    // under way) stays where it is, uncopied, and the pane says why.
+    // A line the worker did not take (no port, an RTS-controlled send still
+    // under way, a full queue) stays where it is, uncopied, and the pane says
+    // why. One taken goes out whole or is reported beneath the pane.
     if (!Host.Worker().Send(reinterpret_cast<const uint8_t*>(bytes.constData()),
                             static_cast<uint32_t>(bytes.size()))) {
         RefuseInput(NotSentText());

@@ -28,7 +28,7 @@ public:
     // The send pane's key filter: text is the typed character, which it may
     // change; false drops it.
     bool SendEditKeyPress(QString& text);
-    // False when the byte did not go out (it is then not echoed).
+    // False when the worker did not take the byte (it is then not echoed).
     bool SendChar(uint8_t b);
     // Enter in Line (modem false) and Modem mode; true passes the Enter on.
     bool SendTextLine(bool modem);
