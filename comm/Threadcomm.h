@@ -85,10 +85,12 @@ public:
     // to go out whole. True: accepted. False: nothing queued, because the port
     // is not open, or the queue is full (see MaxQueueCost), or ControlRTS is on
     // and an RTS-controlled block is still queued.
-    // With ControlRTS on, RTS switches over at the call; the block goes out
-    // byte by byte, each flushed, between two waits of RtsSettle, and RTS
-    // switches back after it. Such a block is accepted with the port closed
-    // too and waits for the port to open.
+    // With ControlRTS on, RTS switches over at the call (even while blocks
+    // queued before are still going out); the block goes out byte by byte,
+    // each flushed, between two waits of RtsSettle that start once it is first
+    // in the queue and the port is open, and RTS switches back after it. Such
+    // a block is accepted with the port closed too and waits for the port to
+    // open.
     bool Send(const uint8_t* bytes, uint32_t count);
     // One byte, never with the preamble: out at once when nothing is queued,
     // otherwise after what is. False when the port is not open or the queue
