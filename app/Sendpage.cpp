@@ -13,7 +13,11 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
+#include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -21,6 +25,7 @@ namespace {
 
 const char* const CommandFilter = "Kestrel files(*.cmd)";
 const char* const ModemHint = "你需要将RTS与DTR设置为ON.";
+constexpr int DropNoteMs = 8000;
 
 RtfStyle CommandStyle(const QWidget* pane) {
     RtfStyle style;
@@ -72,7 +77,28 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     }
     auto* fill = new QVBoxLayout(this);
     fill->setContentsMargins(0, 0, 0, 0);
+    fill->setSpacing(0);
     fill->addWidget(SendEdit);
+
+    SendBar = new QWidget(this);
+    auto* bar = new QHBoxLayout(SendBar);
+    bar->setContentsMargins(4, 0, 0, 0);
+    lblSendLeft = new QLabel(SendBar);
+    BtnStopSend = new QToolButton(SendBar);
+    BtnStopSend->setText("停止发送");
+    BtnStopSend->setToolTip("停止发送, 丢弃尚未发出的数据 (Esc)");
+    BtnStopSend->setFocusPolicy(Qt::NoFocus);
+    bar->addWidget(lblSendLeft, 1);
+    bar->addWidget(BtnStopSend);
+    fill->addWidget(SendBar);
+    SendBar->hide();
+    connect(BtnStopSend, &QToolButton::clicked, this, &TSendPage::BtnStopSendClick);
+    DropNoteTimer = new QTimer(this);
+    DropNoteTimer->setSingleShot(true);
+    connect(DropNoteTimer, &QTimer::timeout, this, [this] {
+        if (!LongSend)
+            SendBar->hide();
+    });
 
     PopStrMenu = new QMenu(this);
     auto item = [this](const char* caption, int image, auto handler) {
@@ -115,6 +141,11 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
 // ---- typing ----
 
 bool TSendPage::SendEditKeyPress(QString& text) {
+    // While a long send is under way, Esc stops it instead of being typed.
+    if (LongSend && text == "\x1b") {
+        BtnStopSendClick();
+        return false;
+    }
     switch (SendMode) {
     case 0: {
         bool ok = false;
@@ -168,13 +199,41 @@ bool TSendPage::SendChar(uint8_t b) {
     return true;
 }
 
-// Why a line or character did not go out; it then stays as typed, unechoed.
+// Why the worker did not take a line or character; it then stays as typed, unechoed.
 QString TSendPage::NotSentText() const {
     if (!Host.Worker().IsOpen())
         return "端口未打开, 未发送 (the port is not open)";
     if (Host.ControlRtsOn())
         return "上一块数据仍在按RTS控制发送, 未发送 (an RTS-controlled send is under way)";
-    return "写入端口失败, 未发送 (the port refused the write)";
+    return "发送队列已满, 未发送 (the send queue is full)";
+}
+
+// ---- a long send ----
+
+void TSendPage::ShowSendProgress(uint64_t bytesLeft) {
+    LongSend = bytesLeft > 0;
+    if (!LongSend) {
+        // A note of dropped bytes stays for its time.
+        if (!DropNoteTimer->isActive())
+            SendBar->hide();
+        return;
+    }
+    DropNoteTimer->stop();
+    lblSendLeft->setText(QString("正在发送: 还有 %1 字节 (%1 bytes to go)").arg(bytesLeft));
+    BtnStopSend->show();
+    SendBar->show();
+}
+
+void TSendPage::ShowSendDropped(uint64_t bytesNotSent) {
+    LongSend = false;
+    lblSendLeft->setText(QString("已停止: %1 字节未发出 (%1 bytes not sent)").arg(bytesNotSent));
+    BtnStopSend->hide();
+    SendBar->show();
+    DropNoteTimer->start(DropNoteMs);
+}
+
+void TSendPage::BtnStopSendClick() {
+    Host.Worker().CancelSend();
 }
 
 bool TSendPage::SendTextLine(bool modem) {
@@ -190,8 +249,9 @@ bool TSendPage::SendTextLine(bool modem) {
         bytes.append('\r');
         line.append('\r');
     }
-    // A line that did not go out (no port, or an RTS-controlled send still
-    // under way) stays where it is, uncopied, and the pane says why.
+    // A line the worker did not take (no port, an RTS-controlled send still
+    // under way, a full queue) stays where it is, uncopied, and the pane says
+    // why. One taken goes out whole or is reported beneath the pane.
     if (!Host.Worker().Send(reinterpret_cast<const uint8_t*>(bytes.constData()),
                             static_cast<uint32_t>(bytes.size()))) {
         RefuseInput(NotSentText());

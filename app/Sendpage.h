@@ -11,7 +11,10 @@
 #include <cstdint>
 
 class QAction;
+class QLabel;
 class QMenu;
+class QTimer;
+class QToolButton;
 class TPageHost;
 class TSendEdit;
 
@@ -25,7 +28,7 @@ public:
     // The send pane's key filter: text is the typed character, which it may
     // change; false drops it.
     bool SendEditKeyPress(QString& text);
-    // False when the byte did not go out (it is then not echoed).
+    // False when the worker did not take the byte (it is then not echoed).
     bool SendChar(uint8_t b);
     // Enter in Line (modem false) and Modem mode; true passes the Enter on.
     bool SendTextLine(bool modem);
@@ -33,6 +36,11 @@ public:
     void mnuClearClick();
     void mnuLoadClick();
     void mnuSaveClick();
+    // A long send: the bytes still to go, with a button (and Esc) to stop it;
+    // and, when bytes were dropped, how many did not go out.
+    void ShowSendProgress(uint64_t bytesLeft);
+    void ShowSendDropped(uint64_t bytesNotSent);
+    void BtnStopSendClick();
     // Checksum read-outs (Sendcheck.cpp).
     void SendEditMouseDown();
     void UpdateCheckItems();
@@ -41,6 +49,9 @@ public:
     void mnuCRCClick();
 
     TSendEdit* SendEdit = nullptr;
+    QWidget* SendBar = nullptr; // beneath the pane, shown only while it has something to say
+    QLabel* lblSendLeft = nullptr;
+    QToolButton* BtnStopSend = nullptr;
     QMenu* PopStrMenu = nullptr;
     QAction* mnuChar = nullptr;
     QAction* mnuLine = nullptr;
@@ -71,6 +82,8 @@ private:
     QString NotSentText() const;
 
     TPageHost& Host;
+    bool LongSend = false;           // progress is on show
+    QTimer* DropNoteTimer = nullptr; // takes the note of dropped bytes away
 };
 
 // The page control's image list; the send modes use entries 2 to 5.

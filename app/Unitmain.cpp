@@ -337,6 +337,8 @@ void TFrmMain::FormCreate() {
     };
     Comm->OnPortState = [this](bool open) { PortStateChanged(open); };
     Comm->OnRtsChange = [this](bool on) { RtsStateChanged(on); };
+    Comm->OnSendProgress = [this](uint64_t left) { SendProgressChanged(left); };
+    Comm->OnSendDropped = [this](uint64_t notSent) { SendDropped(notSent); };
 
     LoadSettings();
     Comm->Resume();
@@ -370,6 +372,17 @@ void TFrmMain::PortStateChanged(bool open) {
 
 void TFrmMain::RtsStateChanged(bool on) {
     Calls->Post([this, on] { chkRTS->SetChecked(on); });
+}
+
+void TFrmMain::SendProgressChanged(uint64_t bytesLeft) {
+    QMetaObject::invokeMethod(
+        this, [this, bytesLeft] { TabSend->ShowSendProgress(bytesLeft); }, Qt::QueuedConnection);
+}
+
+void TFrmMain::SendDropped(uint64_t bytesNotSent) {
+    QMetaObject::invokeMethod(
+        this, [this, bytesNotSent] { TabSend->ShowSendDropped(bytesNotSent); },
+        Qt::QueuedConnection);
 }
 
 void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpenError& error) {

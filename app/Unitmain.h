@@ -10,9 +10,9 @@
 //   TSendPage (Sendpage.cpp), TAutoSendPage (Autosendpage.cpp),
 //   TSettingsPage (Settingspage.cpp), TProtocolPage (Protocolpage.cpp).
 //
-// Threads: the worker raises OnCommData, ModemStatusChanged, PortStateChanged
-// and RtsStateChanged on its own thread. Each copies what it needs, queues its
-// effect for this window's thread (order kept) and returns at once: ToolExit
+// Threads: the worker raises OnCommData, ModemStatusChanged, PortStateChanged,
+// RtsStateChanged, SendProgressChanged and SendDropped on its own thread. Each copies what it
+// needs, queues its effect for this window's thread (order kept) and returns at once: ToolExit
 // waits for the worker on this thread, so the worker never waits for it.
 
 #include "Hextext.h"
@@ -81,6 +81,8 @@ public:
     void ModemStatusChanged(bool cts, bool dsr, bool ri, bool rlsd);
     void PortStateChanged(bool open);
     void RtsStateChanged(bool on);
+    void SendProgressChanged(uint64_t bytesLeft);
+    void SendDropped(uint64_t bytesNotSent);
 
     // Applies what the worker has delivered so far; the frame timer calls it,
     // and so does anything that must see the pane up to date (clear, open).

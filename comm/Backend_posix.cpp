@@ -199,6 +199,18 @@ public:
         return 0;
     }
 
+    int WriteSome(const uint8_t* data, size_t count, size_t& written) override {
+        written = 0;
+        ssize_t n;
+        do
+            n = ::write(Fd, data, count);
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return errno == EAGAIN ? 0 : Failed(errno);
+        written = static_cast<size_t>(n);
+        return 0;
+    }
+
     int Read(uint8_t* data, size_t count, size_t& got) override {
         got = 0;
         ssize_t n;
@@ -221,21 +233,24 @@ public:
         int last = -1;
         for (;;) {
             int queued = 0;
-            if (::ioctl(Fd, TIOCOUTQ, &queued) != 0)
-                return Failed(errno);
+            bool done = false;
+            if (int err = OutputState(queued, done))
+                return err;
+            if (done)
+                return 0;
             if (queued != last) {
                 last = queued;
                 deadline = Clock::now() + StallAllowance();
             }
-            unsigned lsr = TIOCSER_TEMT;
-            if (queued == 0 && ::ioctl(Fd, TIOCSERGETLSR, &lsr) != 0)
-                lsr = TIOCSER_TEMT; // pseudo-terminals and some USB adapters have no LSR
-            if (queued == 0 && (lsr & TIOCSER_TEMT))
-                return 0;
             if (Clock::now() >= deadline)
                 return ETIMEDOUT;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
+    }
+
+    int Drained(bool& done) override {
+        int queued = 0;
+        return OutputState(queued, done);
     }
 
     int InQueue(uint32_t& count) override {
@@ -287,6 +302,19 @@ public:
     }
 
 private:
+    // Bytes still in the driver's queue; done once they and, on a real UART,
+    // the transmitter's last bits are out.
+    int OutputState(int& queued, bool& done) {
+        done = false;
+        if (::ioctl(Fd, TIOCOUTQ, &queued) != 0)
+            return Failed(errno);
+        unsigned lsr = TIOCSER_TEMT;
+        if (queued == 0 && ::ioctl(Fd, TIOCSERGETLSR, &lsr) != 0)
+            lsr = TIOCSER_TEMT; // pseudo-terminals and some USB adapters have no LSR
+        done = queued == 0 && (lsr & TIOCSER_TEMT);
+        return 0;
+    }
+
     int SetLine(int line, bool on) {
         if (::ioctl(Fd, on ? TIOCMBIS : TIOCMBIC, &line) != 0 && !NoModemLines(errno))
             return Failed(errno);

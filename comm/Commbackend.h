@@ -52,14 +52,25 @@ public:
     // Writes the whole block or fails; written says how far it got.
     virtual int Write(const uint8_t* data, size_t count, size_t& written) = 0;
     virtual int Read(uint8_t* data, size_t count, size_t& got) = 0;
+    // Takes what the device accepts now without waiting: written may be 0.
+    // Backends that never make the caller wait may keep the whole-block Write.
+    virtual int WriteSome(const uint8_t* data, size_t count, size_t& written) {
+        return Write(data, count, written);
+    }
     // Waits until everything written has left the device.
     virtual int Flush() = 0;
+    // Whether everything written has left the device, asked without waiting.
+    virtual int Drained(bool& done) {
+        done = true;
+        return Flush();
+    }
     virtual int InQueue(uint32_t& count) = 0;
     virtual int ModemStatus(uint32_t& status) = 0;
 
     // A descriptor that polls readable when bytes or a line change wait, and
-    // reports POLLHUP/POLLERR when the device is gone; -1 when there is none
-    // (the worker then polls on a short timer).
+    // reports POLLHUP/POLLERR when the device is gone, and writable when
+    // WriteSome would take bytes; -1 when there is none (the worker then polls
+    // on a short timer).
     virtual int PollFd() const { return -1; }
     // Called by the worker after PollFd woke it, to re-arm an edge source.
     virtual void PollDone() {}

@@ -135,6 +135,24 @@ void TCommPort::WriteByte(uint8_t b) {
         throw ECommError(ceWrite, static_cast<uint32_t>(err));
 }
 
+uint32_t TCommPort::WriteSome(const uint8_t* data, uint32_t count) {
+    RequireOpen();
+    if (count == 0 || data == nullptr)
+        return 0;
+    size_t written = 0;
+    if (int err = Handle->WriteSome(data, count, written))
+        throw ECommError(ceWrite, static_cast<uint32_t>(err));
+    return static_cast<uint32_t>(written);
+}
+
+bool TCommPort::OutputDrained() {
+    RequireOpen();
+    bool done = false;
+    if (int err = Handle->Drained(done))
+        throw ECommError(ceFlush, static_cast<uint32_t>(err));
+    return done;
+}
+
 uint32_t TCommPort::Read(uint8_t* buffer, uint32_t count) {
     RequireOpen();
     size_t got = 0;

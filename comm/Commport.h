@@ -42,6 +42,10 @@ public:
     // One byte at a time, each flushed: for RTS-controlled half-duplex links.
     void WriteFlushed(const uint8_t* data, uint32_t count);
     void WriteByte(uint8_t b);
+    // What the device takes now, without waiting; the count taken.
+    uint32_t WriteSome(const uint8_t* data, uint32_t count);
+    // Whether the last byte written has left the device, asked without waiting.
+    bool OutputDrained();
     // Stores a zero byte after the bytes read when fewer than count came.
     uint32_t Read(uint8_t* buffer, uint32_t count);
     void Flush();

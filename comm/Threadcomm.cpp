@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <thread>
 #include <unistd.h>
 
 TWThreadComm::TWThreadComm(bool createSuspended) : TThread(createSuspended) {
@@ -112,43 +111,6 @@ std::string TWThreadComm::GetSettingsText() {
     return text;
 }
 
-bool TWThreadComm::Send(const uint8_t* bytes, uint32_t count) {
-    if (SendPending.load(std::memory_order_acquire))
-        return false;
-    try {
-        std::vector<uint8_t> block;
-        block.reserve(MaxPreamble + count);
-        if (PreambleMode.load()) {
-            std::lock_guard lock(FrameLock);
-            block.assign(Preamble.begin(), Preamble.begin() + PreambleLen);
-        }
-        if (count > 0 && bytes)
-            block.insert(block.end(), bytes, bytes + count);
-        std::lock_guard lock(PortLock);
-        if (ControlRTS.load()) {
-            Port.SetRts(!Port.GetRts());
-            SendBuf = std::move(block);
-            SendPending.store(true, std::memory_order_release);
-            WakeUp();
-        } else {
-            Port.Write(block.data(), static_cast<uint32_t>(block.size()));
-        }
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool TWThreadComm::SendByte(uint8_t b) {
-    try {
-        std::lock_guard lock(PortLock);
-        Port.WriteByte(b);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 TOpenError TWThreadComm::LastOpenError() const {
     std::lock_guard lock(ErrorLock);
     return OpenError;
@@ -180,13 +142,20 @@ void TWThreadComm::Raise(const std::function<void()>& call) {
 
 void TWThreadComm::Execute() {
     do {
+        if (CancelRequest.exchange(false))
+            DropQueue();
+        ReportProgress();
         if (!IsOpen() || ReopenRequest.load()) {
             OpenPass();
             continue;
         }
         // While bytes keep coming, read again at once; otherwise wait on the
-        // device, which bounds how late a modem-line change is noticed.
-        bool ready = Flowing || WaitForActivity(ModemPollInterval);
+        // device, which bounds how late a modem-line change is noticed. An
+        // RTS-controlled block's next step shortens the wait.
+        auto timeout = std::chrono::duration_cast<Clock::duration>(ModemPollInterval);
+        if (NextDue != Clock::time_point{})
+            timeout = std::clamp(NextDue - Clock::now(), Clock::duration::zero(), timeout);
+        bool ready = Flowing || WaitForActivity(timeout);
         const uint32_t got = ready ? Receive() : 0;
         // A full chunk means more may be waiting: read again before waiting.
         Flowing = got == ReadChunk;
@@ -195,26 +164,31 @@ void TWThreadComm::Execute() {
             LastModemCheck = now;
             CheckModem();
         }
-        if (SendPending.load(std::memory_order_acquire))
-            SendPendingBlock();
+        WritePass();
         DropVanishedPort();
     } while (!Terminated());
 }
 
 bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
-    if (Terminated() || SendPending.load(std::memory_order_acquire))
+    Waits.fetch_add(1, std::memory_order_relaxed);
+    if (Terminated() || CancelRequest.load())
         return true;
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {Port.PollFd(), POLLIN, 0}};
-    int ms = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(timeout).count());
-    bool pollable = fds[1].fd >= 0;
-    if (::poll(fds, pollable ? 2 : 1, ms) > 0) {
+    const int portFd = IsOpen() ? Port.PollFd() : -1;
+    const short portEvents = POLLIN | (WantWrite ? POLLOUT : 0);
+    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {portFd, portEvents, 0}};
+    // Nanoseconds: an RTS-controlled block checks each byte's drain at well
+    // under a millisecond.
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    bool pollable = portFd >= 0;
+    if (::ppoll(fds, pollable ? 2 : 1, &ts, nullptr) > 0) {
         if (fds[0].revents & POLLIN) {
             uint64_t value;
             [[maybe_unused]] ssize_t n = ::read(WakeFd, &value, sizeof value);
         }
         if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
             LastPresenceCheck = {}; // look at it in this pass
-        if (fds[1].revents) {
+        if (fds[1].revents & ~POLLOUT) {
             std::lock_guard lock(PortLock);
             Port.PollDone();
         }
@@ -229,14 +203,26 @@ void TWThreadComm::OpenPass() {
     uint32_t serial = RequestSerial.load();
     if (LastOpenFailed && serial == LastSerial) {
         auto due = LastAttempt + RetryInterval;
-        while (!Terminated() && RequestSerial.load() == serial && Clock::now() < due)
+        while (!Terminated() && !CancelRequest.load() && RequestSerial.load() == serial &&
+               Clock::now() < due)
             WaitForActivity(due - Clock::now());
-        if (Terminated())
+        if (Terminated() || CancelRequest.load())
             return;
     }
     LastSerial = RequestSerial.load();
     LastAttempt = Clock::now();
     bool requested = ReopenRequest.exchange(false);
+    // What was queued for the port that closes now will not go out; blocks
+    // queued while it was closed wait for this open. The port is marked
+    // closed first, so that Send takes no plain block meanwhile.
+    if (IsOpen()) {
+        {
+            std::lock_guard lock(PortLock);
+            PortOpen.store(false, std::memory_order_release);
+        }
+        DropQueue();
+    }
+    WantWrite = false;
     bool opened = false;
     TOpenError error;
     {
@@ -359,30 +345,6 @@ void TWThreadComm::CheckModem() {
         });
 }
 
-void TWThreadComm::SendPendingBlock() {
-    using std::chrono::milliseconds;
-    try {
-        std::this_thread::sleep_for(milliseconds(50));
-        bool rts = GetRts();
-        if (OnRtsChange)
-            OnRtsChange(rts);
-        {
-            std::lock_guard lock(PortLock);
-            Port.WriteFlushed(SendBuf.data(), static_cast<uint32_t>(SendBuf.size()));
-        }
-        std::this_thread::sleep_for(milliseconds(50));
-        {
-            std::lock_guard lock(PortLock);
-            Port.SetRts(!Port.GetRts());
-            rts = Port.GetRts();
-        }
-        if (OnRtsChange)
-            OnRtsChange(rts);
-    } catch (...) {
-    }
-    SendPending.store(false, std::memory_order_release);
-}
-
 void TWThreadComm::DropVanishedPort() {
     auto now = Clock::now();
     if (now - LastPresenceCheck < PresenceInterval)
@@ -400,6 +362,8 @@ void TWThreadComm::DropVanishedPort() {
         }
         PortOpen.store(false, std::memory_order_release);
     }
+    DropQueue();
+    WantWrite = false;
     LastOpenFailed = true; // reopen at the retry pace
     if (OnPortState)
         Raise([&] { OnPortState(false); });

@@ -1,19 +1,32 @@
 #pragma once
 // TWThreadComm: the worker that owns the serial port. It keeps the port open
 // (reopening it on request and retrying while it cannot be opened), waits on
-// the device for received bytes, polls the modem lines, frames received data by
-// the preamble, performs RTS-controlled writes, and reports through four events.
+// the device for received bytes and for room to write, polls the modem lines,
+// frames received data by the preamble, writes what Send and SendByte queued,
+// RTS-controlled blocks included, and reports through its events.
+//
+// Sending: Send and SendByte queue their bytes and return at once; the worker
+// writes them in the order given, as fast as the device takes them, between
+// its reads. A block is never cut: it goes out whole however slowly the device
+// takes it, or, when the port closes or fails or CancelSend is called, the rest
+// of it and every block behind it are dropped and OnSendDropped says how many
+// bytes did not go out. A dropped RTS-controlled block gives RTS back as its
+// end would have, with its OnRtsChange report.
 //
 // Threads:
 // - The events are raised on the worker thread, one at a time, never while a
 //   lock of the worker is held. Handlers must copy what they need and return
 //   at once (the bytes given to OnReceive are valid only during the call); they
 //   must not call back into the worker. Assign them before Resume.
-// - Every other member is called from one other thread (the window's).
+// - Every other member is called from one other thread (the window's). None
+//   of them waits for the device: a setting changed during a long block takes
+//   effect between two of its bytes.
 // - Each port operation of either thread runs under PortLock, so the two never
-//   interleave inside one; the worker waits for data without holding it.
-// - SendPending hands SendBuf to the worker: stored with release after the
-//   buffer is complete, loaded with acquire before the worker reads it.
+//   interleave inside one; the worker holds it for one non-blocking call at a
+//   time and waits for the device without it.
+// - The queue is shared under SendLock. Only the worker removes blocks and
+//   writes a block's progress, so it works on the front block without the lock
+//   (a deque keeps its elements in place while the window appends).
 // - The framing state is shared under FrameLock; the other flags are atomics.
 
 #include "Commport.h"
@@ -23,6 +36,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -45,6 +59,11 @@ public:
     std::function<void(bool cts, bool dsr, bool ri, bool rlsd)> OnModemChange;
     std::function<void(bool rtsOn)> OnRtsChange;
     std::function<void(bool open)> OnPortState;
+    // Queued bytes that will not go out (port closed or failed, CancelSend).
+    std::function<void(uint64_t bytesNotSent)> OnSendDropped;
+    // Bytes still to go while a send takes long: first after ProgressInterval
+    // of sending, then at that pace, and 0 when the queue has emptied.
+    std::function<void(uint64_t bytesLeft)> OnSendProgress;
 
     // RTS-controlled sending, written directly by the window.
     std::atomic<bool> ControlRTS{false};
@@ -63,9 +82,27 @@ public:
     bool SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t frameLen);
     bool IsOpen() const { return PortOpen.load(std::memory_order_acquire); }
     std::string GetSettingsText();
-    // Any length: the preamble and the block go out whole.
+    // Queues the preamble (when framing is on) and the block, of any length,
+    // to go out whole. True: accepted. False: nothing queued, because the port
+    // is not open, or the queue is full (see MaxQueueCost), or ControlRTS is on
+    // and an RTS-controlled block is still queued.
+    // With ControlRTS on, RTS switches over at the call (even while blocks
+    // queued before are still going out); the block goes out byte by byte,
+    // each flushed, between two waits of RtsSettle that start once it is first
+    // in the queue and the port is open, and RTS switches back after it. Such
+    // a block is accepted with the port closed too and waits for the port to
+    // open.
     bool Send(const uint8_t* bytes, uint32_t count);
+    // One byte, never with the preamble: out at once when nothing is queued,
+    // otherwise after what is. False when the port is not open or the queue
+    // is full.
     bool SendByte(uint8_t b);
+    // Drops everything queued; OnSendDropped follows from the worker.
+    void CancelSend();
+    // Bytes queued and not yet written.
+    uint64_t BytesToGo() const { return ToGo.load(std::memory_order_acquire); }
+    // Waits of the worker so far, for tests that check it does not spin.
+    uint64_t WaitCount() const { return Waits.load(std::memory_order_relaxed); }
 
     TOpenError LastOpenError() const;
     // The port map lives with the port; it applies from the next (re)open.
@@ -84,6 +121,16 @@ public:
     static constexpr std::chrono::milliseconds ModemPollInterval{8};
     // How often a quiet open device is checked for having vanished.
     static constexpr std::chrono::milliseconds PresenceInterval{250};
+    // Wait before and after the bytes of an RTS-controlled block.
+    static constexpr std::chrono::milliseconds RtsSettle{50};
+    static constexpr std::chrono::milliseconds ProgressInterval{100};
+    // The queue's bound: each block costs its bytes plus BlockCost. A block
+    // that would take the queue past the bound is refused unless the queue is
+    // empty, so a single block of any size is taken whole.
+    static constexpr uint64_t MaxQueueCost = 8u << 20;
+    static constexpr uint64_t BlockCost = 64;
+    // Most bytes written in one pass, so reads and modem checks keep their pace.
+    static constexpr uint32_t WriteChunk = 65536;
 
 protected:
     void Execute() override;
@@ -100,7 +147,14 @@ private:
     // number of bytes read from the device.
     uint32_t Receive();
     void CheckModem();
-    void SendPendingBlock();
+    bool Enqueue(std::vector<uint8_t>&& bytes, bool rtsControlled);
+    // Writes what the device takes now; sets WantWrite and NextDue.
+    void WritePass();
+    // Drops the whole queue and reports it; RTS goes back for an
+    // RTS-controlled block that was dropped.
+    void DropQueue();
+    void FinishFront();
+    void ReportProgress();
     void DropVanishedPort();
     void Raise(const std::function<void()>& call);
 
@@ -112,8 +166,10 @@ private:
     std::atomic<bool> ReopenRequest{false};
     std::atomic<uint32_t> RequestSerial{0}; // counts RequestPort calls
     std::atomic<bool> PreambleMode{false};
-    std::atomic<bool> SendPending{false};
     std::atomic<bool> PortOpen{false};
+    std::atomic<bool> CancelRequest{false};
+    std::atomic<uint64_t> ToGo{0};
+    std::atomic<uint64_t> Waits{0};
 
     std::mutex FrameLock;
     std::array<uint8_t, MaxPreamble> Preamble{0x55, 0xAA, 0xFF};
@@ -124,7 +180,20 @@ private:
     uint32_t FrameCount = 0;
     uint32_t FrameState = 0;
 
-    std::vector<uint8_t> SendBuf; // preamble (when on) and the block, whole
+    enum class TRtsPhase { Idle, LeadIn, Writing, Draining, LeadOut };
+    struct TSendBlock {
+        std::vector<uint8_t> Bytes; // preamble (when on) and the block, whole
+        bool RtsControlled = false;
+        // Worker only.
+        size_t Done = 0;
+        TRtsPhase Phase = TRtsPhase::Idle;
+        Clock::time_point Due{};
+    };
+    std::mutex SendLock;
+    std::deque<TSendBlock> Queue;
+    uint64_t QueueCost = 0;      // under SendLock
+    bool RtsBlockQueued = false; // under SendLock
+
     std::vector<uint8_t> ReadBuf; // worker only, reused between reads
 
     mutable std::mutex ErrorLock;
@@ -138,4 +207,10 @@ private:
     Clock::time_point LastPresenceCheck{};
     Clock::time_point LastModemCheck{};
     bool Flowing = false;
+    bool WantWrite = false;      // the device took less than was offered
+    Clock::time_point NextDue{}; // an RTS-controlled block's next step
+    Clock::time_point LastProgress{};
+    uint64_t LastReported = 0;
+    bool ProgressShown = false; // a non-zero progress was reported
+    bool Sending = false;
 };

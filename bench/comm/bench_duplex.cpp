@@ -1,0 +1,158 @@
+// Full duplex through the worker: a far end in another process echoes every
+// byte; 16 MiB go out through Send, in line-sized blocks and as one block,
+// while the echo comes back. Timed against the same transfer through a plain
+// poll loop on a pseudo-terminal pair; every byte must come back in order.
+//   bench_duplex [MiB, default 16]
+
+#include "Threadcomm.h"
+
+#include "Pty.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t LineBytes = 1024;
+
+std::vector<uint8_t> Pattern(size_t n) {
+    std::vector<uint8_t> v(n);
+    uint32_t seed = 7;
+    for (auto& b : v) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 16);
+    }
+    return v;
+}
+
+// Forks a process that echoes everything on the master until it is killed.
+pid_t ForkEcho(int master) {
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    std::vector<uint8_t> buf(65536);
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 1000) <= 0)
+            continue;
+        ssize_t n = read(master, buf.data(), buf.size());
+        for (ssize_t done = 0; n > 0 && done < n;) {
+            ssize_t w = write(master, buf.data() + done, static_cast<size_t>(n - done));
+            if (w > 0) {
+                done += w;
+            } else {
+                pollfd q{master, POLLOUT, 0};
+                poll(&q, 1, 1000);
+            }
+        }
+    }
+}
+
+void StopEcho(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+// The reference: one thread writes and reads the slave with poll.
+double PlainLoop(const std::vector<uint8_t>& data, bool& intact) {
+    TPty pty;
+    pid_t echo = ForkEcho(pty.Master);
+    int fd = open(pty.Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    std::vector<uint8_t> back;
+    back.reserve(data.size());
+    std::vector<uint8_t> buf(65536);
+    size_t sent = 0;
+    auto start = Clock::now();
+    while (back.size() < data.size()) {
+        pollfd p{fd, static_cast<short>(POLLIN | (sent < data.size() ? POLLOUT : 0)), 0};
+        poll(&p, 1, 1000);
+        if ((p.revents & POLLOUT) && sent < data.size()) {
+            ssize_t n = write(fd, data.data() + sent, std::min<size_t>(65536, data.size() - sent));
+            if (n > 0)
+                sent += static_cast<size_t>(n);
+        }
+        if (p.revents & POLLIN) {
+            ssize_t n = read(fd, buf.data(), buf.size());
+            if (n > 0)
+                back.insert(back.end(), buf.begin(), buf.begin() + n);
+        }
+    }
+    double s = std::chrono::duration<double>(Clock::now() - start).count();
+    close(fd);
+    StopEcho(echo);
+    intact = back == data;
+    return static_cast<double>(data.size()) / s;
+}
+
+// Through the worker: Send in blocks of blockBytes (waiting while the queue is
+// full), the echo gathered by OnReceive.
+double ThroughWorker(const std::vector<uint8_t>& data, uint32_t blockBytes, bool& intact) {
+    TPty pty;
+    pid_t echo = ForkEcho(pty.Master);
+    std::vector<uint8_t> back;
+    back.reserve(data.size());
+    std::atomic<size_t> got{0};
+    TWThreadComm worker(true);
+    TPortMap map;
+    map.Targets[0] = pty.Path;
+    worker.SetPortMap(map);
+    worker.OnReceive = [&](const uint8_t* b, uint32_t n) {
+        back.insert(back.end(), b, b + n);
+        got.store(back.size(), std::memory_order_release);
+    };
+    worker.RequestPort(1);
+    worker.Resume();
+    while (!worker.IsOpen())
+        std::this_thread::sleep_for(1ms);
+    auto start = Clock::now();
+    for (size_t at = 0; at < data.size();) {
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>(blockBytes, data.size() - at));
+        if (worker.Send(data.data() + at, n))
+            at += n;
+        else
+            std::this_thread::sleep_for(1ms); // the queue is full
+    }
+    while (got.load(std::memory_order_acquire) < data.size())
+        std::this_thread::sleep_for(200us);
+    double s = std::chrono::duration<double>(Clock::now() - start).count();
+    worker.Terminate();
+    worker.WaitFor();
+    StopEcho(echo);
+    intact = back == data;
+    return static_cast<double>(data.size()) / s;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 16;
+    const auto data = Pattern(mib << 20);
+    bool plainOk = false, linesOk = false, blockOk = false;
+    // Taking turns evens out what the machine's other load does to each.
+    double plain = 0, lines = 0, block = 0;
+    for (int round = 0; round < 2; ++round) {
+        plain += PlainLoop(data, plainOk);
+        lines += ThroughWorker(data, LineBytes, linesOk);
+        block += ThroughWorker(data, static_cast<uint32_t>(data.size()), blockOk);
+    }
+    std::printf("duplex echo of %zu MiB on a pseudo-terminal (mean of 2 rounds)\n", mib);
+    std::printf("  plain poll loop:         %8.2f MB/s  %s\n", plain / 2e6,
+                plainOk ? "intact" : "CORRUPT");
+    std::printf("  worker, %u-byte lines: %8.2f MB/s  %s  ratio %.2f\n", LineBytes, lines / 2e6,
+                linesOk ? "intact" : "CORRUPT", lines / plain);
+    std::printf("  worker, one block:       %8.2f MB/s  %s  ratio %.2f\n", block / 2e6,
+                blockOk ? "intact" : "CORRUPT", block / plain);
+    std::printf("  goal: ratio >= 0.80\n");
+    return plainOk && linesOk && blockOk ? 0 : 1;
+}
