@@ -375,14 +375,11 @@ void TFrmMain::RtsStateChanged(bool on) {
 }
 
 void TFrmMain::SendProgressChanged(uint64_t bytesLeft) {
-    QMetaObject::invokeMethod(
-        this, [this, bytesLeft] { TabSend->ShowSendProgress(bytesLeft); }, Qt::QueuedConnection);
+    Calls->Post([this, bytesLeft] { TabSend->ShowSendProgress(bytesLeft); });
 }
 
 void TFrmMain::SendDropped(uint64_t bytesNotSent) {
-    QMetaObject::invokeMethod(
-        this, [this, bytesNotSent] { TabSend->ShowSendDropped(bytesNotSent); },
-        Qt::QueuedConnection);
+    Calls->Post([this, bytesNotSent] { TabSend->ShowSendDropped(bytesNotSent); });
 }
 
 void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpenError& error) {
