@@ -109,20 +109,26 @@ TEST_F(Keys, F2CyclesThePortAndF3ToF6ActOnlyWhileThePortIsOpen) {
 
 TEST_F(Keys, F3CyclesTheFirstEightRatesAndF4TheParities) {
     StartOnPty();
+    // Each key applies the settings, which reopens the port: the next key
+    // waits for it, as F3 and F4 do nothing while the port is shut.
+    auto press = [&](int key) {
+        ASSERT_TRUE(WaitUntil([&] { return !Frm->PortLabelRed(); }));
+        Key(key);
+    };
     Rate()->setCurrentIndex(6); // 9600
-    Key(Qt::Key_F3);
+    press(Qt::Key_F3);
     EXPECT_EQ(Rate()->currentText(), "14400");
     EXPECT_TRUE(Frm->lblComSta->text().contains("14400"));
-    Key(Qt::Key_F3);
+    press(Qt::Key_F3);
     EXPECT_EQ(Rate()->currentText(), "110");
     Rate()->setCurrentIndex(12);
-    Key(Qt::Key_F3);
+    press(Qt::Key_F3);
     EXPECT_EQ(Rate()->currentText(), "110");
 
     Parity()->setCurrentIndex(3);
-    Key(Qt::Key_F4);
+    press(Qt::Key_F4);
     EXPECT_EQ(Parity()->currentText(), "Space");
-    Key(Qt::Key_F4);
+    press(Qt::Key_F4);
     EXPECT_EQ(Parity()->currentText(), "None");
 }
 

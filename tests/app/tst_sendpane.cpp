@@ -542,7 +542,14 @@ protected:
 };
 
 TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
-    State->FailWith[TFailState::SetState] = EIO;
+    auto failWith = [&](TFailState::Op op, int error) {
+        std::lock_guard lock(State->Lock);
+        if (error)
+            State->FailWith[op] = error;
+        else
+            State->FailWith.erase(op);
+    };
+    failWith(TFailState::SetState, EIO);
     Frm->chkRTSClick();
     Frm->chkDTRClick();
     for (TAbLED* t : {Frm->chkRTS, Frm->chkDTR}) {
@@ -551,7 +558,7 @@ TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
         EXPECT_FALSE(t->toolTip().isEmpty());
     }
     EXPECT_FALSE(Frm->Worker().GetRts());
-    State->FailWith.clear();
+    failWith(TFailState::SetState, 0);
     Frm->chkRTSClick();
     Frm->chkDTRClick();
     for (TAbLED* t : {Frm->chkRTS, Frm->chkDTR}) {
@@ -561,15 +568,19 @@ TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
     }
     // Typed bytes reach the device. The worker writes them after the key has
     // been taken, so one the device refuses is reported beneath the pane.
+    auto written = [&] {
+        std::lock_guard lock(State->Lock);
+        return State->Written;
+    };
     Type("A");
-    EXPECT_TRUE(WaitUntil([&] { return State->Written == Bytes{0x41}; }));
-    State->FailWith[TFailState::Write] = EIO;
+    EXPECT_TRUE(WaitUntil([&] { return written() == Bytes{0x41}; }));
+    failWith(TFailState::Write, EIO);
     Type("B");
     EXPECT_TRUE(WaitUntil([&] {
         return !Frm->TabSend->SendBar->isHidden() &&
                Frm->TabSend->lblSendLeft->text().contains("1 字节未发出");
     }));
-    EXPECT_EQ(State->Written, Bytes{0x41});
+    EXPECT_EQ(written(), Bytes{0x41});
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,16 @@ struct TFailState {
         ModemOp
     };
 
+    // Held by the backend for each call, which the worker makes on its own
+    // thread: a test takes it to look at or change the state while a worker runs.
+    struct TLock {
+        TLock() = default;
+        TLock(const TLock&) {}
+        TLock& operator=(const TLock&) { return *this; } // a fresh state keeps its lock
+        void lock() { M.lock(); }
+        void unlock() { M.unlock(); }
+        std::mutex M;
+    } Lock;
     std::map<Op, int> FailWith; // op -> errno to return, while present
     int WriteFailsAtCall = 0;   // 1-based write call that fails (0: none)
     int WriteCalls = 0;
@@ -49,29 +60,40 @@ public:
     explicit TFailBackend(std::shared_ptr<TFailState> state) : S(std::move(state)) {}
 
     int Open(const std::string& target) override {
+        std::lock_guard guard(S->Lock);
         ++S->OpenCalls;
         S->OpenedTarget = target;
         return S->Fail(TFailState::Open);
     }
     int Close() override {
+        std::lock_guard guard(S->Lock);
         ++S->CloseCalls;
         return S->Fail(TFailState::Close);
     }
     int GetState(TLineSettings& s) override {
+        std::lock_guard guard(S->Lock);
         if (int e = S->Fail(TFailState::GetState))
             return e;
         s = S->Device;
         return 0;
     }
     int SetState(const TLineSettings& s) override {
+        std::lock_guard guard(S->Lock);
         if (int e = S->Fail(TFailState::SetState))
             return e;
         S->Applied.push_back(s);
         return 0;
     }
-    int SetupQueues(uint32_t, uint32_t) override { return S->Fail(TFailState::SetupQueues); }
-    int SetTimeouts(const TCommTimeouts&) override { return S->Fail(TFailState::SetTimeouts); }
+    int SetupQueues(uint32_t, uint32_t) override {
+        std::lock_guard guard(S->Lock);
+        return S->Fail(TFailState::SetupQueues);
+    }
+    int SetTimeouts(const TCommTimeouts&) override {
+        std::lock_guard guard(S->Lock);
+        return S->Fail(TFailState::SetTimeouts);
+    }
     int Write(const uint8_t* data, size_t count, size_t& written) override {
+        std::lock_guard guard(S->Lock);
         ++S->WriteCalls;
         written = 0;
         if (S->WriteFailsAtCall == S->WriteCalls)
@@ -83,6 +105,7 @@ public:
         return 0;
     }
     int Read(uint8_t* data, size_t count, size_t& got) override {
+        std::lock_guard guard(S->Lock);
         if (int e = S->Fail(TFailState::Read))
             return e;
         got = std::min({count, S->Incoming.size(), S->ReadLimit});
@@ -91,16 +114,19 @@ public:
         return 0;
     }
     int Flush() override {
+        std::lock_guard guard(S->Lock);
         ++S->FlushCalls;
         return S->Fail(TFailState::Flush);
     }
     int InQueue(uint32_t& count) override {
+        std::lock_guard guard(S->Lock);
         if (int e = S->Fail(TFailState::InQueue))
             return e;
         count = static_cast<uint32_t>(S->Incoming.size());
         return 0;
     }
     int ModemStatus(uint32_t& status) override {
+        std::lock_guard guard(S->Lock);
         status = S->ModemLines;
         return S->Fail(TFailState::ModemOp);
     }
