@@ -1,0 +1,100 @@
+#include "Settingsread.h"
+
+#include "Settings.h"
+
+#include <QSettings>
+#include <QStringList>
+#include <utility>
+
+namespace {
+
+// The numbers in the order they are read, each with its key.
+using TNumber = std::optional<int64_t> TStoredSettings::*;
+constexpr std::pair<const char*, TNumber> Numbers[] = {
+    {settings::ComPort, &TStoredSettings::ComPort},
+    {settings::BaudRate, &TStoredSettings::BaudRate},
+    {settings::Parity, &TStoredSettings::Parity},
+    {settings::ControlRTS, &TStoredSettings::ControlRTS},
+    {settings::AllowHead, &TStoredSettings::AllowHead},
+    {settings::RTSEnabled, &TStoredSettings::RTSEnabled},
+    {settings::DTREnabled, &TStoredSettings::DTREnabled},
+    {settings::SendMode, &TStoredSettings::SendMode},
+    {settings::ReceNum, &TStoredSettings::ReceNum},
+};
+
+// A port's key inside the PortMap group: "COM1".."COM6".
+QString PortKey(uint32_t i) {
+    return QString("COM%1").arg(i + 1);
+}
+
+QString InPortMap(const QString& key) {
+    return QString(settings::PortMapGroup) + '/' + key;
+}
+
+// A DWORD-like read: present and a whole number that 32 bits hold.
+std::optional<int64_t> ReadInt(const QSettings& s, const char* key) {
+    const QVariant v = s.value(key);
+    if (!v.isValid())
+        return std::nullopt;
+    return StoredWholeNumber(v.toString());
+}
+
+bool HasPortMap(const QSettings& s) {
+    // The group's own keys, not those of groups inside it.
+    const QString prefix = InPortMap(QString());
+    for (const QString& key : s.allKeys()) {
+        if (key.startsWith(prefix) && !key.mid(prefix.size()).contains('/'))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<int64_t> StoredWholeNumber(const QString& text) {
+    bool ok = false;
+    const qlonglong n = text.trimmed().toLongLong(&ok);
+    if (!ok || n < INT32_MIN || n > int64_t(UINT32_MAX))
+        return std::nullopt;
+    return n;
+}
+
+TStoredSettings ReadStoredSettings(const QSettings& s) {
+    TStoredSettings out;
+    bool failed = false;
+    for (const auto& [key, member] : Numbers) {
+        out.*member = ReadInt(s, key);
+        if (!(out.*member)) {
+            failed = true;
+            break;
+        }
+    }
+    if (!failed) {
+        const QVariant head = s.value(settings::HeadBuff);
+        if (!head.isValid() || head.typeId() == QMetaType::QString)
+            out.HeadBuff = head.toString();
+    }
+
+    if (HasPortMap(s)) {
+        TPortMap map;
+        for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
+            map.Targets[i] = s.value(InPortMap(PortKey(i))).toString().toStdString();
+        out.PortMap = map;
+    }
+    return out;
+}
+
+void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
+    for (const auto& [key, member] : Numbers) {
+        if (stored.*member)
+            s.setValue(key, qlonglong(*(stored.*member)));
+    }
+    if (stored.HeadBuff)
+        s.setValue(settings::HeadBuff, *stored.HeadBuff);
+    if (stored.PortMap) {
+        s.beginGroup(settings::PortMapGroup);
+        for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
+            s.setValue(PortKey(i), QString::fromStdString(stored.PortMap->Targets[i]));
+        s.endGroup();
+    }
+}
