@@ -73,24 +73,15 @@ void TWThreadComm::SetPreambleMode(bool on) {
     std::lock_guard lock(FrameLock);
     if (on == PreambleMode.load())
         return;
-    FrameState = 0;
-    MatchPos = 0;
+    Framer.Reset();
     PreambleMode.store(on);
 }
 
 bool TWThreadComm::SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t frameLen) {
-    if (count > MaxPreamble || (count > 0 && !bytes) || frameLen < 1 || frameLen > FrameBufSize)
-        return false;
-    std::lock_guard lock(FrameLock);
-    std::copy_n(bytes, count, Preamble.begin());
-    PreambleLen = count;
-    FrameLen = frameLen;
     // A match or frame under way belongs to the old preamble and length: its
     // position may lie past the new ones, and its bytes are not a new frame.
-    FrameState = 0;
-    MatchPos = 0;
-    FrameCount = 0;
-    return true;
+    std::lock_guard lock(FrameLock);
+    return Framer.SetPreamble(bytes, count, frameLen);
 }
 
 std::string TWThreadComm::GetSettingsText() {
@@ -283,36 +274,9 @@ uint32_t TWThreadComm::Receive() {
     {
         std::lock_guard lock(FrameLock);
         framed = PreambleMode.load();
-        frameLen = FrameLen;
-        for (uint32_t i = 0; framed && i < got; ++i) {
-            uint8_t b = ReadBuf[i];
-            if (FrameState == 0) {
-                if (PreambleLen > 0) {
-                    if (b == Preamble[MatchPos]) {
-                        if (++MatchPos == PreambleLen) {
-                            FrameState = 1;
-                            FrameCount = 0;
-                        }
-                    } else {
-                        MatchPos = b == Preamble[0] ? 1 : 0;
-                    }
-                    continue;
-                }
-                FrameState = 1;
-                FrameCount = 0;
-            }
-            if (FrameState == 1) {
-                FrameBuf[FrameCount++] = b;
-                if (FrameCount >= FrameLen) {
-                    frames.insert(frames.end(), FrameBuf.begin(), FrameBuf.begin() + FrameLen);
-                    FrameState = 0;
-                    MatchPos = 0;
-                }
-            } else {
-                FrameState = 0;
-                MatchPos = 0;
-            }
-        }
+        frameLen = Framer.FrameLen();
+        if (framed)
+            Framer.Feed(ReadBuf.data(), got, frames);
     }
     if (!framed) {
         // Only the bytes really read are delivered.

@@ -30,6 +30,7 @@
 // - The framing state is shared under FrameLock; the other flags are atomics.
 
 #include "Commport.h"
+#include "Framer.h"
 #include "Wthread.h"
 
 #include <array>
@@ -111,7 +112,7 @@ public:
     // Tests and tools choose how targets become backends.
     void SetBackendFactory(TBackendFactory factory);
 
-    static constexpr uint32_t MaxPreamble = 12;
+    static constexpr uint32_t MaxPreamble = TFramer::MaxPreamble;
     static constexpr uint32_t FrameBufSize = 2048;
     // Largest read asked of the device at once.
     static constexpr uint32_t ReadChunk = 65536;
@@ -172,13 +173,7 @@ private:
     std::atomic<uint64_t> Waits{0};
 
     std::mutex FrameLock;
-    std::array<uint8_t, MaxPreamble> Preamble{0x55, 0xAA, 0xFF};
-    uint32_t PreambleLen = 3;
-    std::array<uint8_t, FrameBufSize> FrameBuf{};
-    uint32_t FrameLen = 6;
-    uint32_t MatchPos = 0;
-    uint32_t FrameCount = 0;
-    uint32_t FrameState = 0;
+    TFramer Framer; // under FrameLock
 
     enum class TRtsPhase { Idle, LeadIn, Writing, Draining, LeadOut };
     struct TSendBlock {

@@ -21,7 +21,7 @@ bool TWThreadComm::Send(const uint8_t* bytes, uint32_t count) {
         block.reserve(MaxPreamble + count);
         if (PreambleMode.load()) {
             std::lock_guard lock(FrameLock);
-            block.assign(Preamble.begin(), Preamble.begin() + PreambleLen);
+            block.assign(Framer.Preamble(), Framer.Preamble() + Framer.PreambleLen());
         }
         if (count > 0 && bytes)
             block.insert(block.end(), bytes, bytes + count);
