@@ -104,8 +104,12 @@ public:
             // Unix98 pseudo-terminal slaves have majors 136 to 143.
             IsPty = major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
         }
+        int lines = 0;
+        Lines = ::ioctl(Fd, TIOCMGET, &lines) == 0 || !NoModemLines(errno);
         return 0;
     }
+
+    bool HasModemLines() override { return Lines; }
 
     int Close() override {
         if (Fd < 0)
@@ -348,6 +352,7 @@ private:
     uint32_t BaudRate = 0;
     bool IsGone = false;
     bool IsPty = false;
+    bool Lines = true; // TIOCMGET answers: the device has modem lines
     TCommTimeouts Timeouts;
 };
 

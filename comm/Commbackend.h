@@ -74,6 +74,9 @@ public:
     virtual int PollFd() const { return -1; }
     // Called by the worker after PollFd woke it, to re-arm an edge source.
     virtual void PollDone() {}
+    // Whether the device has modem lines to watch at all (a pseudo-terminal
+    // has none): the worker does not poll a device without them.
+    virtual bool HasModemLines() { return true; }
     // True once the device has hung up or vanished; the port must be reopened.
     virtual bool Gone() { return false; }
 };

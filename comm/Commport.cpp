@@ -184,6 +184,10 @@ uint32_t TCommPort::ModemStatus() {
     return status;
 }
 
+bool TCommPort::HasModemLines() {
+    return Handle && Handle->HasModemLines();
+}
+
 int TCommPort::PollFd() const {
     return Handle ? Handle->PollFd() : -1;
 }

@@ -65,6 +65,8 @@ public:
     // For the worker's wait: see TCommBackend. -1 while closed.
     int PollFd() const;
     void PollDone();
+    // False while closed, and for a device without modem lines.
+    bool HasModemLines();
     bool Gone();
 
     static constexpr uint32_t InQueueSize = 32768;

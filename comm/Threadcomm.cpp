@@ -143,7 +143,13 @@ void TWThreadComm::Execute() {
         // While bytes keep coming, read again at once; otherwise wait on the
         // device, which bounds how late a modem-line change is noticed. An
         // RTS-controlled block's next step shortens the wait.
-        auto timeout = std::chrono::duration_cast<Clock::duration>(ModemPollInterval);
+        // A device without modem lines has nothing to poll: the wait lasts
+        // until it has something to say (or its presence is due a look).
+        // Bytes waiting to go keep the short pace until their writes are
+        // under way and the device's readiness wakes the worker.
+        const bool quiet = !ModemLines && ToGo.load() == 0;
+        auto timeout =
+            std::chrono::duration_cast<Clock::duration>(quiet ? QuietInterval : ModemPollInterval);
         if (NextDue != Clock::time_point{})
             timeout = std::clamp(NextDue - Clock::now(), Clock::duration::zero(), timeout);
         bool ready = Flowing || WaitForActivity(timeout);
@@ -151,7 +157,7 @@ void TWThreadComm::Execute() {
         // A full chunk means more may be waiting: read again before waiting.
         Flowing = got == ReadChunk;
         auto now = Clock::now();
-        if (now - LastModemCheck >= ModemPollInterval) {
+        if (ModemLines && now - LastModemCheck >= ModemPollInterval) {
             LastModemCheck = now;
             CheckModem();
         }
@@ -233,6 +239,7 @@ void TWThreadComm::OpenPass() {
         error.PortNumber = Port.GetPortNumber();
         error.Target = Port.GetTarget();
         PortOpen.store(opened && Port.IsOpened(), std::memory_order_release);
+        ModemLines = opened && Port.HasModemLines();
     }
     {
         std::lock_guard lock(ErrorLock);

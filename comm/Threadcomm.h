@@ -122,6 +122,9 @@ public:
     static constexpr std::chrono::milliseconds ModemPollInterval{8};
     // How often a quiet open device is checked for having vanished.
     static constexpr std::chrono::milliseconds PresenceInterval{250};
+    // Longest wait on a device without modem lines: how late a device whose
+    // node was replaced without a hang-up is noticed.
+    static constexpr std::chrono::milliseconds QuietInterval{2000};
     // Wait before and after the bytes of an RTS-controlled block.
     static constexpr std::chrono::milliseconds RtsSettle{50};
     static constexpr std::chrono::milliseconds ProgressInterval{100};
@@ -162,7 +165,8 @@ private:
     TCommPort Port;
     mutable std::mutex PortLock;
 
-    uint32_t LastModem = 0; // worker only
+    uint32_t LastModem = 0;  // worker only
+    bool ModemLines = false; // worker only: the open device has modem lines to poll
     std::atomic<uint32_t> RequestedPort{0};
     std::atomic<bool> ReopenRequest{false};
     std::atomic<uint32_t> RequestSerial{0}; // counts RequestPort calls

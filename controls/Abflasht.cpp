@@ -1,5 +1,6 @@
 #include "Abflasht.h"
 #include "Handover.h"
+#include "_abproc.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -178,15 +179,21 @@ void AbFlashFreeTable() {
 }
 
 void AddControl(QObject* AControl, quint32 Interval) {
-    std::lock_guard lock(TableLock());
-    if (dynFlashList)
-        dynFlashList->AddControl(AControl, Interval);
+    {
+        std::lock_guard lock(TableLock());
+        if (dynFlashList)
+            dynFlashList->AddControl(AControl, Interval);
+    }
+    AbWakeFlashTimer(); // outside the table's lock: the timer takes it to tick
 }
 
 void AddProc(TFlashProc AProc, quint32 Interval) {
-    std::lock_guard lock(TableLock());
-    if (dynFlashList)
-        dynFlashList->AddProc(AProc, Interval);
+    {
+        std::lock_guard lock(TableLock());
+        if (dynFlashList)
+            dynFlashList->AddProc(AProc, Interval);
+    }
+    AbWakeFlashTimer();
 }
 
 void DelControl(QObject* AControl) {

@@ -242,18 +242,32 @@ namespace {
 std::mutex TimerLock;
 std::condition_variable TimerWake;
 bool TimerStop = false;
-std::thread TimerThread; // the timer's identity: running while joinable
+bool TimerKicked = false; // the table got an entry since the timer last looked
+std::thread TimerThread;  // the timer's identity: running while joinable
 
 void TimerLoop() {
     using namespace std::chrono;
     constexpr auto period = milliseconds(50);
     auto next = steady_clock::now() + period;
+    bool idle = false;
     std::unique_lock lock(TimerLock);
     for (;;) {
+        if (idle) {
+            // Nothing flashes: no ticks until something is added. A tick's
+            // counter comes from the clock, so the pause changes no phase.
+            TimerWake.wait(lock, [] { return TimerStop || TimerKicked; });
+            if (TimerStop)
+                return;
+            next = steady_clock::now() + period;
+        }
+        TimerKicked = false;
         if (TimerWake.wait_until(lock, next, [] { return TimerStop; }))
             return;
         lock.unlock();
         ABTIMERCALLBACK(0, 0, 0, 0, 0);
+        // Looked at with TimerLock free; an entry added after this look sets
+        // TimerKicked, which the wait above sees.
+        idle = AbFlashCount() == 0;
         lock.lock();
         next += period;
         // After a long stall (a suspended machine) the ticks resume at the normal pace instead
@@ -285,6 +299,14 @@ void AbStartFlashTimer() {
     TimerThread = std::thread(TimerLoop);
     // The first tick comes one period later; a tick before the table exists does nothing.
     AbFlashCreateTable();
+}
+
+void AbWakeFlashTimer() {
+    {
+        std::lock_guard lock(TimerLock);
+        TimerKicked = true;
+    }
+    TimerWake.notify_all();
 }
 
 void AbStopFlashTimer() {

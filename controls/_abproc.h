@@ -77,3 +77,5 @@ inline int AbMaxInt(int A, int B) {
 // (a second start or stop does nothing). Call from one thread at a time.
 void AbStartFlashTimer();
 void AbStopFlashTimer();
+// The timer sleeps while the flash table is empty; adding to the table wakes it.
+void AbWakeFlashTimer();

@@ -201,6 +201,12 @@ int main(int argc, char** argv) {
     std::printf("bytes in the pane: %zu of %zu, %zu wrong: %s\n", checked, total, wrong,
                 checked == total && wrong == 0 ? "all there" : "MISSING OR WRONG");
 
+    auto switchesNow = [] {
+        rusage r{};
+        getrusage(RUSAGE_SELF, &r);
+        return r.ru_nvcsw + r.ru_nivcsw;
+    };
+    const long switches0 = switchesNow();
     double cpu0 = CpuSeconds();
     QElapsedTimer idle;
     idle.start();
@@ -208,8 +214,11 @@ int main(int argc, char** argv) {
     QTimer::singleShot(idleSeconds * 1000, &quiet, &QEventLoop::quit);
     quiet.exec();
     double cpu = CpuSeconds() - cpu0;
-    std::printf("idle, port open, no traffic, %d s: CPU %.3f s = %.2f %% of one core\n",
-                idleSeconds, cpu, 100 * cpu / (idle.elapsed() / 1000.0));
+    const long wakeups = switchesNow() - switches0;
+    std::printf("idle, port open, no traffic, %d s: CPU %.1f ms = %.2f %% of one core; "
+                "%ld wake-ups of any thread = %.2f a second\n",
+                idleSeconds, cpu * 1000, 100 * cpu / (idle.elapsed() / 1000.0), wakeups,
+                wakeups / (idle.elapsed() / 1000.0));
     delete w;
     return checked == total && wrong == 0 ? 0 : 1;
 }

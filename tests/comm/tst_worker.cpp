@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <ostream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -30,6 +31,21 @@ TEST_F(WorkerPty, SendAndSendByteReachTheFarEndWithThePreambleWhenFramingIsOn) {
     EXPECT_TRUE(W.Worker.Send(line, 3));
     EXPECT_TRUE(W.Worker.SendByte(0xFF)); // never with the preamble
     EXPECT_EQ(Pty.Read(7), (std::vector<uint8_t>{0x55, 0xAA, 0xFF, 'A', 'T', 'Z', 0xFF}));
+}
+
+// A pseudo-terminal has no modem lines: an idle worker on it sleeps until the
+// device or the window has something for it, instead of polling lines.
+TEST_F(WorkerPty, AnIdleWorkerOnADeviceWithoutModemLinesHardlyWakes) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const uint64_t before = W.Worker.WaitCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_LE(W.Worker.WaitCount() - before, 3u); // polling lines: about 190
+    // It still answers at once.
+    Pty.Write({0x42});
+    EXPECT_TRUE(W.Rec.WaitBytes(1));
+    const uint8_t b = 0x43;
+    EXPECT_TRUE(W.Worker.Send(&b, 1));
+    EXPECT_EQ(Pty.Read(1), std::vector<uint8_t>{0x43});
 }
 
 TEST_F(WorkerPty, ABlockLongerThanTheSendBufferGoesOutWhole) {
