@@ -230,16 +230,6 @@ void TAutoSendPage::TimerAutoTimer() {
 }
 
 uint32_t TAutoSendPage::NextInterval() {
-    int64_t v = 0;
-    if (!ReadWholeNumber(edtTime, v)) {
-        // Neither a message at every tick nor a silent stop: the run goes on
-        // at the interval it had, and the field says why.
-        const QString why = NotInteger(edtTime) + QString(" — 仍按%1毫秒发送").arg(LastInterval);
-        if (edtTime->toolTip() != why)
-            MarkField(edtTime, why);
-        return LastInterval;
-    }
-    ClearFieldMark(edtTime);
-    LastInterval = AutoSendInterval(v, Host.ControlRtsOn());
-    return LastInterval;
+    return NextIntervalOf(edtTime, LastInterval,
+                          [this](int64_t v) { return AutoSendInterval(v, Host.ControlRtsOn()); });
 }

@@ -1,6 +1,9 @@
 #include "Fieldmark.h"
 
+#include "Errstat.h"
+
 #include <QApplication>
+#include <QLineEdit>
 #include <QToolTip>
 #include <QWidget>
 
@@ -33,4 +36,20 @@ void ClearFieldMark(QWidget* field) {
 
 bool FieldMarked(const QWidget* field) {
     return field->property(SavedPalette).isValid();
+}
+
+uint32_t NextIntervalOf(QLineEdit* field, uint32_t& last,
+                        const std::function<uint32_t(int64_t)>& rule) {
+    const std::string text = field->text().toStdString();
+    int64_t v = 0;
+    if (!ParseWholeNumber(text, v)) {
+        const QString why = QString::fromStdString(NotIntegerMessage(text)) +
+                            QString(" — 仍按%1毫秒发送").arg(last);
+        if (field->toolTip() != why)
+            MarkField(field, why);
+        return last;
+    }
+    ClearFieldMark(field);
+    last = rule(v);
+    return last;
 }

@@ -235,15 +235,5 @@ void TProtocolPage::TimerVMTimer() {
 }
 
 uint32_t TProtocolPage::NextInterval() {
-    int64_t v = 0;
-    if (!ParseWholeNumber(EdtVMTime->text().toStdString(), v)) {
-        const QString why = FromUtf8(NotIntegerMessage(EdtVMTime->text().toStdString())) +
-                            QString(" — 仍按%1毫秒发送").arg(LastInterval);
-        if (EdtVMTime->toolTip() != why)
-            MarkField(EdtVMTime, why);
-        return LastInterval;
-    }
-    ClearFieldMark(EdtVMTime);
-    LastInterval = VMSendInterval(v);
-    return LastInterval;
+    return NextIntervalOf(EdtVMTime, LastInterval, VMSendInterval);
 }
