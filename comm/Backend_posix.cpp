@@ -3,12 +3,15 @@
 // with the kernel's, which termios2 (any baud rate) needs.
 
 #include "Backend_posix.h"
+#include "Modemwatch.h"
 
 #include <algorithm>
 #include <asm/termbits.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <memory>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -76,6 +79,7 @@ bool DeviceGoneError(int err) {
 class TPosixBackend final : public TCommBackend {
 public:
     ~TPosixBackend() override {
+        Watch.reset();
         if (Fd >= 0)
             ::close(Fd);
     }
@@ -106,14 +110,22 @@ public:
         }
         int lines = 0;
         Lines = ::ioctl(Fd, TIOCMGET, &lines) == 0 || !NoModemLines(errno);
+        WatchLines();
         return 0;
     }
 
     bool HasModemLines() override { return Lines; }
 
+    int ModemFd() const override { return Watch && Watch->Watching() ? Watch->Fd() : -1; }
+    void ModemDone() override {
+        if (Watch)
+            Watch->Done();
+    }
+
     int Close() override {
         if (Fd < 0)
             return 0;
+        Watch.reset(); // its wait holds the descriptor
         ::ioctl(Fd, TIOCNXCL);
         int rc = ::close(Fd);
         int err = rc == 0 ? 0 : errno;
@@ -306,6 +318,24 @@ public:
     }
 
 private:
+    // Drivers that count line changes (TIOCGICOUNT: the 8250 family, most USB
+    // adapters, CDC ACM) can also wait for one (TIOCMIWAIT); the others, and
+    // a watch that fails later, leave the lines to the worker's timer. RI
+    // counts only its trailing edge, which the worker's slow look covers.
+    void WatchLines() {
+        serial_icounter_struct counts {};
+        if (!Lines || ::ioctl(Fd, TIOCGICOUNT, &counts) != 0)
+            return;
+        const int fd = Fd;
+        Watch = std::make_unique<TModemWatch>([fd] {
+            return ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD) == 0
+                       ? 0
+                       : errno;
+        });
+        if (!Watch->Start())
+            Watch.reset();
+    }
+
     // Bytes still in the driver's queue; done once they and, on a real UART,
     // the transmitter's last bits are out.
     int OutputState(int& queued, bool& done) {
@@ -354,6 +384,7 @@ private:
     bool IsPty = false;
     bool Lines = true; // TIOCMGET answers: the device has modem lines
     TCommTimeouts Timeouts;
+    std::unique_ptr<TModemWatch> Watch;
 };
 
 } // namespace

@@ -77,6 +77,12 @@ public:
     // Whether the device has modem lines to watch at all (a pseudo-terminal
     // has none): the worker does not poll a device without them.
     virtual bool HasModemLines() { return true; }
+    // A descriptor that polls readable after a modem line may have changed,
+    // for a device that can tell (the worker then reads the lines and calls
+    // ModemDone, and need not ask them on a timer); -1 when it cannot, for
+    // now: the answer may change while the port is open.
+    virtual int ModemFd() const { return -1; }
+    virtual void ModemDone() {}
     // True once the device has hung up or vanished; the port must be reopened.
     virtual bool Gone() { return false; }
 };

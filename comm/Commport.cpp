@@ -197,6 +197,15 @@ void TCommPort::PollDone() {
         Handle->PollDone();
 }
 
+int TCommPort::ModemFd() const {
+    return Handle ? Handle->ModemFd() : -1;
+}
+
+void TCommPort::ModemDone() {
+    if (Handle)
+        Handle->ModemDone();
+}
+
 bool TCommPort::Gone() {
     return Opened && Handle && Handle->Gone();
 }

@@ -65,6 +65,8 @@ public:
     // For the worker's wait: see TCommBackend. -1 while closed.
     int PollFd() const;
     void PollDone();
+    int ModemFd() const;
+    void ModemDone();
     // False while closed, and for a device without modem lines.
     bool HasModemLines();
     bool Gone();

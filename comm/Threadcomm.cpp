@@ -147,7 +147,11 @@ void TWThreadComm::Execute() {
         // until it has something to say (or its presence is due a look).
         // Bytes waiting to go keep the short pace until their writes are
         // under way and the device's readiness wakes the worker.
-        const bool quiet = !ModemLines && ToGo.load() == 0;
+        // A device that reports its line changes wakes the worker for them;
+        // its lines are still read now and then in case a report was missed.
+        // A device without a descriptor to wait on is asked on the short timer.
+        const bool watched = ModemLines && Port.ModemFd() >= 0;
+        const bool quiet = (!ModemLines || watched) && ToGo.load() == 0 && Port.PollFd() >= 0;
         auto timeout =
             std::chrono::duration_cast<Clock::duration>(quiet ? QuietInterval : ModemPollInterval);
         if (NextDue != Clock::time_point{})
@@ -157,7 +161,9 @@ void TWThreadComm::Execute() {
         // A full chunk means more may be waiting: read again before waiting.
         Flowing = got == ReadChunk;
         auto now = Clock::now();
-        if (ModemLines && now - LastModemCheck >= ModemPollInterval) {
+        if (ModemLines && (ModemSignalled || now - LastModemCheck >=
+                                                 (watched ? QuietInterval : ModemPollInterval))) {
+            ModemSignalled = false;
             LastModemCheck = now;
             CheckModem();
         }
@@ -172,13 +178,15 @@ bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
         return true;
     const int portFd = IsOpen() ? Port.PollFd() : -1;
     const short portEvents = POLLIN | (WantWrite ? POLLOUT : 0);
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {portFd, portEvents, 0}};
+    const int modemFd = IsOpen() && ModemLines ? Port.ModemFd() : -1;
+    pollfd fds[3] = {{WakeFd, POLLIN, 0}, {portFd, portEvents, 0}, {modemFd, POLLIN, 0}};
     // Nanoseconds: an RTS-controlled block checks each byte's drain at well
     // under a millisecond.
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     bool pollable = portFd >= 0;
-    if (::ppoll(fds, pollable ? 2 : 1, &ts, nullptr) > 0) {
+    // poll passes over the entries whose descriptor is -1.
+    if (::ppoll(fds, 3, &ts, nullptr) > 0) {
         if (fds[0].revents & POLLIN) {
             uint64_t value;
             [[maybe_unused]] ssize_t n = ::read(WakeFd, &value, sizeof value);
@@ -189,9 +197,14 @@ bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
             std::lock_guard lock(PortLock);
             Port.PollDone();
         }
+        if (fds[2].revents) {
+            std::lock_guard lock(PortLock);
+            Port.ModemDone();
+            ModemSignalled = true;
+        }
     }
     // A device without a descriptor is asked every time.
-    return !pollable || fds[0].revents || fds[1].revents;
+    return !pollable || fds[0].revents || fds[1].revents || fds[2].revents;
 }
 
 void TWThreadComm::OpenPass() {
@@ -240,6 +253,7 @@ void TWThreadComm::OpenPass() {
         error.Target = Port.GetTarget();
         PortOpen.store(opened && Port.IsOpened(), std::memory_order_release);
         ModemLines = opened && Port.HasModemLines();
+        ModemSignalled = ModemLines; // the lamps show the new device's lines at once
     }
     {
         std::lock_guard lock(ErrorLock);

@@ -122,8 +122,9 @@ public:
     static constexpr std::chrono::milliseconds ModemPollInterval{8};
     // How often a quiet open device is checked for having vanished.
     static constexpr std::chrono::milliseconds PresenceInterval{250};
-    // Longest wait on a device without modem lines: how late a device whose
-    // node was replaced without a hang-up is noticed.
+    // Longest wait on a device without modem lines, or one that reports their
+    // changes: how late a device whose node was replaced without a hang-up,
+    // or a change report that went missing, is noticed.
     static constexpr std::chrono::milliseconds QuietInterval{2000};
     // Wait before and after the bytes of an RTS-controlled block.
     static constexpr std::chrono::milliseconds RtsSettle{50};
@@ -167,6 +168,7 @@ private:
 
     uint32_t LastModem = 0;  // worker only
     bool ModemLines = false; // worker only: the open device has modem lines to poll
+    bool ModemSignalled = false; // worker only: the lines are due a look in this pass
     std::atomic<uint32_t> RequestedPort{0};
     std::atomic<bool> ReopenRequest{false};
     std::atomic<uint32_t> RequestSerial{0}; // counts RequestPort calls
