@@ -158,6 +158,8 @@ private:
     // Drops the whole queue and reports it; RTS goes back for an
     // RTS-controlled block that was dropped.
     void DropQueue();
+    enum class TGather { NotGathered, Written, PassOver };
+    TGather WriteGathered(uint32_t& budget);
     void FinishFront();
     void ReportProgress();
     void DropVanishedPort();
@@ -196,6 +198,7 @@ private:
     bool RtsBlockQueued = false; // under SendLock
 
     std::vector<uint8_t> ReadBuf; // worker only, reused between reads
+    std::vector<uint8_t> WriteBuf; // worker only: small plain blocks gathered for one write
 
     mutable std::mutex ErrorLock;
     TOpenError OpenError;
