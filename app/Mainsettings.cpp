@@ -76,6 +76,7 @@ void TFrmMain::LoadSettings() {
         EdtHead->setText(settings::DefaultHeadBuff);
     }
     TabComm->SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
+    TabSend->SetLineEnding(stored.LineEnding ? int(*stored.LineEnding) : 0);
 
     TabComm->btnUpdateClick();
     ChkControlRTSClick();
@@ -94,6 +95,7 @@ void TFrmMain::SaveSettings() {
     stored.DTREnabled = chkDTR->Checked() ? 1 : 0;
     stored.SendMode = TabSend->SendMode;
     stored.PortMap = TabComm->PortMap();
+    stored.LineEnding = TabSend->LineEnding();
     // A receive count that cannot be stored keeps the window open; the values before it are
     // saved all the same, the count and the preamble are not.
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());

@@ -42,6 +42,16 @@ bool IsHexDigit(QChar c) {
 
 } // namespace
 
+const char* LineEndingBytes(int ending) {
+    static const char* const Bytes[] = {"", "\r", "\n", "\r\n"};
+    return ending >= 0 && ending < 4 ? Bytes[ending] : "";
+}
+
+const char* LineEndingName(int ending) {
+    static const char* const Names[] = {"", "CR", "LF", "CR LF"};
+    return ending >= 0 && ending < 4 ? Names[ending] : "";
+}
+
 QIcon PageImage(int index) {
     static const char* const Files[] = {":/tab/timed.png",   ":/tab/settings.png", ":/tab/char.png",
                                         ":/tab/line.png",    ":/tab/modem.png",    ":/tab/hex.png",
@@ -119,6 +129,28 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
         ++mode;
     }
     mnuChar->setChecked(true);
+    // Line mode sends the line as typed unless the user asks for an ending.
+    mnuEnding = PopStrMenu->addMenu("发送字符串的行尾(&N)");
+    mnuEnding->setToolTipsVisible(true);
+    {
+        static const char* const Captions[] = {"无 (只发送这一行)", "CR (\\r, 0D)",
+                                               "LF (\\n, 0A)", "CR LF (\\r\\n, 0D 0A)"};
+        for (int e = 0; e < 4; ++e) {
+            mnuEndings[e] = mnuEnding->addAction(QString::fromUtf8(Captions[e]));
+            mnuEndings[e]->setCheckable(true);
+            connect(mnuEndings[e], &QAction::triggered, this, [this, e] { SetLineEnding(e); });
+        }
+        mnuEndings[0]->setChecked(true);
+    }
+    lblEnding = new QLabel(SendEdit->viewport());
+    lblEnding->setAttribute(Qt::WA_TransparentForMouseEvents);
+    {
+        QPalette p = lblEnding->palette();
+        p.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+        lblEnding->setPalette(p);
+    }
+    lblEnding->hide();
+    SendEdit->viewport()->installEventFilter(this);
     PopStrMenu->addSeparator();
     mnuClear = item("清除发送窗口(&E)", -1, [this] { mnuClearClick(); });
     mnuLoad = item("打开发送命令(&L)...", -1, [this] { mnuLoadClick(); });
@@ -136,6 +168,30 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     SendEdit->OnKeyPress = [this](QString& text) { return SendEditKeyPress(text); };
     SendEdit->OnMouseDown = [this] { SendEditMouseDown(); };
     SendEdit->OnMenuKey = [this] { UpdateCheckItems(); };
+}
+
+// ---- line ending ----
+
+void TSendPage::SetLineEnding(int ending) {
+    Ending = ending >= 0 && ending < 4 ? ending : 0;
+    for (int e = 0; e < 4; ++e)
+        mnuEndings[e]->setChecked(e == Ending);
+    // Shown in Line mode only, where it applies.
+    lblEnding->setText(QString("行尾: %1").arg(LineEndingName(Ending)));
+    lblEnding->adjustSize();
+    lblEnding->setVisible(Ending != 0 && SendMode == 1);
+    PlaceEndingLabel();
+}
+
+void TSendPage::PlaceEndingLabel() {
+    const QWidget* view = SendEdit->viewport();
+    lblEnding->move(view->width() - lblEnding->width() - 4, 2);
+}
+
+bool TSendPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == SendEdit->viewport() && event->type() == QEvent::Resize)
+        PlaceEndingLabel();
+    return QWidget::eventFilter(watched, event);
 }
 
 // ---- typing ----
@@ -248,6 +304,8 @@ bool TSendPage::SendTextLine(bool modem) {
     if (modem) {
         bytes.append('\r');
         line.append('\r');
+    } else {
+        bytes.append(LineEndingBytes(Ending));
     }
     // A line the worker did not take (no port, an RTS-controlled send still
     // under way, a full queue) stays where it is, uncopied, and the pane says
@@ -335,6 +393,7 @@ void TSendPage::SetSendMode(int mode) {
     if (mode >= 0 && mode <= 3)
         Host.ShowSendModeImage(mode);
     AppliedSendMode = mode;
+    lblEnding->setVisible(Ending != 0 && SendMode == 1);
 }
 
 // ---- menu: clear and send-command files ----

@@ -33,6 +33,10 @@ public:
     // Enter in Line (modem false) and Modem mode; true passes the Enter on.
     bool SendTextLine(bool modem);
     bool SendHexLine(QString& text);
+    // What Enter sends after a line in Line mode: 0 nothing, 1 CR, 2 LF,
+    // 3 CR LF. Out-of-range values mean nothing.
+    void SetLineEnding(int ending);
+    int LineEnding() const { return Ending; }
     void mnuClearClick();
     void mnuLoadClick();
     void mnuSaveClick();
@@ -57,6 +61,9 @@ public:
     QAction* mnuLine = nullptr;
     QAction* mnuModem = nullptr;
     QAction* mnuHex = nullptr;
+    QMenu* mnuEnding = nullptr;
+    QAction* mnuEndings[4] = {};
+    QLabel* lblEnding = nullptr; // in the pane's corner while a line ending is added
     QAction* mnuClear = nullptr;
     QAction* mnuLoad = nullptr;
     QAction* mnuSave = nullptr;
@@ -81,10 +88,18 @@ private:
     void WriteCheckValue(uint32_t value, int digits);
     QString NotSentText() const;
 
+    void PlaceEndingLabel();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     TPageHost& Host;
+    int Ending = 0;
     bool LongSend = false;           // progress is on show
     QTimer* DropNoteTimer = nullptr; // takes the note of dropped bytes away
 };
+
+// The bytes of line ending 0..3 (none, CR, LF, CR LF), and its short name.
+const char* LineEndingBytes(int ending);
+const char* LineEndingName(int ending);
 
 // The page control's image list; the send modes use entries 2 to 5.
 QIcon PageImage(int index);

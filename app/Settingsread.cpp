@@ -75,6 +75,9 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
             out.HeadBuff = head.toString();
     }
 
+    if (const auto ending = ReadInt(s, settings::LineEnding); ending && *ending >= 0 && *ending <= 3)
+        out.LineEnding = ending;
+
     if (HasPortMap(s)) {
         TPortMap map;
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
@@ -91,6 +94,8 @@ void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
     }
     if (stored.HeadBuff)
         s.setValue(settings::HeadBuff, *stored.HeadBuff);
+    if (stored.LineEnding)
+        s.setValue(settings::LineEnding, qlonglong(*stored.LineEnding));
     if (stored.PortMap) {
         s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
