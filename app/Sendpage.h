@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -16,12 +17,14 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class TPageHost;
+class TFileFeeder;
 class TSendEdit;
 
 class TSendPage : public QWidget {
     Q_OBJECT
 public:
     TSendPage(TPageHost& host, QWidget* parent = nullptr);
+    ~TSendPage() override;
 
     // ---- handlers, callable from code exactly as the user's action ----
     void SetSendMode(int mode);
@@ -37,6 +40,11 @@ public:
     // 3 CR LF. Out-of-range values mean nothing.
     void SetLineEnding(int ending);
     int LineEnding() const { return Ending; }
+    // Sends a file's bytes as they are, with progress and stop beneath the pane.
+    void mnuSendFileClick();
+    // Stops a file being handed to the worker (the window closes, the user stops).
+    void StopFileSend();
+    bool SendingFile() const { return FileFeed != nullptr; }
     void mnuClearClick();
     void mnuLoadClick();
     void mnuSaveClick();
@@ -67,6 +75,7 @@ public:
     QAction* mnuClear = nullptr;
     QAction* mnuLoad = nullptr;
     QAction* mnuSave = nullptr;
+    QAction* mnuSendFile = nullptr;
     QAction* N1 = nullptr;
     QAction* mnuNum = nullptr;
     QAction* mnuAdd = nullptr;
@@ -89,12 +98,18 @@ private:
     QString NotSentText() const;
 
     void PlaceEndingLabel();
+    void ShowFileProgress();
+    void ShowNote(const QString& text);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     TPageHost& Host;
     int Ending = 0;
     bool LongSend = false;           // progress is on show
     QTimer* DropNoteTimer = nullptr; // takes the note of dropped bytes away
+    std::unique_ptr<TFileFeeder> FileFeed;
+    QString FileName;
+    QTimer* FileTimer = nullptr;  // the file's progress, while one is sent
+    uint64_t FileNotHanded = 0;   // of a stopped file: added to the worker's dropped count
 };
 
 // The bytes of line ending 0..3 (none, CR, LF, CR LF), and its short name.

@@ -126,6 +126,8 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
 
 TFrmMain::~TFrmMain() {
     qApp->removeEventFilter(this);
+    // A file being handed to the worker stops first: its thread calls the worker.
+    TabSend->StopFileSend();
     // The worker stops before the window's parts go (its events still use
     // them while it runs), then closes its port.
     Comm->Terminate();

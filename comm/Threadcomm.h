@@ -98,6 +98,9 @@ public:
     // otherwise after what is. False when the port is not open or the queue
     // is full.
     bool SendByte(uint8_t b);
+    // Bytes as they are (a file's pieces): never the preamble, never
+    // RTS-controlled. False when the port is not open or the queue is full.
+    bool SendRaw(const uint8_t* bytes, uint32_t count);
     // Drops everything queued; OnSendDropped follows from the worker.
     void CancelSend();
     // Bytes queued and not yet written.
