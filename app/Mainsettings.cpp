@@ -77,6 +77,13 @@ void TFrmMain::LoadSettings() {
     }
     TabComm->SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
     TabSend->SetLineEnding(stored.LineEnding ? int(*stored.LineEnding) : 0);
+    // A stored size below the smallest, or a place off every screen, is not taken.
+    if (stored.WindowGeometry) {
+        const QRect before = geometry();
+        if (!restoreGeometry(*stored.WindowGeometry) || width() < ClientWidth ||
+            height() < ClientHeight)
+            setGeometry(before);
+    }
 
     TabComm->btnUpdateClick();
     ChkControlRTSClick();
@@ -96,6 +103,7 @@ void TFrmMain::SaveSettings() {
     stored.SendMode = TabSend->SendMode;
     stored.PortMap = TabComm->PortMap();
     stored.LineEnding = TabSend->LineEnding();
+    stored.WindowGeometry = saveGeometry();
     // A receive count that cannot be stored keeps the window open; the values before it are
     // saved all the same, the count and the preamble are not.
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());

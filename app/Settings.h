@@ -26,6 +26,8 @@ inline constexpr const char* PortMapGroup = "PortMap"; // keys COM1..COM6
 // and touches nothing else.
 inline constexpr const char* LineEnding = "LineEnding"; // after a line in Line mode: 0 none,
                                                         // 1 CR, 2 LF, 3 CR LF; default 0
+inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
+                                                                // smallest size, centred
 
 inline constexpr int DefaultComPort = 0;
 inline constexpr int DefaultBaudRate = 5;

@@ -6,6 +6,7 @@
 
 #include "Portmap.h"
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -33,6 +34,8 @@ struct TStoredSettings {
     std::optional<TPortMap> PortMap;
     // Read apart as well: present when stored as a number 0..3.
     std::optional<int64_t> LineEnding;
+    // The window's size and place as QWidget::saveGeometry gives them.
+    std::optional<QByteArray> WindowGeometry;
 
     // Every value read: no failure default applies.
     bool Complete() const { return HeadBuff.has_value(); }
