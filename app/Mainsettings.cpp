@@ -85,6 +85,12 @@ void TFrmMain::LoadSettings() {
             setGeometry(before);
     }
 
+    if (stored.CustomBaudRate)
+        TabComm->CboBps->setEditText(QString::number(*stored.CustomBaudRate));
+    TabComm->ApplyLine(stored.ByteSize ? int(*stored.ByteSize) : 8,
+                       stored.StopBits ? int(*stored.StopBits) : 0,
+                       stored.FlowControl ? int(*stored.FlowControl) : 0);
+
     TabComm->btnUpdateClick();
     ChkControlRTSClick();
     chkHeadClick();
@@ -104,6 +110,16 @@ void TFrmMain::SaveSettings() {
     stored.PortMap = TabComm->PortMap();
     stored.LineEnding = TabSend->LineEnding();
     stored.WindowGeometry = saveGeometry();
+    {
+        bool ok = false;
+        const int rate = TabComm->CboBps->currentText().toInt(&ok);
+        if (ok && TabComm->CboBps->findText(TabComm->CboBps->currentText()) < 0)
+            stored.CustomBaudRate = rate;
+        const TLineSettings line = Comm->GetLineSettings();
+        stored.ByteSize = line.ByteSize;
+        stored.StopBits = line.StopBits;
+        stored.FlowControl = line.Flow;
+    }
     // A receive count that cannot be stored keeps the window open; the values before it are
     // saved all the same, the count and the preamble are not.
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());

@@ -34,6 +34,12 @@ struct TStoredSettings {
     std::optional<TPortMap> PortMap;
     // Read apart as well: present when stored as a number 0..3.
     std::optional<int64_t> LineEnding;
+    // Present when stored within their ranges: a rate of 1..99999999 typed
+    // beyond the list, data bits 5..8, stop bits 0..2, flow control 0..2.
+    std::optional<int64_t> CustomBaudRate;
+    std::optional<int64_t> ByteSize;
+    std::optional<int64_t> StopBits;
+    std::optional<int64_t> FlowControl;
     // The window's size and place as QWidget::saveGeometry gives them.
     std::optional<QByteArray> WindowGeometry;
 

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -402,9 +403,22 @@ void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpen
         const QFontMetrics metrics(lblComPort->font());
         lblComPort->setText(metrics.elidedText(t.Short, Qt::ElideRight, lblComPort->width() - 2));
         lblComPort->setToolTip(t.Long);
+    } else if (open || Comm->Released()) {
+        // Which device the port leads to, or that the user let go of it. Open,
+        // the strip keeps its caption and the tips name the device.
+        const TOpenError where = error.Target.empty() ? Comm->LastOpenError() : error;
+        const QString port = QString("COM%1").arg(where.PortNumber);
+        const QString device = where.Target == LoopbackTarget
+                                   ? QStringLiteral("环回插头 (loopback)")
+                                   : QString::fromStdString(where.Target);
+        lblComPort->setText(open ? QStringLiteral("端口状态") : port + ": 已断开");
+        lblComPort->setToolTip(open ? port + " → " + device
+                                    : port + " 已断开, 其他程序可以使用该设备 (参数设置 → 连接)\n"
+                                             "(Released: another program may use the device.)");
+        lblComSta->setToolTip(open ? port + " → " + device : QString());
     } else {
         lblComPort->setText("端口状态");
-        lblComPort->setToolTip(open ? QString() : QStringLiteral("端口未打开"));
+        lblComPort->setToolTip(QStringLiteral("端口未打开"));
     }
 }
 
