@@ -93,7 +93,7 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     connect(btnConnect, &QToolButton::clicked, this, &TSettingsPage::btnConnectClick);
     ShowConnected(false);
     btnLine = new QToolButton(middle);
-    btnLine->setText("线路...");
+    btnLine->setText("线路");
     btnLine->setToolTip("数据位, 停止位, 流控制 (data bits, stop bits, flow control)");
     btnLine->setGeometry(178 - 167 + 44, 67, 41, 20);
     connect(btnLine, &QToolButton::clicked, this, &TSettingsPage::btnLineClick);
