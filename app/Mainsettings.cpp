@@ -1,5 +1,6 @@
 // TFrmMain's settings: loading at creation, saving at every close request.
 
+#include "Cmdline.h"
 #include "Dialogs.h"
 #include "Sendpage.h"
 #include "Settings.h"
@@ -97,6 +98,36 @@ void TFrmMain::LoadSettings() {
     TabSend->SetSendMode(TabSend->SendMode);
 }
 
+void TFrmMain::ApplyCommandLine(const TCmdLine& line) {
+    if (!line.Port && !line.BaudRate && !line.Parity)
+        return;
+    if (line.Port) {
+        RunOnly.Map = TabComm->PortMap();
+        RunOnly.ComPort = TabComm->CboPort->currentIndex();
+        TPortMap run = *RunOnly.Map;
+        run.Targets[0] = line.Port->toStdString();
+        RunOnly.RunMap = run;
+        TabComm->SetPortMap(run);
+        TabComm->CboPort->setCurrentIndex(0);
+    }
+    if (line.BaudRate) {
+        RunOnly.RateText = TabComm->CboBps->currentText();
+        const QString rate = QString::number(*line.BaudRate);
+        const int index = TabComm->CboBps->findText(rate);
+        if (index >= 0)
+            TabComm->CboBps->setCurrentIndex(index);
+        else
+            TabComm->CboBps->setEditText(rate);
+        RunOnly.RunRateText = rate;
+    }
+    if (line.Parity) {
+        RunOnly.Parity = TabComm->CboParity->currentIndex();
+        TabComm->CboParity->setCurrentIndex(*line.Parity);
+        RunOnly.RunParity = *line.Parity;
+    }
+    TabComm->btnUpdateClick();
+}
+
 void TFrmMain::SaveSettings() {
     TStoredSettings stored;
     stored.ComPort = IndexToSave(TabComm->CboPort, settings::DefaultComPort);
@@ -125,6 +156,23 @@ void TFrmMain::SaveSettings() {
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());
     if (stored.ReceNum)
         stored.HeadBuff = EdtHead->text();
+    // The command line's choices are this run's; what the user changed is kept.
+    if (RunOnly.Map && stored.PortMap == RunOnly.RunMap) {
+        stored.PortMap = RunOnly.Map;
+        if (TabComm->CboPort->currentIndex() == 0)
+            stored.ComPort = *RunOnly.ComPort >= 0 ? *RunOnly.ComPort : settings::DefaultComPort;
+    }
+    if (RunOnly.RateText && TabComm->CboBps->currentText() == RunOnly.RunRateText) {
+        const int index = TabComm->CboBps->findText(*RunOnly.RateText);
+        stored.BaudRate = index >= 0 ? index : settings::DefaultBaudRate;
+        bool ok = false;
+        const int rate = RunOnly.RateText->toInt(&ok);
+        stored.CustomBaudRate.reset();
+        if (ok && index < 0)
+            stored.CustomBaudRate = rate;
+    }
+    if (RunOnly.Parity && TabComm->CboParity->currentIndex() == RunOnly.RunParity)
+        stored.Parity = *RunOnly.Parity >= 0 ? *RunOnly.Parity : settings::DefaultParity;
     QSettings s = Store();
     WriteStoredSettings(s, stored);
     if (!stored.ReceNum)

@@ -1,4 +1,5 @@
 #include "Unitmain.h"
+#include "Cmdline.h"
 #include "Dialogs.h"
 #include "Handover.h"
 
@@ -131,7 +132,7 @@ TFrmMain::~TFrmMain() {
 }
 
 void TFrmMain::BuildLayout() {
-    setWindowTitle("Kestrel 0.5");
+    setWindowTitle("Kestrel " + VersionText());
     setWindowIcon(QIcon(":/kestrel.png"));
     // Half-width Latin and full-width Chinese, as the layout's pixel positions assume.
     setFont(PaneFont());
@@ -142,7 +143,7 @@ void TFrmMain::BuildLayout() {
     StripPicture = QPixmap(":/title.png");
     ImgMove->setPixmap(StripPicture);
     ImgMove->setGeometry(0, 0, ClientWidth, StripHeight);
-    Label1 = MakeLabel(this, "版本: 0.6 测试版", QRect(194, 14, 120, 14));
+    Label1 = MakeLabel(this, "版本: " + VersionText() + " 测试版", QRect(194, 14, 120, 14));
     SetTextColor(Label1, LineOn);
     // The strip and its label belong to the window's own surface: a press on
     // them drags the window.

@@ -24,6 +24,7 @@
 #include <QWidget>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class QFrame;
 class QLabel;
@@ -31,6 +32,7 @@ class QLineEdit;
 class QTabWidget;
 class QToolButton;
 class TAbLED;
+struct TCmdLine;
 class TAutoSendPage;
 class TPostedCalls;
 class THexPane;
@@ -63,6 +65,10 @@ public:
     void ToolSaveClick();
     void LoadSettings();
     void SaveSettings();
+    // The command line's choices for this run: COM1 on another device, a
+    // rate, a parity. SaveSettings keeps what was stored for each of them
+    // unless the user changes it during the run.
+    void ApplyCommandLine(const TCmdLine& line);
 
     // Keys and tabs (Mainkeys.cpp). shift: the modifiers held.
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
@@ -207,6 +213,16 @@ private:
     const QEvent* PreviewedKey = nullptr;
     quint64 PreviewedTime = 0;
     QPointer<QWidget> PreviewedTarget;
+    // What the command line replaced, to be stored again in its place.
+    struct TRunOnly {
+        std::optional<TPortMap> Map;      // the map before COM1 was pointed elsewhere
+        std::optional<TPortMap> RunMap;   // and the map for this run
+        std::optional<int> ComPort;       // the port list's index before
+        std::optional<QString> RateText;  // the rate list's text before, and for the run
+        QString RunRateText;
+        std::optional<int> Parity;        // the parity list's index before, and for the run
+        int RunParity = 0;
+    } RunOnly;
     QPoint DragOffset;
     bool Dragging = false;
     QLabel* PanelImage = nullptr;   // the status panel's background
