@@ -11,6 +11,7 @@ for f in bin/kestrel \
     share/applications/com.orvane.Kestrel.desktop \
     share/metainfo/com.orvane.Kestrel.metainfo.xml \
     share/man/man1/kestrel.1 \
+    share/doc/kestrel/README.md \
     share/icons/hicolor/16x16/apps/kestrel.png \
     share/icons/hicolor/48x48/apps/kestrel.png \
     share/icons/hicolor/256x256/apps/kestrel.png; do
