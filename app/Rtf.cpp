@@ -20,14 +20,16 @@ void AppendHexByte(std::string& out, unsigned char b) {
 }
 
 // Bytes that leave a run of plain ASCII: everything but printable characters, and the three that
-// RTF escapes.
-constexpr std::array<bool, 256> MakeSpecial() {
+// RTF escapes. In a font name ";" would end the name, so it is escaped there too.
+constexpr std::array<bool, 256> MakeSpecial(bool fontName) {
     std::array<bool, 256> table{};
     for (int b = 0; b < 256; ++b)
-        table[static_cast<size_t>(b)] = b < 0x20 || b >= 0x7F || b == '\\' || b == '{' || b == '}';
+        table[static_cast<size_t>(b)] = b < 0x20 || b >= 0x7F || b == '\\' || b == '{' ||
+                                        b == '}' || (fontName && b == ';');
     return table;
 }
-constexpr std::array<bool, 256> Special = MakeSpecial();
+constexpr std::array<bool, 256> Special = MakeSpecial(false);
+constexpr std::array<bool, 256> SpecialInFontName = MakeSpecial(true);
 
 // One UTF-16 code unit outside ASCII: its code page 936 bytes when they read back as the same
 // character, else \uN with "?" for readers that do not know \u (N is a signed 16-bit number;
@@ -93,14 +95,14 @@ size_t DecodeUtf8(std::string_view text, size_t i, char32_t& cp) {
 }
 
 // Text as RTF: printable ASCII as it is, tabs as \tab, other control characters as \'hh, the
-// rest through AppendWide. In a font name ";" would end the name, so it is escaped there too.
+// rest through AppendWide.
 void AppendEscaped(std::string& out, std::string_view text, bool fontName = false) {
+    const std::array<bool, 256>& special = fontName ? SpecialInFontName : Special;
     size_t i = 0;
     const size_t n = text.size();
     while (i < n) {
         size_t run = i;
-        while (run < n && !Special[static_cast<unsigned char>(text[run])] &&
-               !(fontName && text[run] == ';'))
+        while (run < n && !special[static_cast<unsigned char>(text[run])])
             ++run;
         out.append(text.data() + i, run - i);
         i = run;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -154,11 +155,18 @@ bool IsAsciiPage(int codePage) {
     return same;
 }
 
+// Eight bytes at a time: this runs over every line of a history.
 bool AllAscii(const char* p, size_t n) {
-    unsigned char any = 0;
-    for (size_t i = 0; i < n; ++i)
+    uint64_t any = 0;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        any |= word;
+    }
+    for (; i < n; ++i)
         any |= static_cast<unsigned char>(p[i]);
-    return any < 0x80;
+    return (any & 0x8080808080808080ULL) == 0;
 }
 
 } // namespace
