@@ -7,6 +7,8 @@
 
 #include "Codepage.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -971,7 +973,9 @@ namespace {
 class TListSink : public TRtfLineSink {
 public:
     void Line(std::string_view utf8) override {
-        lines.append(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+        // QString::fromUtf8 would drop a U+FEFF that begins a line.
+        QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        lines.append(decode(QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size()))));
     }
     void Restart() override { lines.clear(); }
     QStringList lines;
