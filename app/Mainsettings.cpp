@@ -76,6 +76,14 @@ void TFrmMain::LoadSettings() {
         EdtHead->setText(settings::DefaultHeadBuff);
     }
     TabComm->SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
+    TabSend->SetLineEnding(stored.LineEnding ? int(*stored.LineEnding) : 0);
+    // A stored size below the smallest, or a place off every screen, is not taken.
+    if (stored.WindowGeometry) {
+        const QRect before = geometry();
+        if (!restoreGeometry(*stored.WindowGeometry) || width() < ClientWidth ||
+            height() < ClientHeight)
+            setGeometry(before);
+    }
 
     TabComm->btnUpdateClick();
     ChkControlRTSClick();
@@ -94,6 +102,8 @@ void TFrmMain::SaveSettings() {
     stored.DTREnabled = chkDTR->Checked() ? 1 : 0;
     stored.SendMode = TabSend->SendMode;
     stored.PortMap = TabComm->PortMap();
+    stored.LineEnding = TabSend->LineEnding();
+    stored.WindowGeometry = saveGeometry();
     // A receive count that cannot be stored keeps the window open; the values before it are
     // saved all the same, the count and the preamble are not.
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());

@@ -75,6 +75,12 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
             out.HeadBuff = head.toString();
     }
 
+    if (const auto ending = ReadInt(s, settings::LineEnding); ending && *ending >= 0 && *ending <= 3)
+        out.LineEnding = ending;
+
+    if (const QVariant g = s.value(settings::WindowGeometry); g.typeId() == QMetaType::QByteArray)
+        out.WindowGeometry = g.toByteArray();
+
     if (HasPortMap(s)) {
         TPortMap map;
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
@@ -91,6 +97,10 @@ void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
     }
     if (stored.HeadBuff)
         s.setValue(settings::HeadBuff, *stored.HeadBuff);
+    if (stored.WindowGeometry)
+        s.setValue(settings::WindowGeometry, *stored.WindowGeometry);
+    if (stored.LineEnding)
+        s.setValue(settings::LineEnding, qlonglong(*stored.LineEnding));
     if (stored.PortMap) {
         s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)

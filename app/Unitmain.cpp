@@ -30,12 +30,6 @@ const QColor TFrmMain::PortShut(255, 0, 0);
 
 namespace {
 
-constexpr int ClientWidth = 630;
-constexpr int ClientHeight = 442;
-constexpr int StripHeight = 41;
-constexpr int PanelWidth = 126;
-constexpr int PageHeight = 120;
-
 void SetBackground(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
     p.setColor(QPalette::Window, c);
@@ -126,6 +120,8 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
 
 TFrmMain::~TFrmMain() {
     qApp->removeEventFilter(this);
+    // A file being handed to the worker stops first: its thread calls the worker.
+    TabSend->StopFileSend();
     // The worker stops before the window's parts go (its events still use
     // them while it runs), then closes its port.
     Comm->Terminate();
@@ -142,7 +138,8 @@ void TFrmMain::BuildLayout() {
     resize(ClientWidth - 3, ClientHeight);
 
     ImgMove = new QLabel(this);
-    ImgMove->setPixmap(QPixmap(":/title.png"));
+    StripPicture = QPixmap(":/title.png");
+    ImgMove->setPixmap(StripPicture);
     ImgMove->setGeometry(0, 0, ClientWidth, StripHeight);
     Label1 = MakeLabel(this, "版本: 0.6 测试版", QRect(194, 14, 120, 14));
     SetTextColor(Label1, LineOn);
@@ -168,6 +165,7 @@ void TFrmMain::BuildLayout() {
         img->installEventFilter(this);
     }
     PanlHelp->hide();
+    BuildEdgeGrips();
 }
 
 void TFrmMain::BuildCentre() {
@@ -220,12 +218,13 @@ void TFrmMain::BuildStatusPanel() {
                         ClientHeight - StripHeight);
     const int inner = PanelWidth - 2;
 
-    auto* imgSta = new QLabel(Panel1);
-    imgSta->setPixmap(QPixmap(":/panel.png"));
-    imgSta->setScaledContents(true);
-    imgSta->setGeometry(1, 1, inner, Panel1->height() - 2);
+    PanelImage = new QLabel(Panel1);
+    PanelImage->setPixmap(QPixmap(":/panel.png"));
+    PanelImage->setScaledContents(true);
+    PanelImage->setGeometry(1, 1, inner, Panel1->height() - 2);
 
     QWidget* p = new QWidget(Panel1); // the panel's client area
+    PanelClient = p;
     p->setGeometry(1, 1, inner, Panel1->height() - 2);
 
     lblComPort = MakeLabel(p, "端口状态", QRect(0, 0, inner, 11));
@@ -328,6 +327,7 @@ void TFrmMain::FormCreate() {
     lblHead->setText(header);
     lblEnd->setText(header);
     resize(ClientWidth, ClientHeight);
+    setMinimumSize(ClientWidth, ClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 

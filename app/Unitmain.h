@@ -156,6 +156,14 @@ public:
     void ShowSendModeImage(int mode) override;
     void RefreshPortState() override;
 
+    // The window's size as it opens, which is also its smallest, and the
+    // fixed parts of its layout.
+    static constexpr int ClientWidth = 630;
+    static constexpr int ClientHeight = 442;
+    static constexpr int StripHeight = 41;
+    static constexpr int PanelWidth = 126;
+    static constexpr int PageHeight = 120;
+
 signals:
     // For tests: the pane has taken a batch from the worker.
     void ReceivedFlushed();
@@ -165,12 +173,18 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildLayout();
     void BuildStatusPanel();
     void BuildCentre();
+    // The window can grow: the receive pane and the pages take the room, the
+    // status panel keeps its width on the right (Mainresize.cpp).
+    void BuildEdgeGrips();
+    void LayoutClient();
     void ApplyRts(bool on);
     void ApplyDtr(bool on);
     void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
@@ -195,6 +209,9 @@ private:
     QPointer<QWidget> PreviewedTarget;
     QPoint DragOffset;
     bool Dragging = false;
+    QLabel* PanelImage = nullptr;   // the status panel's background
+    QWidget* PanelClient = nullptr; // and its client area
+    QPixmap StripPicture;           // the title strip as drawn, at the smallest width
 };
 
 // The window's texts for a port that did not open: a short one for the status

@@ -24,8 +24,12 @@ public:
         if (PlugInUse.exchange(true))
             return EBUSY;
         Event = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (Event < 0) {
+        LinesEvent = Event < 0 ? -1 : ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (LinesEvent < 0) {
             int err = errno;
+            if (Event >= 0)
+                ::close(Event);
+            Event = -1;
             PlugInUse = false;
             return err;
         }
@@ -37,7 +41,8 @@ public:
         if (!IsOpen)
             return 0;
         ::close(Event);
-        Event = -1;
+        ::close(LinesEvent);
+        Event = LinesEvent = -1;
         IsOpen = false;
         PlugInUse = false;
         return 0;
@@ -49,12 +54,12 @@ public:
     }
 
     int SetState(const TLineSettings& s) override {
-        if (s.Parity > 4 || s.BaudRate == 0)
+        if (!ValidLineSettings(s))
             return EINVAL;
         bool linesChanged = s.Rts != Settings.Rts || s.Dtr != Settings.Dtr;
         Settings = s;
         if (linesChanged)
-            Signal();
+            Signal(LinesEvent);
         return 0;
     }
 
@@ -64,7 +69,7 @@ public:
     int Write(const uint8_t* data, size_t count, size_t& written) override {
         Rx.insert(Rx.end(), data, data + count);
         written = count;
-        Signal();
+        Signal(Event);
         return 0;
     }
 
@@ -94,19 +99,26 @@ public:
 
     int PollFd() const override { return Event; }
 
-    void PollDone() override {
-        uint64_t value;
-        [[maybe_unused]] ssize_t n = ::read(Event, &value, sizeof value);
-    }
+    void PollDone() override { Drain(Event); }
+
+    // The plug's lines change only when we switch RTS or DTR, and it says so.
+    int ModemFd() const override { return LinesEvent; }
+    void ModemDone() override { Drain(LinesEvent); }
 
 private:
-    void Signal() {
+    static void Signal(int fd) {
         uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(Event, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+    }
+
+    static void Drain(int fd) {
+        uint64_t value;
+        [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
     }
 
     bool IsOpen = false;
-    int Event = -1;
+    int Event = -1;      // bytes to read
+    int LinesEvent = -1; // RTS or DTR switched
     TLineSettings Settings;
     std::vector<uint8_t> Rx;
     size_t RxHead = 0;

@@ -3,12 +3,15 @@
 // with the kernel's, which termios2 (any baud rate) needs.
 
 #include "Backend_posix.h"
+#include "Modemwatch.h"
 
 #include <algorithm>
 #include <asm/termbits.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <memory>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -22,7 +25,7 @@
 #endif
 
 int FillTermios2(struct termios2& t, const TLineSettings& s) {
-    if (s.BaudRate == 0 || s.Parity > 4)
+    if (!ValidLineSettings(s))
         return EINVAL;
     // Byte-transparent: no echo, no line editing, no translation, no software
     // or hardware flow control, no parity check on input.
@@ -33,9 +36,19 @@ int FillTermios2(struct termios2& t, const TLineSettings& s) {
     t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &=
         ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
-    t.c_cflag |= CS8 | CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+    static const tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= Sizes[s.ByteSize - 5] | CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+    // termios knows one or two stop bits; one and a half is what a UART
+    // sends for "two" at 5 data bits.
     if (s.StopBits != 0)
         t.c_cflag |= CSTOPB;
+    if (s.Flow == 1)
+        t.c_cflag |= CRTSCTS;
+    if (s.Flow == 2) {
+        t.c_iflag |= IXON | IXOFF;
+        t.c_cc[VSTART] = 0x11;
+        t.c_cc[VSTOP] = 0x13;
+    }
     switch (s.Parity) {
     case 0:
         break;
@@ -76,6 +89,7 @@ bool DeviceGoneError(int err) {
 class TPosixBackend final : public TCommBackend {
 public:
     ~TPosixBackend() override {
+        Watch.reset();
         if (Fd >= 0)
             ::close(Fd);
     }
@@ -106,14 +120,22 @@ public:
         }
         int lines = 0;
         Lines = ::ioctl(Fd, TIOCMGET, &lines) == 0 || !NoModemLines(errno);
+        WatchLines();
         return 0;
     }
 
     bool HasModemLines() override { return Lines; }
 
+    int ModemFd() const override { return Watch && Watch->Watching() ? Watch->Fd() : -1; }
+    void ModemDone() override {
+        if (Watch)
+            Watch->Done();
+    }
+
     int Close() override {
         if (Fd < 0)
             return 0;
+        Watch.reset(); // its wait holds the descriptor
         ::ioctl(Fd, TIOCNXCL);
         int rc = ::close(Fd);
         int err = rc == 0 ? 0 : errno;
@@ -128,7 +150,21 @@ public:
         if (::ioctl(Fd, TCGETS2, &t) != 0)
             return errno;
         s.BaudRate = t.c_ospeed;
-        s.ByteSize = 8;
+        switch (t.c_cflag & CSIZE) {
+        case CS5:
+            s.ByteSize = 5;
+            break;
+        case CS6:
+            s.ByteSize = 6;
+            break;
+        case CS7:
+            s.ByteSize = 7;
+            break;
+        default:
+            s.ByteSize = 8;
+            break;
+        }
+        s.Flow = (t.c_cflag & CRTSCTS) ? 1 : (t.c_iflag & IXON) ? 2 : 0;
         s.Parity = !(t.c_cflag & PARENB)  ? 0
                    : (t.c_cflag & CMSPAR) ? ((t.c_cflag & PARODD) ? 3 : 4)
                    : (t.c_cflag & PARODD) ? 1
@@ -159,8 +195,8 @@ public:
             return EINVAL;
         // A pseudo-terminal always reads back 8 bits without parity; a real driver
         // that dropped mark or space parity has not set it.
-        if (!IsPty &&
-            (back.c_cflag & (PARENB | PARODD | CMSPAR)) != (t.c_cflag & (PARENB | PARODD | CMSPAR)))
+        constexpr tcflag_t Framing = PARENB | PARODD | CMSPAR | CSIZE | CSTOPB;
+        if (!IsPty && (back.c_cflag & Framing) != (t.c_cflag & Framing))
             return EINVAL;
         BaudRate = s.BaudRate;
         if (int err = SetLine(TIOCM_RTS, s.Rts))
@@ -306,6 +342,24 @@ public:
     }
 
 private:
+    // Drivers that count line changes (TIOCGICOUNT: the 8250 family, most USB
+    // adapters, CDC ACM) can also wait for one (TIOCMIWAIT); the others, and
+    // a watch that fails later, leave the lines to the worker's timer. RI
+    // counts only its trailing edge, which the worker's slow look covers.
+    void WatchLines() {
+        serial_icounter_struct counts {};
+        if (!Lines || ::ioctl(Fd, TIOCGICOUNT, &counts) != 0)
+            return;
+        const int fd = Fd;
+        Watch = std::make_unique<TModemWatch>([fd] {
+            return ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD) == 0
+                       ? 0
+                       : errno;
+        });
+        if (!Watch->Start())
+            Watch.reset();
+    }
+
     // Bytes still in the driver's queue; done once they and, on a real UART,
     // the transmitter's last bits are out.
     int OutputState(int& queued, bool& done) {
@@ -354,6 +408,7 @@ private:
     bool IsPty = false;
     bool Lines = true; // TIOCMGET answers: the device has modem lines
     TCommTimeouts Timeouts;
+    std::unique_ptr<TModemWatch> Watch;
 };
 
 } // namespace

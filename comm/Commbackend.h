@@ -15,13 +15,16 @@
 #include <string>
 
 // The line settings the port owns; everything else is the backend's business.
+// Valid: BaudRate > 0, ByteSize 5..8, Parity 0..4, StopBits 0..2, Flow 0..2;
+// backends refuse anything else with EINVAL.
 struct TLineSettings {
     uint32_t BaudRate = 9600;
     uint8_t ByteSize = 8;
     uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    uint8_t StopBits = 0; // 0 one stop bit
+    uint8_t StopBits = 0; // 0 one stop bit, 1 one and a half, 2 two
     bool Rts = false;
     bool Dtr = false;
+    uint8_t Flow = 0; // 0 none, 1 RTS/CTS, 2 XON/XOFF
 };
 
 // Milliseconds, as the port's time-outs are given.
@@ -77,9 +80,20 @@ public:
     // Whether the device has modem lines to watch at all (a pseudo-terminal
     // has none): the worker does not poll a device without them.
     virtual bool HasModemLines() { return true; }
+    // A descriptor that polls readable after a modem line may have changed,
+    // for a device that can tell (the worker then reads the lines and calls
+    // ModemDone, and need not ask them on a timer); -1 when it cannot, for
+    // now: the answer may change while the port is open.
+    virtual int ModemFd() const { return -1; }
+    virtual void ModemDone() {}
     // True once the device has hung up or vanished; the port must be reopened.
     virtual bool Gone() { return false; }
 };
+
+inline bool ValidLineSettings(const TLineSettings& s) {
+    return s.BaudRate > 0 && s.ByteSize >= 5 && s.ByteSize <= 8 && s.Parity <= 4 &&
+           s.StopBits <= 2 && s.Flow <= 2;
+}
 
 // Makes the backend for a port-map target ("loopback" or a device path).
 using TBackendFactory = std::function<std::unique_ptr<TCommBackend>(const std::string& target)>;

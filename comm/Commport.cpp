@@ -97,6 +97,28 @@ void TCommPort::SetParity(uint8_t parity) {
     ApplyState(previous, ceSetParity);
 }
 
+void TCommPort::SetLine(uint8_t TLineSettings::*field, uint8_t value) {
+    TLineSettings next = Dcb;
+    next.*field = value;
+    if (!ValidLineSettings(next))
+        throw ECommError(ceSetState, EINVAL);
+    TLineSettings previous = Dcb;
+    Dcb = next;
+    ApplyState(previous, ceSetState);
+}
+
+void TCommPort::SetByteSize(uint8_t bits) {
+    SetLine(&TLineSettings::ByteSize, bits);
+}
+
+void TCommPort::SetStopBits(uint8_t stopBits) {
+    SetLine(&TLineSettings::StopBits, stopBits);
+}
+
+void TCommPort::SetFlowControl(uint8_t flow) {
+    SetLine(&TLineSettings::Flow, flow);
+}
+
 void TCommPort::SetRts(bool on) {
     TLineSettings previous = Dcb;
     Dcb.Rts = on;
@@ -195,6 +217,15 @@ int TCommPort::PollFd() const {
 void TCommPort::PollDone() {
     if (Handle)
         Handle->PollDone();
+}
+
+int TCommPort::ModemFd() const {
+    return Handle ? Handle->ModemFd() : -1;
+}
+
+void TCommPort::ModemDone() {
+    if (Handle)
+        Handle->ModemDone();
 }
 
 bool TCommPort::Gone() {

@@ -33,6 +33,14 @@ public:
     uint32_t GetBaudRate() const { return Dcb.BaudRate; }
     void SetParity(uint8_t parity);
     uint8_t GetParity() const { return Dcb.Parity; }
+    // 5..8 data bits, 0 one / 1 one and a half / 2 two stop bits, 0 no / 1 RTS/CTS /
+    // 2 XON/XOFF flow control; anything else is refused with EINVAL.
+    void SetByteSize(uint8_t bits);
+    uint8_t GetByteSize() const { return Dcb.ByteSize; }
+    void SetStopBits(uint8_t stopBits);
+    uint8_t GetStopBits() const { return Dcb.StopBits; }
+    void SetFlowControl(uint8_t flow);
+    uint8_t GetFlowControl() const { return Dcb.Flow; }
     void SetRts(bool on);
     bool GetRts() const { return Dcb.Rts; }
     void SetDtr(bool on);
@@ -65,6 +73,8 @@ public:
     // For the worker's wait: see TCommBackend. -1 while closed.
     int PollFd() const;
     void PollDone();
+    int ModemFd() const;
+    void ModemDone();
     // False while closed, and for a device without modem lines.
     bool HasModemLines();
     bool Gone();
@@ -74,6 +84,7 @@ public:
 
 private:
     void ApplyState(TLineSettings previous, uint8_t code);
+    void SetLine(uint8_t TLineSettings::*field, uint8_t value);
     [[noreturn]] void FailOpen(uint8_t code, int err);
     void RequireOpen() const;
 

@@ -43,6 +43,46 @@ void TWThreadComm::SetParity(uint8_t parity) {
     Port.SetParity(parity);
 }
 
+void TWThreadComm::SetByteSize(uint8_t bits) {
+    std::lock_guard lock(PortLock);
+    Port.SetByteSize(bits);
+}
+
+void TWThreadComm::SetStopBits(uint8_t stopBits) {
+    std::lock_guard lock(PortLock);
+    Port.SetStopBits(stopBits);
+}
+
+void TWThreadComm::SetFlowControl(uint8_t flow) {
+    std::lock_guard lock(PortLock);
+    Port.SetFlowControl(flow);
+}
+
+TLineSettings TWThreadComm::GetLineSettings() {
+    std::lock_guard lock(PortLock);
+    TLineSettings s;
+    s.BaudRate = Port.GetBaudRate();
+    s.ByteSize = Port.GetByteSize();
+    s.Parity = Port.GetParity();
+    s.StopBits = Port.GetStopBits();
+    s.Flow = Port.GetFlowControl();
+    s.Rts = Port.GetRts();
+    s.Dtr = Port.GetDtr();
+    return s;
+}
+
+void TWThreadComm::Release() {
+    ReleaseRequest.store(true);
+    WakeUp();
+}
+
+void TWThreadComm::Reconnect() {
+    ReleaseRequest.store(false);
+    ReopenRequest.store(true);
+    RequestSerial.fetch_add(1);
+    WakeUp();
+}
+
 void TWThreadComm::SetRts(bool on) {
     {
         std::lock_guard lock(PortLock);
@@ -86,19 +126,22 @@ bool TWThreadComm::SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t fr
 
 std::string TWThreadComm::GetSettingsText() {
     uint32_t number, rate;
-    uint8_t parity;
+    uint8_t parity, bits, stopBits;
     {
         std::lock_guard lock(PortLock);
         number = Port.GetPortNumber();
         rate = Port.GetBaudRate();
         parity = Port.GetParity();
+        bits = Port.GetByteSize();
+        stopBits = Port.GetStopBits();
     }
     static const char* const ParityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
     std::string text = "通讯端口: COM" + std::to_string(number) +
                        "\n\n通讯速率: " + std::to_string(rate) + "\n\n数据校验: ";
     if (parity < 5)
         text += ParityNames[parity];
-    text += "\n\n数 据 位: 8\n\n停 止 位: 1";
+    text += "\n\n数 据 位: " + std::to_string(bits) + "\n\n停 止 位: ";
+    text += stopBits == 0 ? "1" : stopBits == 1 ? "1.5" : "2";
     return text;
 }
 
@@ -136,6 +179,11 @@ void TWThreadComm::Execute() {
         if (CancelRequest.exchange(false))
             DropQueue();
         ReportProgress();
+        if (ReleaseRequest.load()) {
+            ReleasePass();
+            continue;
+        }
+        ReleasedShown = false;
         if (!IsOpen() || ReopenRequest.load()) {
             OpenPass();
             continue;
@@ -147,7 +195,11 @@ void TWThreadComm::Execute() {
         // until it has something to say (or its presence is due a look).
         // Bytes waiting to go keep the short pace until their writes are
         // under way and the device's readiness wakes the worker.
-        const bool quiet = !ModemLines && ToGo.load() == 0;
+        // A device that reports its line changes wakes the worker for them;
+        // its lines are still read now and then in case a report was missed.
+        // A device without a descriptor to wait on is asked on the short timer.
+        const bool watched = ModemLines && Port.ModemFd() >= 0;
+        const bool quiet = (!ModemLines || watched) && ToGo.load() == 0 && Port.PollFd() >= 0;
         auto timeout =
             std::chrono::duration_cast<Clock::duration>(quiet ? QuietInterval : ModemPollInterval);
         if (NextDue != Clock::time_point{})
@@ -157,7 +209,9 @@ void TWThreadComm::Execute() {
         // A full chunk means more may be waiting: read again before waiting.
         Flowing = got == ReadChunk;
         auto now = Clock::now();
-        if (ModemLines && now - LastModemCheck >= ModemPollInterval) {
+        if (ModemLines && (ModemSignalled || now - LastModemCheck >=
+                                                 (watched ? QuietInterval : ModemPollInterval))) {
+            ModemSignalled = false;
             LastModemCheck = now;
             CheckModem();
         }
@@ -172,13 +226,15 @@ bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
         return true;
     const int portFd = IsOpen() ? Port.PollFd() : -1;
     const short portEvents = POLLIN | (WantWrite ? POLLOUT : 0);
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {portFd, portEvents, 0}};
+    const int modemFd = IsOpen() && ModemLines ? Port.ModemFd() : -1;
+    pollfd fds[3] = {{WakeFd, POLLIN, 0}, {portFd, portEvents, 0}, {modemFd, POLLIN, 0}};
     // Nanoseconds: an RTS-controlled block checks each byte's drain at well
     // under a millisecond.
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     bool pollable = portFd >= 0;
-    if (::ppoll(fds, pollable ? 2 : 1, &ts, nullptr) > 0) {
+    // poll passes over the entries whose descriptor is -1.
+    if (::ppoll(fds, 3, &ts, nullptr) > 0) {
         if (fds[0].revents & POLLIN) {
             uint64_t value;
             [[maybe_unused]] ssize_t n = ::read(WakeFd, &value, sizeof value);
@@ -189,9 +245,40 @@ bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
             std::lock_guard lock(PortLock);
             Port.PollDone();
         }
+        if (fds[2].revents) {
+            std::lock_guard lock(PortLock);
+            Port.ModemDone();
+            ModemSignalled = true;
+        }
     }
     // A device without a descriptor is asked every time.
-    return !pollable || fds[0].revents || fds[1].revents;
+    return !pollable || fds[0].revents || fds[1].revents || fds[2].revents;
+}
+
+// The user let go of the device: close it once, say so, and sleep until
+// Reconnect (or the stop request) wakes the worker.
+void TWThreadComm::ReleasePass() {
+    if (!ReleasedShown) {
+        ReleasedShown = true;
+        {
+            std::lock_guard lock(PortLock);
+            PortOpen.store(false, std::memory_order_release);
+        }
+        DropQueue();
+        WantWrite = false;
+        ModemLines = false;
+        {
+            std::lock_guard lock(PortLock);
+            try {
+                Port.Close();
+            } catch (...) {
+            }
+        }
+        if (OnPortState)
+            Raise([&] { OnPortState(false); });
+    }
+    if (!Terminated() && ReleaseRequest.load())
+        WaitForActivity(QuietInterval);
 }
 
 void TWThreadComm::OpenPass() {
@@ -240,6 +327,7 @@ void TWThreadComm::OpenPass() {
         error.Target = Port.GetTarget();
         PortOpen.store(opened && Port.IsOpened(), std::memory_order_release);
         ModemLines = opened && Port.HasModemLines();
+        ModemSignalled = ModemLines; // the lamps show the new device's lines at once
     }
     {
         std::lock_guard lock(ErrorLock);

@@ -72,6 +72,18 @@ public:
     void RequestPort(uint32_t number);
     void SetBaudRate(uint32_t rate);
     void SetParity(uint8_t parity);
+    // Data bits, stop bits and flow control as TCommPort takes them; the
+    // settings text shows the first two.
+    void SetByteSize(uint8_t bits);
+    void SetStopBits(uint8_t stopBits);
+    void SetFlowControl(uint8_t flow);
+    TLineSettings GetLineSettings();
+    // Lets go of the device (another program may then open it) and keeps it
+    // closed, without retrying, until Reconnect. RequestPort while released
+    // only chooses the port that Reconnect opens.
+    void Release();
+    void Reconnect();
+    bool Released() const { return ReleaseRequest.load(); }
     void SetRts(bool on);
     bool GetRts();
     void SetDtr(bool on);
@@ -98,6 +110,9 @@ public:
     // otherwise after what is. False when the port is not open or the queue
     // is full.
     bool SendByte(uint8_t b);
+    // Bytes as they are (a file's pieces): never the preamble, never
+    // RTS-controlled. False when the port is not open or the queue is full.
+    bool SendRaw(const uint8_t* bytes, uint32_t count);
     // Drops everything queued; OnSendDropped follows from the worker.
     void CancelSend();
     // Bytes queued and not yet written.
@@ -122,8 +137,9 @@ public:
     static constexpr std::chrono::milliseconds ModemPollInterval{8};
     // How often a quiet open device is checked for having vanished.
     static constexpr std::chrono::milliseconds PresenceInterval{250};
-    // Longest wait on a device without modem lines: how late a device whose
-    // node was replaced without a hang-up is noticed.
+    // Longest wait on a device without modem lines, or one that reports their
+    // changes: how late a device whose node was replaced without a hang-up,
+    // or a change report that went missing, is noticed.
     static constexpr std::chrono::milliseconds QuietInterval{2000};
     // Wait before and after the bytes of an RTS-controlled block.
     static constexpr std::chrono::milliseconds RtsSettle{50};
@@ -144,6 +160,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void OpenPass();
+    void ReleasePass();
     bool WaitForActivity(Clock::duration timeout);
     // Reads what waits into ReadBuf; the number of bytes read, 0 on failure.
     uint32_t ReadWaiting();
@@ -157,6 +174,8 @@ private:
     // Drops the whole queue and reports it; RTS goes back for an
     // RTS-controlled block that was dropped.
     void DropQueue();
+    enum class TGather { NotGathered, Written, PassOver };
+    TGather WriteGathered(uint32_t& budget);
     void FinishFront();
     void ReportProgress();
     void DropVanishedPort();
@@ -167,6 +186,9 @@ private:
 
     uint32_t LastModem = 0;  // worker only
     bool ModemLines = false; // worker only: the open device has modem lines to poll
+    bool ModemSignalled = false; // worker only: the lines are due a look in this pass
+    std::atomic<bool> ReleaseRequest{false};
+    bool ReleasedShown = false; // worker only: the closed port has been reported
     std::atomic<uint32_t> RequestedPort{0};
     std::atomic<bool> ReopenRequest{false};
     std::atomic<uint32_t> RequestSerial{0}; // counts RequestPort calls
@@ -194,6 +216,7 @@ private:
     bool RtsBlockQueued = false; // under SendLock
 
     std::vector<uint8_t> ReadBuf; // worker only, reused between reads
+    std::vector<uint8_t> WriteBuf; // worker only: small plain blocks gathered for one write
 
     mutable std::mutex ErrorLock;
     TOpenError OpenError;

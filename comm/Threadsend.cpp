@@ -39,6 +39,14 @@ bool TWThreadComm::SendByte(uint8_t b) {
     }
 }
 
+bool TWThreadComm::SendRaw(const uint8_t* bytes, uint32_t count) {
+    try {
+        return count > 0 && bytes && Enqueue(std::vector<uint8_t>(bytes, bytes + count), false);
+    } catch (...) {
+        return false;
+    }
+}
+
 void TWThreadComm::CancelSend() {
     CancelRequest.store(true);
     WakeUp();
@@ -86,6 +94,13 @@ void TWThreadComm::WritePass() {
             if (!front)
                 break;
             TSendBlock& b = *front;
+            if (!b.RtsControlled) {
+                const TGather g = WriteGathered(budget);
+                if (g == TGather::PassOver)
+                    break;
+                if (g == TGather::Written)
+                    continue;
+            }
             if (!b.RtsControlled) {
                 const uint32_t want =
                     static_cast<uint32_t>(std::min<size_t>(b.Bytes.size() - b.Done, budget));
@@ -185,6 +200,53 @@ void TWThreadComm::WritePass() {
         // The device refused the bytes: what is queued cannot follow them.
         DropQueue();
     }
+}
+
+// Short plain blocks (a user's lines) go out several in one write, as one
+// long block does, instead of one small write each. PassOver when the device
+// took less than offered or the budget is spent; NotGathered when the front
+// block is not one to gather and goes out on its own.
+TWThreadComm::TGather TWThreadComm::WriteGathered(uint32_t& budget) {
+    size_t blocks = 0;
+    {
+        std::lock_guard queue(SendLock);
+        const TSendBlock& first = Queue.front();
+        if (first.Bytes.size() - first.Done >= budget)
+            return TGather::NotGathered;
+        WriteBuf.clear();
+        for (const TSendBlock& b : Queue) {
+            if (b.RtsControlled || WriteBuf.size() + (b.Bytes.size() - b.Done) > budget)
+                break;
+            WriteBuf.insert(WriteBuf.end(), b.Bytes.begin() + ptrdiff_t(b.Done), b.Bytes.end());
+            ++blocks;
+        }
+    }
+    if (blocks < 2)
+        return TGather::NotGathered;
+    uint32_t n;
+    {
+        std::lock_guard lock(PortLock);
+        n = Port.WriteSome(WriteBuf.data(), static_cast<uint32_t>(WriteBuf.size()));
+    }
+    budget -= n;
+    ToGo.fetch_sub(n, std::memory_order_acq_rel);
+    const bool all = n == WriteBuf.size();
+    // The window only appends, so the blocks gathered are still the first ones.
+    while (n > 0) {
+        TSendBlock* front;
+        {
+            std::lock_guard queue(SendLock);
+            front = &Queue.front();
+        }
+        const size_t take = std::min<size_t>(n, front->Bytes.size() - front->Done);
+        front->Done += take;
+        n -= static_cast<uint32_t>(take);
+        if (front->Done == front->Bytes.size())
+            FinishFront();
+    }
+    if (!all)
+        WantWrite = true;
+    return !all || budget == 0 ? TGather::PassOver : TGather::Written;
 }
 
 void TWThreadComm::FinishFront() {

@@ -130,9 +130,8 @@ long ContextSwitches() {
     return r.ru_nvcsw + r.ru_nivcsw;
 }
 
-void IdleCpu(int seconds) {
-    TPty pty;
-    TWorkerOn w(pty.Path);
+void IdleCpu(int seconds, const std::string& target, const char* what) {
+    TWorkerOn w(target);
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // past the open
     double before = CpuSeconds();
     long switches = ContextSwitches();
@@ -142,9 +141,9 @@ void IdleCpu(int seconds) {
     double cpu = CpuSeconds() - before;
     // One of the switches is this thread's own sleep.
     switches = ContextSwitches() - switches - 1;
-    std::printf("idle worker, pseudo-terminal open, no traffic, %.1f s: CPU %.1f ms "
+    std::printf("idle worker, %s open, no traffic, %.1f s: CPU %.1f ms "
                 "(%.3f %% of one core), %ld wake-ups = %.2f a second\n",
-                wall, cpu * 1000, 100 * cpu / wall, switches, switches / wall);
+                what, wall, cpu * 1000, 100 * cpu / wall, switches, switches / wall);
 }
 
 } // namespace
@@ -162,5 +161,10 @@ int main(int argc, char** argv) {
         "receive 16 MiB (best of 3): plain read loop %.1f MiB/s, worker %.1f MiB/s, ratio %.2f\n",
         plain / (1 << 20), worker / (1 << 20), worker / plain);
     Latency();
-    IdleCpu(idleSeconds);
+    {
+        TPty pty;
+        IdleCpu(idleSeconds, pty.Path, "pseudo-terminal");
+    }
+    // Modem lines that report their changes, as a device with TIOCMIWAIT does.
+    IdleCpu(idleSeconds, LoopbackTarget, "loopback plug");
 }

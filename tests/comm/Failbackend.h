@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 struct TFailState {
@@ -45,6 +46,9 @@ struct TFailState {
     std::vector<uint8_t> Incoming; // what Read hands out
     size_t ReadLimit = ~size_t(0); // Read returns at most this many
     uint32_t ModemLines = 0;
+    int LinesFd = -1; // a device that reports line changes on this descriptor
+    int DataFd = -1;  // and one to wait on for bytes (none: the worker asks on its timer)
+    int LinesDone = 0;
     TLineSettings Device{115200, 8, 0, 0, true, true}; // what the device reports
     std::vector<TLineSettings> Applied;                // each SetState
     std::string OpenedTarget;
@@ -129,6 +133,20 @@ public:
         std::lock_guard guard(S->Lock);
         status = S->ModemLines;
         return S->Fail(TFailState::ModemOp);
+    }
+    int PollFd() const override {
+        std::lock_guard guard(S->Lock);
+        return S->DataFd;
+    }
+    int ModemFd() const override {
+        std::lock_guard guard(S->Lock);
+        return S->LinesFd;
+    }
+    void ModemDone() override {
+        std::lock_guard guard(S->Lock);
+        ++S->LinesDone;
+        uint64_t value;
+        [[maybe_unused]] ssize_t n = ::read(S->LinesFd, &value, sizeof value);
     }
 
 private:

@@ -133,6 +133,38 @@ TEST_F(SendPty, BlocksAndBytesQueuedBehindAStalledBlockKeepTheirOrder) {
     EXPECT_EQ(Pty.Read(expected.size(), 20000), expected);
 }
 
+// Short blocks are written several at a time; a device that takes only part
+// of such a write must still get every block whole, in order, each with its
+// preamble, while single bytes and an RTS-controlled block keep their places.
+TEST_F(SendPty, ManyShortBlocksToAFarEndThatReadsInDribsKeepTheirBytesAndOrder) {
+    const uint8_t pre[] = {0x55, 0xAA};
+    ASSERT_TRUE(W.Worker.SetPreamble(pre, 2, 2048));
+    W.Worker.SetPreambleMode(true);
+    std::vector<uint8_t> expected;
+    const auto bytes = Pattern(300 * 2000, 9);
+    size_t at = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const uint32_t n = 1 + uint32_t(i * 37 % 300);
+        if (i % 500 == 7) {
+            ASSERT_TRUE(W.Worker.SendByte(uint8_t(i)));
+            expected.push_back(uint8_t(i));
+        }
+        ASSERT_TRUE(W.Worker.Send(bytes.data() + at, n));
+        expected.insert(expected.end(), pre, pre + 2);
+        expected.insert(expected.end(), bytes.begin() + ptrdiff_t(at), bytes.begin() + ptrdiff_t(at + n));
+        at += n;
+    }
+    std::vector<uint8_t> got;
+    while (got.size() < expected.size()) {
+        const auto piece = Pty.Read(std::min<size_t>(777, expected.size() - got.size()), 20000);
+        ASSERT_FALSE(piece.empty());
+        got.insert(got.end(), piece.begin(), piece.end());
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(got == expected);
+    EXPECT_EQ(W.Worker.BytesToGo(), 0u);
+}
+
 TEST_F(SendPty, AnUnplugMidBlockDropsTheRestAndSaysHowMuch) {
     const auto block = Pattern(256 << 10, 4);
     ASSERT_TRUE(W.Worker.Send(block.data(), static_cast<uint32_t>(block.size())));

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/eventfd.h>
 #include <ostream>
 #include <thread>
 
@@ -221,6 +222,33 @@ TEST_F(WorkerPty, RequestPortReopensEvenWithTheSameNumber) {
     EXPECT_EQ(W.Worker.LastOpenError().Code, 0);
 }
 
+TEST_F(WorkerPty, ReleaseLetsAnotherProgramHaveTheDeviceAndReconnectTakesItBack) {
+    W.Worker.SetByteSize(7);
+    W.Worker.SetStopBits(2);
+    EXPECT_EQ(W.Worker.GetSettingsText(),
+              "通讯端口: COM1\n\n通讯速率: 9600\n\n数据校验: None\n\n数 据 位: 7\n\n停 止 位: 2");
+    W.Worker.Release();
+    ASSERT_TRUE(W.Rec.WaitEvent("open 0"));
+    EXPECT_TRUE(W.Worker.Released());
+    const uint8_t b = 1;
+    EXPECT_FALSE(W.Worker.Send(&b, 1));
+    // Held by another program meanwhile, and not retried.
+    {
+        TRunningWorker other(Pty.Path);
+        ASSERT_TRUE(other.Rec.WaitEvent("open 1"));
+        W.Worker.RequestPort(1); // chooses the port; it stays released
+        std::this_thread::sleep_for(300ms);
+        EXPECT_FALSE(W.Worker.IsOpen());
+        EXPECT_EQ(W.Rec.Count("open 0"), 1u);
+    }
+    W.Worker.Reconnect();
+    ASSERT_TRUE(W.Rec.WaitEvent("open 1", 2));
+    EXPECT_FALSE(W.Worker.Released());
+    EXPECT_EQ(W.Worker.GetLineSettings().ByteSize, 7); // the line settings stay
+    Pty.Write({0x42});
+    EXPECT_TRUE(W.Rec.WaitBytes(1));
+}
+
 TEST_F(WorkerPty, AVanishedDeviceIsReportedClosedAndReopenedWhenItComesBack) {
     // The port is reached through a stable name, like /dev/serial/by-id.
     fs::path link = fs::temp_directory_path() / ("kestrel-link-" + std::to_string(getpid()));
@@ -373,6 +401,82 @@ TEST(WorkerDouble, ReadFailuresKeepThePortOpenAndStopEndsTheLoopAtOnce) {
     auto start = Clock::now();
     worker.Terminate();
     worker.WaitFor();
+    EXPECT_LT(Clock::now() - start, 100ms);
+}
+
+} // namespace
+
+namespace {
+
+// A device that reports its line changes: the worker sleeps until it does,
+// and goes back to asking the lines on its timer when it no longer can.
+TEST(WorkerLines, ReportedLineChangesWakeTheWorkerWhichOtherwiseSleeps) {
+    auto state = std::make_shared<TFailState>();
+    state->LinesFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_GE(state->LinesFd, 0);
+    state->DataFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); // never readable
+    state->ModemLines = msCtsOn;
+    TRecorder rec;
+    TWThreadComm worker(true);
+    rec.Attach(worker);
+    worker.SetPortMap(MapTo("double"));
+    worker.SetBackendFactory(FailFactory(state));
+    worker.RequestPort(1);
+    worker.Resume();
+    ASSERT_TRUE(rec.WaitEvent("open 1"));
+    EXPECT_TRUE(rec.WaitEvent("modem 1000")); // at open, without a report
+    std::this_thread::sleep_for(100ms);
+
+    const uint64_t before = worker.WaitCount();
+    std::this_thread::sleep_for(1s);
+    EXPECT_LE(worker.WaitCount() - before, 3u); // asking the lines: about 125
+
+    auto report = [&](uint32_t lines) {
+        {
+            std::lock_guard guard(state->Lock);
+            state->ModemLines = lines;
+        }
+        const uint64_t one = 1;
+        ASSERT_EQ(::write(state->LinesFd, &one, sizeof one), ssize_t(sizeof one));
+    };
+    const auto start = Clock::now();
+    report(msDsrOn | msRlsdOn);
+    EXPECT_TRUE(rec.WaitEvent("modem 0101"));
+    EXPECT_LT(Clock::now() - start, 100ms);
+    report(msRingOn);
+    EXPECT_TRUE(rec.WaitEvent("modem 0010"));
+
+    // The device's wait fails: it says so once more and reports no longer;
+    // the timer takes over.
+    const int fd = state->LinesFd;
+    {
+        std::lock_guard guard(state->Lock);
+        state->LinesFd = -1;
+    }
+    const uint64_t one = 1;
+    ASSERT_EQ(::write(fd, &one, sizeof one), ssize_t(sizeof one));
+    std::this_thread::sleep_for(50ms);
+    {
+        std::lock_guard guard(state->Lock);
+        state->ModemLines = msCtsOn | msDsrOn;
+    }
+    EXPECT_TRUE(rec.WaitEvent("modem 1100", 1, 200ms));
+    worker.Terminate();
+    worker.WaitFor();
+    ::close(fd);
+    ::close(state->DataFd);
+}
+
+TEST(WorkerLines, TheLoopbackPlugReportsItsLinesAndAnIdleWorkerOnItSleeps) {
+    TRunningWorker w(LoopbackTarget);
+    ASSERT_TRUE(w.Rec.WaitEvent("open 1"));
+    std::this_thread::sleep_for(100ms);
+    const uint64_t before = w.Worker.WaitCount();
+    std::this_thread::sleep_for(1s);
+    EXPECT_LE(w.Worker.WaitCount() - before, 3u);
+    const auto start = Clock::now();
+    w.Worker.SetDtr(true);
+    EXPECT_TRUE(w.Rec.WaitEvent("modem 0101"));
     EXPECT_LT(Clock::now() - start, 100ms);
 }
 
