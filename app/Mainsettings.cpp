@@ -1,6 +1,8 @@
 // TFrmMain's settings: loading at creation, saving at every close request.
 
 #include "Dialogs.h"
+#include "Hexpane.h"
+#include "Memreturn.h"
 #include "Sendpage.h"
 #include "Settings.h"
 #include "Settingspage.h"
@@ -76,6 +78,10 @@ void TFrmMain::LoadSettings() {
         EdtHead->setText(settings::DefaultHeadBuff);
     }
     TabComm->SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
+    ReceMemoryMiB = stored.ReceMemoryMiB;
+    const size_t limit = ReceMemoryMiB && *ReceMemoryMiB > 0 ? size_t(*ReceMemoryMiB) << 20
+                                                               : PhysicalMemory() / 4;
+    ReceEdit->Store().SetMemoryLimit(limit);
 
     TabComm->btnUpdateClick();
     ChkControlRTSClick();
@@ -94,6 +100,7 @@ void TFrmMain::SaveSettings() {
     stored.DTREnabled = chkDTR->Checked() ? 1 : 0;
     stored.SendMode = TabSend->SendMode;
     stored.PortMap = TabComm->PortMap();
+    stored.ReceMemoryMiB = ReceMemoryMiB; // as read: the default follows the machine
     // A receive count that cannot be stored keeps the window open; the values before it are
     // saved all the same, the count and the preamble are not.
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());

@@ -75,6 +75,7 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
             out.HeadBuff = head.toString();
     }
 
+    out.ReceMemoryMiB = ReadInt(s, settings::ReceMemoryMiB);
     if (HasPortMap(s)) {
         TPortMap map;
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
@@ -91,6 +92,8 @@ void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
     }
     if (stored.HeadBuff)
         s.setValue(settings::HeadBuff, *stored.HeadBuff);
+    if (stored.ReceMemoryMiB)
+        s.setValue(settings::ReceMemoryMiB, qlonglong(*stored.ReceMemoryMiB));
     if (stored.PortMap) {
         s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)

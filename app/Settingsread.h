@@ -31,6 +31,8 @@ struct TStoredSettings {
     // Read apart from the values above: present when the PortMap group holds
     // any key at all, and then a port without its key maps to nothing.
     std::optional<TPortMap> PortMap;
+    // Read apart too: present when stored as a whole number.
+    std::optional<int64_t> ReceMemoryMiB;
 
     // Every value read: no failure default applies.
     bool Complete() const { return HeadBuff.has_value(); }

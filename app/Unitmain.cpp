@@ -6,6 +6,8 @@
 #include "Appfonts.h"
 #include "Autosendpage.h"
 #include "Hexpane.h"
+#include "Historyjob.h"
+#include "Memreturn.h"
 #include "Protocolpage.h"
 #include "Sendedit.h"
 #include "Sendpage.h"
@@ -112,6 +114,7 @@ static void InitResources() {
 }
 
 TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
+    PinLargeAllocations();
     InitResources();
     BuildLayout();
     HexBuffer.Count = 0;
@@ -126,6 +129,7 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
 
 TFrmMain::~TFrmMain() {
     qApp->removeEventFilter(this);
+    delete HistoryJob; // cancels a save or open and waits for its thread
     // The worker stops before the window's parts go (its events still use
     // them while it runs), then closes its port.
     Comm->Terminate();
