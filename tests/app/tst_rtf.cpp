@@ -1,4 +1,5 @@
 #include "Rtf.h"
+#include "Rtfstream.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -195,6 +196,13 @@ const ReadCase readCases[] = {
     {"BackslashAtEnd", "{\\rtf1 a\\", {"a"}},
 };
 
+TEST_P(RtfRead, ByteByByteReadsAlike) {
+    const ReadCase& c = GetParam();
+    bool isRtf = false;
+    EXPECT_EQ(ReadInPieces(c.rtf, 1, &isRtf), c.lines);
+    EXPECT_TRUE(isRtf);
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, RtfRead, ::testing::ValuesIn(readCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -314,6 +322,13 @@ const PlainCase plainCases[] = {
     {"RtfLookalike", "{\\rt", {"{\\rt"}},
     {"RtfNotAtStart", " {\\rtf1 x}", {" {\\rtf1 x}"}},
 };
+
+TEST_P(PlainText, ByteByByteReadsAlike) {
+    const PlainCase& c = GetParam();
+    bool isRtf = true;
+    EXPECT_EQ(ReadInPieces(c.data, 1, &isRtf), c.lines);
+    EXPECT_FALSE(isRtf);
+}
 
 INSTANTIATE_TEST_SUITE_P(Cases, PlainText, ::testing::ValuesIn(plainCases),
                          [](const auto& info) { return std::string(info.param.name); });
