@@ -9,7 +9,7 @@
 // window's). The progress figures cross over as atomics. Destroying a job that
 // is still running cancels it and waits for its thread.
 
-#include "Rtfstream.h"
+#include "Rtf.h"
 
 #include <QObject>
 #include <QPointer>

@@ -5,7 +5,7 @@
 #include "Dialogs.h"
 #include "Hexpane.h"
 #include "Historyjob.h"
-#include "Rtfstream.h"
+#include "Rtf.h"
 #include "Unitmain.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 #include "Hexpane.h"
 #include "Historyjob.h"
 #include "Pty.h"
-#include "Rtfstream.h"
+#include "Rtf.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 

@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         TLineCase{"TrailingSpaceMissing", Short.substr(0, Short.size() - 1), false},
         TLineCase{"TrailingSpaceAdded", Short + " ", false},
         TLineCase{"TabInsteadOfSpace", Edited(Short, 2 + 8 + 1, '\t'), false},
-        TLineCase{"OtherLeading", " " + Short.substr(1), false},
+        TLineCase{"OtherLeading", "- " + Short.substr(2), false},
         TLineCase{"PairAfterAGap", Edited(Edited(Short, 2 + 11 + 15, '4'), 2 + 11 + 16, '1'),
                   false}),
     [](const auto& info) { return std::string(info.param.Name); });
