@@ -4,10 +4,22 @@
 
 #include "Rtf.h"
 
+#include <QStringDecoder>
+
+inline RtfStyle PaneStyle() {
+    RtfStyle style;
+    style.FontName = QStringLiteral("宋体");
+    style.TextColor = QColor(255, 255, 255);
+    style.BackColor = QColor(0, 0, 0);
+    style.FontSize = 9;
+    return style;
+}
+
 class TRecordingSink : public TRtfLineSink {
 public:
     void Line(std::string_view utf8) override {
-        Lines.append(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+        QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        Lines.append(decode(QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size()))));
     }
     void Restart() override {
         Lines.clear();

@@ -12,15 +12,6 @@ QStringList Read(const QByteArray& data, bool* isRtf = nullptr, RtfStyle* style 
     return ReadRtf(data, isRtf, style);
 }
 
-RtfStyle PaneStyle() {
-    RtfStyle style;
-    style.FontName = QStringLiteral("宋体");
-    style.TextColor = QColor(255, 255, 255);
-    style.BackColor = QColor(0, 0, 0);
-    style.FontSize = 9;
-    return style;
-}
-
 // --- Writer and reader together ------------------------------------------------------------
 
 struct RoundTripCase {
@@ -313,6 +304,9 @@ const PlainCase plainCases[] = {
     {"OnlyBreak", "\n", {""}},
     {"Utf8", "通讯端口\n测试版", {QStringLiteral("通讯端口"), QStringLiteral("测试版")}},
     {"Utf8Bom", "\xEF\xBB\xBFx", {"x"}},
+    {"ByteOrderMarkKeptPastTheStart",
+     "\xEF\xBB\xBFx\n\xEF\xBB\xBFy",
+     {"x", QChar(0xFEFF) + QStringLiteral("y")}},
     {"Gbk",
      "\xCD\xA8\xD1\xB6\xB6\xCB\xBF\xDA\r\n\xB2\xE2\xCA\xD4\xB0\xE6",
      {QStringLiteral("通讯端口"), QStringLiteral("测试版")}},

@@ -33,22 +33,12 @@ QStringList ReadInPieces(QByteArrayView data, size_t piece, bool* isRtf, RtfStyl
 
 namespace {
 
-RtfStyle PaneStyle() {
-    RtfStyle style;
-    style.FontName = QStringLiteral("宋体");
-    style.TextColor = QColor(255, 255, 255);
-    style.BackColor = QColor(0, 0, 0);
-    style.FontSize = 9;
-    return style;
-}
-
 const QStringList MixedLines{
     "  00000000:  00 FF 7B 5C 7D 41 0D 0A                          ..{\\}A..        ",
     QStringLiteral("通讯端口\t测试版"),
     "C:\\dir\\{x}",
     "",
     QStringLiteral("A😀B € ü"),
-    QString::fromLatin1("nul\0here", 8),
 };
 
 // Whole documents read alike however they are cut; both readers state the same style.
@@ -70,18 +60,43 @@ void ExpectSameInPieces(const QByteArray& data) {
 
 // --- Writer --------------------------------------------------------------------------------
 
-TEST(RtfStreamWriter, PiecesAreTheWholeDocument) {
+TEST(RtfStreamWriter, PiecesAreTheDocumentAsItWasAlwaysWritten) {
     RtfStyle odd;
     odd.FontName = QStringLiteral("Odd;{Font}\\测");
     odd.FontSize = 100000;
-    for (const RtfStyle& style : {PaneStyle(), RtfStyle(), odd}) {
-        const TRtfWriter writer(style);
+    odd.TextColor = QColor(1, 2, 3);
+    const QByteArray body =
+        "  00000000:  00 FF 7B 5C 7D 41 0D 0A                          ..\\{\\\\\\}A..        \\par\r\n"
+        "\\'cd\\'a8\\'d1\\'b6\\'b6\\'cb\\'bf\\'da\\tab \\'b2\\'e2\\'ca\\'d4\\'b0\\'e6\\par\r\n"
+        "C:\\\\dir\\\\\\{x\\}\\par\r\n"
+        "\\par\r\n"
+        "A\\u-10179?\\u-8704?B \\'80 \\'a8\\'b9\\par\r\n"
+        "nul\\'00here\\'7f\\par\r\n"
+        "}\r\n";
+    const struct {
+        RtfStyle style;
+        QByteArray document;
+    } cases[] = {
+        {PaneStyle(),
+         "{\\rtf1\\ansi\\ansicpg936\\deff0\\deflang1033\\deflangfe2052{\\fonttbl{\\f0\\fmodern\\fprq1"
+         "\\fcharset134 \\'cb\\'ce\\'cc\\'e5;}}\r\n{\\colortbl ;\\red255\\green255\\blue255;\\red0"
+         "\\green0\\blue0;}\r\n{\\*\\generator Kestrel " KESTREL_VERSION ";}\\viewkind4\\uc1\\pard\\cf1"
+         "\\highlight2\\f0\\fs18 " + body},
+        {odd,
+         "{\\rtf1\\ansi\\ansicpg936\\deff0\\deflang1033\\deflangfe2052{\\fonttbl{\\f0\\fmodern\\fprq1"
+         "\\fcharset134 Odd\\'3b\\{Font\\}\\\\\\'b2\\'e2;}}\r\n{\\colortbl ;\\red1\\green2\\blue3;}\r\n"
+         "{\\*\\generator Kestrel " KESTREL_VERSION ";}\\viewkind4\\uc1\\pard\\cf1\\f0\\fs3276 " + body},
+    };
+    const QStringList lines = MixedLines + QStringList{QString::fromLatin1("nul\0here\x7f", 9)};
+    for (const auto& c : cases) {
+        const TRtfWriter writer(c.style);
         std::string out;
         writer.Head(out);
-        for (const QString& line : MixedLines)
+        for (const QString& line : lines)
             writer.AppendLine(out, line.toStdString());
         out += TRtfWriter::Tail();
-        EXPECT_EQ(QByteArray::fromStdString(out), WriteRtf(MixedLines, style));
+        EXPECT_EQ(QByteArray::fromStdString(out), c.document);
+        EXPECT_EQ(WriteRtf(lines, c.style), c.document);
     }
 }
 
