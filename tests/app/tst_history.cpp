@@ -11,14 +11,20 @@
 #include "Windowtest.h"
 
 #include <QFile>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <optional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -286,6 +292,54 @@ TEST(HexPaneDrop, ScrollPositionAndSelectionFollowTheLinesThatStay) {
     EXPECT_EQ(pane.SelectionStart(), (THexPane::TPos{now, 2}));
     EXPECT_EQ(pane.SelectionEnd(), (THexPane::TPos{now + 3, 4}));
     EXPECT_TRUE(pane.HasSelection());
+}
+
+TEST(HistoryJob, ALongJobShowsItsProgressAndItsCancelButtonStopsIt) {
+    QWidget window;
+    window.show();
+    std::atomic<int> calls{0};
+    THistoryJob job(&window, "保存...", [&](const TFileProgress& progress) {
+        for (int64_t done = 0;; ++done) {
+            ++calls;
+            if (!progress(done % 100, 100))
+                return TFileResult::Cancelled;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    std::optional<TFileResult> result;
+    QObject::connect(&job, &THistoryJob::Finished, [&](TFileResult r) { result = r; });
+    EXPECT_EQ(job.Dialog(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return job.Dialog() != nullptr && job.Dialog()->isVisible(); }));
+    EXPECT_EQ(job.Dialog()->windowTitle(), "保存...");
+    QPushButton* cancel = job.Dialog()->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(*result, TFileResult::Cancelled);
+    EXPECT_FALSE(job.Running());
+    EXPECT_FALSE(job.Dialog()->isVisible());
+}
+
+TEST(HistoryJob, AShortJobShowsNoDialogAndADestroyedOneIsCancelled) {
+    QWidget window;
+    std::optional<TFileResult> result;
+    {
+        THistoryJob job(&window, "打开...", [](const TFileProgress&) { return TFileResult::Ok; });
+        QObject::connect(&job, &THistoryJob::Finished, [&](TFileResult r) { result = r; });
+        ASSERT_TRUE(WaitUntil([&] { return result.has_value(); }));
+        EXPECT_EQ(*result, TFileResult::Ok);
+        EXPECT_EQ(job.Dialog(), nullptr);
+    }
+    std::atomic<bool> cancelled{false};
+    {
+        THistoryJob job(&window, "打开...", [&](const TFileProgress& progress) {
+            while (progress(0, 1))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            cancelled = true;
+            return TFileResult::Cancelled;
+        });
+    }
+    EXPECT_TRUE(cancelled);
 }
 
 } // namespace
