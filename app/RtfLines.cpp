@@ -141,7 +141,11 @@ void TRtfStreamReader::Impl::AppendPending(const char* p, size_t n) {
 // Decodes the first n bytes of the run into its target; the rest stays for the same target.
 void TRtfStreamReader::Impl::DecodePending(size_t n) {
     if (pendingTarget == Target::Line) {
-        if (AllAscii(pending.data(), n) && IsAsciiPage(pendingCp)) {
+        if (pendingCp != checkedCp) {
+            checkedCp = pendingCp;
+            checkedCpAscii = IsAsciiPage(pendingCp);
+        }
+        if (checkedCpAscii && AllAscii(pending.data(), n)) {
             AppendAscii(pending.data(), n);
         } else {
             const QString text = FromWindowsCodePage(

@@ -156,11 +156,13 @@ bool TRtfStreamReader::Impl::RtfRun(const char* p, size_t n) {
             break;
         case Lex::Word:
             if (IsAlpha(c)) {
-                ++i;
-                if (wordLen < MaxWord)
-                    word[wordLen++] = c;
-                else
-                    wordLong = true;
+                // The letters in this piece in one go.
+                for (; i < n && IsAlpha(p[i]); ++i) {
+                    if (wordLen < MaxWord)
+                        word[wordLen++] = p[i];
+                    else
+                        wordLong = true;
+                }
             } else if (c == '-') {
                 ++i;
                 lex = Lex::Minus;

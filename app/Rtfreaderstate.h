@@ -135,6 +135,8 @@ struct TRtfStreamReader::Impl {
     Target pendingTarget = Target::None;
     int pendingFont = 0;
     int pendingCp = 0;
+    int checkedCp = -1; // the last code page asked of IsAsciiPage, and its answer
+    bool checkedCpAscii = false;
 
     // The line being read, as UTF-8; a high surrogate waits for its low half.
     std::string line;
