@@ -1,5 +1,7 @@
 #include "Historyjob.h"
 
+#include "Handover.h"
+
 #include <QProgressDialog>
 
 namespace {
@@ -12,7 +14,8 @@ THistoryJob::THistoryJob(QWidget* parent, const QString& title, TWork work)
     m_poll.setInterval(PollMs);
     connect(&m_poll, &QTimer::timeout, this, &THistoryJob::Poll);
     m_poll.start();
-    m_thread = std::thread([this, work = std::move(work)] {
+    auto* calls = new TPostedCalls(this);
+    m_thread = std::thread([this, calls, work = std::move(work)] {
         const TFileResult result = work([this](int64_t done, int64_t total) {
             m_done.store(done, std::memory_order_relaxed);
             m_total.store(total, std::memory_order_relaxed);
@@ -20,7 +23,7 @@ THistoryJob::THistoryJob(QWidget* parent, const QString& title, TWork work)
         });
         // Delivered only while the job still exists: a job destroyed first
         // takes the posted call with it.
-        QMetaObject::invokeMethod(this, [this, result] { Done(result); }, Qt::QueuedConnection);
+        calls->Post([this, result] { Done(result); });
     });
 }
 
