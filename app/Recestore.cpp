@@ -29,13 +29,15 @@ struct TReceStore::TBlock {
 
 namespace {
 
-int UpperHex(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+// The value of each upper-case hex digit, -1 for any other character.
+struct THexValues {
+    int8_t Of[256];
+    constexpr THexValues() : Of() {
+        for (int c = 0; c < 256; ++c)
+            Of[c] = c >= '0' && c <= '9' ? int8_t(c - '0') : c >= 'A' && c <= 'F' ? int8_t(c - 'A' + 10) : -1;
+    }
+};
+constexpr THexValues HexValues;
 
 // The first "\r" or "\n" at or after i, or npos: two vectorised scans instead
 // of find_first_of's test of every character against the set.
@@ -64,31 +66,38 @@ bool ParseDumpLine(std::string_view line, std::string_view leading, uint8_t* byt
     const char* p = line.data() + leading.size();
     uint32_t offset = 0;
     for (int i = 0; i < 8; ++i) {
-        const int v = UpperHex(p[i]);
+        const int v = HexValues.Of[uint8_t(p[i])];
         if (v < 0)
             return false;
         offset = offset << 4 | uint32_t(v);
     }
-    if (offset % HexDumpBytesPerLine != 0)
+    if (offset % HexDumpBytesPerLine != 0 || p[8] != ':' || p[9] != ' ' || p[10] != ' ')
         return false;
     const char* hex = p + HexDumpOffsetLen;
+    const char* chars = hex + HexDumpCharCol;
+    // Checked as HexDumpRenderBytes writes it, without writing it: the pairs
+    // with a space after each, spaces for the pairs not there, two spaces,
+    // then the printable column padded with spaces.
     int n = 0;
     for (; n < HexDumpBytesPerLine; ++n) {
-        const int high = UpperHex(hex[3 * n]), low = UpperHex(hex[3 * n + 1]);
-        if (high < 0 || low < 0)
+        const int high = HexValues.Of[uint8_t(hex[3 * n])], low = HexValues.Of[uint8_t(hex[3 * n + 1])];
+        if ((high | low) < 0)
             break;
-        bytes[n] = uint8_t(high << 4 | low);
+        const uint8_t b = uint8_t(high << 4 | low);
+        if (hex[3 * n + 2] != ' ' || chars[n] != HexDumpPrintable(b))
+            return false;
+        bytes[n] = b;
     }
     if (n == 0)
         return false;
-    // Whatever else the line holds (separators, the printable column, the
-    // spaces after the last pair) must be what rendering gives.
-    char rendered[128];
-    if (len > sizeof rendered)
-        return false;
-    HexDumpRenderBytes(rendered, bytes, n, offset / HexDumpBytesPerLine, leading);
-    if (std::memcmp(rendered, line.data(), len) != 0)
-        return false;
+    for (int i = 3 * n; i < HexDumpCharCol; ++i) {
+        if (hex[i] != ' ')
+            return false;
+    }
+    for (int i = n; i < HexDumpBytesPerLine; ++i) {
+        if (chars[i] != ' ')
+            return false;
+    }
     count = n;
     k = offset / HexDumpBytesPerLine;
     return true;

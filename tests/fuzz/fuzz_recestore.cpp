@@ -275,15 +275,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             // The line the block starts on may be rewritten; those before it stay. Of a large
             // block, the lines at its ends here, all of them at the end of the input.
-            const int64_t from = store.LineCount() - 1;
+            int64_t from = store.LineCount() - 1;
+            const int64_t shifted = store.LinesShifted();
             store.Receive(block.data(), block.size());
             model.Received.insert(model.Received.end(), block.begin(), block.end());
+            // Lines dropped for the memory limit moved that line up (or away).
+            from = std::max<int64_t>(from - (store.LinesShifted() - shifted), 0);
             Check(store.Epoch() == epoch);
             Check(block.empty() ? store.Revision() == revision : store.Revision() != revision);
             if (block.size() <= LargeBlock) {
                 CheckLines(store, model, from);
             } else {
-                for (int64_t k = std::max<int64_t>(from, 0); k < from + 3; ++k)
+                for (int64_t k = from; k < std::min(from + 3, store.LineCount()); ++k)
                     CheckLine(store, model, k);
                 CheckLines(store, model, store.LineCount() - 2);
             }
