@@ -162,7 +162,9 @@ void TFrmMain::ToolSaveClick() {
         [shot = std::move(shot), name](const TFileProgress& progress) mutable {
             const TFileResult r = SaveRtfStream(
                 name, HistoryStyle(), shot->LineCount(),
-                [&shot](int64_t k, std::string& scratch) { return shot->LineView(k, scratch); },
+                [&shot, hint = size_t(0)](int64_t k, std::string& scratch) mutable {
+                    return shot->LineView(k, scratch, hint);
+                },
                 progress);
             shot.reset(); // blocks dropped from the pane meanwhile go now, on this thread
             return r;

@@ -315,16 +315,30 @@ void TReceStore::Trim() {
         ++m_revision;
 }
 
-TReceStore::TWhere TReceStore::Find(int64_t k) const {
+TReceStore::TWhere TReceStore::Find(int64_t k, size_t* hint) const {
     TWhere where;
     if (k >= m_end - m_begin)
         return where; // ReceLine
     const int64_t line = m_begin + k;
-    auto it = std::upper_bound(m_slots.begin(), m_slots.end(), line,
-                               [](int64_t l, const TSlot& s) { return l < s.First; });
-    --it;
-    where.Block = it->Block.get();
-    where.Index = size_t(line - it->First);
+    const auto holds = [&](size_t slot) {
+        const int64_t end = slot + 1 < m_slots.size() ? m_slots[slot + 1].First : m_end;
+        return line >= m_slots[slot].First && line < end;
+    };
+    // The hinted block or the one after it, else a search.
+    size_t slot = hint != nullptr ? *hint : m_slots.size();
+    if (slot >= m_slots.size() || !holds(slot)) {
+        if (slot + 1 < m_slots.size() && holds(slot + 1)) {
+            ++slot;
+        } else {
+            auto it = std::upper_bound(m_slots.begin(), m_slots.end(), line,
+                                       [](int64_t l, const TSlot& s) { return l < s.First; });
+            slot = size_t(it - m_slots.begin()) - 1;
+        }
+    }
+    if (hint != nullptr)
+        *hint = slot;
+    where.Block = m_slots[slot].Block.get();
+    where.Index = size_t(line - m_slots[slot].First);
     return where;
 }
 
@@ -341,6 +355,11 @@ void TReceStore::AppendLine(int64_t k, std::string& out) const {
 }
 
 std::string_view TReceStore::LineView(int64_t k, std::string& scratch) const {
+    size_t hint = m_slots.size();
+    return LineView(k, scratch, hint);
+}
+
+std::string_view TReceStore::LineView(int64_t k, std::string& scratch, size_t& hint) const {
     scratch.clear();
     if (k < 0 || k >= LineCount())
         return {};
@@ -348,7 +367,7 @@ std::string_view TReceStore::LineView(int64_t k, std::string& scratch) const {
         scratch = DroppedMark(m_dropped);
         return scratch;
     }
-    const TWhere where = Find(k - Mark());
+    const TWhere where = Find(k - Mark(), &hint);
     if (where.Block != nullptr && !where.Block->Dump)
         return where.Block->TextLine(where.Index);
     const uint8_t* bytes = m_rece.Bytes;

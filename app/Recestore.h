@@ -87,6 +87,9 @@ public:
     // Line k without a copy where possible: text lines are viewed in place,
     // dump lines are rendered into scratch. Empty when k is out of range.
     std::string_view LineView(int64_t k, std::string& scratch) const;
+    // Same, for lines read in order: hint (0 at first) keeps the block of
+    // the last line found, so the next line is found without a search.
+    std::string_view LineView(int64_t k, std::string& scratch, size_t& hint) const;
     // Length of line k in bytes, in O(log blocks).
     size_t LineBytes(int64_t k) const;
     // True when line k is a dump line (received, or recognised when loaded):
@@ -132,7 +135,7 @@ private:
 
     int64_t Mark() const { return m_dropped > 0 ? 1 : 0; }
     // Line k (the mark line excluded by the caller) in its block.
-    TWhere Find(int64_t k) const;
+    TWhere Find(int64_t k, size_t* hint = nullptr) const;
     void Reset();
     // A new last block; the one before it is finished.
     TBlock& Open(bool dump);

@@ -146,6 +146,17 @@ TEST(ReceStoreRuns, RandomMixturesOfLinesComeBackByteForByte) {
         TReceStore store;
         store.Load(lines);
         ExpectSameLines(store, lines);
+        // Read in order with a hint, as a save does, then backwards and at random with it.
+        size_t hint = 0;
+        std::string scratch;
+        for (size_t k = 0; k < lines.size(); ++k)
+            ASSERT_EQ(store.LineView(int64_t(k), scratch, hint), lines[k]) << k;
+        for (size_t k = lines.size(); k-- > 0;)
+            ASSERT_EQ(store.LineView(int64_t(k), scratch, hint), lines[k]) << k;
+        for (int i = 0; i < 100 && !lines.empty(); ++i) {
+            const size_t k = random() % lines.size();
+            ASSERT_EQ(store.LineView(int64_t(k), scratch, hint), lines[k]) << k;
+        }
     }
 }
 

@@ -188,8 +188,12 @@ void CheckLines(const TReceStore& store, const TModel& model, int64_t from) {
     Check(count == ExpectedCount(store, model));
     Check(store.MemoryLimit() == 0 || store.DroppedLines() == 0 ||
           store.MemoryUsed() <= store.MemoryLimit() + (size_t(2) << 20));
-    for (int64_t k = std::max<int64_t>(from, 0); k < count; ++k)
+    size_t hint = 0; // read in order as a save does, the block of the last line kept
+    std::string scratch;
+    for (int64_t k = std::max<int64_t>(from, 0); k < count; ++k) {
         CheckLine(store, model, k);
+        Check(store.LineView(k, scratch, hint) == store.Line(k));
+    }
     Check(store.Line(-1).empty() && store.Line(count).empty());
     Check(store.LineBytes(count) == 0 && !store.IsDumpLine(count) && !store.IsDumpLine(-1));
 }
