@@ -203,9 +203,9 @@ void TFrmMain::ToolOpenClick() {
             if (r == TFileResult::Ok) {
                 ReceEdit->Adopt(std::move(*fresh));
                 ShowDropNotice();
-            }
-            else if (r == TFileResult::Failed)
+            } else if (r == TFileResult::Failed) {
                 dialogs::Message(this, "Open File Error!");
+            }
             ApplyReceived(false); // what came meanwhile, below the opened lines
         });
 }
