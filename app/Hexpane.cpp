@@ -1,5 +1,7 @@
 #include "Hexpane.h"
 
+#include "Memreturn.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -136,11 +138,28 @@ void THexPane::UpdateScrollBars() {
 }
 
 void THexPane::CheckEpoch() {
-    if (m_epoch == m_store.Epoch())
+    if (m_epoch != m_store.Epoch()) {
+        m_epoch = m_store.Epoch();
+        m_shifted = m_store.LinesShifted();
+        m_anchor = m_cursor = TPos{};
+        m_dragging = false;
         return;
-    m_epoch = m_store.Epoch();
-    m_anchor = m_cursor = TPos{};
-    m_dragging = false;
+    }
+    // The oldest lines were dropped: what stays moved up. A selection end in
+    // the dropped part moves to the mark line's start.
+    const int64_t shift = m_store.LinesShifted() - m_shifted;
+    if (shift == 0)
+        return;
+    m_shifted = m_store.LinesShifted();
+    const auto follow = [shift](TPos& pos) {
+        pos.Line -= shift;
+        if (pos.Line < 0)
+            pos = TPos{};
+    };
+    follow(m_anchor);
+    follow(m_cursor);
+    QScrollBar* v = verticalScrollBar();
+    v->setValue(int(std::max<int64_t>(0, v->value() - shift)));
 }
 
 void THexPane::Refresh() {
@@ -180,6 +199,13 @@ void THexPane::ScrollToEnd() {
 
 void THexPane::Clear() {
     m_store.Clear();
+    ReturnFreeMemory();
+    Refresh();
+}
+
+void THexPane::Adopt(TReceStore&& fresh) {
+    m_store.Adopt(std::move(fresh));
+    ReturnFreeMemory();
     Refresh();
 }
 

@@ -4,7 +4,9 @@
 // per line on the widget side.
 //
 // The window feeds received blocks into Store() and then calls Refresh() and
-// ScrollToEnd() once per displayed frame. Text is laid out on a grid of
+// ScrollToEnd() once per displayed frame. When the store drops its oldest
+// lines, Refresh moves the scroll position and the selection with the lines
+// that stay. Text is laid out on a grid of
 // character cells: a wide (Chinese) character of an opened history file takes
 // two cells, so the hex columns of dump lines stay aligned under any font.
 // User-interface thread only.
@@ -48,8 +50,11 @@ public:
     void Refresh();
     // Brings the end of the last line, where new bytes are written, into view.
     void ScrollToEnd();
-    // Clear/Load of the store with the view following.
+    // Clear/Load of the store with the view following. Clear and Adopt give
+    // the old content's memory back to the system.
     void Clear();
+    // Shows fresh instead of the content so far (an opened file), in O(1).
+    void Adopt(TReceStore&& fresh);
     void LoadText(std::string_view text);
     void Load(const std::vector<std::string>& lines);
 
@@ -113,4 +118,5 @@ private:
     TPos m_cursor;
     bool m_dragging = false;
     uint64_t m_epoch = 0;
+    int64_t m_shifted = 0; // the store's LinesShifted when the view last followed it
 };

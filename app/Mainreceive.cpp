@@ -4,6 +4,7 @@
 #include "Autosendpage.h"
 #include "Dialogs.h"
 #include "Hexpane.h"
+#include "Historyjob.h"
 #include "Rtf.h"
 #include "Unitmain.h"
 
@@ -34,6 +35,17 @@ QString WithExtension(QString name, const char* ext) {
     return name;
 }
 
+// Feeds an opened file into a fresh store; a reader that starts over empties it.
+class TStoreSink : public TRtfLineSink {
+public:
+    explicit TStoreSink(TReceStore& store) : m_store(store) {}
+    void Line(std::string_view utf8) override { m_store.AddLoadedLine(utf8); }
+    void Restart() override { m_store.Clear(); }
+
+private:
+    TReceStore& m_store;
+};
+
 } // namespace
 
 // Worker thread. A paused pane drops the block; otherwise it is queued for
@@ -54,6 +66,10 @@ void TFrmMain::FlushReceived() {
 // so a flood never makes typing wait; drain takes everything queued so far
 // in one go.
 void TFrmMain::ApplyReceived(bool drain) {
+    // While a file is being opened, blocks wait in the queue: they belong
+    // below the opened lines, which are not in the pane yet.
+    if (OpeningFile)
+        return;
     QElapsedTimer spent;
     spent.start();
     TReceStore& store = ReceEdit->Store();
@@ -80,10 +96,21 @@ void TFrmMain::ApplyReceived(bool drain) {
         return;
     ReceEdit->Refresh();
     ReceEdit->ScrollToEnd();
+    ShowDropNotice();
     emit ReceivedFlushed();
 }
 
+void TFrmMain::ShowDropNotice() {
+    const TReceStore& store = ReceEdit->Store();
+    if (store.DroppedLines() == 0 || DropNoticeEpoch == store.Epoch())
+        return;
+    DropNoticeEpoch = store.Epoch();
+    lblHead->setText(lblHead->text() + "     已丢弃最早的行: 超出内存上限");
+}
+
 void TFrmMain::ToolClearClick() {
+    if (HistoryJob != nullptr)
+        return; // the buttons are off; a key may still ask
     // What arrived before the click belongs to the pane being cleared.
     ApplyReceived(true);
     ReceEdit->Clear();
@@ -105,35 +132,80 @@ void TFrmMain::ToolPauseClick() {
     }
 }
 
+void TFrmMain::StartHistoryJob(const QString& title, std::function<TFileResult(const TFileProgress&)> work,
+                               std::function<void(TFileResult)> done) {
+    for (QToolButton* b : {ToolSave, ToolOpen, ToolClear})
+        b->setEnabled(false);
+    HistoryJob = new THistoryJob(this, title, std::move(work));
+    connect(HistoryJob, &THistoryJob::Finished, this, [this, done = std::move(done)](TFileResult r) {
+        HistoryJob->deleteLater();
+        HistoryJob = nullptr;
+        for (QToolButton* b : {ToolSave, ToolOpen, ToolClear})
+            b->setEnabled(true);
+        done(r);
+    });
+}
+
 void TFrmMain::ToolSaveClick() {
+    if (HistoryJob != nullptr)
+        return;
     QString name = dialogs::SaveFileName(this, "保存...", HistoryFilter);
     if (name.isEmpty())
         return;
     name = WithExtension(name, "kst");
+    // The file holds the pane as it is at the click; what arrives while the
+    // file is written goes on into the pane.
     ApplyReceived(true);
-    const TReceStore& store = ReceEdit->Store();
-    QStringList lines;
-    lines.reserve(static_cast<qsizetype>(store.LineCount()));
-    for (int64_t k = 0; k < store.LineCount(); ++k)
-        lines.append(QString::fromUtf8(store.Line(k)));
-    if (!SaveRtfFile(name, lines, HistoryStyle()))
-        dialogs::Message(this, "Save to File Error!");
+    std::shared_ptr<const TReceStore> shot = ReceEdit->Store().Snapshot();
+    StartHistoryJob(
+        "保存...",
+        [shot = std::move(shot), name](const TFileProgress& progress) mutable {
+            const TFileResult r = SaveRtfStream(
+                name, HistoryStyle(), shot->LineCount(),
+                [&shot, hint = size_t(0)](int64_t k, std::string& scratch) mutable {
+                    return shot->LineView(k, scratch, hint);
+                },
+                progress);
+            shot.reset(); // blocks dropped from the pane meanwhile go now, on this thread
+            return r;
+        },
+        [this](TFileResult r) {
+            if (r == TFileResult::Failed)
+                dialogs::Message(this, "Save to File Error!");
+        });
 }
 
 void TFrmMain::ToolOpenClick() {
+    if (HistoryJob != nullptr)
+        return;
     QString name = dialogs::OpenFileName(this, "打开...", HistoryFilter);
     if (name.isEmpty())
         return;
     name = WithExtension(name, "kst");
-    QStringList lines;
-    if (!LoadRtfFile(name, lines)) {
-        dialogs::Message(this, "Open File Error!");
-        return;
-    }
+    // What arrived before the click belongs to the pane being replaced.
     ApplyReceived(true);
-    std::vector<std::string> text;
-    text.reserve(static_cast<size_t>(lines.size()));
-    for (const QString& line : lines)
-        text.push_back(line.toStdString());
-    ReceEdit->Load(text);
+    auto fresh = std::make_shared<TReceStore>();
+    fresh->SetMemoryLimit(ReceEdit->Store().MemoryLimit());
+    OpeningFile = true;
+    StartHistoryJob(
+        "打开...",
+        [fresh, name](const TFileProgress& progress) {
+            TStoreSink sink(*fresh);
+            const TFileResult r = LoadRtfStream(name, sink, progress);
+            if (r == TFileResult::Ok)
+                fresh->EndLoad();
+            else
+                fresh->Clear(); // its memory goes on this thread, not the window's
+            return r;
+        },
+        [this, fresh](TFileResult r) {
+            OpeningFile = false;
+            if (r == TFileResult::Ok) {
+                ReceEdit->Adopt(std::move(*fresh));
+                ShowDropNotice();
+            } else if (r == TFileResult::Failed) {
+                dialogs::Message(this, "Open File Error!");
+            }
+            ApplyReceived(false); // what came meanwhile, below the opened lines
+        });
 }

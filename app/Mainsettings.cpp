@@ -2,6 +2,8 @@
 
 #include "Cmdline.h"
 #include "Dialogs.h"
+#include "Hexpane.h"
+#include "Memreturn.h"
 #include "Sendpage.h"
 #include "Settings.h"
 #include "Settingspage.h"
@@ -91,6 +93,10 @@ void TFrmMain::LoadSettings() {
     TabComm->ApplyLine(stored.ByteSize ? int(*stored.ByteSize) : 8,
                        stored.StopBits ? int(*stored.StopBits) : 0,
                        stored.FlowControl ? int(*stored.FlowControl) : 0);
+    ReceMemoryMiB = stored.ReceMemoryMiB;
+    const size_t limit = ReceMemoryMiB && *ReceMemoryMiB > 0 ? size_t(*ReceMemoryMiB) << 20
+                                                               : PhysicalMemory() / 4;
+    ReceEdit->Store().SetMemoryLimit(limit);
 
     TabComm->btnUpdateClick();
     ChkControlRTSClick();
@@ -151,6 +157,7 @@ void TFrmMain::SaveSettings() {
         stored.StopBits = line.StopBits;
         stored.FlowControl = line.Flow;
     }
+    stored.ReceMemoryMiB = ReceMemoryMiB; // as read: the default follows the machine
     // A receive count that cannot be stored keeps the window open; the values before it are
     // saved all the same, the count and the preamble are not.
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());

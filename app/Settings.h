@@ -20,6 +20,9 @@ inline constexpr const char* DTREnabled = "DTREnabled"; // DTR line             
 inline constexpr const char* SendMode = "SendMode";     // 0..3                       not touched
 inline constexpr const char* ReceNum = "ReceNum";       // receive count              "6"
 inline constexpr const char* HeadBuff = "HeadBuff";     // preamble as hex text       "55 AA FF"
+// Most memory the receive pane holds, in MiB; past it the oldest lines go. Read apart from the
+// values above: absent or not above 0, a quarter of the machine's memory.
+inline constexpr const char* ReceMemoryMiB = "ReceMemoryMiB";
 // The device of each COM number: a path or "loopback"; detected when absent.
 inline constexpr const char* PortMapGroup = "PortMap"; // keys COM1..COM6
 // Read apart from the values above: a missing or bad one takes its default

@@ -94,6 +94,7 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
     if (const QVariant g = s.value(settings::WindowGeometry); g.typeId() == QMetaType::QByteArray)
         out.WindowGeometry = g.toByteArray();
 
+    out.ReceMemoryMiB = ReadInt(s, settings::ReceMemoryMiB);
     if (HasPortMap(s)) {
         TPortMap map;
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
@@ -125,6 +126,8 @@ void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
         else if (member == &TStoredSettings::CustomBaudRate)
             s.remove(key); // a rate of the list again
     }
+    if (stored.ReceMemoryMiB)
+        s.setValue(settings::ReceMemoryMiB, qlonglong(*stored.ReceMemoryMiB));
     if (stored.PortMap) {
         s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)

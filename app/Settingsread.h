@@ -42,6 +42,8 @@ struct TStoredSettings {
     std::optional<int64_t> FlowControl;
     // The window's size and place as QWidget::saveGeometry gives them.
     std::optional<QByteArray> WindowGeometry;
+    // Read apart too: present when stored as a whole number.
+    std::optional<int64_t> ReceMemoryMiB;
 
     // Every value read: no failure default applies.
     bool Complete() const { return HeadBuff.has_value(); }

@@ -7,6 +7,8 @@
 #include "Appfonts.h"
 #include "Autosendpage.h"
 #include "Hexpane.h"
+#include "Historyjob.h"
+#include "Memreturn.h"
 #include "Protocolpage.h"
 #include "Sendedit.h"
 #include "Sendpage.h"
@@ -109,6 +111,7 @@ static void InitResources() {
 }
 
 TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
+    PinLargeAllocations();
     InitResources();
     BuildLayout();
     HexBuffer.Count = 0;
@@ -125,6 +128,7 @@ TFrmMain::~TFrmMain() {
     qApp->removeEventFilter(this);
     // A file being handed to the worker stops first: its thread calls the worker.
     TabSend->StopFileSend();
+    delete HistoryJob; // cancels a save or open and waits for its thread
     // The worker stops before the window's parts go (its events still use
     // them while it runs), then closes its port.
     Comm->Terminate();

@@ -20,6 +20,9 @@
 #include "Recequeue.h"
 #include "Threadcomm.h"
 
+#include <functional>
+#include <optional>
+
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
@@ -33,6 +36,8 @@ class QTabWidget;
 class QToolButton;
 class TAbLED;
 struct TCmdLine;
+class THistoryJob;
+enum class TFileResult;
 class TAutoSendPage;
 class TPostedCalls;
 class THexPane;
@@ -146,6 +151,8 @@ public:
     bool SavedRts = false;
     bool SavedDtr = false;
     std::atomic<bool> Paused{false};
+    // The save or open of a history file under way (Mainreceive.cpp); null when none.
+    THistoryJob* HistoryJob = nullptr;
 
     // Characters the preamble field takes by typing.
     static constexpr int HeadTypingLimit = 18;
@@ -205,6 +212,16 @@ private:
     TPostedCalls* Calls = nullptr; // the worker's events reach this thread here
     TReceQueue ReceQueue;
     void ApplyReceived(bool drain);
+    // Runs work on a thread of its own with the toolbar's file buttons off;
+    // done gets its result on this thread.
+    void StartHistoryJob(const QString& title,
+                         std::function<TFileResult(const std::function<bool(int64_t, int64_t)>&)> work,
+                         std::function<void(TFileResult)> done);
+    std::optional<int64_t> ReceMemoryMiB; // the stored limit of the pane's memory, if any
+    bool OpeningFile = false;
+    // The pane's header says once per Clear or open that the oldest lines were dropped.
+    void ShowDropNotice();
+    uint64_t DropNoticeEpoch = ~uint64_t(0); // received blocks stay queued until the opened file is in
     TReceBatch Backlog; // taken from ReceQueue, not yet in the pane
     size_t BacklogNext = 0;
     static constexpr int SliceMs = 8;

@@ -120,6 +120,7 @@ TEST_F(SettingsFile, WrittenValuesReadBackTheSame) {
     values.SendMode = -1;
     values.HeadBuff = QStringLiteral("55, AA;\t\"FF\" @x = [y] \\ 中");
     values.PortMap = TPortMap{{"/dev/ttyUSB0", "loopback", "", "/dev/serial/by-id/a b,c", "", ""}};
+    values.ReceMemoryMiB = 3072;
     const QString path = Write("");
     {
         QSettings s(path, QSettings::IniFormat);
@@ -145,6 +146,15 @@ TEST_F(SettingsFile, WritingLeavesTheKeysOfAbsentValues) {
     EXPECT_EQ(back.HeadBuff, "55 AA FF");
     ASSERT_TRUE(back.PortMap);
     EXPECT_EQ(back.PortMap->Targets[0], "loopback");
+}
+
+TEST_F(SettingsFile, TheReceiveMemoryLimitIsReadApartFromTheOtherValues) {
+    // Absent in a file of every other value; present even where an earlier value failed.
+    EXPECT_FALSE(Read(AllValues).ReceMemoryMiB);
+    const TStoredSettings s = Read("[General]\nComPort=x\nReceMemoryMiB=512\n");
+    EXPECT_FALSE(s.Complete());
+    EXPECT_EQ(s.ReceMemoryMiB, 512);
+    EXPECT_FALSE(Read(AllValues + "ReceMemoryMiB=lots\n").ReceMemoryMiB);
 }
 
 } // namespace

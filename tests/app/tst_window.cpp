@@ -44,6 +44,10 @@ protected:
     bool WaitOpen() {
         return WaitUntil([&] { return Background(W->lblComPort) == TFrmMain::LineOff; });
     }
+    // A save or open runs on a thread of its own: until it has ended.
+    bool WaitHistory() {
+        return WaitUntil([&] { return W->HistoryJob == nullptr; }, 20000);
+    }
     void TearDown() override {
         W.reset();
         dialogs::RecordMessages(false);
@@ -167,6 +171,7 @@ TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
     const QString name = dir.filePath("session"); // saved as session.kst
     dialogs::SetNextFileNames({name});
     W->ToolSaveClick();
+    ASSERT_TRUE(WaitHistory());
     ASSERT_TRUE(QFile::exists(name + ".kst"));
     QFile f(name + ".kst");
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -176,6 +181,7 @@ TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
     // line takes the bytes that follow.
     dialogs::SetNextFileNames({name + ".kst"});
     W->ToolOpenClick();
+    ASSERT_TRUE(WaitHistory());
     ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
     EXPECT_EQ(PaneLine(*W, 0), line0);
     EXPECT_EQ(PaneLine(*W, 1), line1);
@@ -199,6 +205,7 @@ TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
     const QString second = dir.filePath("second.kst");
     dialogs::SetNextFileNames({second});
     W->ToolSaveClick();
+    ASSERT_TRUE(WaitHistory());
     QStringList saved;
     ASSERT_TRUE(LoadRtfFile(second, saved));
     ASSERT_EQ(saved.size(), qsizetype(expected.size()));
@@ -208,14 +215,17 @@ TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
     // A file that is not there leaves the pane alone.
     dialogs::SetNextFileNames({dir.filePath("missing.kst")});
     W->ToolOpenClick();
+    ASSERT_TRUE(WaitHistory());
     EXPECT_EQ(dialogs::TakeMessages(), QStringList{"Open File Error!"});
     EXPECT_EQ(W->ReceEdit->Store().LineCount(), 4);
 
     // A cancelled dialog does nothing; an unwritable name says so.
     dialogs::SetNextFileNames({QString()});
     W->ToolSaveClick();
+    ASSERT_TRUE(WaitHistory());
     dialogs::SetNextFileNames({dir.filePath("no/such/dir/x.kst")});
     W->ToolSaveClick();
+    ASSERT_TRUE(WaitHistory());
     EXPECT_EQ(dialogs::TakeMessages(), QStringList{"Save to File Error!"});
 }
 
@@ -235,6 +245,7 @@ TEST_F(Window, OpensAWindowsStyleHistoryFileAndPlainText) {
     f.close();
     dialogs::SetNextFileNames({f.fileName()});
     W->ToolOpenClick();
+    ASSERT_TRUE(WaitHistory());
     ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
     EXPECT_EQ(PaneLine(*W, 0), "  00000000:  41 ");
     EXPECT_EQ(QString::fromStdString(PaneLine(*W, 1)), "通讯端");
@@ -245,6 +256,7 @@ TEST_F(Window, OpensAWindowsStyleHistoryFileAndPlainText) {
     plain.close();
     dialogs::SetNextFileNames({plain.fileName()});
     W->ToolOpenClick();
+    ASSERT_TRUE(WaitHistory());
     ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
     EXPECT_EQ(PaneLine(*W, 1), "second line");
 }

@@ -7,6 +7,11 @@
 // as one text (n the byte after it); 0xFA opens a list of lines, its count and each line's length
 // in a byte before it; 0xFB receives 4096 << (next byte % 7) bytes made from the byte after it,
 // twice per input at most, so that the lines reach past the store's first chunk of 16384.
+// 0xFC opens a list of lines made as our own dump lines (count, then for each its offset byte,
+// byte count and bytes) with one character of some of them changed: the near misses must stay
+// text, and every line must come back exactly. 0xFD takes a snapshot, checked against the model of
+// its moment at the end. 0xFE sets a memory limit of (next byte + 1) · 64 KiB, so the oldest lines
+// go behind a mark line.
 #include "Recestore.h"
 
 #include "Fuzzcheck.h"
@@ -31,6 +36,51 @@ struct TModel {
         return int64_t(Texts.size() + (Received.size() + BytesPerLine - 1) / BytesPerLine);
     }
 };
+
+const char Digits[] = "0123456789ABCDEF";
+
+// One of our dump lines: leading, offset, 16 hex columns, two spaces, the printable column.
+std::string OwnDumpLine(std::string_view leading, uint32_t offset, const uint8_t* bytes,
+                        size_t count) {
+    std::string line(leading);
+    for (int shift = 28; shift >= 0; shift -= 4)
+        line += Digits[offset >> shift & 0xF];
+    line += ":  ";
+    std::string chars;
+    for (size_t i = 0; i < BytesPerLine; ++i) {
+        line += i < count ? Digits[bytes[i] >> 4] : ' ';
+        line += i < count ? Digits[bytes[i] & 0xF] : ' ';
+        line += ' ';
+        chars += i >= count ? ' ' : bytes[i] >= 0x20 && bytes[i] < 0x7F ? char(bytes[i]) : '.';
+    }
+    return line + " " + chars;
+}
+
+// True when an opened line is exactly what OwnDumpLine gives for some offset and 1..16 bytes.
+bool IsOwnDumpLine(const std::string& line, std::string_view leading) {
+    if (line.size() != leading.size() + 77 || line.compare(0, leading.size(), leading) != 0)
+        return false;
+    const char* p = line.data() + leading.size();
+    uint32_t offset = 0;
+    for (int i = 0; i < 8; ++i) {
+        const char* d = std::strchr(Digits, p[i]);
+        if (p[i] == 0 || d == nullptr)
+            return false;
+        offset = offset << 4 | uint32_t(d - Digits);
+    }
+    if (offset % 16 != 0)
+        return false;
+    uint8_t bytes[BytesPerLine];
+    size_t count = 0;
+    for (; count < BytesPerLine; ++count) {
+        const char* high = p[11 + 3 * count] ? std::strchr(Digits, p[11 + 3 * count]) : nullptr;
+        const char* low = p[12 + 3 * count] ? std::strchr(Digits, p[12 + 3 * count]) : nullptr;
+        if (high == nullptr || low == nullptr)
+            break;
+        bytes[count] = uint8_t((high - Digits) << 4 | (low - Digits));
+    }
+    return count > 0 && OwnDumpLine(leading, offset, bytes, count) == line;
+}
 
 bool IsBreak(char c) {
     return c == '\r' || c == '\n';
@@ -110,20 +160,40 @@ void CheckLine(const TReceStore& store, const TModel& model, int64_t k) {
     Check(store.MaxLineBytes() >= line.size());
     std::string scratch;
     Check(store.LineView(k, scratch) == line);
+    // Dropped lines are a prefix of the model's, behind one mark line.
+    const int64_t dropped = store.DroppedLines();
+    if (dropped > 0 && k == 0) {
+        Check(line == TReceStore::DroppedMark(dropped) && !store.IsDumpLine(0));
+        return;
+    }
+    const size_t m = size_t(k - (dropped > 0 ? 1 : 0) + dropped); // the model's line number
     const size_t texts = model.Texts.size();
-    Check(store.IsDumpLine(k) == (size_t(k) >= texts));
-    if (size_t(k) < texts)
-        Check(line == model.Texts[size_t(k)]);
-    else
-        CheckDumpLine(line, store.Leading(), model, size_t(k) - texts);
+    if (m < texts) {
+        Check(line == model.Texts[m]);
+        Check(store.IsDumpLine(k) == IsOwnDumpLine(line, store.Leading()));
+    } else {
+        Check(store.IsDumpLine(k));
+        CheckDumpLine(line, store.Leading(), model, m - texts);
+    }
+}
+
+int64_t ExpectedCount(const TReceStore& store, const TModel& model) {
+    const int64_t dropped = store.DroppedLines();
+    return model.Lines() - dropped + (dropped > 0 ? 1 : 0);
 }
 
 // Lines from..LineCount()-1, and the edges of the range.
 void CheckLines(const TReceStore& store, const TModel& model, int64_t from) {
     const int64_t count = store.LineCount();
-    Check(count == model.Lines());
-    for (int64_t k = std::max<int64_t>(from, 0); k < count; ++k)
+    Check(count == ExpectedCount(store, model));
+    Check(store.MemoryLimit() == 0 || store.DroppedLines() == 0 ||
+          store.MemoryUsed() <= store.MemoryLimit() + (size_t(2) << 20));
+    size_t hint = 0; // read in order as a save does, the block of the last line kept
+    std::string scratch;
+    for (int64_t k = std::max<int64_t>(from, 0); k < count; ++k) {
         CheckLine(store, model, k);
+        Check(store.LineView(k, scratch, hint) == store.Line(k));
+    }
     Check(store.Line(-1).empty() && store.Line(count).empty());
     Check(store.LineBytes(count) == 0 && !store.IsDumpLine(count) && !store.IsDumpLine(-1));
 }
@@ -137,9 +207,9 @@ void CheckEarlierLines(const TReceStore& store, const TModel& model) {
         return;
     }
     constexpr int64_t ChunkLines = 16384, Near = 64, Stride = 97;
-    const int64_t texts = int64_t(model.Texts.size());
+    const int64_t texts = int64_t(model.Texts.size()) - store.DroppedLines();
     for (int64_t k = 0; k < count; ++k) {
-        const int64_t j = k - texts; // dump line number
+        const int64_t j = k - texts; // dump line number, near enough
         const int64_t inChunk = j % ChunkLines;
         if (k < Near || count - k <= Near || j % Stride == 0 || inChunk < Near ||
             ChunkLines - inChunk <= Near)
@@ -187,6 +257,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TModel model;
     CheckLines(store, model, 0);
     int bigBlocks = 0;
+    std::shared_ptr<const TReceStore> shot;
+    TModel shotModel;
+    int64_t shotDropped = 0;
 
     while (!in.Done()) {
         const uint8_t step = in.Byte();
@@ -206,15 +279,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             // The line the block starts on may be rewritten; those before it stay. Of a large
             // block, the lines at its ends here, all of them at the end of the input.
-            const int64_t from = store.LineCount() - 1;
+            int64_t from = store.LineCount() - 1;
+            const int64_t shifted = store.LinesShifted();
             store.Receive(block.data(), block.size());
             model.Received.insert(model.Received.end(), block.begin(), block.end());
+            // Lines dropped for the memory limit moved that line up (or away).
+            from = std::max<int64_t>(from - (store.LinesShifted() - shifted), 0);
             Check(store.Epoch() == epoch);
             Check(block.empty() ? store.Revision() == revision : store.Revision() != revision);
             if (block.size() <= LargeBlock) {
                 CheckLines(store, model, from);
             } else {
-                for (int64_t k = std::max<int64_t>(from, 0); k < from + 3; ++k)
+                for (int64_t k = from; k < std::min(from + 3, store.LineCount()); ++k)
                     CheckLine(store, model, k);
                 CheckLines(store, model, store.LineCount() - 2);
             }
@@ -237,15 +313,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     model.Texts.push_back(std::move(piece));
             }
             store.Load(lines);
+        } else if (step == 0xFC) {
+            std::vector<std::string> lines(in.Byte() % 32);
+            for (std::string& line : lines) {
+                const uint32_t offset = uint32_t(in.Byte()) * 16;
+                const size_t count = in.Byte() % 18; // 0 and 17 are near misses too
+                uint8_t bytes[17] = {};
+                const std::string_view taken = in.Take(count);
+                std::memcpy(bytes, taken.data(), taken.size());
+                line = OwnDumpLine(leading, offset, bytes, std::min<size_t>(count, 16));
+                const uint8_t change = in.Byte();
+                if (change < line.size())
+                    line[change] = char(in.Byte());
+            }
+            model = TModel();
+            for (const std::string& line : lines)
+                for (std::string& piece : SplitLines(line))
+                    model.Texts.push_back(std::move(piece));
+            store.Load(lines);
+        } else if (step == 0xFD) {
+            shot = store.Snapshot();
+            shotModel = model;
+            shotDropped = store.DroppedLines();
+            continue;
+        } else if (step == 0xFE) {
+            store.SetMemoryLimit((size_t(in.Byte()) + 1) << 16);
+            CheckLines(store, model, 0);
+            continue;
         } else {
-            continue; // 0xFC..0xFF: nothing
+            continue; // 0xFF: nothing
         }
         Check(store.Epoch() != epoch && store.Revision() != revision);
         CheckLines(store, model, 0);
     }
 
-    // A later line must not have overwritten an earlier one.
+    // A later line must not have overwritten an earlier one, nor anything since the snapshot's.
     CheckEarlierLines(store, model);
+    if (shot) {
+        Check(shot->DroppedLines() == shotDropped);
+        CheckEarlierLines(*shot, shotModel);
+    }
     const int64_t count = store.LineCount();
     if (count < 1000)
         CheckText(store, 0, count);
