@@ -43,6 +43,10 @@ public:
     int SetState(const TLineSettings& s) override {
         if (s.Parity > 4 || s.BaudRate == 0)
             return EINVAL;
+        if (ComPortRefused) { // kept, and read back, as on a raw port
+            Settings = s;
+            return 0;
+        }
         const bool all = !SettingsSent;
         if (all || s.BaudRate != Settings.BaudRate) {
             const uint8_t rate[4] = {uint8_t(s.BaudRate >> 24), uint8_t(s.BaudRate >> 16),
@@ -244,7 +248,8 @@ private:
     }
 
     void OnSubnegotiation(const uint8_t* bytes, size_t count) override {
-        if (count < 3 || bytes[0] != OptComPort)
+        // Every answer we read is the option, the code and one value byte.
+        if (count != 3 || bytes[0] != OptComPort)
             return;
         const uint8_t value = bytes[2];
         switch (bytes[1]) {

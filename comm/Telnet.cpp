@@ -5,6 +5,7 @@ namespace telnet {
 void TTelnetParser::Reset() {
     State = TState::Data;
     SubLen = 0;
+    SubOverflow = false;
 }
 
 size_t TTelnetParser::Feed(const uint8_t* in, size_t count, uint8_t* out, TTelnetEvents& events) {
@@ -27,6 +28,7 @@ size_t TTelnetParser::Feed(const uint8_t* in, size_t count, uint8_t* out, TTelne
                 State = TState::Verb;
             } else if (b == Sb) {
                 SubLen = 0;
+                SubOverflow = false;
                 State = TState::SubOption;
             } else {
                 State = TState::Data; // NOP, GA, a stray SE and the like carry nothing for us
@@ -41,19 +43,17 @@ size_t TTelnetParser::Feed(const uint8_t* in, size_t count, uint8_t* out, TTelne
             if (b == Iac) {
                 State = TState::SubIac;
             } else {
-                if (SubLen < MaxSub)
-                    SubBuf[SubLen++] = b;
+                Keep(b);
                 State = TState::Sub;
             }
             break;
         case TState::SubIac:
             if (b == Iac) {
-                if (SubLen < MaxSub)
-                    SubBuf[SubLen++] = b;
+                Keep(b);
                 State = TState::Sub;
             } else if (b == Se) {
                 State = TState::Data;
-                if (SubLen > 0)
+                if (SubLen > 0 && !SubOverflow)
                     events.OnSubnegotiation(SubBuf, SubLen);
             } else {
                 // A broken subnegotiation: drop it and read the byte as the
@@ -65,6 +65,13 @@ size_t TTelnetParser::Feed(const uint8_t* in, size_t count, uint8_t* out, TTelne
         }
     }
     return n;
+}
+
+void TTelnetParser::Keep(uint8_t b) {
+    if (SubLen < MaxSub)
+        SubBuf[SubLen++] = b;
+    else
+        SubOverflow = true;
 }
 
 void AppendNegotiation(std::vector<uint8_t>& out, uint8_t verb, uint8_t option) {

@@ -49,7 +49,7 @@ public:
     // verb is Will, Wont, Do or Dont.
     virtual void OnNegotiation(uint8_t verb, uint8_t option) = 0;
     // The bytes between IAC SB and IAC SE, option first, IAC IAC undoubled;
-    // never empty. A longer one than MaxSub is cut to MaxSub bytes.
+    // never empty and never longer than MaxSub: a longer one is dropped whole.
     virtual void OnSubnegotiation(const uint8_t* bytes, size_t count) = 0;
 };
 
@@ -68,10 +68,13 @@ public:
     void Reset();
 
 private:
+    void Keep(uint8_t b);
+
     enum class TState : uint8_t { Data, Iac, Verb, SubOption, Sub, SubIac };
     TState State = TState::Data;
     uint8_t Verb = 0;
     uint8_t SubLen = 0;
+    bool SubOverflow = false;
     uint8_t SubBuf[MaxSub] = {};
 };
 
