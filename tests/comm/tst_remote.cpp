@@ -2,6 +2,7 @@
 // what the server refuses, the modem lines it reports, sequences split over
 // many reads, garbage, and connections refused and dropped.
 
+#include "Netbackend.h"
 #include "Recorder.h"
 #include "Scriptserver.h"
 #include "Telnet.h"
@@ -203,6 +204,41 @@ TEST(RemotePort, ADroppedRawConnectionDeliversEveryByteThenReconnects) {
     w.Worker.SetRts(true);
     EXPECT_TRUE(w.Worker.GetRts());
     EXPECT_EQ(CountStarting(w.Rec, "modem"), 0u);
+}
+
+// RTS and DTR as the server reports them, asked at connect and answered to
+// every switch, are what the port reads back.
+TEST(RemotePort, RtsAndDtrAreReadBackAsTheServerReportsThem) {
+    TScriptServer server([](int fd, TScriptServer& s) {
+        s.Pump(fd, std::chrono::milliseconds(50));
+        s.Send(fd, Sub(ServerOffset + CpSetControl, CtlRtsOn));
+        s.Send(fd, Sub(ServerOffset + CpSetControl, CtlDtrOff));
+        s.PumpUntilStopped(fd);
+    });
+    TNetTarget target;
+    ASSERT_TRUE(ParseNetTarget(Rfc(server), target));
+    auto backend = MakeRfc2217Backend(target);
+    int rc = EINPROGRESS;
+    for (int i = 0; i < 100 && rc == EINPROGRESS; ++i)
+        rc = backend->Open("");
+    ASSERT_EQ(rc, 0);
+    EXPECT_TRUE(server.WaitReceived([](const auto& raw) {
+        return TScriptServer::Count(raw, Sub(CpSetControl, CtlAskRts)) == 1 &&
+               TScriptServer::Count(raw, Sub(CpSetControl, CtlAskDtr)) == 1;
+    }));
+    TLineSettings s;
+    s.Dtr = true;
+    const auto end = Clock::now() + std::chrono::seconds(3);
+    while (!(s.Rts && !s.Dtr) && Clock::now() < end) {
+        uint8_t buf[64];
+        size_t got = 0;
+        backend->Read(buf, sizeof buf, got);
+        backend->GetState(s);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(s.Rts);
+    EXPECT_FALSE(s.Dtr);
+    backend->Close();
 }
 
 } // namespace
