@@ -1,5 +1,6 @@
 // TFrmMain's settings: loading at creation, saving at every close request.
 
+#include "Cmdline.h"
 #include "Dialogs.h"
 #include "Sendpage.h"
 #include "Settings.h"
@@ -76,11 +77,55 @@ void TFrmMain::LoadSettings() {
         EdtHead->setText(settings::DefaultHeadBuff);
     }
     TabComm->SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
+    TabSend->SetLineEnding(stored.LineEnding ? int(*stored.LineEnding) : 0);
+    // A stored size below the smallest, or a place off every screen, is not taken.
+    if (stored.WindowGeometry) {
+        const QRect before = geometry();
+        if (!restoreGeometry(*stored.WindowGeometry) || width() < ClientWidth ||
+            height() < ClientHeight)
+            setGeometry(before);
+    }
+
+    if (stored.CustomBaudRate)
+        TabComm->CboBps->setEditText(QString::number(*stored.CustomBaudRate));
+    TabComm->ApplyLine(stored.ByteSize ? int(*stored.ByteSize) : 8,
+                       stored.StopBits ? int(*stored.StopBits) : 0,
+                       stored.FlowControl ? int(*stored.FlowControl) : 0);
 
     TabComm->btnUpdateClick();
     ChkControlRTSClick();
     chkHeadClick();
     TabSend->SetSendMode(TabSend->SendMode);
+}
+
+void TFrmMain::ApplyCommandLine(const TCmdLine& line) {
+    if (!line.Port && !line.BaudRate && !line.Parity)
+        return;
+    if (line.Port) {
+        RunOnly.Map = TabComm->PortMap();
+        RunOnly.ComPort = TabComm->CboPort->currentIndex();
+        TPortMap run = *RunOnly.Map;
+        run.Targets[0] = line.Port->toStdString();
+        RunOnly.RunMap = run;
+        TabComm->SetPortMap(run);
+        TabComm->CboPort->setCurrentIndex(0);
+    }
+    if (line.BaudRate) {
+        RunOnly.RateText = TabComm->CboBps->currentText();
+        const QString rate = QString::number(*line.BaudRate);
+        const int index = TabComm->CboBps->findText(rate);
+        if (index >= 0)
+            TabComm->CboBps->setCurrentIndex(index);
+        else
+            TabComm->CboBps->setEditText(rate);
+        RunOnly.RunRateText = rate;
+    }
+    if (line.Parity) {
+        RunOnly.Parity = TabComm->CboParity->currentIndex();
+        TabComm->CboParity->setCurrentIndex(*line.Parity);
+        RunOnly.RunParity = *line.Parity;
+    }
+    TabComm->btnUpdateClick();
 }
 
 void TFrmMain::SaveSettings() {
@@ -94,11 +139,40 @@ void TFrmMain::SaveSettings() {
     stored.DTREnabled = chkDTR->Checked() ? 1 : 0;
     stored.SendMode = TabSend->SendMode;
     stored.PortMap = TabComm->PortMap();
+    stored.LineEnding = TabSend->LineEnding();
+    stored.WindowGeometry = saveGeometry();
+    {
+        bool ok = false;
+        const int rate = TabComm->CboBps->currentText().toInt(&ok);
+        if (ok && TabComm->CboBps->findText(TabComm->CboBps->currentText()) < 0)
+            stored.CustomBaudRate = rate;
+        const TLineSettings line = Comm->GetLineSettings();
+        stored.ByteSize = line.ByteSize;
+        stored.StopBits = line.StopBits;
+        stored.FlowControl = line.Flow;
+    }
     // A receive count that cannot be stored keeps the window open; the values before it are
     // saved all the same, the count and the preamble are not.
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());
     if (stored.ReceNum)
         stored.HeadBuff = EdtHead->text();
+    // The command line's choices are this run's; what the user changed is kept.
+    if (RunOnly.Map && stored.PortMap == RunOnly.RunMap) {
+        stored.PortMap = RunOnly.Map;
+        if (TabComm->CboPort->currentIndex() == 0)
+            stored.ComPort = *RunOnly.ComPort >= 0 ? *RunOnly.ComPort : settings::DefaultComPort;
+    }
+    if (RunOnly.RateText && TabComm->CboBps->currentText() == RunOnly.RunRateText) {
+        const int index = TabComm->CboBps->findText(*RunOnly.RateText);
+        stored.BaudRate = index >= 0 ? index : settings::DefaultBaudRate;
+        bool ok = false;
+        const int rate = RunOnly.RateText->toInt(&ok);
+        stored.CustomBaudRate.reset();
+        if (ok && index < 0)
+            stored.CustomBaudRate = rate;
+    }
+    if (RunOnly.Parity && TabComm->CboParity->currentIndex() == RunOnly.RunParity)
+        stored.Parity = *RunOnly.Parity >= 0 ? *RunOnly.Parity : settings::DefaultParity;
     QSettings s = Store();
     WriteStoredSettings(s, stored);
     if (!stored.ReceNum)

@@ -6,12 +6,14 @@
 #include "Checksum.h"
 #include "Codepage.h"
 #include "Dialogs.h"
+#include "Filesend.h"
 #include "Pagehost.h"
 #include "Rtf.h"
 #include "Sendedit.h"
 #include "Threadcomm.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,6 +43,16 @@ bool IsHexDigit(QChar c) {
 }
 
 } // namespace
+
+const char* LineEndingBytes(int ending) {
+    static const char* const Bytes[] = {"", "\r", "\n", "\r\n"};
+    return ending >= 0 && ending < 4 ? Bytes[ending] : "";
+}
+
+const char* LineEndingName(int ending) {
+    static const char* const Names[] = {"", "CR", "LF", "CR LF"};
+    return ending >= 0 && ending < 4 ? Names[ending] : "";
+}
 
 QIcon PageImage(int index) {
     static const char* const Files[] = {":/tab/timed.png",   ":/tab/settings.png", ":/tab/char.png",
@@ -119,10 +131,37 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
         ++mode;
     }
     mnuChar->setChecked(true);
+    // Line mode sends the line as typed unless the user asks for an ending.
+    mnuEnding = PopStrMenu->addMenu("发送字符串的行尾(&N)");
+    mnuEnding->setToolTipsVisible(true);
+    {
+        static const char* const Captions[] = {"无 (只发送这一行)", "CR (\\r, 0D)",
+                                               "LF (\\n, 0A)", "CR LF (\\r\\n, 0D 0A)"};
+        for (int e = 0; e < 4; ++e) {
+            mnuEndings[e] = mnuEnding->addAction(QString::fromUtf8(Captions[e]));
+            mnuEndings[e]->setCheckable(true);
+            connect(mnuEndings[e], &QAction::triggered, this, [this, e] { SetLineEnding(e); });
+        }
+        mnuEndings[0]->setChecked(true);
+    }
+    lblEnding = new QLabel(SendEdit->viewport());
+    lblEnding->setAttribute(Qt::WA_TransparentForMouseEvents);
+    {
+        QPalette p = lblEnding->palette();
+        p.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+        lblEnding->setPalette(p);
+    }
+    lblEnding->hide();
+    SendEdit->viewport()->installEventFilter(this);
     PopStrMenu->addSeparator();
     mnuClear = item("清除发送窗口(&E)", -1, [this] { mnuClearClick(); });
     mnuLoad = item("打开发送命令(&L)...", -1, [this] { mnuLoadClick(); });
     mnuSave = item("保存发送命令(&B)...", -1, [this] { mnuSaveClick(); });
+    mnuSendFile = item("发送文件(&F)...", -1, [this] { mnuSendFileClick(); });
+    mnuSendFile->setToolTip("把一个文件的字节原样发出 (Send a file's bytes as they are)");
+    FileTimer = new QTimer(this);
+    FileTimer->setInterval(100);
+    connect(FileTimer, &QTimer::timeout, this, [this] { ShowFileProgress(); });
     N1 = PopStrMenu->addSeparator();
     mnuNum = item("", -1, [] {});
     mnuAdd = item("", -1, [this] { mnuAddClick(); });
@@ -136,6 +175,117 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     SendEdit->OnKeyPress = [this](QString& text) { return SendEditKeyPress(text); };
     SendEdit->OnMouseDown = [this] { SendEditMouseDown(); };
     SendEdit->OnMenuKey = [this] { UpdateCheckItems(); };
+}
+
+TSendPage::~TSendPage() {
+    StopFileSend();
+}
+
+// ---- a file ----
+
+void TSendPage::mnuSendFileClick() {
+    if (FileFeed) {
+        RefuseInput("正在发送文件 (a file is being sent)");
+        return;
+    }
+    // A file is one stream of bytes, not a half-duplex line of the transceiver.
+    if (Host.ControlRtsOn()) {
+        RefuseInput("发送时控制RTS开启, 不能发送文件 (no file sends under RTS control)");
+        return;
+    }
+    if (!Host.Worker().IsOpen()) {
+        RefuseInput(NotSentText());
+        return;
+    }
+    const QString name = dialogs::OpenFileName(this, "发送文件...", "所有文件(*)");
+    if (name.isEmpty())
+        return;
+    TWThreadComm& worker = Host.Worker();
+    FileFeed = std::make_unique<TFileFeeder>(
+        QFile::encodeName(name).toStdString(), [&worker](const uint8_t* b, uint32_t n) {
+            if (worker.SendRaw(b, n))
+                return TFileFeeder::TTaken::Yes;
+            return worker.IsOpen() ? TFileFeeder::TTaken::Full : TFileFeeder::TTaken::Refused;
+        });
+    FileName = QFileInfo(name).fileName();
+    if (!FileFeed->Start()) {
+        const QString why = QString::fromStdString(FileFeed->State().Error);
+        FileFeed.reset();
+        ShowNote(QString("不能发送文件 %1: %2").arg(FileName, why));
+        return;
+    }
+    LongSend = true;
+    DropNoteTimer->stop();
+    BtnStopSend->show();
+    SendBar->show();
+    ShowFileProgress();
+    FileTimer->start();
+}
+
+void TSendPage::StopFileSend() {
+    if (!FileFeed)
+        return;
+    FileFeed->Cancel();
+    const TFileFeeder::TState st = FileFeed->State();
+    FileFeed.reset();
+    FileTimer->stop();
+    FileNotHanded = st.Size - st.Handed;
+}
+
+void TSendPage::ShowFileProgress() {
+    if (!FileFeed)
+        return;
+    const TFileFeeder::TState st = FileFeed->State();
+    const uint64_t queued = Host.Worker().BytesToGo();
+    if (st.Running || (!st.Failed && queued > 0)) {
+        const uint64_t left = st.Size - st.Handed + queued;
+        const int percent = st.Size ? int((st.Size - left) * 100 / st.Size) : 100;
+        lblSendLeft->setText(QString("正在发送文件 %1: %2 %, 还有 %3 字节 (%3 bytes to go)")
+                                 .arg(FileName)
+                                 .arg(percent)
+                                 .arg(left));
+        return;
+    }
+    FileFeed.reset();
+    FileTimer->stop();
+    LongSend = false;
+    if (st.Failed)
+        ShowNote(QString("文件 %1 未发完: %2; %3 字节未发出")
+                     .arg(FileName, QString::fromStdString(st.Error))
+                     .arg(st.Size - st.Handed + queued));
+    else
+        ShowNote(QString("文件 %1 已发送: %2 字节 (sent)").arg(FileName).arg(st.Handed));
+}
+
+void TSendPage::ShowNote(const QString& text) {
+    lblSendLeft->setText(text);
+    BtnStopSend->hide();
+    SendBar->show();
+    DropNoteTimer->start(DropNoteMs);
+}
+
+// ---- line ending ----
+
+void TSendPage::SetLineEnding(int ending) {
+    Ending = ending >= 0 && ending < 4 ? ending : 0;
+    for (int e = 0; e < 4; ++e)
+        mnuEndings[e]->setChecked(e == Ending);
+    // Shown in Line mode only, where it applies.
+    lblEnding->setText(QString("行尾: %1").arg(LineEndingName(Ending)));
+    lblEnding->adjustSize();
+    lblEnding->setVisible(Ending != 0 && SendMode == 1);
+    PlaceEndingLabel();
+}
+
+void TSendPage::PlaceEndingLabel() {
+    const QWidget* view = SendEdit->viewport();
+    lblEnding->move(view->width() - lblEnding->width() - 4, 2);
+}
+
+bool TSendPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == SendEdit->viewport() && event->type() == QEvent::Resize)
+        PlaceEndingLabel();
+    return QWidget::eventFilter(watched, event);
 }
 
 // ---- typing ----
@@ -211,6 +361,8 @@ QString TSendPage::NotSentText() const {
 // ---- a long send ----
 
 void TSendPage::ShowSendProgress(uint64_t bytesLeft) {
+    if (FileFeed)
+        return; // the file's own progress is on show
     LongSend = bytesLeft > 0;
     if (!LongSend) {
         // A note of dropped bytes stays for its time.
@@ -225,6 +377,10 @@ void TSendPage::ShowSendProgress(uint64_t bytesLeft) {
 }
 
 void TSendPage::ShowSendDropped(uint64_t bytesNotSent) {
+    // A file whose bytes were dropped (the port closed) is not handed on.
+    StopFileSend();
+    bytesNotSent += FileNotHanded;
+    FileNotHanded = 0;
     LongSend = false;
     lblSendLeft->setText(QString("已停止: %1 字节未发出 (%1 bytes not sent)").arg(bytesNotSent));
     BtnStopSend->hide();
@@ -233,7 +389,17 @@ void TSendPage::ShowSendDropped(uint64_t bytesNotSent) {
 }
 
 void TSendPage::BtnStopSendClick() {
+    const bool file = FileFeed != nullptr;
+    StopFileSend();
+    const uint64_t queued = Host.Worker().BytesToGo();
     Host.Worker().CancelSend();
+    // With nothing queued no drop is reported: the note is shown here, and
+    // corrected when the worker reports what it dropped.
+    if (file) {
+        const uint64_t notHanded = FileNotHanded;
+        ShowSendDropped(queued);
+        FileNotHanded = queued > 0 ? notHanded : 0;
+    }
 }
 
 bool TSendPage::SendTextLine(bool modem) {
@@ -248,6 +414,8 @@ bool TSendPage::SendTextLine(bool modem) {
     if (modem) {
         bytes.append('\r');
         line.append('\r');
+    } else {
+        bytes.append(LineEndingBytes(Ending));
     }
     // A line the worker did not take (no port, an RTS-controlled send still
     // under way, a full queue) stays where it is, uncopied, and the pane says
@@ -335,6 +503,7 @@ void TSendPage::SetSendMode(int mode) {
     if (mode >= 0 && mode <= 3)
         Host.ShowSendModeImage(mode);
     AppliedSendMode = mode;
+    lblEnding->setVisible(Ending != 0 && SendMode == 1);
 }
 
 // ---- menu: clear and send-command files ----

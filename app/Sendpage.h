@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -16,12 +17,14 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class TPageHost;
+class TFileFeeder;
 class TSendEdit;
 
 class TSendPage : public QWidget {
     Q_OBJECT
 public:
     TSendPage(TPageHost& host, QWidget* parent = nullptr);
+    ~TSendPage() override;
 
     // ---- handlers, callable from code exactly as the user's action ----
     void SetSendMode(int mode);
@@ -33,6 +36,15 @@ public:
     // Enter in Line (modem false) and Modem mode; true passes the Enter on.
     bool SendTextLine(bool modem);
     bool SendHexLine(QString& text);
+    // What Enter sends after a line in Line mode: 0 nothing, 1 CR, 2 LF,
+    // 3 CR LF. Out-of-range values mean nothing.
+    void SetLineEnding(int ending);
+    int LineEnding() const { return Ending; }
+    // Sends a file's bytes as they are, with progress and stop beneath the pane.
+    void mnuSendFileClick();
+    // Stops a file being handed to the worker (the window closes, the user stops).
+    void StopFileSend();
+    bool SendingFile() const { return FileFeed != nullptr; }
     void mnuClearClick();
     void mnuLoadClick();
     void mnuSaveClick();
@@ -57,9 +69,13 @@ public:
     QAction* mnuLine = nullptr;
     QAction* mnuModem = nullptr;
     QAction* mnuHex = nullptr;
+    QMenu* mnuEnding = nullptr;
+    QAction* mnuEndings[4] = {};
+    QLabel* lblEnding = nullptr; // in the pane's corner while a line ending is added
     QAction* mnuClear = nullptr;
     QAction* mnuLoad = nullptr;
     QAction* mnuSave = nullptr;
+    QAction* mnuSendFile = nullptr;
     QAction* N1 = nullptr;
     QAction* mnuNum = nullptr;
     QAction* mnuAdd = nullptr;
@@ -81,10 +97,24 @@ private:
     void WriteCheckValue(uint32_t value, int digits);
     QString NotSentText() const;
 
+    void PlaceEndingLabel();
+    void ShowFileProgress();
+    void ShowNote(const QString& text);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     TPageHost& Host;
+    int Ending = 0;
     bool LongSend = false;           // progress is on show
     QTimer* DropNoteTimer = nullptr; // takes the note of dropped bytes away
+    std::unique_ptr<TFileFeeder> FileFeed;
+    QString FileName;
+    QTimer* FileTimer = nullptr;  // the file's progress, while one is sent
+    uint64_t FileNotHanded = 0;   // of a stopped file: added to the worker's dropped count
 };
+
+// The bytes of line ending 0..3 (none, CR, LF, CR LF), and its short name.
+const char* LineEndingBytes(int ending);
+const char* LineEndingName(int ending);
 
 // The page control's image list; the send modes use entries 2 to 5.
 QIcon PageImage(int index);

@@ -22,6 +22,16 @@ inline constexpr const char* ReceNum = "ReceNum";       // receive count        
 inline constexpr const char* HeadBuff = "HeadBuff";     // preamble as hex text       "55 AA FF"
 // The device of each COM number: a path or "loopback"; detected when absent.
 inline constexpr const char* PortMapGroup = "PortMap"; // keys COM1..COM6
+// Read apart from the values above: a missing or bad one takes its default
+// and touches nothing else.
+inline constexpr const char* LineEnding = "LineEnding"; // after a line in Line mode: 0 none,
+                                                        // 1 CR, 2 LF, 3 CR LF; default 0
+inline constexpr const char* CustomBaudRate = "CustomBaudRate"; // a rate typed beyond the list
+inline constexpr const char* ByteSize = "ByteSize";       // data bits 5..8; default 8
+inline constexpr const char* StopBits = "StopBits";       // 0 one, 1 one and a half, 2 two; 0
+inline constexpr const char* FlowControl = "FlowControl"; // 0 none, 1 RTS/CTS, 2 XON/XOFF; 0
+inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
+                                                                // smallest size, centred
 
 inline constexpr int DefaultComPort = 0;
 inline constexpr int DefaultBaudRate = 5;

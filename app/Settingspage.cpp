@@ -15,6 +15,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -70,6 +71,11 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     CboBps->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
                       "38400", "56000", "57600", "115200"});
     CboParity->addItems({"None", "ODD", "Even", "Mark", "Space"});
+    // Any rate the device takes can be typed; the list stays as it is.
+    CboBps->setEditable(true);
+    CboBps->setInsertPolicy(QComboBox::NoInsert);
+    CboBps->setValidator(new QIntValidator(1, 99999999, CboBps));
+    CboBps->setToolTip("可以输入列表以外的速率 (any rate the device takes can be typed)");
     row->addWidget(grp);
 
     auto* middle = new QWidget(this); // from 167 on the page: margin and port group
@@ -82,6 +88,16 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     btnPortMap->setToolTip("COM1..COM6 各自打开的设备 (Which device each port opens)");
     btnPortMap->setGeometry(178 - 167, 4, 85, 22);
     connect(btnPortMap, &QToolButton::clicked, this, &TSettingsPage::btnPortMapClick);
+    // Below the apply button: letting go of the port, and the line's framing.
+    btnConnect = new QToolButton(middle);
+    btnConnect->setGeometry(178 - 167, 67, 41, 20);
+    connect(btnConnect, &QToolButton::clicked, this, &TSettingsPage::btnConnectClick);
+    ShowConnected(false);
+    btnLine = new QToolButton(middle);
+    btnLine->setText("线路");
+    btnLine->setToolTip("数据位, 停止位, 流控制 (data bits, stop bits, flow control)");
+    btnLine->setGeometry(178 - 167 + 44, 67, 41, 20);
+    connect(btnLine, &QToolButton::clicked, this, &TSettingsPage::btnLineClick);
     row->addWidget(middle, 1);
 
     Memo1 = new QPlainTextEdit(this);
@@ -198,4 +214,72 @@ void TSettingsPage::btnPortMapClick() {
         map.Targets[i] = boxes[i]->currentText().trimmed().toStdString();
     SetPortMap(map);
     btnUpdateClick(); // the current port reopens on its (new) device
+}
+
+void TSettingsPage::ShowConnected(bool released) {
+    btnConnect->setText(released ? "连接" : "断开");
+    btnConnect->setToolTip(released ? "重新打开端口 (take the port back)"
+                                    : "关闭端口, 让其他程序使用该设备 (release the port)");
+}
+
+void TSettingsPage::btnConnectClick() {
+    TWThreadComm& comm = Host.Worker();
+    if (comm.Released())
+        comm.Reconnect();
+    else
+        comm.Release();
+    ShowConnected(comm.Released());
+    Host.RefreshPortState();
+}
+
+bool TSettingsPage::ApplyLine(int byteSize, int stopBits, int flow) {
+    TWThreadComm& comm = Host.Worker();
+    const TLineSettings before = comm.GetLineSettings();
+    try {
+        comm.SetByteSize(uint8_t(byteSize));
+        comm.SetStopBits(uint8_t(stopBits));
+        comm.SetFlowControl(uint8_t(flow));
+    } catch (...) {
+        // Back to what the device had: a half-applied framing helps nobody.
+        try {
+            comm.SetByteSize(before.ByteSize);
+            comm.SetStopBits(before.StopBits);
+            comm.SetFlowControl(before.Flow);
+        } catch (...) {
+        }
+        Host.RefreshPortState();
+        return false;
+    }
+    Host.RefreshPortState();
+    return true;
+}
+
+void TSettingsPage::btnLineClick() {
+    QDialog dialog(this);
+    dialog.setWindowTitle("线路设置 (line settings)");
+    auto* form = new QFormLayout(&dialog);
+    auto* bits = new QComboBox(&dialog);
+    bits->addItems({"5", "6", "7", "8"});
+    auto* stops = new QComboBox(&dialog);
+    stops->addItems({"1", "1.5", "2"});
+    auto* flow = new QComboBox(&dialog);
+    flow->addItems({"无 (none)", "RTS/CTS", "XON/XOFF"});
+    const TLineSettings now = Host.Worker().GetLineSettings();
+    bits->setCurrentIndex(now.ByteSize - 5);
+    stops->setCurrentIndex(now.StopBits);
+    flow->setCurrentIndex(now.Flow);
+    bits->setObjectName("bits");
+    stops->setObjectName("stops");
+    flow->setObjectName("flow");
+    form->addRow("数据位:", bits);
+    form->addRow("停止位:", stops);
+    form->addRow("流控制:", flow);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (!ApplyLine(bits->currentIndex() + 5, stops->currentIndex(), flow->currentIndex()))
+        dialogs::Message(this, "设备不接受这些线路设置 (the device refused these line settings)");
 }

@@ -20,6 +20,14 @@ public:
     // Applies the three lists to the worker and reopens the port.
     void btnUpdateClick();
     void btnPortMapClick();
+    // Lets go of the port or takes it back (another program may use it meanwhile).
+    void btnConnectClick();
+    // Data bits, stop bits and flow control, in a small dialog.
+    void btnLineClick();
+    // Applies them to the worker; false, with nothing changed, when the device refuses.
+    bool ApplyLine(int byteSize, int stopBits, int flow);
+    // The connect button says what a click does.
+    void ShowConnected(bool released);
 
     // The map the worker opens ports by; each COM item's tip names its device.
     TPortMap PortMap() const;
@@ -31,6 +39,8 @@ public:
     QComboBox* CboParity = nullptr;
     QPushButton* btnUpdate = nullptr;
     QToolButton* btnPortMap = nullptr;
+    QToolButton* btnConnect = nullptr;
+    QToolButton* btnLine = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
 
 private:

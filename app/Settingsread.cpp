@@ -75,6 +75,25 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
             out.HeadBuff = head.toString();
     }
 
+    // The values of the extensions, each on its own, within its range.
+    const struct {
+        const char* Key;
+        TNumber Member;
+        int64_t Least, Most;
+    } apart[] = {
+        {settings::LineEnding, &TStoredSettings::LineEnding, 0, 3},
+        {settings::CustomBaudRate, &TStoredSettings::CustomBaudRate, 1, 99999999},
+        {settings::ByteSize, &TStoredSettings::ByteSize, 5, 8},
+        {settings::StopBits, &TStoredSettings::StopBits, 0, 2},
+        {settings::FlowControl, &TStoredSettings::FlowControl, 0, 2},
+    };
+    for (const auto& a : apart)
+        if (const auto n = ReadInt(s, a.Key); n && *n >= a.Least && *n <= a.Most)
+            out.*(a.Member) = n;
+
+    if (const QVariant g = s.value(settings::WindowGeometry); g.typeId() == QMetaType::QByteArray)
+        out.WindowGeometry = g.toByteArray();
+
     if (HasPortMap(s)) {
         TPortMap map;
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
@@ -91,6 +110,21 @@ void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
     }
     if (stored.HeadBuff)
         s.setValue(settings::HeadBuff, *stored.HeadBuff);
+    if (stored.WindowGeometry)
+        s.setValue(settings::WindowGeometry, *stored.WindowGeometry);
+    const std::pair<const char*, TNumber> apart[] = {
+        {settings::LineEnding, &TStoredSettings::LineEnding},
+        {settings::CustomBaudRate, &TStoredSettings::CustomBaudRate},
+        {settings::ByteSize, &TStoredSettings::ByteSize},
+        {settings::StopBits, &TStoredSettings::StopBits},
+        {settings::FlowControl, &TStoredSettings::FlowControl},
+    };
+    for (const auto& [key, member] : apart) {
+        if (stored.*member)
+            s.setValue(key, qlonglong(*(stored.*member)));
+        else if (member == &TStoredSettings::CustomBaudRate)
+            s.remove(key); // a rate of the list again
+    }
     if (stored.PortMap) {
         s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)

@@ -6,6 +6,7 @@
 
 #include "Portmap.h"
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -31,6 +32,16 @@ struct TStoredSettings {
     // Read apart from the values above: present when the PortMap group holds
     // any key at all, and then a port without its key maps to nothing.
     std::optional<TPortMap> PortMap;
+    // Read apart as well: present when stored as a number 0..3.
+    std::optional<int64_t> LineEnding;
+    // Present when stored within their ranges: a rate of 1..99999999 typed
+    // beyond the list, data bits 5..8, stop bits 0..2, flow control 0..2.
+    std::optional<int64_t> CustomBaudRate;
+    std::optional<int64_t> ByteSize;
+    std::optional<int64_t> StopBits;
+    std::optional<int64_t> FlowControl;
+    // The window's size and place as QWidget::saveGeometry gives them.
+    std::optional<QByteArray> WindowGeometry;
 
     // Every value read: no failure default applies.
     bool Complete() const { return HeadBuff.has_value(); }

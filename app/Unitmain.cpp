@@ -1,4 +1,5 @@
 #include "Unitmain.h"
+#include "Cmdline.h"
 #include "Dialogs.h"
 #include "Handover.h"
 
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -30,12 +32,6 @@ const QColor TFrmMain::LineOff(0, 128, 0);
 const QColor TFrmMain::PortShut(255, 0, 0);
 
 namespace {
-
-constexpr int ClientWidth = 630;
-constexpr int ClientHeight = 442;
-constexpr int StripHeight = 41;
-constexpr int PanelWidth = 126;
-constexpr int PageHeight = 120;
 
 void SetBackground(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
@@ -127,6 +123,8 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
 
 TFrmMain::~TFrmMain() {
     qApp->removeEventFilter(this);
+    // A file being handed to the worker stops first: its thread calls the worker.
+    TabSend->StopFileSend();
     // The worker stops before the window's parts go (its events still use
     // them while it runs), then closes its port.
     Comm->Terminate();
@@ -135,7 +133,7 @@ TFrmMain::~TFrmMain() {
 }
 
 void TFrmMain::BuildLayout() {
-    setWindowTitle("Kestrel 0.5");
+    setWindowTitle("Kestrel " + VersionText());
     setWindowIcon(QIcon(":/kestrel.png"));
     // Half-width Latin and full-width Chinese, as the layout's pixel positions assume.
     setFont(PaneFont());
@@ -143,9 +141,10 @@ void TFrmMain::BuildLayout() {
     resize(ClientWidth - 3, ClientHeight);
 
     ImgMove = new QLabel(this);
-    ImgMove->setPixmap(QPixmap(":/title.png"));
+    StripPicture = QPixmap(":/title.png");
+    ImgMove->setPixmap(StripPicture);
     ImgMove->setGeometry(0, 0, ClientWidth, StripHeight);
-    Label1 = MakeLabel(this, "版本: 0.6 测试版", QRect(194, 14, 120, 14));
+    Label1 = MakeLabel(this, "版本: " + VersionText() + " 测试版", QRect(194, 14, 120, 14));
     SetTextColor(Label1, LineOn);
     // The strip and its label belong to the window's own surface: a press on
     // them drags the window.
@@ -169,6 +168,7 @@ void TFrmMain::BuildLayout() {
         img->installEventFilter(this);
     }
     PanlHelp->hide();
+    BuildEdgeGrips();
 }
 
 void TFrmMain::BuildCentre() {
@@ -221,12 +221,13 @@ void TFrmMain::BuildStatusPanel() {
                         ClientHeight - StripHeight);
     const int inner = PanelWidth - 2;
 
-    auto* imgSta = new QLabel(Panel1);
-    imgSta->setPixmap(QPixmap(":/panel.png"));
-    imgSta->setScaledContents(true);
-    imgSta->setGeometry(1, 1, inner, Panel1->height() - 2);
+    PanelImage = new QLabel(Panel1);
+    PanelImage->setPixmap(QPixmap(":/panel.png"));
+    PanelImage->setScaledContents(true);
+    PanelImage->setGeometry(1, 1, inner, Panel1->height() - 2);
 
     QWidget* p = new QWidget(Panel1); // the panel's client area
+    PanelClient = p;
     p->setGeometry(1, 1, inner, Panel1->height() - 2);
 
     lblComPort = MakeLabel(p, "端口状态", QRect(0, 0, inner, 11));
@@ -329,6 +330,7 @@ void TFrmMain::FormCreate() {
     lblHead->setText(header);
     lblEnd->setText(header);
     resize(ClientWidth, ClientHeight);
+    setMinimumSize(ClientWidth, ClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
@@ -406,9 +408,22 @@ void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpen
         const QFontMetrics metrics(lblComPort->font());
         lblComPort->setText(metrics.elidedText(t.Short, Qt::ElideRight, lblComPort->width() - 2));
         lblComPort->setToolTip(t.Long);
+    } else if (open || Comm->Released()) {
+        // Which device the port leads to, or that the user let go of it. Open,
+        // the strip keeps its caption and the tips name the device.
+        const TOpenError where = error.Target.empty() ? Comm->LastOpenError() : error;
+        const QString port = QString("COM%1").arg(where.PortNumber);
+        const QString device = where.Target == LoopbackTarget
+                                   ? QStringLiteral("环回插头 (loopback)")
+                                   : QString::fromStdString(where.Target);
+        lblComPort->setText(open ? QStringLiteral("端口状态") : port + ": 已断开");
+        lblComPort->setToolTip(open ? port + " → " + device
+                                    : port + " 已断开, 其他程序可以使用该设备 (参数设置 → 连接)\n"
+                                             "(Released: another program may use the device.)");
+        lblComSta->setToolTip(open ? port + " → " + device : QString());
     } else {
         lblComPort->setText("端口状态");
-        lblComPort->setToolTip(open ? QString() : QStringLiteral("端口未打开"));
+        lblComPort->setToolTip(QStringLiteral("端口未打开"));
     }
 }
 

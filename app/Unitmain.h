@@ -24,6 +24,7 @@
 #include <QWidget>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class QFrame;
 class QLabel;
@@ -31,6 +32,7 @@ class QLineEdit;
 class QTabWidget;
 class QToolButton;
 class TAbLED;
+struct TCmdLine;
 class TAutoSendPage;
 class TPostedCalls;
 class THexPane;
@@ -63,6 +65,10 @@ public:
     void ToolSaveClick();
     void LoadSettings();
     void SaveSettings();
+    // The command line's choices for this run: COM1 on another device, a
+    // rate, a parity. SaveSettings keeps what was stored for each of them
+    // unless the user changes it during the run.
+    void ApplyCommandLine(const TCmdLine& line);
 
     // Keys and tabs (Mainkeys.cpp). shift: the modifiers held.
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
@@ -156,6 +162,14 @@ public:
     void ShowSendModeImage(int mode) override;
     void RefreshPortState() override;
 
+    // The window's size as it opens, which is also its smallest, and the
+    // fixed parts of its layout.
+    static constexpr int ClientWidth = 630;
+    static constexpr int ClientHeight = 442;
+    static constexpr int StripHeight = 41;
+    static constexpr int PanelWidth = 126;
+    static constexpr int PageHeight = 120;
+
 signals:
     // For tests: the pane has taken a batch from the worker.
     void ReceivedFlushed();
@@ -165,12 +179,18 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildLayout();
     void BuildStatusPanel();
     void BuildCentre();
+    // The window can grow: the receive pane and the pages take the room, the
+    // status panel keeps its width on the right (Mainresize.cpp).
+    void BuildEdgeGrips();
+    void LayoutClient();
     void ApplyRts(bool on);
     void ApplyDtr(bool on);
     void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
@@ -194,8 +214,21 @@ private:
     const QEvent* PreviewedKey = nullptr;
     quint64 PreviewedTime = 0;
     QPointer<QWidget> PreviewedTarget;
+    // What the command line replaced, to be stored again in its place.
+    struct TRunOnly {
+        std::optional<TPortMap> Map;      // the map before COM1 was pointed elsewhere
+        std::optional<TPortMap> RunMap;   // and the map for this run
+        std::optional<int> ComPort;       // the port list's index before
+        std::optional<QString> RateText;  // the rate list's text before, and for the run
+        QString RunRateText;
+        std::optional<int> Parity;        // the parity list's index before, and for the run
+        int RunParity = 0;
+    } RunOnly;
     QPoint DragOffset;
     bool Dragging = false;
+    QLabel* PanelImage = nullptr;   // the status panel's background
+    QWidget* PanelClient = nullptr; // and its client area
+    QPixmap StripPicture;           // the title strip as drawn, at the smallest width
 };
 
 // The window's texts for a port that did not open: a short one for the status

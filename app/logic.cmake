@@ -7,6 +7,8 @@ set(KESTREL_LOGIC_SOURCES
   ${logic_dir}/Crc16.h
   ${logic_dir}/Errstat.cpp
   ${logic_dir}/Errstat.h
+  ${logic_dir}/Filesend.cpp
+  ${logic_dir}/Filesend.h
   ${logic_dir}/Hextext.cpp
   ${logic_dir}/Hextext.h
   ${logic_dir}/Vmframe.cpp

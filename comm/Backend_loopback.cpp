@@ -54,7 +54,7 @@ public:
     }
 
     int SetState(const TLineSettings& s) override {
-        if (s.Parity > 4 || s.BaudRate == 0)
+        if (!ValidLineSettings(s))
             return EINVAL;
         bool linesChanged = s.Rts != Settings.Rts || s.Dtr != Settings.Dtr;
         Settings = s;

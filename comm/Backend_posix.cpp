@@ -25,7 +25,7 @@
 #endif
 
 int FillTermios2(struct termios2& t, const TLineSettings& s) {
-    if (s.BaudRate == 0 || s.Parity > 4)
+    if (!ValidLineSettings(s))
         return EINVAL;
     // Byte-transparent: no echo, no line editing, no translation, no software
     // or hardware flow control, no parity check on input.
@@ -36,9 +36,19 @@ int FillTermios2(struct termios2& t, const TLineSettings& s) {
     t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &=
         ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
-    t.c_cflag |= CS8 | CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+    static const tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= Sizes[s.ByteSize - 5] | CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+    // termios knows one or two stop bits; one and a half is what a UART
+    // sends for "two" at 5 data bits.
     if (s.StopBits != 0)
         t.c_cflag |= CSTOPB;
+    if (s.Flow == 1)
+        t.c_cflag |= CRTSCTS;
+    if (s.Flow == 2) {
+        t.c_iflag |= IXON | IXOFF;
+        t.c_cc[VSTART] = 0x11;
+        t.c_cc[VSTOP] = 0x13;
+    }
     switch (s.Parity) {
     case 0:
         break;
@@ -140,7 +150,21 @@ public:
         if (::ioctl(Fd, TCGETS2, &t) != 0)
             return errno;
         s.BaudRate = t.c_ospeed;
-        s.ByteSize = 8;
+        switch (t.c_cflag & CSIZE) {
+        case CS5:
+            s.ByteSize = 5;
+            break;
+        case CS6:
+            s.ByteSize = 6;
+            break;
+        case CS7:
+            s.ByteSize = 7;
+            break;
+        default:
+            s.ByteSize = 8;
+            break;
+        }
+        s.Flow = (t.c_cflag & CRTSCTS) ? 1 : (t.c_iflag & IXON) ? 2 : 0;
         s.Parity = !(t.c_cflag & PARENB)  ? 0
                    : (t.c_cflag & CMSPAR) ? ((t.c_cflag & PARODD) ? 3 : 4)
                    : (t.c_cflag & PARODD) ? 1
@@ -171,8 +195,8 @@ public:
             return EINVAL;
         // A pseudo-terminal always reads back 8 bits without parity; a real driver
         // that dropped mark or space parity has not set it.
-        if (!IsPty &&
-            (back.c_cflag & (PARENB | PARODD | CMSPAR)) != (t.c_cflag & (PARENB | PARODD | CMSPAR)))
+        constexpr tcflag_t Framing = PARENB | PARODD | CMSPAR | CSIZE | CSTOPB;
+        if (!IsPty && (back.c_cflag & Framing) != (t.c_cflag & Framing))
             return EINVAL;
         BaudRate = s.BaudRate;
         if (int err = SetLine(TIOCM_RTS, s.Rts))

@@ -41,7 +41,7 @@ public:
     }
 
     int SetState(const TLineSettings& s) override {
-        if (s.Parity > 4 || s.BaudRate == 0)
+        if (!ValidLineSettings(s))
             return EINVAL;
         if (ComPortRefused) { // kept, and read back, as on a raw port
             Settings = s;
@@ -57,8 +57,12 @@ public:
             SendComPort(CpSetDataSize, s.ByteSize);
         if (all || s.Parity != Settings.Parity)
             SendComPort(CpSetParity, uint8_t(s.Parity + 1)); // 1 none .. 5 space
-        if (all || s.StopBits != Settings.StopBits)
-            SendComPort(CpSetStopSize, s.StopBits == 0 ? 1 : 2);
+        if (all || s.StopBits != Settings.StopBits) // 1 one, 2 two, 3 one and a half
+            SendComPort(CpSetStopSize, s.StopBits == 0 ? 1 : s.StopBits == 1 ? 3 : 2);
+        if (all || s.Flow != Settings.Flow)
+            SendComPort(CpSetControl, s.Flow == 1 ? CtlHardwareFlow
+                                      : s.Flow == 2 ? CtlXonXoff
+                                                    : CtlNoFlow);
         if (all || s.Rts != Settings.Rts)
             SendComPort(CpSetControl, s.Rts ? CtlRtsOn : CtlRtsOff);
         if (all || s.Dtr != Settings.Dtr)
@@ -155,7 +159,6 @@ protected:
         AppendNegotiation(Pending, Will, OptSga);
         AppendNegotiation(Pending, Do, OptSga);
         AppendNegotiation(Pending, Will, OptComPort);
-        SendComPort(CpSetControl, CtlNoFlow); // RTS is ours to switch, as on a local port
         SendComPort(CpSetModemStateMask, 0xFF);
         SendComPort(CpSetControl, CtlAskRts);
         SendComPort(CpSetControl, CtlAskDtr);

@@ -11,7 +11,7 @@ public:
     using TNetBackend::TNetBackend;
 
     int SetState(const TLineSettings& s) override {
-        if (s.Parity > 4 || s.BaudRate == 0)
+        if (!ValidLineSettings(s))
             return EINVAL;
         Settings = s;
         return 0;

@@ -19,13 +19,16 @@
 #include <vector>
 
 // The line settings the port owns; everything else is the backend's business.
+// Valid: BaudRate > 0, ByteSize 5..8, Parity 0..4, StopBits 0..2, Flow 0..2;
+// backends refuse anything else with EINVAL.
 struct TLineSettings {
     uint32_t BaudRate = 9600;
     uint8_t ByteSize = 8;
     uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    uint8_t StopBits = 0; // 0 one stop bit
+    uint8_t StopBits = 0; // 0 one stop bit, 1 one and a half, 2 two
     bool Rts = false;
     bool Dtr = false;
+    uint8_t Flow = 0; // 0 none, 1 RTS/CTS, 2 XON/XOFF
 };
 
 // Milliseconds, as the port's time-outs are given.
@@ -93,6 +96,11 @@ public:
     // server refused an option), each once; the worker takes them after reads.
     virtual std::vector<std::string> TakeNotices() { return {}; }
 };
+
+inline bool ValidLineSettings(const TLineSettings& s) {
+    return s.BaudRate > 0 && s.ByteSize >= 5 && s.ByteSize <= 8 && s.Parity <= 4 &&
+           s.StopBits <= 2 && s.Flow <= 2;
+}
 
 // Makes the backend for a port-map target ("loopback", a device path, or
 // rfc2217:// and tcp:// for a port on another machine, see Nettarget.h).

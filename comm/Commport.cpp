@@ -73,6 +73,11 @@ void TCommPort::Close() {
     Opened = false;
 }
 
+void TCommPort::CancelOpen() {
+    if (!Opened)
+        Handle.reset();
+}
+
 void TCommPort::SetPortNumber(uint32_t n) {
     if (Opened)
         throw ECommError(cePortIsOpen, 0);
@@ -103,6 +108,28 @@ void TCommPort::SetParity(uint8_t parity) {
     TLineSettings previous = Dcb;
     Dcb.Parity = parity;
     ApplyState(previous, ceSetParity);
+}
+
+void TCommPort::SetLine(uint8_t TLineSettings::*field, uint8_t value) {
+    TLineSettings next = Dcb;
+    next.*field = value;
+    if (!ValidLineSettings(next))
+        throw ECommError(ceSetState, EINVAL);
+    TLineSettings previous = Dcb;
+    Dcb = next;
+    ApplyState(previous, ceSetState);
+}
+
+void TCommPort::SetByteSize(uint8_t bits) {
+    SetLine(&TLineSettings::ByteSize, bits);
+}
+
+void TCommPort::SetStopBits(uint8_t stopBits) {
+    SetLine(&TLineSettings::StopBits, stopBits);
+}
+
+void TCommPort::SetFlowControl(uint8_t flow) {
+    SetLine(&TLineSettings::Flow, flow);
 }
 
 void TCommPort::SetRts(bool on) {

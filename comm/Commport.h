@@ -26,6 +26,9 @@ public:
 
     void Open();
     void Close();
+    // Gives up a connection still on its way (see Open), which Close leaves
+    // for the next Open.
+    void CancelOpen();
     bool IsOpened() const { return Opened; }
 
     void SetPortNumber(uint32_t n);
@@ -34,6 +37,14 @@ public:
     uint32_t GetBaudRate() const { return Dcb.BaudRate; }
     void SetParity(uint8_t parity);
     uint8_t GetParity() const { return Dcb.Parity; }
+    // 5..8 data bits, 0 one / 1 one and a half / 2 two stop bits, 0 no / 1 RTS/CTS /
+    // 2 XON/XOFF flow control; anything else is refused with EINVAL.
+    void SetByteSize(uint8_t bits);
+    uint8_t GetByteSize() const { return Dcb.ByteSize; }
+    void SetStopBits(uint8_t stopBits);
+    uint8_t GetStopBits() const { return Dcb.StopBits; }
+    void SetFlowControl(uint8_t flow);
+    uint8_t GetFlowControl() const { return Dcb.Flow; }
     void SetRts(bool on);
     bool GetRts() const { return Dcb.Rts; }
     void SetDtr(bool on);
@@ -80,6 +91,7 @@ public:
 
 private:
     void ApplyState(TLineSettings previous, uint8_t code);
+    void SetLine(uint8_t TLineSettings::*field, uint8_t value);
     [[noreturn]] void FailOpen(uint8_t code, int err);
     void RequireOpen() const;
 

@@ -35,6 +35,8 @@ inline constexpr uint8_t ServerOffset = 100;
 
 // SET-CONTROL values.
 inline constexpr uint8_t CtlNoFlow = 1;
+inline constexpr uint8_t CtlXonXoff = 2;
+inline constexpr uint8_t CtlHardwareFlow = 3;
 inline constexpr uint8_t CtlAskDtr = 7;
 inline constexpr uint8_t CtlDtrOn = 8;
 inline constexpr uint8_t CtlDtrOff = 9;

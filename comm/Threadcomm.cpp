@@ -43,6 +43,46 @@ void TWThreadComm::SetParity(uint8_t parity) {
     Port.SetParity(parity);
 }
 
+void TWThreadComm::SetByteSize(uint8_t bits) {
+    std::lock_guard lock(PortLock);
+    Port.SetByteSize(bits);
+}
+
+void TWThreadComm::SetStopBits(uint8_t stopBits) {
+    std::lock_guard lock(PortLock);
+    Port.SetStopBits(stopBits);
+}
+
+void TWThreadComm::SetFlowControl(uint8_t flow) {
+    std::lock_guard lock(PortLock);
+    Port.SetFlowControl(flow);
+}
+
+TLineSettings TWThreadComm::GetLineSettings() {
+    std::lock_guard lock(PortLock);
+    TLineSettings s;
+    s.BaudRate = Port.GetBaudRate();
+    s.ByteSize = Port.GetByteSize();
+    s.Parity = Port.GetParity();
+    s.StopBits = Port.GetStopBits();
+    s.Flow = Port.GetFlowControl();
+    s.Rts = Port.GetRts();
+    s.Dtr = Port.GetDtr();
+    return s;
+}
+
+void TWThreadComm::Release() {
+    ReleaseRequest.store(true);
+    WakeUp();
+}
+
+void TWThreadComm::Reconnect() {
+    ReleaseRequest.store(false);
+    ReopenRequest.store(true);
+    RequestSerial.fetch_add(1);
+    WakeUp();
+}
+
 void TWThreadComm::SetRts(bool on) {
     {
         std::lock_guard lock(PortLock);
@@ -86,19 +126,22 @@ bool TWThreadComm::SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t fr
 
 std::string TWThreadComm::GetSettingsText() {
     uint32_t number, rate;
-    uint8_t parity;
+    uint8_t parity, bits, stopBits;
     {
         std::lock_guard lock(PortLock);
         number = Port.GetPortNumber();
         rate = Port.GetBaudRate();
         parity = Port.GetParity();
+        bits = Port.GetByteSize();
+        stopBits = Port.GetStopBits();
     }
     static const char* const ParityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
     std::string text = "通讯端口: COM" + std::to_string(number) +
                        "\n\n通讯速率: " + std::to_string(rate) + "\n\n数据校验: ";
     if (parity < 5)
         text += ParityNames[parity];
-    text += "\n\n数 据 位: 8\n\n停 止 位: 1";
+    text += "\n\n数 据 位: " + std::to_string(bits) + "\n\n停 止 位: ";
+    text += stopBits == 0 ? "1" : stopBits == 1 ? "1.5" : "2";
     return text;
 }
 
@@ -136,6 +179,11 @@ void TWThreadComm::Execute() {
         if (CancelRequest.exchange(false))
             DropQueue();
         ReportProgress();
+        if (ReleaseRequest.load()) {
+            ReleasePass();
+            continue;
+        }
+        ReleasedShown = false;
         if (!IsOpen() || ReopenRequest.load()) {
             OpenPass();
             continue;
@@ -205,6 +253,33 @@ bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
     }
     // A device without a descriptor is asked every time.
     return !pollable || fds[0].revents || fds[1].revents || fds[2].revents;
+}
+
+// The user let go of the device: close it once, say so, and sleep until
+// Reconnect (or the stop request) wakes the worker.
+void TWThreadComm::ReleasePass() {
+    if (!ReleasedShown) {
+        ReleasedShown = true;
+        {
+            std::lock_guard lock(PortLock);
+            PortOpen.store(false, std::memory_order_release);
+        }
+        DropQueue();
+        WantWrite = false;
+        ModemLines = false;
+        {
+            std::lock_guard lock(PortLock);
+            try {
+                Port.Close();
+                Port.CancelOpen(); // a server must not see us holding its port either
+            } catch (...) {
+            }
+        }
+        if (OnPortState)
+            Raise([&] { OnPortState(false); });
+    }
+    if (!Terminated() && ReleaseRequest.load())
+        WaitForActivity(QuietInterval);
 }
 
 void TWThreadComm::OpenPass() {

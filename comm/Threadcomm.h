@@ -75,6 +75,18 @@ public:
     void RequestPort(uint32_t number);
     void SetBaudRate(uint32_t rate);
     void SetParity(uint8_t parity);
+    // Data bits, stop bits and flow control as TCommPort takes them; the
+    // settings text shows the first two.
+    void SetByteSize(uint8_t bits);
+    void SetStopBits(uint8_t stopBits);
+    void SetFlowControl(uint8_t flow);
+    TLineSettings GetLineSettings();
+    // Lets go of the device (another program may then open it) and keeps it
+    // closed, without retrying, until Reconnect. RequestPort while released
+    // only chooses the port that Reconnect opens.
+    void Release();
+    void Reconnect();
+    bool Released() const { return ReleaseRequest.load(); }
     void SetRts(bool on);
     bool GetRts();
     void SetDtr(bool on);
@@ -101,6 +113,9 @@ public:
     // otherwise after what is. False when the port is not open or the queue
     // is full.
     bool SendByte(uint8_t b);
+    // Bytes as they are (a file's pieces): never the preamble, never
+    // RTS-controlled. False when the port is not open or the queue is full.
+    bool SendRaw(const uint8_t* bytes, uint32_t count);
     // Drops everything queued; OnSendDropped follows from the worker.
     void CancelSend();
     // Bytes queued and not yet written.
@@ -148,6 +163,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void OpenPass();
+    void ReleasePass();
     bool WaitForActivity(Clock::duration timeout);
     // Reads what waits into ReadBuf; the number of bytes read, 0 on failure.
     uint32_t ReadWaiting();
@@ -174,6 +190,8 @@ private:
     uint32_t LastModem = 0;  // worker only
     bool ModemLines = false; // worker only: the open device has modem lines to poll
     bool ModemSignalled = false; // worker only: the lines are due a look in this pass
+    std::atomic<bool> ReleaseRequest{false};
+    bool ReleasedShown = false; // worker only: the closed port has been reported
     std::atomic<uint32_t> RequestedPort{0};
     std::atomic<bool> ReopenRequest{false};
     std::atomic<uint32_t> RequestSerial{0}; // counts RequestPort calls

@@ -39,6 +39,14 @@ bool TWThreadComm::SendByte(uint8_t b) {
     }
 }
 
+bool TWThreadComm::SendRaw(const uint8_t* bytes, uint32_t count) {
+    try {
+        return count > 0 && bytes && Enqueue(std::vector<uint8_t>(bytes, bytes + count), false);
+    } catch (...) {
+        return false;
+    }
+}
+
 void TWThreadComm::CancelSend() {
     CancelRequest.store(true);
     WakeUp();

@@ -170,6 +170,45 @@ TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
     EXPECT_EQ(Edit->CaretRow(), 4);
 }
 
+TEST_F(SendPane, LineEndingsGoAfterLineModeLinesOnlyAndAreKeptWithTheSettings) {
+    Frm->TabSend->mnuLine->trigger();
+    const Bytes endings[] = {{}, {0x0D}, {0x0A}, {0x0D, 0x0A}};
+    for (int e : {1, 2, 3, 0}) {
+        Frm->TabSend->mnuEndings[e]->trigger();
+        Type("AT");
+        Enter();
+        Bytes want{'A', 'T'};
+        want.insert(want.end(), endings[e].begin(), endings[e].end());
+        EXPECT_EQ(FarEnd(want.size()), want) << e;
+        // The pane says what Enter adds, and nothing when it adds nothing.
+        EXPECT_EQ(Frm->TabSend->lblEnding->isVisible(), e != 0) << e;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(Frm->TabSend->mnuEndings[i]->isChecked(), i == e);
+    }
+    Frm->TabSend->mnuEndings[3]->trigger();
+    EXPECT_EQ(Frm->TabSend->lblEnding->text(), "行尾: CR LF");
+    // Modem mode keeps its own carriage return; Hex mode its bytes.
+    Frm->TabSend->mnuModem->trigger();
+    EXPECT_FALSE(Frm->TabSend->lblEnding->isVisible());
+    Type("ATZ");
+    Enter();
+    EXPECT_EQ(FarEnd(4), (Bytes{'A', 'T', 'Z', 0x0D}));
+    Frm->TabSend->mnuHex->trigger();
+    Type("41 42");
+    Enter();
+    EXPECT_EQ(FarEnd(2), (Bytes{0x41, 0x42}));
+
+    // Kept with the settings; a stored value out of range means none.
+    Frm->SaveSettings();
+    Frm.reset();
+    Frm = std::make_unique<TFrmMain>();
+    EXPECT_EQ(Frm->TabSend->LineEnding(), 3);
+    Frm.reset();
+    QSettings(settings::Organisation, settings::Application).setValue(settings::LineEnding, 7);
+    Frm = std::make_unique<TFrmMain>();
+    EXPECT_EQ(Frm->TabSend->LineEnding(), 0);
+}
+
 TEST_F(SendPane, LineModeSendsChineseInCodePage936AndRefusesWhatItCannotHold) {
     Frm->TabSend->SetSendMode(1);
     QTest::sendKeyEvent(QTest::Click, Edit, Qt::Key_unknown, QString::fromUtf8("中"),

@@ -2,19 +2,23 @@
 // slowly, stops reading or is pulled out: the progress beneath the pane, the
 // stop button and Esc, and the note of bytes that did not go out.
 
+#include "Dialogs.h"
 #include "Pty.h"
 #include "Sendedit.h"
 #include "Sendpage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
+#include <QAction>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -137,6 +141,70 @@ TEST_F(SendProgress, EscStopsALongSendAndAnUnplugIsNotedToo) {
     Far.CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return NotSent() > 0; }));
     EXPECT_EQ(Frm->Worker().BytesToGo(), 0u);
+}
+
+class SendFile : public SendProgress {
+protected:
+    // A file of n pseudo-random bytes, offered by the next file dialog.
+    Bytes OfferFile(size_t n) {
+        Bytes bytes(n);
+        uint32_t seed = uint32_t(n);
+        for (uint8_t& b : bytes) {
+            seed = seed * 1103515245u + 12345u;
+            b = uint8_t(seed >> 16);
+        }
+        const QString name = Dir.filePath("data.bin");
+        std::ofstream(name.toStdString(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(n));
+        dialogs::SetNextFileNames({name});
+        return bytes;
+    }
+    QTemporaryDir Dir;
+};
+
+// Bigger than the send queue, so that it is handed over a piece at a time.
+TEST_F(SendFile, AFileGoesOutWholeAsItIsAndTheNoteSaysSo) {
+    Frm->Worker().SetPreambleMode(true); // a file never gets the preamble
+    const Bytes file = OfferFile(10u << 20);
+    Page->mnuSendFile->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsProgress(); }));
+    EXPECT_TRUE(Page->lblSendLeft->text().contains("data.bin"));
+    const Bytes got = DrainFarEnd();
+    EXPECT_EQ(got.size(), file.size());
+    EXPECT_TRUE(got == file);
+    ASSERT_TRUE(WaitUntil([&] { return Page->lblSendLeft->text().contains("已发送"); }));
+    EXPECT_FALSE(Page->BtnStopSend->isVisible());
+}
+
+TEST_F(SendFile, StoppingAFileSaysHowManyOfItsBytesDidNotGoOut) {
+    const Bytes file = OfferFile(20u << 20);
+    Page->mnuSendFile->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return ShowsProgress(); }));
+    QTest::qWait(200); // the far end does not read: the queue fills
+    QTest::keyClick(Edit, Qt::Key_Escape);
+    ASSERT_TRUE(WaitUntil([&] { return NotSent() > 0; }));
+    QTest::qWait(100); // the worker's own count of what it dropped
+    const long long notSent = NotSent();
+    const Bytes got = DrainFarEnd();
+    EXPECT_EQ(static_cast<long long>(got.size()), static_cast<long long>(file.size()) - notSent);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), file.begin()));
+    EXPECT_FALSE(Page->SendingFile());
+}
+
+TEST_F(SendFile, UnderRtsControlOrForAMissingFileNothingIsSent) {
+    Frm->ChkControlRTSClick(); // on
+    ASSERT_TRUE(Frm->ControlRtsOn());
+    OfferFile(1000);
+    Page->mnuSendFile->trigger();
+    EXPECT_FALSE(Page->SendingFile());
+    dialogs::SetNextFileNames({});
+    Frm->ChkControlRTSClick(); // off
+
+    dialogs::SetNextFileNames({Dir.filePath("missing.bin")});
+    Page->mnuSendFile->trigger();
+    EXPECT_FALSE(Page->SendingFile());
+    EXPECT_TRUE(Page->lblSendLeft->text().contains("不能发送文件")) << Page->lblSendLeft->text().toStdString();
+    EXPECT_TRUE(Far.Read(1, 100).empty());
 }
 
 } // namespace

@@ -47,6 +47,53 @@ TEST(PosixSettings, EveryParityAndAnyRateMakeTheirFlagsFromAFreshTty) {
     EXPECT_FALSE(FilledState(TLineSettings{9600, 8, 5, 0, false, false}, s));
 }
 
+TEST(PosixSettings, DataBitsStopBitsAndFlowControlMakeTheirFlags) {
+    TLineSettings line{9600, 7, 2, 2, false, false, 1};
+    TTtyState s;
+    ASSERT_TRUE(FilledState(line, s));
+    EXPECT_FALSE(s.EightBits);
+    EXPECT_TRUE(s.TwoStopBits);
+    EXPECT_TRUE(s.HardwareFlow);
+    EXPECT_FALSE(s.XonXoff);
+    line.Flow = 2;
+    line.ByteSize = 8;
+    line.StopBits = 0;
+    ASSERT_TRUE(FilledState(line, s));
+    EXPECT_TRUE(s.EightBits);
+    EXPECT_FALSE(s.TwoStopBits || s.HardwareFlow);
+    EXPECT_TRUE(s.XonXoff);
+    for (TLineSettings bad : {TLineSettings{9600, 4, 0, 0, false, false, 0},
+                              TLineSettings{9600, 9, 0, 0, false, false, 0},
+                              TLineSettings{9600, 8, 0, 3, false, false, 0},
+                              TLineSettings{9600, 8, 0, 0, false, false, 3}})
+        EXPECT_FALSE(FilledState(bad, s));
+}
+
+// What a pseudo-terminal keeps of them: the rate (any rate), the stop bits and
+// the flow control; it holds eight bits whatever is asked.
+TEST_F(PtyPort, ACustomRateTwoStopBitsAndFlowControlReachTheDevice) {
+    Port.Open();
+    Port.SetBaudRate(250000);
+    Port.SetByteSize(7);
+    Port.SetParity(2);
+    Port.SetStopBits(2);
+    Port.SetFlowControl(1);
+    TTtyState s;
+    ASSERT_TRUE(ReadTtyState(Pty.Master, s));
+    EXPECT_EQ(s.OutSpeed, 250000u);
+    EXPECT_TRUE(s.TwoStopBits);
+    EXPECT_TRUE(s.HardwareFlow);
+    Port.SetFlowControl(2);
+    ASSERT_TRUE(ReadTtyState(Pty.Master, s));
+    EXPECT_FALSE(s.HardwareFlow);
+    EXPECT_TRUE(s.XonXoff);
+    // Refused values change nothing.
+    EXPECT_THROW(Port.SetByteSize(9), ECommError);
+    EXPECT_THROW(Port.SetStopBits(3), ECommError);
+    EXPECT_EQ(Port.GetByteSize(), 7);
+    EXPECT_EQ(Port.GetStopBits(), 2);
+}
+
 TEST_F(PtyPort, EveryRateOfTheListReachesTheDevice) {
     Port.Open();
     for (uint32_t rate :

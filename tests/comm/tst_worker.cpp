@@ -222,6 +222,33 @@ TEST_F(WorkerPty, RequestPortReopensEvenWithTheSameNumber) {
     EXPECT_EQ(W.Worker.LastOpenError().Code, 0);
 }
 
+TEST_F(WorkerPty, ReleaseLetsAnotherProgramHaveTheDeviceAndReconnectTakesItBack) {
+    W.Worker.SetByteSize(7);
+    W.Worker.SetStopBits(2);
+    EXPECT_EQ(W.Worker.GetSettingsText(),
+              "通讯端口: COM1\n\n通讯速率: 9600\n\n数据校验: None\n\n数 据 位: 7\n\n停 止 位: 2");
+    W.Worker.Release();
+    ASSERT_TRUE(W.Rec.WaitEvent("open 0"));
+    EXPECT_TRUE(W.Worker.Released());
+    const uint8_t b = 1;
+    EXPECT_FALSE(W.Worker.Send(&b, 1));
+    // Held by another program meanwhile, and not retried.
+    {
+        TRunningWorker other(Pty.Path);
+        ASSERT_TRUE(other.Rec.WaitEvent("open 1"));
+        W.Worker.RequestPort(1); // chooses the port; it stays released
+        std::this_thread::sleep_for(300ms);
+        EXPECT_FALSE(W.Worker.IsOpen());
+        EXPECT_EQ(W.Rec.Count("open 0"), 1u);
+    }
+    W.Worker.Reconnect();
+    ASSERT_TRUE(W.Rec.WaitEvent("open 1", 2));
+    EXPECT_FALSE(W.Worker.Released());
+    EXPECT_EQ(W.Worker.GetLineSettings().ByteSize, 7); // the line settings stay
+    Pty.Write({0x42});
+    EXPECT_TRUE(W.Rec.WaitBytes(1));
+}
+
 TEST_F(WorkerPty, AVanishedDeviceIsReportedClosedAndReopenedWhenItComesBack) {
     // The port is reached through a stable name, like /dev/serial/by-id.
     fs::path link = fs::temp_directory_path() / ("kestrel-link-" + std::to_string(getpid()));

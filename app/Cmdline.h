@@ -1,0 +1,29 @@
+#pragma once
+// Kestrel's command line. Parsed before the window exists, so that --help,
+// --version and --list-ports answer without a display. With no options the
+// program starts exactly as it always has.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+struct TCmdLine {
+    bool Exit = false; // answered already: print Output / Error and end with ExitCode
+    int ExitCode = 0;
+    QString Output;
+    QString Error;
+    bool ListPorts = false;
+    // For this run only: COM1 leads to Port and is selected; the rate and the
+    // parity are applied. The stored settings stay as they were.
+    std::optional<QString> Port;
+    std::optional<uint32_t> BaudRate;
+    std::optional<int> Parity; // 0 none .. 4 space
+};
+
+// args as QCoreApplication::arguments gives them, the program's name first.
+TCmdLine ParseCommandLine(const QStringList& args);
+
+// The version shown everywhere: title, label, --version, package.
+QString VersionText();

@@ -1,0 +1,86 @@
+// The command line: what it accepts and refuses, and --port, --baud and
+// --parity applied to a real window for one run, the stored settings left as
+// they were.
+
+#include "Cmdline.h"
+#include "Pty.h"
+#include "Settings.h"
+#include "Settingspage.h"
+#include "Settingsread.h"
+#include "Unitmain.h"
+#include "Windowtest.h"
+
+#include <QComboBox>
+#include <QSettings>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TCmdLine Parse(const QStringList& args) {
+    return ParseCommandLine(QStringList{"kestrel"} + args);
+}
+
+TEST(CommandLine, NoOptionsStartAsAlwaysAndTheAnswersExitAtOnce) {
+    const TCmdLine plain = Parse({});
+    EXPECT_FALSE(plain.Exit || plain.ListPorts || plain.Port || plain.BaudRate || plain.Parity);
+
+    const TCmdLine version = Parse({"--version"});
+    EXPECT_TRUE(version.Exit);
+    EXPECT_EQ(version.ExitCode, 0);
+    EXPECT_EQ(version.Output, "Kestrel " + VersionText() + "\n");
+    for (const char* h : {"--help", "-h", "--help-all"}) {
+        const TCmdLine help = Parse({h});
+        EXPECT_TRUE(help.Exit) << h;
+        EXPECT_TRUE(help.Output.startsWith("Usage: kestrel")) << h;
+        EXPECT_TRUE(help.Output.contains("--list-ports")) << h;
+        EXPECT_FALSE(help.Output.contains("platform")) << h; // the toolkit's own stay hidden
+    }
+    EXPECT_TRUE(Parse({"--list-ports"}).ListPorts);
+    // The toolkit's options pass through to it.
+    EXPECT_FALSE(Parse({"-platform", "offscreen", "-style", "Fusion"}).Exit);
+}
+
+TEST(CommandLine, PortRateAndParityAreTakenAndBadOnesRefusedWithTheUsage) {
+    const TCmdLine line = Parse({"--port", "/dev/ttyUSB3", "--baud", "250000", "--parity", "Mark"});
+    EXPECT_FALSE(line.Exit);
+    EXPECT_EQ(line.Port, "/dev/ttyUSB3");
+    EXPECT_EQ(line.BaudRate, 250000u);
+    EXPECT_EQ(line.Parity, 3);
+    for (const QStringList& bad :
+         {QStringList{"--bogus"}, QStringList{"--baud", "0"}, QStringList{"--baud", "fast"},
+          QStringList{"--parity", "sometimes"}, QStringList{"--port"}, QStringList{"--port", " "},
+          QStringList{"stray"}}) {
+        const TCmdLine r = Parse(bad);
+        EXPECT_TRUE(r.Exit) << bad.join(' ').toStdString();
+        EXPECT_EQ(r.ExitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(r.Error.contains("Usage: kestrel")) << bad.join(' ').toStdString();
+    }
+}
+
+TEST(CommandLine, ThePortGivenIsOpenedForThisRunOnly) {
+    TPty far;
+    StoreSettings("loopback", 6); // COM1 on the plug, 9600
+    auto frm = std::make_unique<TFrmMain>();
+    frm->ApplyCommandLine(Parse({"--port", QString::fromStdString(far.Path), "--baud", "57600",
+                                 "--parity", "even"}));
+    frm->show();
+    ASSERT_TRUE(WaitUntil([&] {
+        return frm->Worker().IsOpen() && frm->Worker().LastOpenError().Target == far.Path;
+    }));
+    EXPECT_EQ(frm->Worker().GetLineSettings().BaudRate, 57600u);
+    EXPECT_EQ(frm->Worker().GetLineSettings().Parity, 2);
+    far.Write({0x5A});
+    frm->SaveSettings();
+    frm.reset();
+    const TStoredSettings stored =
+        ReadStoredSettings(QSettings(settings::Organisation, settings::Application));
+    ASSERT_TRUE(stored.PortMap);
+    EXPECT_EQ(stored.PortMap->Targets[0], "loopback");
+    EXPECT_EQ(stored.BaudRate, 6);
+    EXPECT_EQ(stored.Parity, 0);
+    EXPECT_FALSE(stored.CustomBaudRate);
+}
+
+} // namespace

@@ -1,0 +1,129 @@
+// The port as the user holds it: letting go of it and taking it back, a rate
+// typed beyond the list, and data bits, stop bits and flow control from the
+// settings page, each seen on the device (a pseudo-terminal, read back with
+// termios2) and kept with the settings.
+
+#include "../comm/Termios2.h"
+#include "Pty.h"
+#include "Settingspage.h"
+#include "Unitmain.h"
+#include "Windowtest.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+class PortLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        StoreSettings(Far.Path);
+        Make();
+    }
+    void Make() {
+        Frm = std::make_unique<TFrmMain>();
+        Frm->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
+        ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
+        Page = Frm->TabComm;
+    }
+    // Whether another program could take the device now.
+    bool OthersCanTakeIt() const {
+        const int fd = ::open(Far.Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return free;
+    }
+    TTtyState Device() const {
+        TTtyState s;
+        ReadTtyState(Far.Master, s);
+        return s;
+    }
+
+    TPty Far;
+    std::unique_ptr<TFrmMain> Frm;
+    TSettingsPage* Page = nullptr;
+};
+
+TEST_F(PortLine, DisconnectReleasesTheDeviceAndConnectTakesItBack) {
+    EXPECT_FALSE(OthersCanTakeIt());
+    EXPECT_EQ(Page->btnConnect->text(), "断开");
+    QTest::mouseClick(Page->btnConnect, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return Frm->lblComPort->text() == "COM1: 已断开"; }));
+    EXPECT_EQ(Page->btnConnect->text(), "连接");
+    EXPECT_TRUE(OthersCanTakeIt());
+    // Apply keeps it released; the tip says how to take it back.
+    QTest::mouseClick(Page->btnUpdate, Qt::LeftButton);
+    QTest::qWait(300);
+    EXPECT_FALSE(Frm->Worker().IsOpen());
+    EXPECT_TRUE(Frm->lblComPort->toolTip().contains("连接"));
+
+    QTest::mouseClick(Page->btnConnect, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
+    ASSERT_TRUE(WaitUntil([&] { return Frm->lblComPort->text() == "端口状态"; }));
+    EXPECT_TRUE(Frm->lblComPort->toolTip().contains(QString::fromStdString(Far.Path)));
+    EXPECT_FALSE(OthersCanTakeIt());
+}
+
+TEST_F(PortLine, ATypedRateAndTheLineDialogReachTheDeviceAndAreKept) {
+    QLineEdit* rate = Page->CboBps->lineEdit();
+    ASSERT_NE(rate, nullptr);
+    rate->selectAll();
+    QTest::keyClicks(rate, "250000x"); // the letter is not taken
+    EXPECT_EQ(Page->CboBps->currentText(), "250000");
+    QTest::mouseClick(Page->btnUpdate, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return Device().OutSpeed == 250000u; }));
+
+    // 7 data bits, 2 stop bits, RTS/CTS, chosen in the dialog.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->findChild<QComboBox*>("bits")->setCurrentIndex(2);
+        dialog->findChild<QComboBox*>("stops")->setCurrentIndex(2);
+        dialog->findChild<QComboBox*>("flow")->setCurrentIndex(1);
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                          Qt::LeftButton);
+    });
+    QTest::mouseClick(Page->btnLine, Qt::LeftButton);
+    EXPECT_TRUE(Device().TwoStopBits);
+    EXPECT_TRUE(Device().HardwareFlow);
+    EXPECT_TRUE(Frm->lblComSta->text().endsWith("数 据 位: 7\n\n停 止 位: 2"))
+        << Frm->lblComSta->text().toStdString();
+
+    Frm->SaveSettings();
+    Frm.reset();
+    Make();
+    EXPECT_EQ(Page->CboBps->currentText(), "250000");
+    const TLineSettings line = Frm->Worker().GetLineSettings();
+    EXPECT_EQ(line.BaudRate, 250000u);
+    EXPECT_EQ(line.ByteSize, 7);
+    EXPECT_EQ(line.StopBits, 2);
+    EXPECT_EQ(line.Flow, 1);
+    EXPECT_TRUE(Device().TwoStopBits);
+
+    // A rate of the list again: the typed one is forgotten.
+    Page->CboBps->setCurrentIndex(12);
+    QTest::mouseClick(Page->btnUpdate, Qt::LeftButton);
+    Frm->SaveSettings();
+    Frm.reset();
+    Make();
+    EXPECT_EQ(Page->CboBps->currentText(), "115200");
+}
+
+} // namespace
