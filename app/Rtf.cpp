@@ -1,67 +1,150 @@
+// The writer of Rich Text Format: a head naming the code page, font and colours, then one
+// paragraph per line. History files are almost all hex-dump lines of printable ASCII, so a line
+// is copied in runs and only \ { } and the rare other character cost more.
+
 #include "Rtf.h"
 
 #include "Codepage.h"
 
-#include <QFile>
-#include <QSaveFile>
-#include <QStringDecoder>
-
 #include <algorithm>
+#include <array>
+#include <unordered_map>
 
 namespace {
 
 const char HexDigits[] = "0123456789abcdef";
 
-void AppendHexByte(QByteArray& out, uchar b) {
-    out += "\\'";
-    out += HexDigits[b >> 4];
-    out += HexDigits[b & 0x0F];
+void AppendHexByte(std::string& out, unsigned char b) {
+    const char escape[4] = {'\\', '\'', HexDigits[b >> 4], HexDigits[b & 0x0F]};
+    out.append(escape, 4);
 }
 
-// Text as RTF: ASCII as it is, other characters as their code page 936 bytes, and characters
-// outside code page 936 as \uN with "?" for readers that do not know \u. In a font name ";"
-// would end the name, so it is escaped there too.
-void AppendEscaped(QByteArray& out, const QString& text, bool fontName = false) {
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == '\\' || u == '{' || u == '}') {
-            out += '\\';
-            out += static_cast<char>(u);
-        } else if (u == '\t') {
-            out += "\\tab ";
-        } else if (u >= 0x20 && u < 0x7F && !(fontName && u == ';')) {
-            out += static_cast<char>(u);
-        } else if (u < 0x80) {
-            AppendHexByte(out, static_cast<uchar>(u));
+// Bytes that leave a run of plain ASCII: everything but printable characters, and the three that
+// RTF escapes. In a font name ";" would end the name, so it is escaped there too.
+constexpr std::array<bool, 256> MakeSpecial(bool fontName) {
+    std::array<bool, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        table[static_cast<size_t>(b)] = b < 0x20 || b >= 0x7F || b == '\\' || b == '{' ||
+                                        b == '}' || (fontName && b == ';');
+    return table;
+}
+constexpr std::array<bool, 256> Special = MakeSpecial(false);
+constexpr std::array<bool, 256> SpecialInFontName = MakeSpecial(true);
+
+// One UTF-16 code unit outside ASCII: its code page 936 bytes when they read back as the same
+// character, else \uN with "?" for readers that do not know \u (N is a signed 16-bit number;
+// surrogate halves go one by one). The answer for a character is kept: iconv is slow for one
+// character at a time, and a history repeats its few Chinese characters many times.
+void AppendWide(std::string& out, char16_t u) {
+    thread_local std::unordered_map<char16_t, std::string> known;
+    auto it = known.find(u);
+    if (it == known.end()) {
+        std::string code;
+        const QChar c(u);
+        bool ok = false;
+        const QByteArray bytes = c.isSurrogate() ? QByteArray() : ToCodePage(QString(c), &ok);
+        if (ok && FromCodePage(bytes) == c) {
+            for (const char b : bytes)
+                AppendHexByte(code, static_cast<unsigned char>(b));
         } else {
-            bool ok = false;
-            const QByteArray bytes = c.isSurrogate() ? QByteArray() : ToCodePage(QString(c), &ok);
-            // Only a code that reads back as the same character is used.
-            if (ok && FromCodePage(bytes) == c) {
-                for (const char b : bytes)
-                    AppendHexByte(out, static_cast<uchar>(b));
+            code = "\\u" + std::to_string(static_cast<int16_t>(u)) + '?';
+        }
+        if (known.size() > 4096)
+            known.clear(); // bounded whatever text comes
+        it = known.emplace(u, std::move(code)).first;
+    }
+    out += it->second;
+}
+
+// Decodes the UTF-8 sequence at text[i]; returns its length and sets cp, or returns 1 with cp
+// U+FFFD for a byte that begins no valid sequence (overlong forms, surrogates and values past
+// U+10FFFF are not valid).
+size_t DecodeUtf8(std::string_view text, size_t i, char32_t& cp) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = b(i);
+    size_t len = 0;
+    char32_t value = 0;
+    char32_t min = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        len = 2, value = lead & 0x1F, min = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        len = 3, value = lead & 0x0F, min = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        len = 4, value = lead & 0x07, min = 0x10000;
+    } else {
+        cp = 0xFFFD;
+        return 1;
+    }
+    if (i + len > text.size()) {
+        cp = 0xFFFD;
+        return 1;
+    }
+    for (size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) {
+            cp = 0xFFFD;
+            return 1;
+        }
+        value = value << 6 | (b(i + k) & 0x3F);
+    }
+    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        cp = 0xFFFD;
+        return 1;
+    }
+    cp = value;
+    return len;
+}
+
+// Text as RTF: printable ASCII as it is, tabs as \tab, other control characters as \'hh, the
+// rest through AppendWide.
+void AppendEscaped(std::string& out, std::string_view text, bool fontName = false) {
+    const std::array<bool, 256>& special = fontName ? SpecialInFontName : Special;
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        size_t run = i;
+        while (run < n && !special[static_cast<unsigned char>(text[run])])
+            ++run;
+        out.append(text.data() + i, run - i);
+        i = run;
+        if (i == n)
+            break;
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\\' || c == '{' || c == '}') {
+            const char escape[2] = {'\\', static_cast<char>(c)};
+            out.append(escape, 2);
+            ++i;
+        } else if (c == '\t') {
+            out += "\\tab ";
+            ++i;
+        } else if (c < 0x80) {
+            AppendHexByte(out, c);
+            ++i;
+        } else {
+            char32_t cp = 0;
+            i += DecodeUtf8(text, i, cp);
+            if (cp >= 0x10000) {
+                AppendWide(out, static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+                AppendWide(out, static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
             } else {
-                // \u takes a signed 16-bit number; surrogate halves go one by one.
-                out += "\\u";
-                out += QByteArray::number(static_cast<int16_t>(u));
-                out += '?';
+                AppendWide(out, static_cast<char16_t>(cp));
             }
         }
     }
 }
 
-void AppendColor(QByteArray& out, const QColor& color) {
-    out += "\\red" + QByteArray::number(color.red()) + "\\green" +
-           QByteArray::number(color.green()) + "\\blue" + QByteArray::number(color.blue()) + ';';
+void AppendColor(std::string& out, const QColor& color) {
+    out += "\\red" + std::to_string(color.red()) + "\\green" + std::to_string(color.green()) +
+           "\\blue" + std::to_string(color.blue()) + ';';
 }
 
 } // namespace
 
-QByteArray WriteRtf(const QStringList& lines, const RtfStyle& style) {
-    QByteArray out;
+TRtfWriter::TRtfWriter(const RtfStyle& style) {
+    std::string& out = head_;
     out += "{\\rtf1\\ansi\\ansicpg936\\deff0\\deflang1033\\deflangfe2052";
     out += "{\\fonttbl{\\f0\\fmodern\\fprq1\\fcharset134 ";
-    AppendEscaped(out, style.FontName.isEmpty() ? QStringLiteral("宋体") : style.FontName, true);
+    AppendEscaped(out, (style.FontName.isEmpty() ? QStringLiteral("宋体") : style.FontName).toStdString(),
+                  true);
     out += ";}}\r\n{\\colortbl ;";
     int next = 1;
     int textIndex = 0;
@@ -82,64 +165,34 @@ QByteArray WriteRtf(const QStringList& lines, const RtfStyle& style) {
     out += "{\\*\\generator Kestrel " KESTREL_VERSION ";}";
     out += "\\viewkind4\\uc1\\pard";
     if (textIndex != 0)
-        out += "\\cf" + QByteArray::number(textIndex);
+        out += "\\cf" + std::to_string(textIndex);
     if (backIndex != 0)
-        out += "\\highlight" + QByteArray::number(backIndex);
+        out += "\\highlight" + std::to_string(backIndex);
     out += "\\f0";
     if (style.FontSize > 0)
-        out += "\\fs" + QByteArray::number(std::min(style.FontSize, 1638) * 2); // RTF's largest
+        out += "\\fs" + std::to_string(std::min(style.FontSize, 1638) * 2); // RTF's largest
     out += ' ';
-    for (const QString& line : lines) {
-        AppendEscaped(out, line);
-        out += "\\par\r\n";
-    }
-    out += "}\r\n";
-    return out;
 }
 
-QStringList ReadPlainText(QByteArrayView data) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8(data);
-    if (utf8.hasError())
-        text = FromCodePage(data);
-    QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
-            continue;
-        lines.append(text.sliced(start, i - start));
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    lines.append(text.sliced(start));
-    if (lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
+void TRtfWriter::Head(std::string& out) const {
+    out += head_;
 }
 
-bool SaveRtfFile(const QString& fileName, const QStringList& lines, const RtfStyle& style) {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray document = WriteRtf(lines, style);
-    if (file.write(document) != document.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+void TRtfWriter::AppendLine(std::string& out, std::string_view utf8Line) const {
+    AppendEscaped(out, utf8Line);
+    out += "\\par\r\n";
 }
 
-bool LoadRtfFile(const QString& fileName, QStringList& lines, bool* isRtf, RtfStyle* style) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    if (file.size() > RtfMaxFileSize)
-        return false;
-    const QByteArray data = file.read(RtfMaxFileSize + 1);
-    if (data.size() > RtfMaxFileSize || file.error() != QFileDevice::NoError)
-        return false;
-    lines = ReadRtf(data, isRtf, style);
-    return true;
+std::string_view TRtfWriter::Tail() {
+    return "}\r\n";
+}
+
+QByteArray WriteRtf(const QStringList& lines, const RtfStyle& style) {
+    const TRtfWriter writer(style);
+    std::string out;
+    writer.Head(out);
+    for (const QString& line : lines)
+        writer.AppendLine(out, line.toStdString());
+    out += TRtfWriter::Tail();
+    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
 }

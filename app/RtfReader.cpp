@@ -1,33 +1,18 @@
-// The reader of Rich Text Format: one pass over the bytes with a stack of group states. It
-// keeps the text of the body, the font and colour tables, and steps over everything else.
+// The reader of Rich Text Format and plain text, as a push parser: bytes arrive in pieces of any
+// size, and every token (a control word, its number, a \'hh escape, \bin data) may be split
+// between two pieces, so the lexer keeps its place in a small state instead of looking ahead.
+// It keeps the text of the body, the font and colour tables, and steps over everything else.
 
-#include "Rtf.h"
+#include "Rtfreaderstate.h"
 
 #include "Codepage.h"
 
 #include <algorithm>
-#include <map>
-#include <vector>
+#include <array>
+
+using namespace rtfread;
 
 namespace {
-
-enum class Dest { Text, FontTable, ColorTable, Skip };
-
-// What a group carries and restores at its end.
-struct Group {
-    Dest dest = Dest::Text;
-    int font = -1; // -1: the document's default font
-    int uc = 1;    // characters to skip after \uN
-    int cf = 0;
-    int highlight = 0;
-    int fs = 0; // half points
-};
-
-struct FontEntry {
-    QString name;
-    int charset = -1;
-    int codePage = 0;
-};
 
 // Windows character set numbers of \fcharset and the code pages they stand for.
 int CodePageOfCharset(int charset, int fallback) {
@@ -46,7 +31,7 @@ int CodePageOfCharset(int charset, int fallback) {
 }
 
 // Destinations whose content is not part of the text.
-bool IsSkippedDestination(QByteArrayView word) {
+bool IsSkippedDestination(std::string_view word) {
     static const char* const names[] = {
         "stylesheet", "info",         "pict",      "object",
         "header",     "headerl",      "headerr",   "headerf",
@@ -62,10 +47,10 @@ bool IsSkippedDestination(QByteArrayView word) {
         "company",    "comment",      "doccomm",
     };
     return std::any_of(std::begin(names), std::end(names),
-                       [&](const char* n) { return word == QByteArrayView(n); });
+                       [&](const char* n) { return word == n; });
 }
 
-QChar NamedChar(QByteArrayView word) {
+char16_t NamedChar(std::string_view word) {
     static const struct {
         const char* name;
         char16_t c;
@@ -76,259 +61,324 @@ QChar NamedChar(QByteArrayView word) {
         {"emspace", u'\u2003'}, {"enspace", u'\u2002'},   {"qmspace", u'\u2005'},
     };
     for (const auto& entry : table)
-        if (word == QByteArrayView(entry.name))
-            return QChar(entry.c);
-    return QChar();
+        if (word == entry.name)
+            return entry.c;
+    return 0;
 }
 
-bool IsBreak(QByteArrayView word) {
+bool IsBreak(std::string_view word) {
     return word == "par" || word == "line" || word == "sect" || word == "page" || word == "row";
 }
 
-class Reader {
-public:
-    explicit Reader(QByteArrayView data) : data_(data) {}
+bool IsAlpha(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
-    // False when the groups nest too deep to be a document.
-    bool Run();
-    QStringList Lines() const { return lines_; }
-    RtfStyle Style() const { return style_; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-private:
-    void ControlWord();
-    void Word(QByteArrayView word, bool hasParam, int param);
-    void Symbol(char c);
-    bool SkipOne();
-    void AddByte(char b, bool escaped = false);
-    void AddChar(QChar c);
-    void Break();
-    void Flush();
-    void TakeStyle();
-    int CodePageOfFont(int font) const;
-    bool InFontEntry() const { return cur_.dest == Dest::FontTable && haveFontEntry_; }
-    QColor ColorAt(int index) const;
+int HexValue(char h) {
+    if (h >= '0' && h <= '9')
+        return h - '0';
+    if (h >= 'a' && h <= 'f')
+        return h - 'a' + 10;
+    if (h >= 'A' && h <= 'F')
+        return h - 'A' + 10;
+    return -1;
+}
 
-    QByteArrayView data_;
-    qsizetype pos_ = 0;
-    std::vector<Group> stack_;
-    Group cur_;
-    int ansiCp_ = 1252;
-    int deff_ = 0;
-    std::map<int, FontEntry> fonts_;
-    int fontEntry_ = 0; // the font table entry being read, when haveFontEntry_
-    bool haveFontEntry_ = false;
-    std::vector<QColor> colors_;
-    int rgb_[3] = {0, 0, 0};
-    bool rgbSet_ = false;
-    int skip_ = 0; // replacement characters still to skip after \uN
+// Bytes that end a run of body text in RTF, and a line of plain text.
+constexpr std::array<bool, 256> MakeStops(std::string_view stops) {
+    std::array<bool, 256> table{};
+    for (const char c : stops)
+        table[static_cast<unsigned char>(c)] = true;
+    return table;
+}
+constexpr std::array<bool, 256> RtfStop = MakeStops(std::string_view("{}\\\r\n\0", 6));
 
-    // Bytes of text wait here until the code page decodes them together, so that double-byte
-    // characters written as two \'hh escapes come out whole.
-    QByteArray pending_;
-    QString* pendingTarget_ = nullptr;
-    int pendingCp_ = 0;
+} // namespace
 
-    QString line_;
-    QStringList lines_;
-    RtfStyle style_;
-    bool styleTaken_ = false;
-};
+// --- RTF -----------------------------------------------------------------------------------
 
-bool Reader::Run() {
-    const qsizetype size = data_.size();
-    while (pos_ < size) {
-        const char c = data_[pos_];
-        if (c == '{') {
-            ++pos_;
-            Flush();
-            skip_ = 0;
-            if (stack_.size() >= static_cast<size_t>(RtfMaxDepth))
-                return false;
-            stack_.push_back(cur_);
-        } else if (c == '}') {
-            ++pos_;
-            Flush();
-            skip_ = 0;
-            if (stack_.empty())
-                break;
-            if (stack_.size() == 1)
-                TakeStyle(); // a document without text still has its style
-            if (cur_.dest == Dest::FontTable && stack_.back().dest != Dest::FontTable)
-                haveFontEntry_ = false;
-            cur_ = stack_.back();
-            stack_.pop_back();
-            if (stack_.empty())
-                break; // the document's own group has ended; anything after it is not text
-        } else if (c == '\\') {
-            ControlWord();
-        } else if (c == '\r' || c == '\n' || c == '\0') {
-            ++pos_;
-        } else if (skip_ == 0 && cur_.dest == Dest::Text) {
-            // A run of plain text goes to the line in one piece.
-            const auto plain = [](char p) {
-                return p != '{' && p != '}' && p != '\\' && p != '\r' && p != '\n' && p != '\0';
-            };
-            qsizetype end = pos_ + 1;
-            while (end < size && plain(data_[end]))
-                ++end;
-            AddByte(c);
-            pending_.append(data_.sliced(pos_ + 1, end - pos_ - 1));
-            pos_ = end;
-        } else {
-            ++pos_;
-            if (!SkipOne())
+bool TRtfStreamReader::Impl::RtfRun(const char* p, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        const char c = p[i];
+        switch (lex) {
+        case Lex::Ended:
+            return true; // the document's own group has ended; anything after it is not text
+        case Lex::Bin: {
+            const size_t take = static_cast<size_t>(std::min<long long>(binLeft, n - i));
+            i += take;
+            binLeft -= static_cast<long long>(take);
+            if (binLeft == 0)
+                lex = Lex::Text;
+            break;
+        }
+        case Lex::Text:
+            if (c == '{') {
+                ++i;
+                if (!OpenGroup())
+                    return false;
+            } else if (c == '}') {
+                ++i;
+                CloseGroup();
+            } else if (c == '\\') {
+                ++i;
+                lex = Lex::Backslash;
+            } else if (c == '\r' || c == '\n' || c == '\0') {
+                ++i;
+            } else if (skip == 0 && cur.dest == Dest::Text) {
+                // A run of plain text goes to the line in one piece.
+                size_t end = i + 1;
+                while (end < n && !RtfStop[static_cast<unsigned char>(p[end])])
+                    ++end;
                 AddByte(c);
+                AppendPending(p + i + 1, end - i - 1);
+                i = end;
+            } else {
+                ++i;
+                TextByte(c);
+            }
+            break;
+        case Lex::Backslash:
+            ++i;
+            if (IsAlpha(c)) {
+                word[0] = c;
+                wordLen = 1;
+                wordLong = false;
+                lex = Lex::Word;
+            } else {
+                lex = Lex::Text;
+                Symbol(c);
+            }
+            break;
+        case Lex::Word:
+            if (IsAlpha(c)) {
+                // The letters in this piece in one go.
+                for (; i < n && IsAlpha(p[i]); ++i) {
+                    if (wordLen < MaxWord)
+                        word[wordLen++] = p[i];
+                    else
+                        wordLong = true;
+                }
+            } else if (c == '-') {
+                ++i;
+                lex = Lex::Minus;
+            } else if (IsDigit(c)) {
+                ++i;
+                negative = false;
+                value = c - '0';
+                lex = Lex::Digits;
+            } else {
+                if (c == ' ')
+                    ++i; // the delimiter belongs to the word
+                lex = Lex::Text;
+                DispatchWord(false, 0);
+            }
+            break;
+        case Lex::Minus:
+            if (IsDigit(c)) {
+                ++i;
+                negative = true;
+                value = c - '0';
+                lex = Lex::Digits;
+            } else {
+                // A "-" that no digit follows is text after a word without a number.
+                lex = Lex::Text;
+                DispatchWord(false, 0);
+                TextByte('-');
+            }
+            break;
+        case Lex::Digits:
+            if (IsDigit(c)) {
+                ++i;
+                // Clamp rather than overflow; no sound parameter comes near this.
+                value = std::min(value * 10 + (c - '0'), 1'000'000'000'000LL);
+            } else {
+                if (c == ' ')
+                    ++i;
+                lex = Lex::Text;
+                DispatchWord(true, negative ? -value : value);
+            }
+            break;
+        case Lex::Hex1:
+            lex = Lex::Text;
+            if (HexValue(c) >= 0) {
+                ++i;
+                hexHigh = c;
+                lex = Lex::Hex2;
+            }
+            // else a damaged escape: drop it and read what follows as it stands
+            break;
+        case Lex::Hex2:
+            lex = Lex::Text;
+            if (HexValue(c) >= 0) {
+                ++i;
+                if (!SkipOne())
+                    AddByte(static_cast<char>(HexValue(hexHigh) * 16 + HexValue(c)), true);
+            } else {
+                TextByte(hexHigh);
+            }
+            break;
         }
     }
-    Flush();
-    lines_.append(line_);
-    if (lines_.last().isEmpty())
-        lines_.removeLast();
-    if (!styleTaken_)
-        TakeStyle();
     return true;
 }
 
-void Reader::ControlWord() {
-    ++pos_; // the backslash
-    const qsizetype size = data_.size();
-    if (pos_ >= size)
-        return;
-    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    if (!isAlpha(data_[pos_])) {
-        Symbol(data_[pos_++]);
-        return;
+void TRtfStreamReader::Impl::RtfEnd() {
+    // A token cut off by the end of the data ends there.
+    switch (lex) {
+    case Lex::Word:
+        DispatchWord(false, 0);
+        break;
+    case Lex::Minus:
+        DispatchWord(false, 0);
+        TextByte('-');
+        break;
+    case Lex::Digits:
+        DispatchWord(true, negative ? -value : value);
+        break;
+    case Lex::Hex2:
+        TextByte(hexHigh);
+        break;
+    default:
+        break;
     }
-    const qsizetype start = pos_;
-    while (pos_ < size && isAlpha(data_[pos_]))
-        ++pos_;
-    const QByteArrayView word = data_.sliced(start, pos_ - start);
-    bool negative = false;
-    if (pos_ + 1 < size && data_[pos_] == '-' && isDigit(data_[pos_ + 1])) {
-        negative = true;
-        ++pos_;
-    }
-    bool hasParam = false;
-    long long value = 0;
-    while (pos_ < size && isDigit(data_[pos_])) {
-        hasParam = true;
-        // Clamp rather than overflow; no sound parameter comes near this.
-        value = std::min(value * 10 + (data_[pos_] - '0'), 1'000'000'000'000LL);
-        ++pos_;
-    }
-    if (pos_ < size && data_[pos_] == ' ')
-        ++pos_;
-    if (negative)
-        value = -value;
-    const int param = static_cast<int>(std::clamp<long long>(value, -2'000'000'000, 2'000'000'000));
-    Word(word, hasParam, param);
+    lex = Lex::Ended;
+    Flush();
+    if (!line.empty() || high != 0)
+        EmitLine();
+    if (!styleTaken)
+        TakeStyle();
 }
 
-void Reader::Word(QByteArrayView word, bool hasParam, int param) {
-    if (word == "bin") {
+bool TRtfStreamReader::Impl::OpenGroup() {
+    Flush();
+    skip = 0;
+    if (stack.size() >= static_cast<size_t>(RtfMaxDepth))
+        return false;
+    stack.push_back(cur);
+    return true;
+}
+
+void TRtfStreamReader::Impl::CloseGroup() {
+    Flush();
+    skip = 0;
+    if (stack.empty()) {
+        lex = Lex::Ended;
+        return;
+    }
+    if (stack.size() == 1)
+        TakeStyle(); // a document without text still has its style
+    if (cur.dest == Dest::FontTable && stack.back().dest != Dest::FontTable)
+        haveFontEntry = false;
+    cur = stack.back();
+    stack.pop_back();
+    if (stack.empty())
+        lex = Lex::Ended;
+}
+
+void TRtfStreamReader::Impl::DispatchWord(bool hasParam, long long v) {
+    const std::string_view w = wordLong ? std::string_view() : std::string_view(word, wordLen);
+    Word(w, hasParam, static_cast<int>(std::clamp<long long>(v, -2'000'000'000, 2'000'000'000)));
+}
+
+void TRtfStreamReader::Impl::Word(std::string_view w, bool hasParam, int param) {
+    if (w == "bin") {
         // Binary data follows; step over it whatever the destination, so that its bytes are not
         // taken for braces.
-        if (hasParam && param > 0)
-            pos_ += std::min<qsizetype>(param, data_.size() - pos_);
+        if (hasParam && param > 0) {
+            binLeft = param;
+            lex = Lex::Bin;
+        }
         SkipOne();
         return;
     }
-    if (cur_.dest == Dest::Skip || SkipOne())
+    if (cur.dest == Dest::Skip || SkipOne())
         return;
-    if (word == "fonttbl") {
+    if (w == "par") { // one per line of a history: asked first
+        Break();
+    } else if (w == "fonttbl") {
         Flush();
-        cur_.dest = Dest::FontTable;
-        haveFontEntry_ = false;
-    } else if (word == "colortbl") {
+        cur.dest = Dest::FontTable;
+        haveFontEntry = false;
+    } else if (w == "colortbl") {
         Flush();
-        cur_.dest = Dest::ColorTable;
-        rgbSet_ = false;
-        rgb_[0] = rgb_[1] = rgb_[2] = 0;
-    } else if (IsSkippedDestination(word)) {
+        cur.dest = Dest::ColorTable;
+        rgbSet = false;
+        rgb[0] = rgb[1] = rgb[2] = 0;
+    } else if (IsSkippedDestination(w)) {
         Flush();
-        cur_.dest = Dest::Skip;
-    } else if (word == "ansi") {
-        ansiCp_ = 1252;
-    } else if (word == "mac") {
-        ansiCp_ = 10000;
-    } else if (word == "pc") {
-        ansiCp_ = 437;
-    } else if (word == "pca") {
-        ansiCp_ = 850;
-    } else if (word == "ansicpg") {
+        cur.dest = Dest::Skip;
+    } else if (w == "ansi") {
+        ansiCp = 1252;
+    } else if (w == "mac") {
+        ansiCp = 10000;
+    } else if (w == "pc") {
+        ansiCp = 437;
+    } else if (w == "pca") {
+        ansiCp = 850;
+    } else if (w == "ansicpg") {
         if (hasParam && param > 0)
-            ansiCp_ = param;
-    } else if (word == "deff") {
-        deff_ = param;
-    } else if (word == "f") {
+            ansiCp = param;
+    } else if (w == "deff") {
+        deff = param;
+    } else if (w == "f") {
         Flush();
-        if (cur_.dest == Dest::FontTable) {
-            fontEntry_ = param;
-            haveFontEntry_ = true;
-            fonts_[param]; // an entry even when it has no name
+        if (cur.dest == Dest::FontTable) {
+            // An entry even when it has no name; past the limit, new entries are not kept.
+            haveFontEntry = fonts.size() < MaxFonts || fonts.count(param) != 0;
+            fontEntry = param;
+            if (haveFontEntry)
+                fonts[param];
         } else {
-            cur_.font = param;
+            cur.font = param;
         }
-    } else if (word == "fcharset") {
+    } else if (w == "fcharset") {
         if (InFontEntry())
-            fonts_[fontEntry_].charset = param;
-    } else if (word == "cpg") {
+            fonts[fontEntry].charset = param;
+    } else if (w == "cpg") {
         if (InFontEntry())
-            fonts_[fontEntry_].codePage = param;
-    } else if (cur_.dest == Dest::ColorTable &&
-               (word == "red" || word == "green" || word == "blue")) {
-        const int i = word == "red" ? 0 : word == "green" ? 1 : 2;
-        rgb_[i] = std::clamp(param, 0, 255);
-        rgbSet_ = true;
-    } else if (word == "cf") {
-        cur_.cf = param;
-    } else if (word == "highlight" || word == "cb") {
-        cur_.highlight = param;
-    } else if (word == "fs") {
-        cur_.fs = param;
-    } else if (word == "plain") {
-        cur_.font = -1;
-        cur_.cf = cur_.highlight = cur_.fs = 0;
-    } else if (word == "uc") {
-        cur_.uc = std::clamp(param, 0, 1'000'000);
-    } else if (word == "u") {
+            fonts[fontEntry].codePage = param;
+    } else if (cur.dest == Dest::ColorTable && (w == "red" || w == "green" || w == "blue")) {
+        const int i = w == "red" ? 0 : w == "green" ? 1 : 2;
+        rgb[i] = std::clamp(param, 0, 255);
+        rgbSet = true;
+    } else if (w == "cf") {
+        cur.cf = param;
+    } else if (w == "highlight" || w == "cb") {
+        cur.highlight = param;
+    } else if (w == "fs") {
+        cur.fs = param;
+    } else if (w == "plain") {
+        cur.font = -1;
+        cur.cf = cur.highlight = cur.fs = 0;
+    } else if (w == "uc") {
+        cur.uc = std::clamp(param, 0, 1'000'000);
+    } else if (w == "u") {
         if (hasParam) {
             // N is a signed 16-bit number; negative values stand for code units above 0x7FFF.
-            AddChar(QChar(static_cast<char16_t>(param & 0xFFFF)));
-            skip_ = cur_.uc;
+            AddChar(static_cast<char16_t>(param & 0xFFFF));
+            skip = cur.uc;
         }
-    } else if (IsBreak(word)) {
+    } else if (IsBreak(w)) {
         Break();
-    } else if (const QChar c = NamedChar(word); !c.isNull()) {
+    } else if (const char16_t c = NamedChar(w); c != 0) {
         AddChar(c);
     }
 }
 
-void Reader::Symbol(char c) {
+void TRtfStreamReader::Impl::Symbol(char c) {
     if (c == '\'') {
-        const auto hexValue = [](char h) {
-            if (h >= '0' && h <= '9')
-                return h - '0';
-            if (h >= 'a' && h <= 'f')
-                return h - 'a' + 10;
-            if (h >= 'A' && h <= 'F')
-                return h - 'A' + 10;
-            return -1;
-        };
-        const int hi = pos_ < data_.size() ? hexValue(data_[pos_]) : -1;
-        const int lo = pos_ + 1 < data_.size() ? hexValue(data_[pos_ + 1]) : -1;
-        if (hi < 0 || lo < 0)
-            return; // a damaged escape: drop it and read what follows as it stands
-        pos_ += 2;
-        if (!SkipOne())
-            AddByte(static_cast<char>(hi * 16 + lo), true);
+        lex = Lex::Hex1;
         return;
     }
     if (c == '*') {
         // An ignorable destination: we read none of them.
         Flush();
-        cur_.dest = Dest::Skip;
+        cur.dest = Dest::Skip;
         return;
     }
     if (SkipOne())
@@ -340,10 +390,10 @@ void Reader::Symbol(char c) {
         AddByte(c, true);
         break;
     case '~':
-        AddChar(QChar(0x00A0));
+        AddChar(0x00A0);
         break;
     case '_':
-        AddChar(QChar(0x2011));
+        AddChar(0x2011);
         break;
     case '\r':
     case '\n':
@@ -355,27 +405,27 @@ void Reader::Symbol(char c) {
 }
 
 // Counts one character against the replacement of a \uN; true when it is to be dropped.
-bool Reader::SkipOne() {
-    if (skip_ <= 0)
+bool TRtfStreamReader::Impl::SkipOne() {
+    if (skip <= 0)
         return false;
-    --skip_;
+    --skip;
     return true;
 }
 
 // Escaped bytes are always text; a plain ";" ends an entry of the font or colour table.
-void Reader::AddByte(char b, bool escaped) {
+void TRtfStreamReader::Impl::AddByte(char b, bool escaped) {
     // Every change of font or group flushes, so text waiting for the line is in the right code
     // page already.
-    if (pendingTarget_ == &line_ && cur_.dest == Dest::Text) {
-        pending_.append(b);
+    if (pendingTarget == Target::Line && cur.dest == Dest::Text) {
+        AppendPending(&b, 1);
         return;
     }
-    QString* target = nullptr;
-    int cp = ansiCp_;
-    switch (cur_.dest) {
+    Target target = Target::None;
+    int codePage = ansiCp;
+    switch (cur.dest) {
     case Dest::Text:
-        target = &line_;
-        cp = CodePageOfFont(cur_.font);
+        target = Target::Line;
+        codePage = CodePageOfFont(cur.font);
         TakeStyle();
         break;
     case Dest::FontTable:
@@ -383,102 +433,80 @@ void Reader::AddByte(char b, bool escaped) {
             return;
         if (b == ';' && !escaped) {
             Flush();
-            FontEntry& entry = fonts_[fontEntry_];
+            FontEntry& entry = fonts[fontEntry];
             entry.name = entry.name.trimmed();
-            haveFontEntry_ = false;
+            haveFontEntry = false;
             return;
         }
-        target = &fonts_[fontEntry_].name;
-        cp = CodePageOfFont(fontEntry_);
+        target = Target::FontName;
+        codePage = CodePageOfFont(fontEntry);
         break;
     case Dest::ColorTable:
         if (b == ';' && !escaped) {
-            colors_.push_back(rgbSet_ ? QColor(rgb_[0], rgb_[1], rgb_[2]) : QColor());
-            rgbSet_ = false;
-            rgb_[0] = rgb_[1] = rgb_[2] = 0;
+            if (colors.size() < MaxColors)
+                colors.push_back(rgbSet ? QColor(rgb[0], rgb[1], rgb[2]) : QColor());
+            rgbSet = false;
+            rgb[0] = rgb[1] = rgb[2] = 0;
         }
         return;
     case Dest::Skip:
         return;
     }
-    if (target != pendingTarget_ || cp != pendingCp_)
+    if (target != pendingTarget || codePage != pendingCp ||
+        (target == Target::FontName && fontEntry != pendingFont))
         Flush();
-    pendingTarget_ = target;
-    pendingCp_ = cp;
-    pending_.append(b);
+    pendingTarget = target;
+    pendingFont = fontEntry;
+    pendingCp = codePage;
+    AppendPending(&b, 1);
 }
 
-void Reader::AddChar(QChar c) {
-    if (cur_.dest == Dest::Text) {
+void TRtfStreamReader::Impl::AddChar(char16_t c) {
+    if (cur.dest == Dest::Text) {
         TakeStyle();
         Flush();
-        line_.append(c);
+        AppendUtf16(&c, 1);
     } else if (InFontEntry()) {
         Flush();
-        fonts_[fontEntry_].name.append(c);
+        QString& name = fonts[fontEntry].name;
+        if (name.size() < MaxFontName)
+            name.append(QChar(c));
     }
 }
 
-void Reader::Break() {
-    if (cur_.dest != Dest::Text)
+void TRtfStreamReader::Impl::Break() {
+    if (cur.dest != Dest::Text)
         return;
     TakeStyle();
     Flush();
-    lines_.append(line_);
-    line_.clear();
-}
-
-void Reader::Flush() {
-    if (!pending_.isEmpty() && pendingTarget_ != nullptr)
-        pendingTarget_->append(FromWindowsCodePage(pending_, pendingCp_));
-    pending_.resize(0); // keeps the buffer for the next run
-    pendingTarget_ = nullptr;
+    EmitLine();
 }
 
 // The style of a document is the one in force where its text begins.
-void Reader::TakeStyle() {
-    if (styleTaken_)
+void TRtfStreamReader::Impl::TakeStyle() {
+    if (styleTaken)
         return;
-    styleTaken_ = true;
-    const auto font = fonts_.find(cur_.font < 0 ? deff_ : cur_.font);
-    if (font != fonts_.end())
-        style_.FontName = font->second.name.trimmed();
-    style_.TextColor = ColorAt(cur_.cf);
-    style_.BackColor = ColorAt(cur_.highlight);
-    style_.FontSize = cur_.fs > 0 ? cur_.fs / 2 : 0;
+    styleTaken = true;
+    const auto font = fonts.find(cur.font < 0 ? deff : cur.font);
+    if (font != fonts.end())
+        style.FontName = font->second.name.trimmed();
+    style.TextColor = ColorAt(cur.cf);
+    style.BackColor = ColorAt(cur.highlight);
+    style.FontSize = cur.fs > 0 ? cur.fs / 2 : 0;
 }
 
-int Reader::CodePageOfFont(int font) const {
-    const auto entry = fonts_.find(font < 0 ? deff_ : font);
-    if (entry == fonts_.end())
-        return ansiCp_;
+int TRtfStreamReader::Impl::CodePageOfFont(int font) const {
+    const auto entry = fonts.find(font < 0 ? deff : font);
+    if (entry == fonts.end())
+        return ansiCp;
     if (entry->second.codePage > 0)
         return entry->second.codePage;
-    return CodePageOfCharset(entry->second.charset, ansiCp_);
+    return CodePageOfCharset(entry->second.charset, ansiCp);
 }
 
-QColor Reader::ColorAt(int index) const {
-    if (index <= 0 || static_cast<size_t>(index) >= colors_.size())
+QColor TRtfStreamReader::Impl::ColorAt(int index) const {
+    if (index <= 0 || static_cast<size_t>(index) >= colors.size())
         return QColor();
-    return colors_[static_cast<size_t>(index)];
+    return colors[static_cast<size_t>(index)];
 }
 
-} // namespace
-
-QStringList ReadRtf(QByteArrayView data, bool* isRtf, RtfStyle* style) {
-    if (data.startsWith("{\\rtf")) {
-        Reader reader(data);
-        if (reader.Run()) {
-            if (isRtf != nullptr)
-                *isRtf = true;
-            if (style != nullptr)
-                *style = reader.Style();
-            return reader.Lines();
-        }
-    }
-    if (isRtf != nullptr)
-        *isRtf = false;
-    if (style != nullptr)
-        *style = RtfStyle();
-    return ReadPlainText(data);
-}

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -543,12 +544,42 @@ void TFrmMain::ImgModemClick() {
     PanlHelp->hide();
 }
 
+QString TFrmMain::DocumentationFile() {
+    const QString beside =
+        QCoreApplication::applicationDirPath() + "/../share/doc/kestrel/README.md";
+    for (const QString& path : {beside, QStringLiteral(KESTREL_SOURCE_DIR "/README.md")})
+        if (QFileInfo(path).isFile())
+            return QFileInfo(path).canonicalFilePath();
+    return QString();
+}
+
+QString TFrmMain::HelpText() const {
+    const QString doc = DocumentationFile();
+    QString text = QString("主页地址: %1 \n电子邮箱：%2")
+                       .arg(doc.isEmpty() ? QStringLiteral("(README.md)") : doc, EMail);
+    // The README's chapters, so that the box says what is to be found there.
+    QFile file(doc);
+    if (!doc.isEmpty() && file.open(QIODevice::ReadOnly)) {
+        text += "\n\n说明书 (README) 的章节:";
+        while (!file.atEnd()) {
+            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            if (line.startsWith("## "))
+                text += "\n  · " + line.mid(3);
+        }
+    }
+    text += "\n\n串口资料, Modem资料: 状态面板上的按钮 (the reference charts).";
+    return text;
+}
+
 void TFrmMain::ToolURLClick() {
-    QDesktopServices::openUrl(QUrl(HomePage));
+    // The maker's page is the documentation that comes with the program.
+    const QString doc = DocumentationFile();
+    if (!doc.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(doc));
 }
 
 void TFrmMain::ToolHelpClick() {
-    dialogs::Message(this, QString("主页地址: %1 \n电子邮箱：%2").arg(HomePage, EMail));
+    dialogs::Message(this, HelpText());
 }
 
 void TFrmMain::ToolExitClick() {

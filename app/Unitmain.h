@@ -47,8 +47,12 @@ public:
     ~TFrmMain() override;
 
     // Where the maker is found; reserved example names until the project has its own.
-    static constexpr const char* HomePage = "https://www.example.com/kestrel";
     static constexpr const char* EMail = "kestrel@example.com";
+    // Where the documentation (the README) is: installed beside the program,
+    // or in the source tree it was built from; empty when neither is there.
+    static QString DocumentationFile();
+    // The help box's text: the documentation's place and its chapters.
+    QString HelpText() const;
 
     // ---- handlers, callable from code exactly as the user's action ----
     void FormCreate();

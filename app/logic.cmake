@@ -11,6 +11,10 @@ set(KESTREL_LOGIC_SOURCES
   ${logic_dir}/Filesend.h
   ${logic_dir}/Hextext.cpp
   ${logic_dir}/Hextext.h
+  ${logic_dir}/Livelog.cpp
+  ${logic_dir}/Livelog.h
+  ${logic_dir}/Textrender.cpp
+  ${logic_dir}/Textrender.h
   ${logic_dir}/Vmframe.cpp
   ${logic_dir}/Vmframe.h
 )

@@ -3,6 +3,7 @@
 // they were.
 
 #include "Cmdline.h"
+#include "Dialogs.h"
 #include "Pty.h"
 #include "Settings.h"
 #include "Settingspage.h"
@@ -11,6 +12,7 @@
 #include "Windowtest.h"
 
 #include <QComboBox>
+#include <QToolButton>
 #include <QSettings>
 #include <QTest>
 
@@ -81,6 +83,23 @@ TEST(CommandLine, ThePortGivenIsOpenedForThisRunOnly) {
     EXPECT_EQ(stored.BaudRate, 6);
     EXPECT_EQ(stored.Parity, 0);
     EXPECT_FALSE(stored.CustomBaudRate);
+}
+
+TEST(HelpBox, NamesTheDocumentationAndItsChaptersWithoutAPlaceholderAddress) {
+    StoreSettings("loopback");
+    TFrmMain frm;
+    frm.show();
+    dialogs::RecordMessages(true);
+    QTest::mouseClick(frm.ToolHelp, Qt::LeftButton);
+    dialogs::RecordMessages(false);
+    const QStringList shown = dialogs::TakeMessages();
+    ASSERT_EQ(shown.size(), 1);
+    const QString text = shown.first();
+    EXPECT_TRUE(text.startsWith("主页地址: " + TFrmMain::DocumentationFile() + " \n电子邮箱："));
+    EXPECT_TRUE(text.contains("README.md"));
+    EXPECT_TRUE(text.contains("· Two commands"));
+    EXPECT_TRUE(text.contains("· Command line"));
+    EXPECT_FALSE(text.contains("http"));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "Rtf.h"
+#include "Rtfstream.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -9,15 +10,6 @@ namespace {
 
 QStringList Read(const QByteArray& data, bool* isRtf = nullptr, RtfStyle* style = nullptr) {
     return ReadRtf(data, isRtf, style);
-}
-
-RtfStyle PaneStyle() {
-    RtfStyle style;
-    style.FontName = QStringLiteral("宋体");
-    style.TextColor = QColor(255, 255, 255);
-    style.BackColor = QColor(0, 0, 0);
-    style.FontSize = 9;
-    return style;
 }
 
 // --- Writer and reader together ------------------------------------------------------------
@@ -195,6 +187,13 @@ const ReadCase readCases[] = {
     {"BackslashAtEnd", "{\\rtf1 a\\", {"a"}},
 };
 
+TEST_P(RtfRead, ByteByByteReadsAlike) {
+    const ReadCase& c = GetParam();
+    bool isRtf = false;
+    EXPECT_EQ(ReadInPieces(c.rtf, 1, &isRtf), c.lines);
+    EXPECT_TRUE(isRtf);
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, RtfRead, ::testing::ValuesIn(readCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -305,6 +304,9 @@ const PlainCase plainCases[] = {
     {"OnlyBreak", "\n", {""}},
     {"Utf8", "通讯端口\n测试版", {QStringLiteral("通讯端口"), QStringLiteral("测试版")}},
     {"Utf8Bom", "\xEF\xBB\xBFx", {"x"}},
+    {"ByteOrderMarkKeptPastTheStart",
+     "\xEF\xBB\xBFx\n\xEF\xBB\xBFy",
+     {"x", QChar(0xFEFF) + QStringLiteral("y")}},
     {"Gbk",
      "\xCD\xA8\xD1\xB6\xB6\xCB\xBF\xDA\r\n\xB2\xE2\xCA\xD4\xB0\xE6",
      {QStringLiteral("通讯端口"), QStringLiteral("测试版")}},
@@ -314,6 +316,13 @@ const PlainCase plainCases[] = {
     {"RtfLookalike", "{\\rt", {"{\\rt"}},
     {"RtfNotAtStart", " {\\rtf1 x}", {" {\\rtf1 x}"}},
 };
+
+TEST_P(PlainText, ByteByByteReadsAlike) {
+    const PlainCase& c = GetParam();
+    bool isRtf = true;
+    EXPECT_EQ(ReadInPieces(c.data, 1, &isRtf), c.lines);
+    EXPECT_FALSE(isRtf);
+}
 
 INSTANTIATE_TEST_SUITE_P(Cases, PlainText, ::testing::ValuesIn(plainCases),
                          [](const auto& info) { return std::string(info.param.name); });

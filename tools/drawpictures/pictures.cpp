@@ -34,6 +34,14 @@ const std::vector<Picture>& allPictures() {
         {"glyph/update.png", 16, 16, true, drawGlyphUpdate},
         {"glyph/start.png", 16, 16, true, drawGlyphStart},
         {"glyph/stop.png", 16, 16, true, drawGlyphStop},
+        {"icons/hicolor/16x16/apps/kestrel.png", 16, 16, true, drawIcon16, false},
+        {"icons/hicolor/22x22/apps/kestrel.png", 22, 22, true, drawIcon22, false},
+        {"icons/hicolor/24x24/apps/kestrel.png", 24, 24, true, drawIcon24, false},
+        {"icons/hicolor/32x32/apps/kestrel.png", 32, 32, true, drawIcon32, false},
+        {"icons/hicolor/48x48/apps/kestrel.png", 48, 48, true, drawIcon48, false},
+        {"icons/hicolor/64x64/apps/kestrel.png", 64, 64, true, drawIcon64, false},
+        {"icons/hicolor/128x128/apps/kestrel.png", 128, 128, true, drawIcon128, false},
+        {"icons/hicolor/256x256/apps/kestrel.png", 256, 256, true, drawIcon256, false},
     };
     return table;
 }
@@ -48,7 +56,8 @@ QStringList imageList() {
 QString qrcText() {
     QString s = QStringLiteral("<!DOCTYPE RCC>\n<RCC version=\"1.0\">\n<qresource prefix=\"/\">\n");
     for (const Picture& pic : allPictures())
-        s += QStringLiteral("    <file alias=\"%1\">%1</file>\n").arg(pic.file);
+        if (pic.inQrc)
+            s += QStringLiteral("    <file alias=\"%1\">%1</file>\n").arg(pic.file);
     s += QStringLiteral("</qresource>\n</RCC>\n");
     return s;
 }

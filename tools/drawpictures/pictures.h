@@ -14,6 +14,7 @@ struct Picture {
     int height;
     bool transparent; // an icon drawn on a transparent background
     QImage (*draw)();
+    bool inQrc = true; // false: installed beside the program (the desktop's icons), not built in
 };
 
 // Every picture, in the order kestrel.qrc lists them.
@@ -33,6 +34,13 @@ QImage drawTitle();
 QImage drawPanel();
 QImage drawIcon64();
 QImage drawIcon32();
+// The program's icon at the sizes a desktop's icon theme asks for.
+QImage drawIcon16();
+QImage drawIcon22();
+QImage drawIcon24();
+QImage drawIcon48();
+QImage drawIcon128();
+QImage drawIcon256();
 
 QImage drawToolClear();
 QImage drawToolOpen();

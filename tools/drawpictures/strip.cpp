@@ -182,5 +182,23 @@ QImage drawIcon64() {
 QImage drawIcon32() {
     return programIcon(32);
 }
+QImage drawIcon16() {
+    return programIcon(16);
+}
+QImage drawIcon22() {
+    return programIcon(22);
+}
+QImage drawIcon24() {
+    return programIcon(24);
+}
+QImage drawIcon48() {
+    return programIcon(48);
+}
+QImage drawIcon128() {
+    return programIcon(128);
+}
+QImage drawIcon256() {
+    return programIcon(256);
+}
 
 } // namespace pictures

@@ -1,0 +1,117 @@
+// Saving and opening documents as files, a block at a time, so that a history of any length
+// costs a few MiB of memory.
+
+#include "Rtf.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <vector>
+
+namespace {
+
+// What is gathered before one write, and read in one go.
+constexpr size_t BlockSize = 1 << 20;
+
+bool Report(const TFileProgress& progress, int64_t done, int64_t total) {
+    return !progress || progress(done, total);
+}
+
+} // namespace
+
+TFileResult SaveRtfStream(const QString& fileName, const RtfStyle& style, int64_t lineCount,
+                          const std::function<std::string_view(int64_t k, std::string& scratch)>& line,
+                          const TFileProgress& progress) {
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return TFileResult::Failed;
+    const TRtfWriter writer(style);
+    std::string block;
+    block.reserve(BlockSize + 4096);
+    std::string scratch;
+    const auto write = [&] {
+        const bool ok = file.write(block.data(), static_cast<qint64>(block.size())) ==
+                        static_cast<qint64>(block.size());
+        block.clear();
+        return ok;
+    };
+    writer.Head(block);
+    for (int64_t k = 0; k < lineCount; ++k) {
+        writer.AppendLine(block, line(k, scratch));
+        if (block.size() < BlockSize)
+            continue;
+        if (!write()) {
+            file.cancelWriting();
+            return TFileResult::Failed;
+        }
+        if (!Report(progress, k + 1, lineCount)) {
+            file.cancelWriting();
+            return TFileResult::Cancelled;
+        }
+    }
+    block += TRtfWriter::Tail();
+    if (!write() || !file.commit())
+        return TFileResult::Failed; // QSaveFile drops its temporary file when not committed
+    Report(progress, lineCount, lineCount);
+    return TFileResult::Ok;
+}
+
+TFileResult LoadRtfStream(const QString& fileName, TRtfLineSink& sink, const TFileProgress& progress,
+                          bool* isRtf, RtfStyle* style) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return TFileResult::Failed;
+    const int64_t total = file.size();
+    std::vector<char> block(BlockSize);
+    TRtfStreamReader reader;
+    int64_t done = 0;
+    bool pass = true; // false once the reader wants the file again from its start
+    for (;;) {
+        const qint64 got = file.read(block.data(), static_cast<qint64>(block.size()));
+        if (got < 0)
+            return TFileResult::Failed;
+        if (got > 0) {
+            pass = reader.Feed(block.data(), static_cast<size_t>(got), sink);
+            done += got;
+        } else {
+            pass = reader.Finish(sink);
+            if (pass)
+                break;
+        }
+        if (!pass) {
+            if (!file.seek(0))
+                return TFileResult::Failed;
+            done = 0;
+        }
+        if (!Report(progress, done, std::max(total, done)))
+            return TFileResult::Cancelled;
+    }
+    if (isRtf != nullptr)
+        *isRtf = reader.IsRtf();
+    if (style != nullptr)
+        *style = reader.Style();
+    Report(progress, done, std::max(total, done));
+    return TFileResult::Ok;
+}
+
+bool SaveRtfFile(const QString& fileName, const QStringList& lines, const RtfStyle& style) {
+    return SaveRtfStream(fileName, style, lines.size(),
+                         [&](int64_t k, std::string& scratch) -> std::string_view {
+                             scratch = lines[static_cast<qsizetype>(k)].toStdString();
+                             return scratch;
+                         },
+                         nullptr) == TFileResult::Ok;
+}
+
+bool LoadRtfFile(const QString& fileName, QStringList& lines, bool* isRtf, RtfStyle* style) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (file.size() > RtfMaxFileSize)
+        return false;
+    const QByteArray data = file.read(RtfMaxFileSize + 1);
+    if (data.size() > RtfMaxFileSize || file.error() != QFileDevice::NoError)
+        return false;
+    lines = ReadRtf(data, isRtf, style);
+    return true;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// TTextRender: received bytes as lines of text, for the receive pane's text
+// view and a live log written as text. Printable ASCII stays as it is, CR,
+// LF and CR LF end a line (a CR LF split between two blocks is one break),
+// a byte pair of code page 936 becomes its character, and every other byte a
+// visible escape: "\x1B". A backslash is written "\\" so that an escape is
+// never ambiguous. Each line may begin with the time its first byte arrived.
+// Plain C++: the code page is decoded by the function it is given.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class TTextRender {
+public:
+    // UTF-8 of a code page 936 pair, or empty when the pair is not a character.
+    using TDecodePair = std::function<std::string(uint8_t lead, uint8_t trail)>;
+
+    explicit TTextRender(TDecodePair decode = {});
+
+    // Feeds a block received at msSinceEpoch (local time of day is shown).
+    // Every line it completes is passed to done, without its line break.
+    void Feed(const uint8_t* bytes, size_t count, int64_t msSinceEpoch,
+              const std::function<void(const std::string&)>& done);
+    // The line being filled (its text so far; empty before its first byte).
+    const std::string& Partial() const { return Line; }
+    bool HasPartial() const { return Started; }
+    // Ends the line being filled, as at the end of a log; nothing when empty.
+    void Finish(const std::function<void(const std::string&)>& done);
+    // Starts over: no partial line, no pending CR or lead byte.
+    void Reset();
+
+    bool Stamps = false; // each line begins with "HH:MM:SS.mmm "
+    // A stamp's text for msSinceEpoch in local time.
+    static std::string StampText(int64_t msSinceEpoch);
+
+private:
+    void Begin(int64_t ms);
+    void Put(uint8_t b, int64_t ms, const std::function<void(const std::string&)>& done);
+    void Escape(uint8_t b);
+    void End(const std::function<void(const std::string&)>& done);
+
+    TDecodePair Decode;
+    std::string Line;
+    bool Started = false;
+    bool AfterCr = false; // the last byte was a CR that ended a line
+    int Lead = -1;        // a code page lead byte waiting for its trail
+};

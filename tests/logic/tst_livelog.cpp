@@ -1,0 +1,108 @@
+// The live log: a flood pushed from another thread is in the file whole and
+// in order, raw or as text lines; what was pushed is on the disk without a
+// Stop (a killed program loses nothing); a file that cannot be opened says why.
+
+#include "Livelog.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class LiveLog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/kestrel-log-XXXXXX";
+        const int fd = ::mkstemp(name);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        Path = name;
+    }
+    void TearDown() override { std::remove(Path.c_str()); }
+    std::string Path;
+};
+
+TEST_F(LiveLog, AFloodFromAnotherThreadIsInTheFileWholeAndInOrder) {
+    std::string sent;
+    for (int i = 0; i < (8 << 20); ++i)
+        sent += char(i * 131 + (i >> 11));
+    TLiveLog log;
+    ASSERT_TRUE(log.Start(Path, TLiveLog::TMode::Raw));
+    std::thread worker([&] {
+        for (size_t at = 0; at < sent.size();) {
+            const size_t n = std::min<size_t>(1 + at % 4093, sent.size() - at);
+            log.Push(reinterpret_cast<const uint8_t*>(sent.data() + at), n);
+            at += n;
+        }
+    });
+    worker.join();
+    log.Stop();
+    EXPECT_EQ(log.FileBytes(), sent.size());
+    EXPECT_TRUE(ReadFile(Path) == sent);
+    log.Push(reinterpret_cast<const uint8_t*>("late"), 4); // after Stop: not written
+    EXPECT_EQ(ReadFile(Path).size(), sent.size());
+}
+
+TEST_F(LiveLog, TextLinesGoOutAsTheyComeAndTheLastOneAtStop) {
+    TLiveLog log;
+    ASSERT_TRUE(log.Start(Path, TLiveLog::TMode::Text));
+    auto push = [&](const char* s) { log.Push(reinterpret_cast<const uint8_t*>(s), strlen(s)); };
+    push("AT\r");
+    push("\nOK\r\nhalf");
+    // The line being filled is on the disk before its break arrives.
+    for (int i = 0; i < 200 && ReadFile(Path) != "AT\nOK\nhalf"; ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(ReadFile(Path), "AT\nOK\nhalf");
+    push(" line\x1B");
+    log.Stop();
+    EXPECT_EQ(ReadFile(Path), "AT\nOK\nhalf line\\x1B\n");
+}
+
+// Written by a child that is then killed without any chance to stop the log.
+TEST_F(LiveLog, WhatWasPushedSurvivesAKill) {
+    const pid_t child = fork();
+    if (child == 0) {
+        TLiveLog log;
+        if (!log.Start(Path, TLiveLog::TMode::Raw))
+            _exit(1);
+        log.Push(reinterpret_cast<const uint8_t*>("0123456789"), 10);
+        while (log.FileBytes() < 10)
+            std::this_thread::sleep_for(1ms);
+        for (;;)
+            pause();
+    }
+    ASSERT_GT(child, 0);
+    for (int i = 0; i < 400 && ReadFile(Path).size() < 10; ++i)
+        std::this_thread::sleep_for(5ms);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(ReadFile(Path), "0123456789");
+}
+
+TEST(LiveLogOpen, AFileThatCannotBeOpenedSaysWhy) {
+    TLiveLog log;
+    EXPECT_FALSE(log.Start("/nonexistent/dir/log.bin", TLiveLog::TMode::Raw));
+    EXPECT_FALSE(log.Running());
+    EXPECT_FALSE(log.Error().empty());
+    log.Push(reinterpret_cast<const uint8_t*>("x"), 1); // harmless
+    log.Stop();
+}
+
+} // namespace
