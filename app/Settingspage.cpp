@@ -4,6 +4,7 @@
 #include "Settingspage.h"
 
 #include "Dialogs.h"
+#include "Nettarget.h"
 #include "Pagehost.h"
 #include "Threadcomm.h"
 
@@ -148,12 +149,27 @@ void TSettingsPage::PopulatePortTips() {
     }
 }
 
+QString PortTargetProblem(const QString& target) {
+    const std::string t = target.toStdString();
+    if (!IsNetTarget(t))
+        return {};
+    TNetTarget net;
+    std::string why;
+    if (ParseNetTarget(t, net, &why))
+        return {};
+    return QString("网络端口地址格式错误, 应为 rfc2217://主机:端口 或 tcp://主机:端口.\n"
+                   "(%1: %2)")
+        .arg(target, QString::fromStdString(why));
+}
+
 void TSettingsPage::btnPortMapClick() {
     QDialog dialog(this);
     dialog.setWindowTitle("端口映射 (COM → 设备)");
     auto* form = new QFormLayout(&dialog);
-    form->addRow(new QLabel("每个端口打开的设备: 路径, 或 loopback (环回插头).\n"
-                            "Each port's device: a path, or loopback."));
+    form->addRow(new QLabel("每个端口打开的设备: 路径, loopback (环回插头), 或网络上的端口:\n"
+                            "rfc2217://主机:端口 (ser2net, 可设置速率与 RTS/DTR), tcp://主机:端口 (只传数据).\n"
+                            "Each port's device: a path, loopback, or a port on another machine:\n"
+                            "rfc2217://host:port (settings and lines too) or tcp://host:port (bytes only)."));
     TPortMap map = PortMap();
     TPortMap detected = TPortMap::Defaults();
     QComboBox* boxes[TPortMap::PortCount];
@@ -173,7 +189,18 @@ void TSettingsPage::btnPortMapClick() {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
                                              QDialogButtonBox::RestoreDefaults,
                                          &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    // A malformed network target is named before the dialog closes.
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+        for (uint32_t i = 0; i < TPortMap::PortCount; ++i) {
+            const QString problem = PortTargetProblem(boxes[i]->currentText().trimmed());
+            if (!problem.isEmpty()) {
+                dialogs::Message(&dialog, QString("COM%1: ").arg(i + 1) + problem);
+                boxes[i]->setFocus();
+                return;
+            }
+        }
+        dialog.accept();
+    });
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     QObject::connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked,
                      &dialog, [&] {

@@ -48,3 +48,7 @@ private:
 
     TPageHost& Host;
 };
+
+// What is wrong with a port-map entry, for the map dialog; empty when it can
+// be used (paths and loopback are taken as they are, network targets read).
+QString PortTargetProblem(const QString& target);

@@ -13,6 +13,7 @@
 #include "Sendedit.h"
 #include "Sendpage.h"
 #include "Settingspage.h"
+#include "Nettarget.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -343,6 +344,9 @@ void TFrmMain::FormCreate() {
         ModemStatusChanged(cts, dsr, ri, rlsd);
     };
     Comm->OnPortState = [this](bool open) { PortStateChanged(open); };
+    Comm->OnPortNotice = [this](const std::string& text) {
+        Calls->Post([this, t = QString::fromStdString(text)] { ShowPortNotice(t); });
+    };
     Comm->OnRtsChange = [this](bool on) { RtsStateChanged(on); };
     Comm->OnSendProgress = [this](uint64_t left) { SendProgressChanged(left); };
     Comm->OnSendDropped = [this](uint64_t notSent) { SendDropped(notSent); };
@@ -428,10 +432,27 @@ void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpen
     }
 }
 
+// A notice of the open port (a network server refused an option) stays in
+// the strip's tip until the port next changes state.
+void TFrmMain::ShowPortNotice(const QString& text) {
+    if (!Comm->IsOpen())
+        return;
+    lblComPort->setText("端口状态 (!)");
+    QString tip = lblComPort->toolTip();
+    lblComPort->setToolTip((tip.isEmpty() ? QString() : tip + "\n") + "服务器: " + text);
+}
+
 TPortErrorText PortErrorText(const TOpenError& error) {
     QString port = QString("COM%1").arg(error.PortNumber);
+    TNetTarget net;
+    const bool remote = IsNetTarget(error.Target);
+    const bool wellFormed = remote && ParseNetTarget(error.Target, net);
     QString target = error.Target == LoopbackTarget ? QStringLiteral("环回插头 (loopback)")
-                                                    : QString::fromStdString(error.Target);
+                     : wellFormed
+                         ? QString("%1 (网络端口 %2)")
+                               .arg(QString::fromStdString(NetTargetEndpoint(net)),
+                                    net.Kind == TNetTarget::TKind::Rfc2217 ? "RFC 2217" : "TCP")
+                         : QString::fromStdString(error.Target);
     QString reason = error.SysError ? QString::fromStdString(SysErrorText(error.SysError))
                                     : QString("error %1").arg(error.Code);
     TPortErrorText t;
@@ -442,6 +463,52 @@ TPortErrorText PortErrorText(const TOpenError& error) {
     }
     t.Short = port + ": " + reason;
     t.Long = port + " → " + target + "\n" + reason;
+    if (remote) {
+        const char* what = nullptr;
+        const char* help = "端口自动重连. (Kestrel keeps trying.)";
+        switch (error.SysError) {
+        case 0:
+            break;
+        case ECONNREFUSED:
+            what = "连接被拒绝";
+            help = "服务器没有在该端口监听 (ser2net 未运行?). 端口自动重连.\n"
+                   "(Nothing listens there; Kestrel keeps trying.)";
+            break;
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+            what = "主机不可达";
+            break;
+        case ETIMEDOUT:
+            what = "连接超时";
+            break;
+        case EINPROGRESS:
+            what = "正在连接";
+            help = "";
+            break;
+        case ECONNRESET:
+        case EPIPE:
+            what = "连接断开";
+            break;
+        case EADDRNOTAVAIL:
+            what = "主机名无法解析";
+            help = "检查主机名. (The host name does not resolve.)";
+            break;
+        case ENODEV:
+            what = "地址格式错误";
+            help = "应为 rfc2217://主机:端口 或 tcp://主机:端口.";
+            break;
+        default:
+            what = "网络错误";
+            break;
+        }
+        if (what) {
+            t.Short = port + ": " + what;
+            t.Long = port + " → " + target + "\n" + what + " (" + reason + ")";
+            if (*help)
+                t.Long += QString("\n") + help;
+        }
+        return t;
+    }
     if (error.SysError == ENOENT || error.SysError == ENODEV || error.SysError == ENXIO) {
         t.Short = port + ": 设备不存在";
         t.Long += "\n设备没有接上, 或已拔出. 接好后端口自动打开; 或在 参数设置 → 端口映射... "

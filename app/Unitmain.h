@@ -205,6 +205,7 @@ private:
     void ApplyRts(bool on);
     void ApplyDtr(bool on);
     void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
+    void ShowPortNotice(const QString& text);
     bool FormCloseQuery();
     bool PreviewKey(QObject* watched, QEvent* event);
 

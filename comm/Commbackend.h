@@ -4,7 +4,10 @@
 // it at a successful Close. Every call returns 0 or an errno value.
 //
 // Backends: Backend_posix.cpp (termios devices and pseudo-terminals),
-// Backend_loopback.cpp (the emulated loopback plug) and the test doubles.
+// Backend_loopback.cpp (the emulated loopback plug), Backend_rfc2217.cpp and
+// Backend_tcp.cpp (ports on other machines, Netbackend.h) and the test doubles.
+// Open may answer EINPROGRESS (a network connection on its way): TCommPort then
+// keeps the backend and calls Open again at the next attempt.
 // A backend is not thread-safe: TCommPort serialises every call except
 // PollFd, which the worker reads once after Open.
 
@@ -13,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The line settings the port owns; everything else is the backend's business.
 // Valid: BaudRate > 0, ByteSize 5..8, Parity 0..4, StopBits 0..2, Flow 0..2;
@@ -88,6 +92,9 @@ public:
     virtual void ModemDone() {}
     // True once the device has hung up or vanished; the port must be reopened.
     virtual bool Gone() { return false; }
+    // Things the user should know of that are no failure of a call (a network
+    // server refused an option), each once; the worker takes them after reads.
+    virtual std::vector<std::string> TakeNotices() { return {}; }
 };
 
 inline bool ValidLineSettings(const TLineSettings& s) {
@@ -95,7 +102,8 @@ inline bool ValidLineSettings(const TLineSettings& s) {
            s.StopBits <= 2 && s.Flow <= 2;
 }
 
-// Makes the backend for a port-map target ("loopback" or a device path).
+// Makes the backend for a port-map target ("loopback", a device path, or
+// rfc2217:// and tcp:// for a port on another machine, see Nettarget.h).
 using TBackendFactory = std::function<std::unique_ptr<TCommBackend>(const std::string& target)>;
 
 std::unique_ptr<TCommBackend> MakePosixBackend();

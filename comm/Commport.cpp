@@ -1,4 +1,5 @@
 #include "Commport.h"
+#include "Netbackend.h"
 
 #include <cerrno>
 
@@ -32,14 +33,21 @@ void TCommPort::Open() {
     const TLineSettings owned = Dcb;
     if (PortNumber == 0)
         PortNumber = 1;
-    Target = Map.Resolve(PortNumber);
+    const std::string target = Map.Resolve(PortNumber);
+    // A connection still on its way from the last attempt goes on, unless the
+    // port now leads elsewhere.
+    if (Handle && target != Target)
+        Handle.reset();
+    Target = target;
     if (Target.empty())
         throw ECommError(ceOpen, ENOENT);
-    Handle = Factory(Target);
+    if (!Handle)
+        Handle = Factory(Target);
     if (!Handle)
         throw ECommError(ceOpen, ENODEV);
     if (int err = Handle->Open(Target)) {
-        Handle.reset();
+        if (err != EINPROGRESS)
+            Handle.reset();
         throw ECommError(ceOpen, static_cast<uint32_t>(err));
     }
     // The device keeps its own values for everything we do not own.
@@ -63,6 +71,11 @@ void TCommPort::Close() {
         throw ECommError(ceClose, static_cast<uint32_t>(err));
     Handle.reset();
     Opened = false;
+}
+
+void TCommPort::CancelOpen() {
+    if (!Opened)
+        Handle.reset();
 }
 
 void TCommPort::SetPortNumber(uint32_t n) {
@@ -228,6 +241,10 @@ void TCommPort::ModemDone() {
         Handle->ModemDone();
 }
 
+std::vector<std::string> TCommPort::TakeNotices() {
+    return Opened && Handle ? Handle->TakeNotices() : std::vector<std::string>{};
+}
+
 bool TCommPort::Gone() {
     return Opened && Handle && Handle->Gone();
 }
@@ -235,5 +252,12 @@ bool TCommPort::Gone() {
 std::unique_ptr<TCommBackend> MakeDefaultBackend(const std::string& target) {
     if (target == LoopbackTarget)
         return MakeLoopbackBackend();
+    if (IsNetTarget(target)) {
+        TNetTarget net;
+        if (!ParseNetTarget(target, net))
+            return nullptr; // reported as no such device
+        return net.Kind == TNetTarget::TKind::Rfc2217 ? MakeRfc2217Backend(net)
+                                                      : MakeTcpBackend(net);
+    }
     return MakePosixBackend();
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TCommPort {
 public:
@@ -25,6 +26,9 @@ public:
 
     void Open();
     void Close();
+    // Gives up a connection still on its way (see Open), which Close leaves
+    // for the next Open.
+    void CancelOpen();
     bool IsOpened() const { return Opened; }
 
     void SetPortNumber(uint32_t n);
@@ -67,7 +71,8 @@ public:
     void SetPortMap(const TPortMap& map) { Map = map; }
     const TPortMap& GetPortMap() const { return Map; }
     void SetBackendFactory(TBackendFactory factory);
-    // The target the last Open tried ("" before any), for messages.
+    // The target the last Open tried ("" before any), for messages. An Open
+    // that fails with EINPROGRESS keeps its backend for the next Open.
     const std::string& GetTarget() const { return Target; }
 
     // For the worker's wait: see TCommBackend. -1 while closed.
@@ -78,6 +83,8 @@ public:
     // False while closed, and for a device without modem lines.
     bool HasModemLines();
     bool Gone();
+    // The backend's notices since the last call (see TCommBackend).
+    std::vector<std::string> TakeNotices();
 
     static constexpr uint32_t InQueueSize = 32768;
     static constexpr uint32_t OutQueueSize = 9216;

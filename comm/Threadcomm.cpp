@@ -271,6 +271,7 @@ void TWThreadComm::ReleasePass() {
             std::lock_guard lock(PortLock);
             try {
                 Port.Close();
+                Port.CancelOpen(); // a server must not see us holding its port either
             } catch (...) {
             }
         }
@@ -348,7 +349,9 @@ uint32_t TWThreadComm::ReadWaiting() {
         std::lock_guard lock(PortLock);
         if (ReadBuf.size() < ReadChunk + 1)
             ReadBuf.resize(ReadChunk + 1);
-        return Port.Read(ReadBuf.data(), ReadChunk);
+        const uint32_t got = Port.Read(ReadBuf.data(), ReadChunk);
+        Notices = Port.TakeNotices();
+        return got;
     } catch (...) {
         return 0;
     }
@@ -356,6 +359,10 @@ uint32_t TWThreadComm::ReadWaiting() {
 
 uint32_t TWThreadComm::Receive() {
     const uint32_t got = ReadWaiting();
+    for (const std::string& text : Notices)
+        if (OnPortNotice)
+            Raise([&] { OnPortNotice(text); });
+    Notices.clear();
     if (got == 0)
         return 0;
     // The framing mode is read once the bytes are in hand and under the lock

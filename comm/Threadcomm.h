@@ -65,6 +65,9 @@ public:
     // Bytes still to go while a send takes long: first after ProgressInterval
     // of sending, then at that pace, and 0 when the queue has emptied.
     std::function<void(uint64_t bytesLeft)> OnSendProgress;
+    // Something the open port wants the user to know that is no failure (a
+    // network server refused an option); each once per connection.
+    std::function<void(const std::string& text)> OnPortNotice;
 
     // RTS-controlled sending, written directly by the window.
     std::atomic<bool> ControlRTS{false};
@@ -216,6 +219,7 @@ private:
     bool RtsBlockQueued = false; // under SendLock
 
     std::vector<uint8_t> ReadBuf; // worker only, reused between reads
+    std::vector<std::string> Notices; // worker only: taken with the last read
     std::vector<uint8_t> WriteBuf; // worker only: small plain blocks gathered for one write
 
     mutable std::mutex ErrorLock;

@@ -28,15 +28,20 @@ public:
             }
             Add(s, std::vector<uint8_t>(b, b + n));
         };
-        w.OnPortState = [this](bool open) { Add(open ? "open 1" : "open 0"); };
+        w.OnPortState = [this](bool open) { OnPortStateForTest(open); };
         w.OnRtsChange = [this](bool on) { Add(on ? "rts 1" : "rts 0"); };
         w.OnSendDropped = [this](uint64_t n) { Add("dropped " + std::to_string(n)); };
         w.OnSendProgress = [this](uint64_t n) { Add("left " + std::to_string(n)); };
+        w.OnPortNotice = [this](const std::string& text) { Add("notice " + text); };
         w.OnModemChange = [this](bool cts, bool dsr, bool ri, bool rlsd) {
             Add(std::string("modem ") + (cts ? "1" : "0") + (dsr ? "1" : "0") + (ri ? "1" : "0") +
                 (rlsd ? "1" : "0"));
         };
     }
+
+    // What the recorder's own OnPortState handler does, for a test's handler
+    // that records more.
+    void OnPortStateForTest(bool open) { Add(open ? "open 1" : "open 0"); }
 
     // Waits until pred holds over the events so far.
     bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,

@@ -198,4 +198,42 @@ TEST_F(CommPort, FailedCloseLeavesThePortMarkedOpen) {
     EXPECT_EQ(State->CloseCalls, 2);
 }
 
+// A network connection still on its way answers EINPROGRESS: the port keeps
+// that backend for the next attempt, and drops it once the port leads elsewhere.
+TEST_F(CommPort, AnOpenInProgressKeepsItsBackendUntilTheTargetChanges) {
+    auto& state = State;
+    auto& port = Port;
+    int made = 0;
+    port.SetBackendFactory([&](const std::string&) {
+        ++made;
+        return std::make_unique<TFailBackend>(state);
+    });
+    TPortMap map;
+    map.Targets[0] = "tcp://127.0.0.1:1";
+    map.Targets[1] = "tcp://127.0.0.1:2";
+    port.SetPortMap(map);
+    state->FailWith[TFailState::Open] = EINPROGRESS;
+    for (int attempt = 0; attempt < 3; ++attempt)
+        EXPECT_EQ(CodeOf([&] { port.Open(); }), ceOpen);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(state->OpenCalls, 3);
+    EXPECT_FALSE(port.IsOpened());
+
+    port.SetPortNumber(2); // elsewhere: a new backend
+    EXPECT_EQ(CodeOf([&] { port.Open(); }), ceOpen);
+    EXPECT_EQ(made, 2);
+    state->FailWith.erase(TFailState::Open);
+    port.Open();
+    EXPECT_TRUE(port.IsOpened());
+    EXPECT_EQ(made, 2);
+
+    // Any other failure lets the backend go.
+    port.Close();
+    state->FailWith[TFailState::Open] = ECONNREFUSED;
+    EXPECT_EQ(CodeOf([&] { port.Open(); }), ceOpen);
+    state->FailWith.erase(TFailState::Open);
+    port.Open();
+    EXPECT_EQ(made, 4);
+}
+
 } // namespace
