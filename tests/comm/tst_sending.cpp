@@ -117,6 +117,9 @@ TEST_F(SendPty, AFarEndThatStopsReadingHoldsTheBlockButNotTheCallsNorTheReads) {
     // Long after any stall limit, the far end reads again: nothing was cut.
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(Pty.Read(block.size(), 20000), block);
+    // The worker counts its last write once the write has returned.
+    for (int i = 0; i < 200 && W.Worker.BytesToGo() != 0; ++i)
+        std::this_thread::sleep_for(5ms);
     EXPECT_EQ(W.Worker.BytesToGo(), 0u);
     EXPECT_EQ(W.Rec.Count("open 0"), 0u);
 }
