@@ -515,6 +515,10 @@ QMenu* THexPane::CreateContextMenu() {
     connect(copy, &QAction::triggered, this, &THexPane::Copy);
     QAction* all = menu->addAction(QStringLiteral("全选"));
     connect(all, &QAction::triggered, this, &THexPane::SelectAll);
+    if (ExtendMenu) {
+        menu->addSeparator();
+        ExtendMenu(menu);
+    }
     return menu;
 }
 

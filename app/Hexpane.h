@@ -18,6 +18,7 @@
 #include <QString>
 
 #include <climits>
+#include <functional>
 
 class QMenu;
 
@@ -80,6 +81,8 @@ public:
     QString LineString(int64_t k, int maxUnits = INT_MAX) const;
     // The popup menu with "复制" and "全选"; the caller owns it.
     QMenu* CreateContextMenu();
+    // Adds the window's own items to the pane's menu (the live log).
+    std::function<void(QMenu*)> ExtendMenu;
 
 signals:
     // The last Copy stopped at CopyLimit after copiedLines of selectedLines.

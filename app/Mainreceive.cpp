@@ -1,17 +1,21 @@
-// The receive pane of TFrmMain: OnCommData, pause, clear and history files.
+// The receive pane of TFrmMain: OnCommData, pause, clear, history files and the live log.
 
 #include "Appfonts.h"
 #include "Autosendpage.h"
+#include "Codepage.h"
 #include "Dialogs.h"
 #include "Hexpane.h"
 #include "Historyjob.h"
 #include "Rtf.h"
 #include "Unitmain.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QTimer>
 #include <QToolButton>
 
@@ -51,6 +55,7 @@ private:
 // Worker thread. A paused pane drops the block; otherwise it is queued for
 // the window's thread, which shows it at the next displayed frame.
 void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
+    LiveLog.Push(bytes, count); // every received byte, paused or not
     if (Paused.load())
         return;
     TabSendAuto->CaptureStatBytes(bytes, count);
@@ -208,4 +213,79 @@ void TFrmMain::ToolOpenClick() {
             }
             ApplyReceived(false); // what came meanwhile, below the opened lines
         });
+}
+
+// ---- the live log ----
+
+bool TFrmMain::StartLiveLog(const QString& path, int kind) {
+    StopLiveLog();
+    const auto decode = [](uint8_t lead, uint8_t trail) -> std::string {
+        const char pair[2] = {char(lead), char(trail)};
+        const QString c = FromCodePage(QByteArrayView(pair, 2));
+        if (c.size() != 1 || c.at(0) == QChar::ReplacementCharacter)
+            return {};
+        return c.toStdString();
+    };
+    const bool ok = LiveLog.Start(QFile::encodeName(path).toStdString(),
+                                  kind == 0 ? TLiveLog::TMode::Raw : TLiveLog::TMode::Text,
+                                  kind == 2, decode);
+    if (!ok) {
+        dialogs::Message(this, QString("不能记录到文件 %1: %2")
+                                   .arg(path, QString::fromStdString(LiveLog.Error())));
+        return false;
+    }
+    if (!LogTimer) {
+        LogTimer = new QTimer(this);
+        LogTimer->setInterval(500);
+        connect(LogTimer, &QTimer::timeout, this, &TFrmMain::ShowLogState);
+    }
+    LogTimer->start();
+    ShowLogState();
+    return true;
+}
+
+void TFrmMain::StopLiveLog() {
+    if (!LiveLog.Running())
+        return;
+    LiveLog.Stop();
+    if (LogTimer)
+        LogTimer->stop();
+    lblLog->hide();
+}
+
+void TFrmMain::ShowLogState() {
+    if (!LiveLog.Running())
+        return;
+    const QString name = QFileInfo(QString::fromStdString(LiveLog.Path())).fileName();
+    if (LiveLog.Failed()) {
+        const QString why = QString::fromStdString(LiveLog.Error());
+        StopLiveLog();
+        dialogs::Message(this, QString("记录到文件 %1 失败: %2").arg(name, why));
+        return;
+    }
+    const double mb = double(LiveLog.FileBytes()) / 1e6;
+    lblLog->setText(QString("● 记录: %1  %2 MB").arg(name).arg(mb, 0, 'f', mb < 10 ? 2 : 1));
+    lblLog->setToolTip(QString::fromStdString(LiveLog.Path()));
+    lblLog->adjustSize();
+    lblLog->move(ReceEdit->geometry().right() - lblLog->width() - 20, ReceEdit->y() + 2);
+    lblLog->show();
+    lblLog->raise();
+}
+
+void TFrmMain::AddLogItems(QMenu* menu) {
+    if (LiveLog.Running()) {
+        QAction* stop = menu->addAction("停止记录(&L)");
+        connect(stop, &QAction::triggered, this, &TFrmMain::StopLiveLog);
+        return;
+    }
+    static const char* const Captions[] = {"记录到文件 (原样字节)(&L)...", "记录到文件 (文本)(&T)...",
+                                           "记录到文件 (文本, 带时间戳)(&M)..."};
+    for (int kind = 0; kind < 3; ++kind) {
+        QAction* start = menu->addAction(QString::fromUtf8(Captions[kind]));
+        connect(start, &QAction::triggered, this, [this, kind] {
+            const QString name = dialogs::SaveFileName(this, "记录到文件...", "所有文件(*)");
+            if (!name.isEmpty())
+                StartLiveLog(name, kind);
+        });
+    }
 }

@@ -197,6 +197,16 @@ void TFrmMain::BuildCentre() {
     ReceEdit->setFont(PaneFont());
     ReceEdit->SetColors(Qt::white, Qt::black);
     ReceEdit->setFrameShape(QFrame::NoFrame);
+    ReceEdit->ExtendMenu = [this](QMenu* menu) { AddLogItems(menu); };
+    lblLog = new QLabel(Panel2);
+    {
+        QPalette p = lblLog->palette();
+        p.setColor(QPalette::WindowText, QColor(255, 160, 0));
+        p.setColor(QPalette::Window, Qt::black);
+        lblLog->setPalette(p);
+        lblLog->setAutoFillBackground(true);
+    }
+    lblLog->hide();
 
     PageSel = new QTabWidget(Panel2);
     PageSel->setGeometry(0, h - PageHeight, w, PageHeight);

@@ -16,6 +16,7 @@
 // waits for the worker on this thread, so the worker never waits for it.
 
 #include "Hextext.h"
+#include "Livelog.h"
 #include "Pagehost.h"
 #include "Recequeue.h"
 #include "Threadcomm.h"
@@ -32,6 +33,8 @@
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QTimer;
 class QTabWidget;
 class QToolButton;
 class TAbLED;
@@ -68,6 +71,11 @@ public:
     void ToolURLClick();
     void ToolHelpClick();
     void ToolExitClick();
+    // The live log: every received byte to a file as it arrives (raw, or as
+    // text lines, with or without time stamps) until stopped.
+    bool StartLiveLog(const QString& path, int kind); // 0 raw, 1 text, 2 text with stamps
+    QLabel* lblLog = nullptr; // over the pane's top right while a log runs
+    void StopLiveLog();
     void ToolClearClick();
     void ToolPauseClick();
     void ToolOpenClick();
@@ -245,6 +253,10 @@ private:
         std::optional<int> Parity;        // the parity list's index before, and for the run
         int RunParity = 0;
     } RunOnly;
+    TLiveLog LiveLog;
+    QTimer* LogTimer = nullptr;  // the log's size, twice a second
+    void ShowLogState();
+    void AddLogItems(QMenu* menu);
     QPoint DragOffset;
     bool Dragging = false;
     QLabel* PanelImage = nullptr;   // the status panel's background
