@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
@@ -93,6 +94,61 @@ THexPane::THexPane(QWidget* parent) : QAbstractScrollArea(parent) {
     setFont(font);
     UpdateMetrics();
     UpdateScrollBars();
+
+    m_newBelow = new QLabel(QStringLiteral("▼ 下面有新数据 (new data below)"), viewport());
+    m_newBelow->setAutoFillBackground(true);
+    {
+        QPalette p = m_newBelow->palette();
+        p.setColor(QPalette::Window, QColor(255, 160, 0));
+        p.setColor(QPalette::WindowText, Qt::black);
+        m_newBelow->setPalette(p);
+    }
+    m_newBelow->setCursor(Qt::PointingHandCursor);
+    m_newBelow->installEventFilter(this);
+    m_newBelow->hide();
+    // Back at the end, the pane follows again.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (m_newBelow->isVisible() && ShowsEnd())
+            m_newBelow->hide();
+    });
+}
+
+bool THexPane::ShowsEnd() const {
+    const int64_t count = m_store.LineCount();
+    return count == 0 || count - 1 < TopLine() + VisibleLines();
+}
+
+bool THexPane::NewDataBelow() const {
+    return m_newBelow->isVisible();
+}
+
+void THexPane::PlaceNewBelow() {
+    m_newBelow->adjustSize();
+    m_newBelow->move((viewport()->width() - m_newBelow->width()) / 2,
+                     viewport()->height() - m_newBelow->height() - 2);
+}
+
+// A click on the mark goes to the new data.
+bool THexPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_newBelow && event->type() == QEvent::MouseButtonPress) {
+        ScrollToEnd();
+        m_newBelow->hide();
+        return true;
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+void THexPane::FollowNewData(bool wasAtEnd) {
+    if (!ScrollLock || wasAtEnd) {
+        ScrollToEnd();
+        m_newBelow->hide();
+        return;
+    }
+    Refresh();
+    if (!ShowsEnd()) {
+        PlaceNewBelow();
+        m_newBelow->show();
+    }
 }
 
 void THexPane::SetColors(const QColor& text, const QColor& background) {
@@ -414,6 +470,7 @@ void THexPane::paintEvent(QPaintEvent* event) {
 
 void THexPane::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    PlaceNewBelow();
     UpdateScrollBars();
 }
 
@@ -515,6 +572,11 @@ QMenu* THexPane::CreateContextMenu() {
     connect(copy, &QAction::triggered, this, &THexPane::Copy);
     QAction* all = menu->addAction(QStringLiteral("全选"));
     connect(all, &QAction::triggered, this, &THexPane::SelectAll);
+    menu->addSeparator();
+    QAction* lock = menu->addAction(QStringLiteral("向上滚动时保持位置 (滚动锁定)(&K)"));
+    lock->setCheckable(true);
+    lock->setChecked(ScrollLock);
+    connect(lock, &QAction::toggled, this, [this](bool on) { ScrollLock = on; });
     if (ExtendMenu) {
         menu->addSeparator();
         ExtendMenu(menu);

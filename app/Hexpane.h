@@ -51,6 +51,14 @@ public:
     void Refresh();
     // Brings the end of the last line, where new bytes are written, into view.
     void ScrollToEnd();
+    // Whether the last line is in view.
+    bool ShowsEnd() const;
+    // After new bytes: follows them to the end, unless scroll lock is on and
+    // the user had scrolled away from the end (wasAtEnd false); the view then
+    // holds and a mark at its foot says that new data is below.
+    void FollowNewData(bool wasAtEnd);
+    bool ScrollLock = false;
+    bool NewDataBelow() const;
     // Clear/Load of the store with the view following. Clear and Adopt give
     // the old content's memory back to the system.
     void Clear();
@@ -91,6 +99,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -111,6 +120,8 @@ private:
     void DrawLine(class QPainter& painter, qreal x, qreal baseline, const QString& text) const;
 
     TReceStore m_store;
+    class QLabel* m_newBelow = nullptr;
+    void PlaceNewBelow();
     QColor m_text{Qt::white};
     QColor m_background{Qt::black};
     qreal m_cell = 8;      // width of one character cell, pixels

@@ -78,6 +78,7 @@ void TFrmMain::ApplyReceived(bool drain) {
     QElapsedTimer spent;
     spent.start();
     TReceStore& store = ReceEdit->Store();
+    const bool wasAtEnd = ReceEdit->ShowsEnd();
     bool any = false, took = false;
     for (;;) {
         if (BacklogNext == Backlog.BlockCount()) {
@@ -99,8 +100,7 @@ void TFrmMain::ApplyReceived(bool drain) {
     }
     if (!any)
         return;
-    ReceEdit->Refresh();
-    ReceEdit->ScrollToEnd();
+    ReceEdit->FollowNewData(wasAtEnd);
     ShowDropNotice();
     emit ReceivedFlushed();
 }

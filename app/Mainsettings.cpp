@@ -80,6 +80,7 @@ void TFrmMain::LoadSettings() {
     }
     TabComm->SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
     TabSend->SetLineEnding(stored.LineEnding ? int(*stored.LineEnding) : 0);
+    ReceEdit->ScrollLock = stored.ScrollLock && *stored.ScrollLock == 1;
     // A stored size below the smallest, or a place off every screen, is not taken.
     if (stored.WindowGeometry) {
         const QRect before = geometry();
@@ -147,6 +148,7 @@ void TFrmMain::SaveSettings() {
     stored.PortMap = TabComm->PortMap();
     stored.LineEnding = TabSend->LineEnding();
     stored.WindowGeometry = saveGeometry();
+    stored.ScrollLock = ReceEdit->ScrollLock ? 1 : 0;
     {
         bool ok = false;
         const int rate = TabComm->CboBps->currentText().toInt(&ok);

@@ -86,6 +86,7 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
         {settings::ByteSize, &TStoredSettings::ByteSize, 5, 8},
         {settings::StopBits, &TStoredSettings::StopBits, 0, 2},
         {settings::FlowControl, &TStoredSettings::FlowControl, 0, 2},
+        {settings::ScrollLock, &TStoredSettings::ScrollLock, 0, 1},
     };
     for (const auto& a : apart)
         if (const auto n = ReadInt(s, a.Key); n && *n >= a.Least && *n <= a.Most)
@@ -119,6 +120,7 @@ void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
         {settings::ByteSize, &TStoredSettings::ByteSize},
         {settings::StopBits, &TStoredSettings::StopBits},
         {settings::FlowControl, &TStoredSettings::FlowControl},
+        {settings::ScrollLock, &TStoredSettings::ScrollLock},
     };
     for (const auto& [key, member] : apart) {
         if (stored.*member)
