@@ -4,6 +4,7 @@
 
 #include "Dialogs.h"
 #include "Hexpane.h"
+#include "Openwindow.h"
 #include "Pty.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
@@ -26,10 +27,8 @@ class LiveLogWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         StoreSettings(Far.Path);
-        Frm = std::make_unique<TFrmMain>();
-        Frm->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
-        ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
+        Frm = OpenWindow();
+        ASSERT_TRUE(Frm);
         dialogs::RecordMessages(true);
     }
     void TearDown() override {

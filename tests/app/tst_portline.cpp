@@ -4,6 +4,7 @@
 // termios2) and kept with the settings.
 
 #include "../comm/Termios2.h"
+#include "Openwindow.h"
 #include "Pty.h"
 #include "Settingspage.h"
 #include "Unitmain.h"
@@ -35,10 +36,8 @@ protected:
         Make();
     }
     void Make() {
-        Frm = std::make_unique<TFrmMain>();
-        Frm->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
-        ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
+        Frm = OpenWindow();
+        ASSERT_TRUE(Frm);
         Page = Frm->TabComm;
     }
     // Whether another program could take the device now.

@@ -4,6 +4,7 @@
 // size and place are kept with the settings.
 
 #include "Hexpane.h"
+#include "Openwindow.h"
 #include "Pty.h"
 #include "Settings.h"
 #include "Unitmain.h"
@@ -29,9 +30,8 @@ protected:
         Make();
     }
     void Make() {
-        Frm = std::make_unique<TFrmMain>();
-        Frm->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
+        Frm = OpenWindow(false);
+        ASSERT_TRUE(Frm);
     }
     // Every control of the status panel lies inside the window.
     bool PanelReachable() const {

@@ -4,6 +4,7 @@
 // pane follows again. Kept with the settings.
 
 #include "Hexpane.h"
+#include "Openwindow.h"
 #include "Pty.h"
 #include "Settings.h"
 #include "Unitmain.h"
@@ -25,10 +26,8 @@ class ScrollLock : public ::testing::Test {
 protected:
     void SetUp() override {
         StoreSettings(Far.Path);
-        Frm = std::make_unique<TFrmMain>();
-        Frm->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
-        ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
+        Frm = OpenWindow();
+        ASSERT_TRUE(Frm);
         Pane = Frm->ReceEdit;
     }
     // n full dump lines from the far end, and the pane has them.
