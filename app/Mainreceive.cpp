@@ -267,7 +267,7 @@ void TFrmMain::ShowLogState() {
     lblLog->setText(QString("● 记录: %1  %2 MB").arg(name).arg(mb, 0, 'f', mb < 10 ? 2 : 1));
     lblLog->setToolTip(QString::fromStdString(LiveLog.Path()));
     lblLog->adjustSize();
-    lblLog->move(ReceEdit->geometry().right() - lblLog->width() - 20, ReceEdit->y() + 2);
+    lblLog->move(width() - lblLog->width() - 6, 0);
     lblLog->show();
     lblLog->raise();
 }

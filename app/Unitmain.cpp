@@ -198,13 +198,13 @@ void TFrmMain::BuildCentre() {
     ReceEdit->SetColors(Qt::white, Qt::black);
     ReceEdit->setFrameShape(QFrame::NoFrame);
     ReceEdit->ExtendMenu = [this](QMenu* menu) { AddLogItems(menu); };
-    lblLog = new QLabel(Panel2);
+    // On the title strip's right end, where it hides no data.
+    lblLog = new QLabel(this);
+    lblLog->setAttribute(Qt::WA_TransparentForMouseEvents); // the strip still drags the window
     {
         QPalette p = lblLog->palette();
-        p.setColor(QPalette::WindowText, QColor(255, 160, 0));
-        p.setColor(QPalette::Window, Qt::black);
+        p.setColor(QPalette::WindowText, QColor(255, 190, 60));
         lblLog->setPalette(p);
-        lblLog->setAutoFillBackground(true);
     }
     lblLog->hide();
 
