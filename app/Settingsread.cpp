@@ -4,6 +4,7 @@
 
 #include <QSettings>
 #include <QStringList>
+#include <cstdint>
 #include <utility>
 
 namespace {
@@ -20,6 +21,23 @@ constexpr std::pair<const char*, TNumber> Numbers[] = {
     {settings::DTREnabled, &TStoredSettings::DTREnabled},
     {settings::SendMode, &TStoredSettings::SendMode},
     {settings::ReceNum, &TStoredSettings::ReceNum},
+};
+
+// The values read apart from the chain above, each on its own and within its
+// range (the memory limit: any whole number, 0 or less meaning the default).
+struct TApart {
+    const char* Key;
+    TNumber Member;
+    int64_t Least, Most;
+};
+constexpr TApart Apart[] = {
+    {settings::LineEnding, &TStoredSettings::LineEnding, 0, 3},
+    {settings::CustomBaudRate, &TStoredSettings::CustomBaudRate, 1, 99999999},
+    {settings::ByteSize, &TStoredSettings::ByteSize, 5, 8},
+    {settings::StopBits, &TStoredSettings::StopBits, 0, 2},
+    {settings::FlowControl, &TStoredSettings::FlowControl, 0, 2},
+    {settings::ScrollLock, &TStoredSettings::ScrollLock, 0, 1},
+    {settings::ReceMemoryMiB, &TStoredSettings::ReceMemoryMiB, INT64_MIN, INT64_MAX},
 };
 
 // A port's key inside the PortMap group: "COM1".."COM6".
@@ -75,27 +93,13 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
             out.HeadBuff = head.toString();
     }
 
-    // The values of the extensions, each on its own, within its range.
-    const struct {
-        const char* Key;
-        TNumber Member;
-        int64_t Least, Most;
-    } apart[] = {
-        {settings::LineEnding, &TStoredSettings::LineEnding, 0, 3},
-        {settings::CustomBaudRate, &TStoredSettings::CustomBaudRate, 1, 99999999},
-        {settings::ByteSize, &TStoredSettings::ByteSize, 5, 8},
-        {settings::StopBits, &TStoredSettings::StopBits, 0, 2},
-        {settings::FlowControl, &TStoredSettings::FlowControl, 0, 2},
-        {settings::ScrollLock, &TStoredSettings::ScrollLock, 0, 1},
-    };
-    for (const auto& a : apart)
+    for (const TApart& a : Apart)
         if (const auto n = ReadInt(s, a.Key); n && *n >= a.Least && *n <= a.Most)
             out.*(a.Member) = n;
 
     if (const QVariant g = s.value(settings::WindowGeometry); g.typeId() == QMetaType::QByteArray)
         out.WindowGeometry = g.toByteArray();
 
-    out.ReceMemoryMiB = ReadInt(s, settings::ReceMemoryMiB);
     if (HasPortMap(s)) {
         TPortMap map;
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
@@ -114,22 +118,12 @@ void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
         s.setValue(settings::HeadBuff, *stored.HeadBuff);
     if (stored.WindowGeometry)
         s.setValue(settings::WindowGeometry, *stored.WindowGeometry);
-    const std::pair<const char*, TNumber> apart[] = {
-        {settings::LineEnding, &TStoredSettings::LineEnding},
-        {settings::CustomBaudRate, &TStoredSettings::CustomBaudRate},
-        {settings::ByteSize, &TStoredSettings::ByteSize},
-        {settings::StopBits, &TStoredSettings::StopBits},
-        {settings::FlowControl, &TStoredSettings::FlowControl},
-        {settings::ScrollLock, &TStoredSettings::ScrollLock},
-    };
-    for (const auto& [key, member] : apart) {
-        if (stored.*member)
-            s.setValue(key, qlonglong(*(stored.*member)));
-        else if (member == &TStoredSettings::CustomBaudRate)
-            s.remove(key); // a rate of the list again
+    for (const TApart& a : Apart) {
+        if (stored.*(a.Member))
+            s.setValue(a.Key, qlonglong(*(stored.*(a.Member))));
+        else if (a.Member == &TStoredSettings::CustomBaudRate)
+            s.remove(a.Key); // a rate of the list again
     }
-    if (stored.ReceMemoryMiB)
-        s.setValue(settings::ReceMemoryMiB, qlonglong(*stored.ReceMemoryMiB));
     if (stored.PortMap) {
         s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)

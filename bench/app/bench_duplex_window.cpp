@@ -8,6 +8,7 @@
 
 #include "Duplexref.h"
 #include "Hexpane.h"
+#include "Openwindow.h"
 #include "Pty.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
@@ -130,12 +131,12 @@ int main(int argc, char** argv) {
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
     StoreSettings(pty.Path, 12); // 115200: a pseudo-terminal runs at its own pace
-    auto* w = new TFrmMain;
-    w->show();
-    QElapsedTimer wait;
-    wait.start();
-    while (!w->Worker().IsOpen() && wait.elapsed() < 5000)
-        app.processEvents(QEventLoop::AllEvents, 10);
+    auto window = OpenWindow();
+    if (!window) {
+        std::fprintf(stderr, "the port did not open\n");
+        return 1;
+    }
+    TFrmMain* w = window.get();
 
     // Best of two rounds each, taking turns, so that a busy machine
     // disturbs both alike.
@@ -150,7 +151,7 @@ int main(int argc, char** argv) {
         lines.Intact = (round == 0 || lines.Intact) && l.Intact;
         block.Intact = (round == 0 || block.Intact) && b.Intact;
     }
-    delete w;
+    window.reset();
     StopEcho(echo);
 
     std::printf("duplex echo of %zu MiB through the window on a pseudo-terminal (best of 2)\n",

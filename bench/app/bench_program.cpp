@@ -5,6 +5,7 @@
 //   bench_program [MiB, default 64] [idle seconds, default 10]
 
 #include "Hexpane.h"
+#include "Openwindow.h"
 #include "Pty.h"
 #include "Settings.h"
 #include "Unitmain.h"
@@ -136,13 +137,12 @@ int main(int argc, char** argv) {
 
     TPty pty;
     StoreSettings(pty.Path, 12); // 115200
-    auto* w = new TFrmMain;
-    w->show();
-    QElapsedTimer wait;
-    wait.start();
-    while (!w->Worker().IsOpen() && wait.elapsed() < 5000)
-        app.processEvents(QEventLoop::AllEvents, 10);
-    app.processEvents();
+    auto window = OpenWindow();
+    if (!window) {
+        std::fprintf(stderr, "the port did not open\n");
+        return 1;
+    }
+    TFrmMain* w = window.get();
     const long rssBefore = RssKiB();
 
     // The event-loop probe: a 1 ms timer; any gap beyond that is a stall.
@@ -254,6 +254,6 @@ int main(int argc, char** argv) {
         if (n > 0)
             std::printf("  thread %d (%s): %ld wake-ups\n", tid, t.first.c_str(), n);
     }
-    delete w;
+    window.reset();
     return checked == total && wrong == 0 ? 0 : 1;
 }
