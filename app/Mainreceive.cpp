@@ -84,6 +84,7 @@ void TFrmMain::ApplyReceived(bool drain) {
         if (BacklogNext == Backlog.BlockCount()) {
             if (took) // once a pass: the queue wakes us again for what comes later
                 break;
+            ReceQueue.Recycle(std::move(Backlog));
             Backlog = ReceQueue.TakeAll();
             BacklogNext = 0;
             took = true;
