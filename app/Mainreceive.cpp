@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "Hexpane.h"
 #include "Historyjob.h"
+#include "Linepipe.h"
 #include "Rtf.h"
 #include "Unitmain.h"
 
@@ -196,12 +197,18 @@ void TFrmMain::ToolOpenClick() {
     StartHistoryJob(
         "打开...",
         [fresh, name](const TFileProgress& progress) {
+            // The file is read and parsed on this thread while the pipe's
+            // thread builds the store from its lines.
             TStoreSink sink(*fresh);
-            const TFileResult r = LoadRtfStream(name, sink, progress);
-            if (r == TFileResult::Ok)
+            TLinePipe pipe(sink);
+            const TFileResult r = LoadRtfStream(name, pipe, progress);
+            if (r == TFileResult::Ok) {
+                pipe.Finish();
                 fresh->EndLoad();
-            else
+            } else {
+                pipe.Abandon();
                 fresh->Clear(); // its memory goes on this thread, not the window's
+            }
             return r;
         },
         [this, fresh](TFileResult r) {
