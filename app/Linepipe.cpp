@@ -1,7 +1,12 @@
 #include "Linepipe.h"
 
+#include <pthread.h>
+
 TLinePipe::TLinePipe(TRtfLineSink& target) : m_target(target) {
-    m_thread = std::thread([this] { Run(); });
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "line pipe");
+        Run();
+    });
 }
 
 TLinePipe::~TLinePipe() {
