@@ -15,11 +15,12 @@ struct TCmdLine {
     QString Output;
     QString Error;
     bool ListPorts = false;
-    // For this run only: COM1 leads to Port and is selected; the rate and the
-    // parity are applied. The stored settings stay as they were.
+    // For this run only: COM1 leads to Port and is selected; the rate, the
+    // parity and the interface's language are applied. The stored settings stay as they were.
     std::optional<QString> Port;
     std::optional<uint32_t> BaudRate;
     std::optional<int> Parity; // 0 none .. 4 space
+    std::optional<int> Language; // the interface's, as TLanguage: 0 Chinese, 1 English
 };
 
 // args as QCoreApplication::arguments gives them, the program's name first.

@@ -44,7 +44,7 @@ uint32_t NextIntervalOf(QLineEdit* field, uint32_t& last,
     int64_t v = 0;
     if (!ParseWholeNumber(text, v)) {
         const QString why = QString::fromStdString(NotIntegerMessage(text)) +
-                            QString(" — 仍按%1毫秒发送").arg(last);
+                            QCoreApplication::translate("Fieldmark", " — 仍按%1毫秒发送").arg(last);
         if (field->toolTip() != why)
             MarkField(field, why);
         return last;

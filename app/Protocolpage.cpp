@@ -14,6 +14,7 @@
 #include "Threadcomm.h"
 #include "Vmframe.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,14 +26,16 @@
 
 namespace {
 
+const char* const TimedCaption = QT_TRANSLATE_NOOP("TProtocolPage", "定时发送");
+
 QString FromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-QLineEdit* MakeField(QWidget* parent, const char* hint, const char* text, int maxLength,
+QLineEdit* MakeField(QWidget* parent, const QString& hint, const char* text, int maxLength,
                      QRect geometry) {
     auto* e = new QLineEdit(QString::fromUtf8(text), parent);
-    e->setToolTip(QString::fromUtf8(hint));
+    e->setToolTip(hint);
     e->setMaxLength(maxLength);
     e->setGeometry(geometry);
     e->setFont(PaneFont());
@@ -67,35 +70,36 @@ HexBytes& ParseField(HexBytes& hex, const QString& text, bool* overflow = nullpt
 
 TProtocolPage::TProtocolPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
     // The caption's blanks put each heading over its column.
-    GroupBox1 = new QGroupBox("帧格式    路由包         数据包   ", this);
+    GroupBox1 = new QGroupBox(tr("帧格式    路由包         数据包   "), this);
     GroupBox1->setGeometry(2, 0, 356, 86);
     // One row each for source, destination, command and reserve, in the
     // column under the first heading.
-    Label7 = new QLabel("源", GroupBox1);
-    EdtSour = MakeField(GroupBox1, "源地址", "00", 2, QRect(16, 14, 22, 16));
-    Label8 = new QLabel("目", GroupBox1);
-    EdtDes = MakeField(GroupBox1, "目标地址", "10", 2, QRect(16, 32, 22, 16));
-    Label9 = new QLabel("命", GroupBox1);
-    EdtCmd = MakeField(GroupBox1, "命令字", "00", 2, QRect(16, 50, 22, 16));
-    Label11 = new QLabel("备", GroupBox1);
-    EdtBY = MakeField(GroupBox1, "4Byte备用", "", 20, QRect(16, 68, 42, 16));
+    // One letter or character each: the labels have the room of one.
+    Label7 = new QLabel(tr("源"), GroupBox1);
+    EdtSour = MakeField(GroupBox1, tr("源地址"), "00", 2, QRect(16, 14, 22, 16));
+    Label8 = new QLabel(tr("目"), GroupBox1);
+    EdtDes = MakeField(GroupBox1, tr("目标地址"), "10", 2, QRect(16, 32, 22, 16));
+    Label9 = new QLabel(tr("命"), GroupBox1);
+    EdtCmd = MakeField(GroupBox1, tr("命令字"), "00", 2, QRect(16, 50, 22, 16));
+    Label11 = new QLabel(tr("备"), GroupBox1);
+    EdtBY = MakeField(GroupBox1, tr("4Byte备用"), "", 20, QRect(16, 68, 42, 16));
     int row = 0;
     for (QLabel* l : {Label7, Label8, Label9, Label11})
         l->setGeometry(2, 15 + 18 * row++, 12, 14);
     VMRouter = MakePacket(GroupBox1, QColor(0, 255, 0), QColor(64, 0, 64), QRect(62, 14, 90, 70));
     VMData = MakePacket(GroupBox1, Qt::yellow, Qt::black, QRect(154, 14, 200, 70));
 
-    BtnSend = new QPushButton("发送报文", this);
+    BtnSend = new QPushButton(tr("发送报文"), this);
     BtnSend->setGeometry(362, 3, 140, 24);
-    GrpVM = new QGroupBox("定时发送", this);
+    GrpVM = new QGroupBox(tr(TimedCaption), this);
     GrpVM->setGeometry(362, 28, 140, 58);
-    Label12 = new QLabel("间隔时间(毫秒)", GrpVM);
+    Label12 = new QLabel(tr("间隔时间(毫秒)"), GrpVM);
     Label12->setGeometry(5, 17, 88, 14);
     EdtVMTime = new QLineEdit("2000", GrpVM);
     EdtVMTime->setGeometry(92, 15, 44, 18);
-    BtnVMStart = new QPushButton("开始", GrpVM);
+    BtnVMStart = new QPushButton(tr("开始"), GrpVM);
     BtnVMStart->setGeometry(5, 34, 63, 21);
-    BtnVMStop = new QPushButton("停止", GrpVM);
+    BtnVMStop = new QPushButton(tr("停止"), GrpVM);
     BtnVMStop->setGeometry(72, 34, 63, 21);
 
     // All six fields take what the preamble field takes; the packets do not
@@ -131,9 +135,9 @@ bool TProtocolPage::ReadPacket(QPlainTextEdit* field, uint32_t limit, std::vecto
     bool overflow = false;
     HexBytes& hex = ParseField(Host.HexBuf(), field->toPlainText(), &overflow);
     if (overflow || hex.Count > limit) {
-        MarkField(field, QString("最多%1个字节%2, 未发送")
-                             .arg(limit)
-                             .arg(overflow ? QString() : QString(" (现有%1个)").arg(hex.Count)));
+        MarkField(field, overflow ? tr("最多%1个字节, 未发送").arg(limit)
+                                  : tr("最多%1个字节 (现有%2个), 未发送")
+                                        .arg(QString::number(limit), QString::number(hex.Count)));
         return false;
     }
     bytes.assign(hex.Data, hex.Data + hex.Count);
@@ -181,7 +185,8 @@ void TProtocolPage::ShowLengthHint(QPlainTextEdit* field) {
     HexBytes& hex = ParseField(Host.HexBuf(), field->toPlainText());
     field->setPlainText(FromUtf8(BytesToHexText(hex)));
     ClearFieldMark(field);
-    field->setToolTip(FromUtf8(LengthHint(hex.Count)));
+    field->setToolTip(QCoreApplication::translate("Vmframe", LengthHintPattern)
+                          .arg(QString::number(hex.Count), FromUtf8(LengthHintHex(hex.Count))));
 }
 
 void TProtocolPage::VMRouterMouseDown() {
@@ -229,7 +234,8 @@ void TProtocolPage::TimerVMTimer() {
     if (!frame.empty()) {
         uint32_t& sendCount = Host.SendCounter();
         ++sendCount;
-        GrpVM->setTitle(FromUtf8(CountCaption("定时发送", sendCount)));
+        GrpVM->setTitle(QCoreApplication::translate("Errstat", CountPattern)
+                            .arg(tr(TimedCaption), QString::number(sendCount)));
     }
     TimerVM->start(int(interval));
 }

@@ -1,6 +1,7 @@
 #pragma once
 // TSettingsPage: the third tab. The port group (port, rate, parity), the apply
-// button, the port map and the help text of the keys. Window thread only.
+// button, the port map, the interface's language and the help text of the
+// keys. Window thread only.
 
 #include "Portmap.h"
 
@@ -26,6 +27,9 @@ public:
     void btnLineClick();
     // Applies them to the worker; false, with nothing changed, when the device refuses.
     bool ApplyLine(int byteSize, int stopBits, int flow);
+    // The user chose the interface's language: it is kept with the settings
+    // and applies from the next start.
+    void CboLanguageSelect(int index);
     // The connect button says what a click does.
     void ShowConnected(bool released);
 
@@ -42,6 +46,7 @@ public:
     QToolButton* btnConnect = nullptr;
     QToolButton* btnLine = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
+    QComboBox* CboLanguage = nullptr; // 0 中文, 1 English
 
 private:
     void PopulatePortTips();

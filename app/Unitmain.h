@@ -83,7 +83,8 @@ public:
     void LoadSettings();
     void SaveSettings();
     // The command line's choices for this run: COM1 on another device, a
-    // rate, a parity. SaveSettings keeps what was stored for each of them
+    // rate, a parity, the interface's language (installed before the window
+    // is made; here only the settings page's list follows it). SaveSettings keeps what was stored for each of them
     // unless the user changes it during the run.
     void ApplyCommandLine(const TCmdLine& line);
 
@@ -212,7 +213,8 @@ private:
     void LayoutClient();
     void ApplyRts(bool on);
     void ApplyDtr(bool on);
-    void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
+    void ShowPortState(bool open, const TWThreadComm::TPortSettings& settings,
+                       const TOpenError& error);
     void ShowPortNotice(const QString& text);
     bool FormCloseQuery();
     bool PreviewKey(QObject* watched, QEvent* event);
@@ -252,6 +254,8 @@ private:
         QString RunRateText;
         std::optional<int> Parity;        // the parity list's index before, and for the run
         int RunParity = 0;
+        std::optional<int> Language;      // the language list's index before, and for the run
+        int RunLanguage = 0;
     } RunOnly;
     TLiveLog LiveLog;
     QTimer* LogTimer = nullptr;  // the log's size, twice a second
@@ -271,3 +275,5 @@ struct TPortErrorText {
     QString Long;
 };
 TPortErrorText PortErrorText(const TOpenError& error);
+// The status panel's text of the port's number and line.
+QString PortSettingsText(const TWThreadComm::TPortSettings& settings);
