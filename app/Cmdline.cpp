@@ -9,6 +9,12 @@ QString VersionText() {
     return QStringLiteral(KESTREL_VERSION);
 }
 
+TLanguage RunLanguage(const TCmdLine& line, std::optional<int64_t> stored) {
+    if (line.Language)
+        return TLanguage(*line.Language);
+    return stored == 1 ? TLanguage::English : TLanguage::Chinese;
+}
+
 TCmdLine ParseCommandLine(const QStringList& args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -26,5 +26,10 @@ struct TCmdLine {
 // args as QCoreApplication::arguments gives them, the program's name first.
 TCmdLine ParseCommandLine(const QStringList& args);
 
+// The interface's language of this run: the command line's, else the stored
+// one (Settings.h's Language), else Chinese.
+enum class TLanguage;
+TLanguage RunLanguage(const TCmdLine& line, std::optional<int64_t> stored);
+
 // The version shown everywhere: title, label, --version, package.
 QString VersionText();

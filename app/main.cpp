@@ -67,8 +67,7 @@ int main(int argc, char** argv) {
     // The stored language, or the command line's for this run, before any text is made.
     const TStoredSettings stored =
         ReadStoredSettings(QSettings(settings::Organisation, settings::Application));
-    const int language = line.Language ? *line.Language : int(stored.Language.value_or(0));
-    SetLanguage(TLanguage(language));
+    SetLanguage(RunLanguage(line, stored.Language));
     QApplication::setApplicationDisplayName(
         QCoreApplication::translate("TFrmMain", "Kestrel %1测试版").arg(VersionText()));
     QApplication::setOrganizationName("Orvane Software");
