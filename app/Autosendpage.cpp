@@ -53,11 +53,11 @@ QString StatText(const char* pattern, const std::string& figure) {
 } // namespace
 
 TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
-    GrpMode = new QGroupBox(tr(SendGroupCaption), this);
+    GrpMode = new QGroupBox(this);
     GrpMode->setGeometry(2, 0, 100, 50);
-    RadioString = new QRadioButton(tr("字符串"), GrpMode);
+    RadioString = new QRadioButton(GrpMode);
     RadioString->setGeometry(8, 14, 88, 16);
-    RadioHex = new QRadioButton(tr("Hex序列"), GrpMode);
+    RadioHex = new QRadioButton(GrpMode);
     RadioHex->setGeometry(8, 31, 88, 16);
     RadioString->setChecked(true);
 
@@ -72,13 +72,13 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
         return true;
     });
 
-    Label6 = new QLabel(tr("间隔时间(毫秒)"), this);
+    Label6 = new QLabel(this);
     Label6->setGeometry(404, 2, 96, 14);
     edtTime = new QLineEdit("1500", this);
     edtTime->setGeometry(404, 17, 94, 19);
-    btnStart = new QPushButton(tr("开始"), this);
+    btnStart = new QPushButton(this);
     btnStart->setGeometry(404, 39, 46, 22);
-    btnStop = new QPushButton(tr("停止"), this);
+    btnStop = new QPushButton(this);
     btnStop->setGeometry(452, 39, 46, 22);
 
     lblSendByte = new QLabel(this);
@@ -86,10 +86,9 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     lblRev = new QLabel(this);
     lblRev->setGeometry(6, 70, 200, 14);
 
-    GroupBox2 = new QGroupBox(tr("统计误码率"), this);
+    GroupBox2 = new QGroupBox(this);
     GroupBox2->setGeometry(206, 48, 194, 38);
     ChkErr = new TAbDBLED(GroupBox2, this);
-    ChkErr->SetCaption(tr("开始统计"));
     ChkErr->SetLED_Position(lpLeft);
     ChkErr->SetSpacing(5);
     ChkErr->SeTMode(mIndicator);
@@ -98,9 +97,9 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     ChkErr->move(6, 17);
     ChkErr->resize(70, 16);
     ChkErr->OnClick = [this](QObject*) { ChkErrClick(); };
-    lblBytePer = new QLabel(StatText(BytePerPattern, ""), GroupBox2);
+    lblBytePer = new QLabel(GroupBox2);
     lblBytePer->setGeometry(80, 11, 112, 13);
-    lblBitPer = new QLabel(StatText(BitPerPattern, ""), GroupBox2);
+    lblBitPer = new QLabel(GroupBox2);
     lblBitPer->setGeometry(80, 24, 112, 13);
 
     TimerAuto = new QTimer(this);
@@ -110,6 +109,41 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     connect(TimerAuto, &QTimer::timeout, this, &TAutoSendPage::TimerAutoTimer);
     connect(btnStart, &QPushButton::clicked, this, &TAutoSendPage::btnStartClick);
     connect(btnStop, &QPushButton::clicked, this, &TAutoSendPage::btnStopClick);
+    RetranslateUi();
+}
+
+void TAutoSendPage::RetranslateUi() {
+    ShowCountCaption();
+    RadioString->setText(tr("字符串"));
+    RadioHex->setText(tr("Hex序列"));
+    Label6->setText(tr("间隔时间(毫秒)"));
+    btnStart->setText(tr("开始"));
+    btnStop->setText(tr("停止"));
+    GroupBox2->setTitle(tr("统计误码率"));
+    ChkErr->SetCaption(tr("开始统计"));
+    ShowStatistics();
+}
+
+void TAutoSendPage::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange)
+        RetranslateUi();
+    QWidget::changeEvent(event);
+}
+
+void TAutoSendPage::ShowCountCaption() {
+    GrpMode->setTitle(ShownCount == 0 ? tr(SendGroupCaption)
+                                      : QCoreApplication::translate("Errstat", CountPattern)
+                                            .arg(tr(SendGroupCaption), QString::number(ShownCount)));
+}
+
+// The figures as the last tick left them; the counts are blank from a start to its first tick.
+void TAutoSendPage::ShowStatistics() {
+    lblBytePer->setText(StatText(BytePerPattern, ByteRateFigure));
+    lblBitPer->setText(StatText(BitPerPattern, BitRateFigure));
+    if (!lblRev->text().isEmpty())
+        lblRev->setText(StatText(RevPattern, std::to_string(TotalRecv)));
+    if (!lblSendByte->text().isEmpty())
+        lblSendByte->setText(StatText(SendBytePattern, std::to_string(TotalSent)));
 }
 
 int TAutoSendPage::ModeIndex() const {
@@ -216,9 +250,10 @@ void TAutoSendPage::TimerAutoTimer() {
         ErrStatCompare(ErrStat);
         TotalByteErr += ErrStat.ByteErrors;
         TotalBitErr += ErrStat.BitErrors;
-        lblBytePer->setText(StatText(BytePerPattern, RateText(ByteErrorRate(TotalByteErr, TotalSent))));
-        lblBitPer->setText(StatText(BitPerPattern, RateText(BitErrorRate(TotalBitErr, TotalSent))));
+        ByteRateFigure = RateText(ByteErrorRate(TotalByteErr, TotalSent));
+        BitRateFigure = RateText(BitErrorRate(TotalBitErr, TotalSent));
         lblRev->setText(StatText(RevPattern, std::to_string(TotalRecv)));
+        ShowStatistics();
     }
     if (!AutoRunning) {
         StatOn = false;
@@ -230,10 +265,8 @@ void TAutoSendPage::TimerAutoTimer() {
     const uint32_t interval = NextInterval();
     TotalSent += AutoFrameLen;
     lblSendByte->setText(StatText(SendBytePattern, std::to_string(TotalSent)));
-    uint32_t& sendCount = Host.SendCounter();
-    ++sendCount;
-    GrpMode->setTitle(QCoreApplication::translate("Errstat", CountPattern)
-                          .arg(tr(SendGroupCaption), QString::number(sendCount)));
+    ShownCount = ++Host.SendCounter();
+    ShowCountCaption();
     TimerAuto->start(int(interval));
 }
 

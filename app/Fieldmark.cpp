@@ -38,6 +38,13 @@ bool FieldMarked(const QWidget* field) {
     return field->property(SavedPalette).isValid();
 }
 
+void SetFieldTip(QWidget* field, const QString& tip) {
+    if (FieldMarked(field))
+        field->setProperty(SavedTip, tip);
+    else
+        field->setToolTip(tip);
+}
+
 uint32_t NextIntervalOf(QLineEdit* field, uint32_t& last,
                         const std::function<uint32_t(int64_t)>& rule) {
     const std::string text = field->text().toStdString();

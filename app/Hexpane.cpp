@@ -480,6 +480,10 @@ void THexPane::changeEvent(QEvent* event) {
         UpdateMetrics();
         Refresh();
     }
+    if (event->type() == QEvent::LanguageChange) {
+        m_newBelow->setText(tr("▼ 下面有新数据 (new data below)"));
+        PlaceNewBelow();
+    }
 }
 
 void THexPane::keyPressEvent(QKeyEvent* event) {

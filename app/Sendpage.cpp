@@ -102,8 +102,6 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     bar->setContentsMargins(4, 0, 0, 0);
     lblSendLeft = new QLabel(SendBar);
     BtnStopSend = new QToolButton(SendBar);
-    BtnStopSend->setText(tr("停止发送"));
-    BtnStopSend->setToolTip(tr("停止发送, 丢弃尚未发出的数据 (Esc)"));
     BtnStopSend->setFocusPolicy(Qt::NoFocus);
     bar->addWidget(lblSendLeft, 1);
     bar->addWidget(BtnStopSend);
@@ -118,15 +116,15 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     });
 
     PopStrMenu = new QMenu(this);
-    auto item = [this](const QString& caption, int image, auto handler) {
-        QAction* a = PopStrMenu->addAction(PageImage(image), caption);
+    auto item = [this](int image, auto handler) {
+        QAction* a = PopStrMenu->addAction(PageImage(image), QString());
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    mnuChar = item(tr("发送字符(&C)"), 2, [this] { SetSendMode(0); });
-    mnuLine = item(tr("发送字符串(&S)"), 3, [this] { SetSendMode(1); });
-    mnuModem = item(tr("发送字符串(&Modem)"), 4, [this] { SetSendMode(2); });
-    mnuHex = item(tr("发送十六进制序列(&H)"), 5, [this] { SetSendMode(3); });
+    mnuChar = item(2, [this] { SetSendMode(0); });
+    mnuLine = item(3, [this] { SetSendMode(1); });
+    mnuModem = item(4, [this] { SetSendMode(2); });
+    mnuHex = item(5, [this] { SetSendMode(3); });
     int mode = 0;
     for (QAction* a : {mnuChar, mnuLine, mnuModem, mnuHex}) {
         a->setCheckable(true);
@@ -137,10 +135,10 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     }
     mnuChar->setChecked(true);
     // Line mode sends the line as typed unless the user asks for an ending.
-    mnuEnding = PopStrMenu->addMenu(tr("发送字符串的行尾(&N)"));
+    mnuEnding = PopStrMenu->addMenu(QString());
     mnuEnding->setToolTipsVisible(true);
     {
-        const QString captions[] = {tr("无 (只发送这一行)"), "CR (\\r, 0D)", "LF (\\n, 0A)",
+        const QString captions[] = {QString(), "CR (\\r, 0D)", "LF (\\n, 0A)",
                                     "CR LF (\\r\\n, 0D 0A)"};
         for (int e = 0; e < 4; ++e) {
             mnuEndings[e] = mnuEnding->addAction(captions[e]);
@@ -159,20 +157,19 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     lblEnding->hide();
     SendEdit->viewport()->installEventFilter(this);
     PopStrMenu->addSeparator();
-    mnuClear = item(tr("清除发送窗口(&E)"), -1, [this] { mnuClearClick(); });
-    mnuLoad = item(tr("打开发送命令(&L)..."), -1, [this] { mnuLoadClick(); });
-    mnuSave = item(tr("保存发送命令(&B)..."), -1, [this] { mnuSaveClick(); });
-    mnuSendFile = item(tr("发送文件(&F)..."), -1, [this] { mnuSendFileClick(); });
-    mnuSendFile->setToolTip(tr("把一个文件的字节原样发出 (Send a file's bytes as they are)"));
+    mnuClear = item(-1, [this] { mnuClearClick(); });
+    mnuLoad = item(-1, [this] { mnuLoadClick(); });
+    mnuSave = item(-1, [this] { mnuSaveClick(); });
+    mnuSendFile = item(-1, [this] { mnuSendFileClick(); });
     FileTimer = new QTimer(this);
     FileTimer->setInterval(100);
     connect(FileTimer, &QTimer::timeout, this, [this] { ShowFileProgress(); });
     N1 = PopStrMenu->addSeparator();
-    mnuNum = item(QString(), -1, [] {});
-    mnuAdd = item(QString(), -1, [this] { mnuAddClick(); });
-    mnuXor = item(QString(), -1, [this] { mnuXorClick(); });
-    mnuCRC = item(QString(), -1, [this] { mnuCRCClick(); });
-    mnuMsg = item(QCoreApplication::translate("Checksum", MultiLineCaption), -1, [] {});
+    mnuNum = item(-1, [] {});
+    mnuAdd = item(-1, [this] { mnuAddClick(); });
+    mnuXor = item(-1, [this] { mnuXorClick(); });
+    mnuCRC = item(-1, [this] { mnuCRCClick(); });
+    mnuMsg = item(-1, [] {});
     for (QAction* a : {mnuLoad, mnuSave, N1, mnuNum, mnuAdd, mnuXor, mnuCRC, mnuMsg})
         a->setVisible(false);
 
@@ -180,6 +177,36 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     SendEdit->OnKeyPress = [this](QString& text) { return SendEditKeyPress(text); };
     SendEdit->OnMouseDown = [this] { SendEditMouseDown(); };
     SendEdit->OnMenuKey = [this] { UpdateCheckItems(); };
+    RetranslateUi();
+}
+
+void TSendPage::RetranslateUi() {
+    BtnStopSend->setText(tr("停止发送"));
+    BtnStopSend->setToolTip(tr("停止发送, 丢弃尚未发出的数据 (Esc)"));
+    const std::pair<QAction*, QString> items[] = {
+        {mnuChar, tr("发送字符(&C)")},
+        {mnuLine, tr("发送字符串(&S)")},
+        {mnuModem, tr("发送字符串(&Modem)")},
+        {mnuHex, tr("发送十六进制序列(&H)")},
+        {mnuEndings[0], tr("无 (只发送这一行)")},
+        {mnuClear, tr("清除发送窗口(&E)")},
+        {mnuLoad, tr("打开发送命令(&L)...")},
+        {mnuSave, tr("保存发送命令(&B)...")},
+        {mnuSendFile, tr("发送文件(&F)...")},
+        // The read-outs are set each time the menu opens; this one says why there are none.
+        {mnuMsg, QCoreApplication::translate("Checksum", MultiLineCaption)},
+    };
+    for (const auto& [action, text] : items)
+        action->setText(text);
+    mnuEnding->setTitle(tr("发送字符串的行尾(&N)"));
+    mnuSendFile->setToolTip(tr("把一个文件的字节原样发出 (Send a file's bytes as they are)"));
+    SetLineEnding(Ending);
+}
+
+void TSendPage::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange)
+        RetranslateUi();
+    QWidget::changeEvent(event);
 }
 
 TSendPage::~TSendPage() {

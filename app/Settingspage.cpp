@@ -54,16 +54,16 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     row->setContentsMargins(2, 0, 2, 2);
     row->setSpacing(0);
 
-    auto* grp = new QGroupBox(tr("端口设置"), this);
+    auto* grp = new QGroupBox(this);
     GrpCom = grp;
     grp->setFixedWidth(165);
     auto* grid = new QGridLayout(grp);
     grid->setContentsMargins(6, 2, 6, 2);
     grid->setVerticalSpacing(1);
-    const QString captions[] = {tr("通讯端口:"), tr("通讯速率:"), tr("校验方式:")};
     QComboBox** boxes[] = {&CboPort, &CboBps, &CboParity};
     for (int i = 0; i < 3; ++i) {
-        grid->addWidget(new QLabel(captions[i], grp), i, 0);
+        Captions[i] = new QLabel(grp);
+        grid->addWidget(Captions[i], i, 0);
         auto* box = new QComboBox(grp);
         box->setFixedHeight(20);
         grid->addWidget(box, i, 1);
@@ -77,27 +77,21 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     CboBps->setEditable(true);
     CboBps->setInsertPolicy(QComboBox::NoInsert);
     CboBps->setValidator(new QIntValidator(1, 99999999, CboBps));
-    CboBps->setToolTip(tr("可以输入列表以外的速率 (any rate the device takes can be typed)"));
     row->addWidget(grp);
 
     auto* middle = new QWidget(this); // from 167 on the page: margin and port group
-    btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), tr("更新(&U)"), middle);
+    btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), QString(), middle);
     // At (178, 30) on the page, below the port map button.
     btnUpdate->setGeometry(178 - 167, 30, 85, 33);
     connect(btnUpdate, &QPushButton::clicked, this, &TSettingsPage::btnUpdateClick);
     btnPortMap = new QToolButton(middle);
-    btnPortMap->setText(tr("端口映射..."));
-    btnPortMap->setToolTip(tr("COM1..COM6 各自打开的设备 (Which device each port opens)"));
     btnPortMap->setGeometry(178 - 167, 4, 85, 22);
     connect(btnPortMap, &QToolButton::clicked, this, &TSettingsPage::btnPortMapClick);
     // Below the apply button: letting go of the port, and the line's framing.
     btnConnect = new QToolButton(middle);
     btnConnect->setGeometry(178 - 167, 67, 41, 20);
     connect(btnConnect, &QToolButton::clicked, this, &TSettingsPage::btnConnectClick);
-    ShowConnected(false);
     btnLine = new QToolButton(middle);
-    btnLine->setText(tr("线路"));
-    btnLine->setToolTip(tr("数据位, 停止位, 流控制 (data bits, stop bits, flow control)"));
     btnLine->setGeometry(178 - 167 + 44, 67, 41, 20);
     connect(btnLine, &QToolButton::clicked, this, &TSettingsPage::btnLineClick);
     row->addWidget(middle, 1);
@@ -108,7 +102,8 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     right->setSpacing(1);
     auto* languageRow = new QHBoxLayout;
     languageRow->setContentsMargins(2, 1, 0, 0);
-    languageRow->addWidget(new QLabel(tr("界面语言:"), this));
+    lblLanguage = new QLabel(this);
+    languageRow->addWidget(lblLanguage);
     CboLanguage = new QComboBox(this);
     CboLanguage->setFixedHeight(20);
     // Each language by its own name, in every interface language.
@@ -122,18 +117,43 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     Memo1->setReadOnly(true);
     Memo1->setFixedWidth(221);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    right->addWidget(Memo1, 1);
+    row->addLayout(right);
+    RetranslateUi();
+}
+
+void TSettingsPage::RetranslateUi() {
+    static_cast<QGroupBox*>(GrpCom)->setTitle(tr("端口设置"));
+    const QString captions[] = {tr("通讯端口:"), tr("通讯速率:"), tr("校验方式:")};
+    for (int i = 0; i < 3; ++i)
+        Captions[i]->setText(captions[i]);
+    CboBps->setToolTip(tr("可以输入列表以外的速率 (any rate the device takes can be typed)"));
+    btnUpdate->setText(tr("更新(&U)"));
+    btnPortMap->setText(tr("端口映射..."));
+    btnPortMap->setToolTip(tr("COM1..COM6 各自打开的设备 (Which device each port opens)"));
+    ShowConnected(ShownReleased);
+    btnLine->setText(tr("线路"));
+    btnLine->setToolTip(tr("数据位, 停止位, 流控制 (data bits, stop bits, flow control)"));
+    lblLanguage->setText(tr("界面语言:"));
+    Memo1->clear();
     for (const char* line : HelpLines)
         Memo1->appendPlainText(*line ? tr(line) : QString());
     Memo1->moveCursor(QTextCursor::Start);
-    right->addWidget(Memo1, 1);
-    row->addLayout(right);
+}
+
+void TSettingsPage::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        RetranslateUi();
+        PopulatePortTips(); // the worker is there by now: the window makes it after its pages
+    }
+    QWidget::changeEvent(event);
 }
 
 void TSettingsPage::CboLanguageSelect(int index) {
-    // The window's texts are made as it is built: another language shows once
-    // Kestrel starts again. The choice is stored with the other settings.
+    // Every window and page words itself again as the language changes; the
+    // choice is stored with the other settings.
     if (index >= 0 && index != int(CurrentLanguage()))
-        dialogs::Message(this, tr("界面语言将在下次启动时生效."));
+        SetLanguage(TLanguage(index));
 }
 
 void TSettingsPage::btnUpdateClick() {
@@ -243,6 +263,7 @@ void TSettingsPage::btnPortMapClick() {
 }
 
 void TSettingsPage::ShowConnected(bool released) {
+    ShownReleased = released;
     btnConnect->setText(released ? tr("连接") : tr("断开"));
     btnConnect->setToolTip(released ? tr("重新打开端口 (take the port back)")
                                     : tr("关闭端口, 让其他程序使用该设备 (release the port)"));

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class QComboBox;
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
@@ -27,9 +28,12 @@ public:
     void btnLineClick();
     // Applies them to the worker; false, with nothing changed, when the device refuses.
     bool ApplyLine(int byteSize, int stopBits, int flow);
-    // The user chose the interface's language: it is kept with the settings
-    // and applies from the next start.
+    // The user chose the interface's language: it applies at once and is kept
+    // with the settings.
     void CboLanguageSelect(int index);
+    // Sets the page's texts in the interface's language, at creation and
+    // when the language changes.
+    void RetranslateUi();
     // The connect button says what a click does.
     void ShowConnected(bool released);
 
@@ -47,9 +51,15 @@ public:
     QToolButton* btnLine = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QComboBox* CboLanguage = nullptr; // 0 中文, 1 English
+    QLabel* lblLanguage = nullptr;
+    QLabel* Captions[3] = {}; // of the port group's three lists
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     void PopulatePortTips();
+    bool ShownReleased = false; // what btnConnect says
 
     TPageHost& Host;
 };

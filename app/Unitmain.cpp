@@ -56,20 +56,18 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, QRect geometry) {
     return l;
 }
 
-QToolButton* MakeTool(QWidget* parent, const char* icon, const QString& hint, int col, int row) {
+QToolButton* MakeTool(QWidget* parent, const char* icon, int col, int row) {
     auto* b = new QToolButton(parent);
     b->setIcon(QIcon(QString(":/tool/%1.png").arg(icon)));
     b->setIconSize(QSize(32, 32));
-    b->setToolTip(hint);
     b->setAutoRaise(true); // flat
     b->setFocusPolicy(Qt::NoFocus);
     b->setGeometry(col * 39, row * 38, 39, 38);
     return b;
 }
 
-TAbLED* MakeToggle(QWidget* parent, QObject* owner, const QString& caption, int x, int y) {
+TAbLED* MakeToggle(QWidget* parent, QObject* owner, int x, int y) {
     auto* led = new TAbLED(parent, owner);
-    led->SetCaption(caption);
     led->SetLED_Position(lpLeft);
     led->SetSpacing(5);
     led->SeTMode(mIndicator);
@@ -149,7 +147,7 @@ void TFrmMain::BuildLayout() {
     StripPicture = QPixmap(":/title.png");
     ImgMove->setPixmap(StripPicture);
     ImgMove->setGeometry(0, 0, ClientWidth, StripHeight);
-    Label1 = MakeLabel(this, tr("版本: %1 测试版").arg(VersionText()), QRect(194, 14, 120, 14));
+    Label1 = MakeLabel(this, QString(), QRect(194, 14, 120, 14));
     SetTextColor(Label1, LineOn);
     // The strip and its label belong to the window's own surface: a press on
     // them drags the window.
@@ -174,6 +172,40 @@ void TFrmMain::BuildLayout() {
     }
     PanlHelp->hide();
     BuildEdgeGrips();
+    RetranslateUi();
+}
+
+void TFrmMain::RetranslateUi() {
+    Label1->setText(tr("版本: %1 测试版").arg(VersionText()));
+    const QString tabs[] = {tr("发送窗口"), tr("定时发送窗口"), tr("参数设置"), tr("无线通讯协议V0.8")};
+    for (int i = 0; i < 4; ++i)
+        PageSel->setTabText(i, tabs[i]);
+    lblControl->setText(tr("状态控制"));
+    chkRTS->SetCaption(tr("开/关RTS"));
+    chkDTR->SetCaption(tr("开/关DTR"));
+    ChkControlRTS->SetCaption(tr("发送时控制RTS"));
+    chkHead->SetCaption(tr("启用前导码"));
+    lblReceNum->setText(tr("接收字符数:"));
+    const std::pair<QToolButton*, QString> hints[] = {
+        {ToolClear, tr("清除接收窗口")}, {ToolOpen, tr("打开历史")},   {ToolSave, tr("保存接收")},
+        {ToolPause, tr("暂停接收")},     {ToolPort, tr("串口资料")},   {ToolModem, tr("Modem资料")},
+        {ToolURL, tr("奥文网页")},       {ToolHelp, tr("帮助")},       {ToolExit, tr("退出系统")}};
+    for (const auto& [tool, hint] : hints)
+        tool->setToolTip(hint);
+    QApplication::setApplicationDisplayName(tr("Kestrel %1测试版").arg(VersionText()));
+    if (Comm) {
+        // The port's texts in the new words; the reason on show is shown again, not dropped.
+        const TOpenError shown = ShownError;
+        ShownError = TOpenError{};
+        ShowPortState(Comm->IsOpen(), Comm->GetPortSettings(), shown);
+    }
+}
+
+void TFrmMain::changeEvent(QEvent* event) {
+    // The pages and the pane see the change themselves: it reaches every child.
+    if (event->type() == QEvent::LanguageChange)
+        RetranslateUi();
+    QWidget::changeEvent(event);
 }
 
 void TFrmMain::BuildCentre() {
@@ -218,10 +250,10 @@ void TFrmMain::BuildCentre() {
     TabSendAuto = new TAutoSendPage(*this);
     TabComm = new TSettingsPage(*this);
     TabProtocol = new TProtocolPage(*this);
-    PageSel->addTab(TabSend, QIcon(":/tab/char.png"), tr("发送窗口"));
-    PageSel->addTab(TabSendAuto, QIcon(":/tab/timed.png"), tr("定时发送窗口"));
-    PageSel->addTab(TabComm, QIcon(":/tab/settings.png"), tr("参数设置"));
-    PageSel->addTab(TabProtocol, QIcon(":/tab/protocol.png"), tr("无线通讯协议V0.8"));
+    PageSel->addTab(TabSend, QIcon(":/tab/char.png"), QString());
+    PageSel->addTab(TabSendAuto, QIcon(":/tab/timed.png"), QString());
+    PageSel->addTab(TabComm, QIcon(":/tab/settings.png"), QString());
+    PageSel->addTab(TabProtocol, QIcon(":/tab/protocol.png"), QString());
     connect(PageSel, &QTabWidget::currentChanged, this, [this](int index) {
         if (!PageFromCode)
             PageSelChange(index);
@@ -245,7 +277,7 @@ void TFrmMain::BuildStatusPanel() {
     PanelClient = p;
     p->setGeometry(1, 1, inner, Panel1->height() - 2);
 
-    lblComPort = MakeLabel(p, tr("端口状态"), QRect(0, 0, inner, 11));
+    lblComPort = MakeLabel(p, QString(), QRect(0, 0, inner, 11));
     lblComPort->setAlignment(Qt::AlignCenter);
     lblComPort->setFont(CaptionFont(10));
     SetTextColor(lblComPort, Qt::white);
@@ -269,18 +301,18 @@ void TFrmMain::BuildStatusPanel() {
         SetBackground(*l.Label, LineOff);
     }
 
-    auto* label5 = MakeLabel(p, tr("状态控制"), QRect(0, 150, 121, 14));
-    label5->setAlignment(Qt::AlignCenter);
-    SetTextColor(label5, Qt::white);
-    SetBackground(label5, LineOff);
+    lblControl = MakeLabel(p, QString(), QRect(0, 150, 121, 14));
+    lblControl->setAlignment(Qt::AlignCenter);
+    SetTextColor(lblControl, Qt::white);
+    SetBackground(lblControl, LineOff);
 
-    chkRTS = MakeToggle(p, this, tr("开/关RTS"), 8, 170);
-    chkDTR = MakeToggle(p, this, tr("开/关DTR"), 8, 188);
-    ChkControlRTS = MakeToggle(p, this, tr("发送时控制RTS"), 8, 204);
+    chkRTS = MakeToggle(p, this, 8, 170);
+    chkDTR = MakeToggle(p, this, 8, 188);
+    ChkControlRTS = MakeToggle(p, this, 8, 204);
     auto* bevel = new QFrame(p);
     bevel->setFrameStyle(QFrame::HLine | QFrame::Sunken);
     bevel->setGeometry(2, 222, 118, 4);
-    chkHead = MakeToggle(p, this, tr("启用前导码"), 8, 228);
+    chkHead = MakeToggle(p, this, 8, 228);
     chkRTS->OnClick = [this](QObject*) { chkRTSClick(); };
     chkDTR->OnClick = [this](QObject*) { chkDTRClick(); };
     ChkControlRTS->OnClick = [this](QObject*) { ChkControlRTSClick(); };
@@ -310,23 +342,23 @@ void TFrmMain::BuildStatusPanel() {
         const bool grows = text != "\b" && text != "\r";
         return !grows || EdtHead->text().size() - EdtHead->selectedText().size() < HeadTypingLimit;
     });
-    MakeLabel(p, tr("接收字符数:"), QRect(6, 262, 68, 14));
+    lblReceNum = MakeLabel(p, QString(), QRect(6, 262, 68, 14));
     EdtRevNum = new QLineEdit("5", p);
     EdtRevNum->setGeometry(74, 262, 43, 14);
     EdtRevNum->setFrame(false);
 
     auto* bar = new QWidget(p);
     bar->setGeometry((inner - 117) / 2, p->height() - 114, 117, 114);
-    ToolClear = MakeTool(bar, "clear", tr("清除接收窗口"), 0, 0);
-    ToolOpen = MakeTool(bar, "open", tr("打开历史"), 1, 0);
-    ToolSave = MakeTool(bar, "save", tr("保存接收"), 2, 0);
-    ToolPause = MakeTool(bar, "pause", tr("暂停接收"), 0, 1);
+    ToolClear = MakeTool(bar, "clear", 0, 0);
+    ToolOpen = MakeTool(bar, "open", 1, 0);
+    ToolSave = MakeTool(bar, "save", 2, 0);
+    ToolPause = MakeTool(bar, "pause", 0, 1);
     ToolPause->setCheckable(true);
-    ToolPort = MakeTool(bar, "port", tr("串口资料"), 1, 1);
-    ToolModem = MakeTool(bar, "modem", tr("Modem资料"), 2, 1);
-    ToolURL = MakeTool(bar, "url", tr("奥文网页"), 0, 2);
-    ToolHelp = MakeTool(bar, "help", tr("帮助"), 1, 2);
-    ToolExit = MakeTool(bar, "exit", tr("退出系统"), 2, 2);
+    ToolPort = MakeTool(bar, "port", 1, 1);
+    ToolModem = MakeTool(bar, "modem", 2, 1);
+    ToolURL = MakeTool(bar, "url", 0, 2);
+    ToolHelp = MakeTool(bar, "help", 1, 2);
+    ToolExit = MakeTool(bar, "exit", 2, 2);
     connect(ToolClear, &QToolButton::clicked, this, &TFrmMain::ToolClearClick);
     connect(ToolOpen, &QToolButton::clicked, this, &TFrmMain::ToolOpenClick);
     connect(ToolSave, &QToolButton::clicked, this, &TFrmMain::ToolSaveClick);

@@ -123,6 +123,8 @@ public:
     QLabel* lblRLSD = nullptr;
     QLabel* lblRI = nullptr;
     QLabel* Label1 = nullptr;
+    QLabel* lblControl = nullptr; // over the four toggles
+    QLabel* lblReceNum = nullptr; // before EdtRevNum
     QLabel* ImgMove = nullptr;
     QFrame* Panel1 = nullptr;
     QWidget* Panel2 = nullptr;
@@ -196,6 +198,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -205,6 +208,9 @@ protected:
 
 private:
     void BuildLayout();
+    // Sets the window's own texts in the interface's language, at creation
+    // and when the language changes.
+    void RetranslateUi();
     void BuildStatusPanel();
     void BuildCentre();
     // The window can grow: the receive pane and the pages take the room, the

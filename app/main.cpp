@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
     SetLanguage(RunLanguage(line, stored.Language));
     QApplication::setApplicationDisplayName(
         QCoreApplication::translate("TFrmMain", "Kestrel %1测试版").arg(VersionText()));
+    // The window sets it again when the language changes.
     QApplication::setOrganizationName("Orvane Software");
     QApplication::setApplicationName("Kestrel");
     QApplication::setApplicationVersion(VersionText());

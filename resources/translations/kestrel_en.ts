@@ -766,10 +766,6 @@ E-mail: %2</translation>
         <translation>Language:</translation>
     </message>
     <message>
-        <source>界面语言将在下次启动时生效.</source>
-        <translation>The language takes effect at the next start.</translation>
-    </message>
-    <message>
         <source>未映射</source>
         <translation>not mapped</translation>
     </message>

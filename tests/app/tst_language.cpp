@@ -1,6 +1,7 @@
 // The interface's language: the English window shows no Chinese text anywhere
-// a user looks, the Chinese one is the design's own, and the choice is kept
-// (from the settings page) or made for one run (--lang).
+// a user looks, whether it started in English or switched while open; the
+// Chinese one is the design's own; the choice is kept (from the settings page)
+// or made for one run (--lang).
 
 #include "Checksum.h"
 #include "Cmdline.h"
@@ -8,6 +9,7 @@
 #include "Hexpane.h"
 #include "Language.h"
 #include "Openwindow.h"
+#include "Protocolpage.h"
 #include "Qtprint.h"
 #include "Sendpage.h"
 #include "Settingspage.h"
@@ -102,13 +104,10 @@ protected:
     }
 };
 
-TEST_F(Language, TheEnglishWindowShowsNoChineseText) {
-    ASSERT_TRUE(SetLanguage(TLanguage::English)); // the translation is built into the program
-    StoreSettings("loopback");
-    std::unique_ptr<TFrmMain> frm = OpenWindow();
-    ASSERT_TRUE(frm);
+// Every text of the window and of its states that a user can see; the Chinese ones among them.
+QStringList ChineseTexts(TFrmMain* frm) {
     TTextWalk walk;
-    walk.Tree(frm.get());
+    walk.Tree(frm);
     // The pages' popup menus as they are made when asked for.
     std::unique_ptr<QMenu> paneMenu(frm->ReceEdit->CreateContextMenu());
     walk.Tree(paneMenu.get());
@@ -125,10 +124,10 @@ TEST_F(Language, TheEnglishWindowShowsNoChineseText) {
     frm->TabSend->ShowSendDropped(17);
     walk.Add("send dropped", frm->TabSend->lblSendLeft->text());
     frm->TabSend->SetSendMode(2); // Modem mode writes its hint into the pane
-    walk.Tree(frm.get());
+    walk.Tree(frm);
     frm->TabSend->SetSendMode(0);
     frm->TabComm->btnConnectClick(); // released: the strip and the button say so
-    walk.Tree(frm.get());
+    walk.Tree(frm);
     frm->TabComm->btnConnectClick();
     for (int err : {ENOENT, EACCES, EBUSY, EIO}) {
         const TPortErrorText t = PortErrorText(TOpenError{1, uint32_t(err), 2, "/dev/ttyUSB9"});
@@ -141,14 +140,16 @@ TEST_F(Language, TheEnglishWindowShowsNoChineseText) {
     }
     walk.Add("unmapped", PortErrorText(TOpenError{1, ENOENT, 4, ""}).Long);
     walk.Add("help box", frm->HelpText());
-    dialogs::RecordMessages(true);
-    frm->TabComm->CboLanguageSelect(0);
-    dialogs::RecordMessages(false);
-    const QStringList messages = dialogs::TakeMessages();
-    ASSERT_EQ(messages.size(), 1);
-    walk.Add("language message", messages.first());
     walk.Chinese.removeDuplicates();
-    EXPECT_EQ(walk.Chinese.join('\n'), QString());
+    return walk.Chinese;
+}
+
+TEST_F(Language, TheEnglishWindowShowsNoChineseText) {
+    ASSERT_TRUE(SetLanguage(TLanguage::English)); // the translation is built into the program
+    StoreSettings("loopback");
+    std::unique_ptr<TFrmMain> frm = OpenWindow();
+    ASSERT_TRUE(frm);
+    EXPECT_EQ(ChineseTexts(frm.get()).join('\n'), QString());
 
     // The English texts are really there, not the Chinese ones left out.
     EXPECT_EQ(frm->PageSel->tabText(0), "Send");
@@ -173,18 +174,40 @@ TEST_F(Language, TheChineseWindowIsTheDesignsOwn) {
     EXPECT_EQ(PortErrorText(TOpenError{1, EBUSY, 2, "/dev/ttyUSB9"}).Short, "COM2: 设备被占用");
 }
 
+TEST_F(Language, TheOpenWindowSwitchesBothWays) {
+    StoreSettings("loopback");
+    std::unique_ptr<TFrmMain> frm = OpenWindow();
+    ASSERT_TRUE(frm);
+    // A timed run under way: its count in the caption is worded again with the same figure.
+    frm->TabProtocol->BtnVMStartClick();
+    ASSERT_TRUE(WaitUntil([&] { return frm->TabProtocol->GrpVM->title() == "定时发送[次数:1]"; }));
+    frm->TabProtocol->BtnVMStopClick();
+    frm->TabComm->CboLanguageSelect(1);
+    EXPECT_EQ(CurrentLanguage(), TLanguage::English);
+    QCoreApplication::sendPostedEvents(); // the window hears of the change through its queue
+    EXPECT_EQ(frm->TabProtocol->GrpVM->title(), "Timed send [×1]");
+    EXPECT_EQ(ChineseTexts(frm.get()).join('\n'), QString());
+    frm->TabComm->CboLanguageSelect(0);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(frm->PageSel->tabText(2), "参数设置");
+    EXPECT_EQ(frm->TabSend->mnuChar->text(), "发送字符(&C)");
+    EXPECT_EQ(frm->TabComm->Memo1->toPlainText().section('\n', 0, 0), "快捷键定义");
+    EXPECT_EQ(frm->lblComSta->text(), QString::fromStdString(frm->Worker().GetSettingsText()));
+    EXPECT_EQ(frm->TabProtocol->GrpVM->title(), "定时发送[次数:1]");
+}
+
 TEST_F(Language, TheChoiceIsKeptAcrossARestartAndTheCommandLinesIsForOneRun) {
     StoreSettings("loopback");
     {
         std::unique_ptr<TFrmMain> frm = OpenWindow(false);
         ASSERT_TRUE(frm);
         QComboBox* box = frm->TabComm->CboLanguage;
-        dialogs::RecordMessages(true);
         box->setFocus();
         QTest::keyClick(box, Qt::Key_Down); // a choice of the user: English
-        dialogs::RecordMessages(false);
         EXPECT_EQ(box->currentIndex(), 1);
-        EXPECT_EQ(dialogs::TakeMessages(), QStringList{"界面语言将在下次启动时生效."});
+        EXPECT_EQ(CurrentLanguage(), TLanguage::English);
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(frm->lblComPort->text(), "Port status");
         frm->SaveSettings();
     }
     const auto stored = [] {
