@@ -14,6 +14,7 @@
 #include "Threadcomm.h"
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,8 +29,9 @@ namespace {
 const char* const DefaultString = "Orvane Software ";
 const char* const EmptyString = "Orvane SoftWare ";
 const char* const DefaultHex = "55 AA FF 30 31 32 33 34 35 36 37 38 39 41 42 43";
-const char* const PreambleWarning =
-    "您使用了前导码，但接收字节与发送的字节不一致，会导致统计误码率不正确。";
+const char* const PreambleWarning = QT_TRANSLATE_NOOP(
+    "TAutoSendPage", "您使用了前导码，但接收字节与发送的字节不一致，会导致统计误码率不正确。");
+const char* const SendGroupCaption = QT_TRANSLATE_NOOP("TAutoSendPage", "发送数据");
 
 QString FromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -43,14 +45,19 @@ QString NotInteger(const QLineEdit* field) {
     return FromUtf8(NotIntegerMessage(field->text().toStdString()));
 }
 
+// A statistics text: its pattern translated, filled with the figure.
+QString StatText(const char* pattern, const std::string& figure) {
+    return QCoreApplication::translate("Errstat", pattern).arg(FromUtf8(figure));
+}
+
 } // namespace
 
 TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
-    GrpMode = new QGroupBox("发送数据", this);
+    GrpMode = new QGroupBox(this);
     GrpMode->setGeometry(2, 0, 100, 50);
-    RadioString = new QRadioButton("字符串", GrpMode);
+    RadioString = new QRadioButton(GrpMode);
     RadioString->setGeometry(8, 14, 88, 16);
-    RadioHex = new QRadioButton("Hex序列", GrpMode);
+    RadioHex = new QRadioButton(GrpMode);
     RadioHex->setGeometry(8, 31, 88, 16);
     RadioString->setChecked(true);
 
@@ -65,13 +72,13 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
         return true;
     });
 
-    Label6 = new QLabel("间隔时间(毫秒)", this);
+    Label6 = new QLabel(this);
     Label6->setGeometry(404, 2, 96, 14);
     edtTime = new QLineEdit("1500", this);
     edtTime->setGeometry(404, 17, 94, 19);
-    btnStart = new QPushButton("开始", this);
+    btnStart = new QPushButton(this);
     btnStart->setGeometry(404, 39, 46, 22);
-    btnStop = new QPushButton("停止", this);
+    btnStop = new QPushButton(this);
     btnStop->setGeometry(452, 39, 46, 22);
 
     lblSendByte = new QLabel(this);
@@ -79,10 +86,9 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     lblRev = new QLabel(this);
     lblRev->setGeometry(6, 70, 200, 14);
 
-    GroupBox2 = new QGroupBox("统计误码率", this);
+    GroupBox2 = new QGroupBox(this);
     GroupBox2->setGeometry(206, 48, 194, 38);
     ChkErr = new TAbDBLED(GroupBox2, this);
-    ChkErr->SetCaption("开始统计");
     ChkErr->SetLED_Position(lpLeft);
     ChkErr->SetSpacing(5);
     ChkErr->SeTMode(mIndicator);
@@ -91,9 +97,9 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     ChkErr->move(6, 17);
     ChkErr->resize(70, 16);
     ChkErr->OnClick = [this](QObject*) { ChkErrClick(); };
-    lblBytePer = new QLabel("字节误码率:", GroupBox2);
+    lblBytePer = new QLabel(GroupBox2);
     lblBytePer->setGeometry(80, 11, 112, 13);
-    lblBitPer = new QLabel("比特误码率:", GroupBox2);
+    lblBitPer = new QLabel(GroupBox2);
     lblBitPer->setGeometry(80, 24, 112, 13);
 
     TimerAuto = new QTimer(this);
@@ -103,6 +109,41 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     connect(TimerAuto, &QTimer::timeout, this, &TAutoSendPage::TimerAutoTimer);
     connect(btnStart, &QPushButton::clicked, this, &TAutoSendPage::btnStartClick);
     connect(btnStop, &QPushButton::clicked, this, &TAutoSendPage::btnStopClick);
+    RetranslateUi();
+}
+
+void TAutoSendPage::RetranslateUi() {
+    ShowCountCaption();
+    RadioString->setText(tr("字符串"));
+    RadioHex->setText(tr("Hex序列"));
+    Label6->setText(tr("间隔时间(毫秒)"));
+    btnStart->setText(tr("开始"));
+    btnStop->setText(tr("停止"));
+    GroupBox2->setTitle(tr("统计误码率"));
+    ChkErr->SetCaption(tr("开始统计"));
+    ShowStatistics();
+}
+
+void TAutoSendPage::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange)
+        RetranslateUi();
+    QWidget::changeEvent(event);
+}
+
+void TAutoSendPage::ShowCountCaption() {
+    GrpMode->setTitle(ShownCount == 0 ? tr(SendGroupCaption)
+                                      : QCoreApplication::translate("Errstat", CountPattern)
+                                            .arg(tr(SendGroupCaption), QString::number(ShownCount)));
+}
+
+// The figures as the last tick left them; the counts are blank from a start to its first tick.
+void TAutoSendPage::ShowStatistics() {
+    lblBytePer->setText(StatText(BytePerPattern, ByteRateFigure));
+    lblBitPer->setText(StatText(BitPerPattern, BitRateFigure));
+    if (!lblRev->text().isEmpty())
+        lblRev->setText(StatText(RevPattern, std::to_string(TotalRecv)));
+    if (!lblSendByte->text().isEmpty())
+        lblSendByte->setText(StatText(SendBytePattern, std::to_string(TotalSent)));
 }
 
 int TAutoSendPage::ModeIndex() const {
@@ -149,17 +190,17 @@ void TAutoSendPage::btnStartClick() {
         HexTextToBytes(hex, DefaultHex);
     const int mode = ModeIndex();
     if (mode == 0 && !inCodePage) {
-        MarkField(EdtString, "此文字含有GBK代码页以外的字符, 未开始");
+        MarkField(EdtString, tr("此文字含有GBK代码页以外的字符, 未开始"));
         return;
     }
     if (mode == 0 && uint32_t(textBytes.size()) > ErrStatBufSize) {
-        MarkField(EdtString, QString("发送数据最多%1个字节 (现有%2个), 未开始")
-                                 .arg(ErrStatBufSize)
-                                 .arg(textBytes.size()));
+        MarkField(EdtString, tr("发送数据最多%1个字节 (现有%2个), 未开始")
+                                 .arg(QString::number(ErrStatBufSize),
+                                      QString::number(textBytes.size())));
         return;
     }
     if (mode == 1 && (overflow || hex.Count > ErrStatBufSize)) {
-        MarkField(EdtHex, QString("发送数据最多%1个字节, 未开始").arg(ErrStatBufSize));
+        MarkField(EdtHex, tr("发送数据最多%1个字节, 未开始").arg(ErrStatBufSize));
         return;
     }
     ClearFieldMark(EdtString);
@@ -188,7 +229,7 @@ void TAutoSendPage::btnStartClick() {
     AutoRunning = true;
     Capture.SetActive(StatOn);
     if (Host.PreambleOn() && ChkErr->Checked() && receNum != int64_t(AutoFrameLen))
-        dialogs::Message(this, PreambleWarning);
+        dialogs::Message(this, tr(PreambleWarning));
     lblRev->clear();
     lblSendByte->clear();
     TimerAuto->start(int(FirstTickMs));
@@ -209,9 +250,10 @@ void TAutoSendPage::TimerAutoTimer() {
         ErrStatCompare(ErrStat);
         TotalByteErr += ErrStat.ByteErrors;
         TotalBitErr += ErrStat.BitErrors;
-        lblBytePer->setText(FromUtf8(BytePerText(ByteErrorRate(TotalByteErr, TotalSent))));
-        lblBitPer->setText(FromUtf8(BitPerText(BitErrorRate(TotalBitErr, TotalSent))));
-        lblRev->setText(FromUtf8(RevText(TotalRecv)));
+        ByteRateFigure = RateText(ByteErrorRate(TotalByteErr, TotalSent));
+        BitRateFigure = RateText(BitErrorRate(TotalBitErr, TotalSent));
+        lblRev->setText(StatText(RevPattern, std::to_string(TotalRecv)));
+        ShowStatistics();
     }
     if (!AutoRunning) {
         StatOn = false;
@@ -222,10 +264,9 @@ void TAutoSendPage::TimerAutoTimer() {
     Host.Worker().Send(AutoFrame, AutoFrameLen);
     const uint32_t interval = NextInterval();
     TotalSent += AutoFrameLen;
-    lblSendByte->setText(FromUtf8(SendByteText(TotalSent)));
-    uint32_t& sendCount = Host.SendCounter();
-    ++sendCount;
-    GrpMode->setTitle(FromUtf8(CountCaption("发送数据", sendCount)));
+    lblSendByte->setText(StatText(SendBytePattern, std::to_string(TotalSent)));
+    ShownCount = ++Host.SendCounter();
+    ShowCountCaption();
     TimerAuto->start(int(interval));
 }
 

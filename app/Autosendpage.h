@@ -69,8 +69,21 @@ public:
     uint32_t TotalBitErr = 0;
     TErrStat ErrStat;
     TStatCapture Capture;
+    // What the page shows of the run, kept to be worded again in another language.
+    uint32_t ShownCount = 0;    // ticks in the group's caption; 0: none shown
+    std::string ByteRateFigure; // "6.2500%", empty before the first measured tick
+    std::string BitRateFigure;
+
+    // Sets the page's texts in the interface's language, at creation and
+    // when the language changes.
+    void RetranslateUi();
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
+    void ShowCountCaption();
+    void ShowStatistics();
     void SetControlsEnabled(bool on);
     // The interval for the next tick from edtTime; a text that is not a whole
     // number keeps the last good interval and marks the field.

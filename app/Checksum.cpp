@@ -2,6 +2,8 @@
 
 #include "Hextext.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <memory>
 
@@ -11,9 +13,10 @@ QString Hex(uint32_t value, int digits) {
     return QString::number(value, 16).toUpper().rightJustified(digits, '0');
 }
 
-QString Caption(const char* head, uint32_t value, int digits) {
-    return QString::fromUtf8(head) + "Hex: 0X" + Hex(value, digits) +
-           " Dec: " + QString::number(value);
+// pattern: the item's name with %1 for the hex digits and %2 for the decimal value.
+QString Caption(const char* pattern, uint32_t value, int digits) {
+    return QCoreApplication::translate("Checksum", pattern)
+        .arg(Hex(value, digits), QString::number(value));
 }
 
 } // namespace
@@ -29,16 +32,17 @@ TCheckSums CheckSums(const uint8_t* bytes, uint32_t count) {
 }
 
 QString NumCaption(uint32_t count) {
-    return Caption("已选字符数(&N)", count, 2);
+    return Caption(QT_TRANSLATE_NOOP("Checksum", "已选字符数(&N)Hex: 0X%1 Dec: %2"), count, 2);
 }
 QString AddCaption(int32_t sum) {
-    return Caption("累加校验(&A)    ", static_cast<uint32_t>(sum), 2);
+    return Caption(QT_TRANSLATE_NOOP("Checksum", "累加校验(&A)    Hex: 0X%1 Dec: %2"),
+                   static_cast<uint32_t>(sum), 2);
 }
 QString XorCaption(uint8_t value) {
-    return Caption("异或校验(&X)    ", value, 2);
+    return Caption(QT_TRANSLATE_NOOP("Checksum", "异或校验(&X)    Hex: 0X%1 Dec: %2"), value, 2);
 }
 QString CrcCaption(uint16_t crc) {
-    return Caption("CRC16校验(&R) ", crc, 4);
+    return Caption(QT_TRANSLATE_NOOP("Checksum", "CRC16校验(&R) Hex: 0X%1 Dec: %2"), crc, 4);
 }
 
 QByteArray HexLineText(const QString& line) {

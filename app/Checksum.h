@@ -16,15 +16,16 @@ struct TCheckSums {
 };
 TCheckSums CheckSums(const uint8_t* bytes, uint32_t count);
 
-// Captions of the send pane's menu items, "&" marks included.
+// Captions of the send pane's menu items, "&" marks included, in the interface's language.
 QString NumCaption(uint32_t count);
 QString AddCaption(int32_t sum);
 QString XorCaption(uint8_t value);
 QString CrcCaption(uint16_t crc);
-inline const char* const MultiLineCaption = "不能选择多行数据计算(&E)";
+// These two are marked for translation (context "Checksum"); the menu shows them translated.
+inline const char* const MultiLineCaption = QT_TRANSLATE_NOOP("Checksum", "不能选择多行数据计算(&E)");
 // Shown in place of the read-outs when a selection spells more bytes than the
 // hex buffer holds: the values would be those of a cut selection.
-inline const char* const TooLongCaption = "选中的数据超过2048字节(&E)";
+inline const char* const TooLongCaption = QT_TRANSLATE_NOOP("Checksum", "选中的数据超过2048字节(&E)");
 
 // Line with " " + value in upper-case hex (at least digits wide) + " " put
 // after its first column characters, then parsed as hex and written back as

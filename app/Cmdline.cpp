@@ -1,10 +1,18 @@
 #include "Cmdline.h"
 
+#include "Language.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
 QString VersionText() {
     return QStringLiteral(KESTREL_VERSION);
+}
+
+TLanguage RunLanguage(const TCmdLine& line, std::optional<int64_t> stored) {
+    if (line.Language)
+        return TLanguage(*line.Language);
+    return stored == 1 ? TLanguage::English : TLanguage::Chinese;
 }
 
 TCmdLine ParseCommandLine(const QStringList& args) {
@@ -23,7 +31,11 @@ TCmdLine ParseCommandLine(const QStringList& args) {
     const QCommandLineOption list("list-ports",
                                   "Print which device each of COM1..COM6 opens, and the "
                                   "serial devices found, then exit.");
-    parser.addOptions({port, baud, parity, list});
+    const QCommandLineOption lang("lang",
+                                  "Show the interface in LANG: zh (Chinese, the default) or en "
+                                  "(English), for this run.",
+                                  "LANG");
+    parser.addOptions({port, baud, parity, lang, list});
     // The toolkit's own options (-platform offscreen, -style ...) pass through
     // to it: accepted here, applied by QApplication.
     for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
@@ -90,6 +102,12 @@ TCmdLine ParseCommandLine(const QStringList& args) {
         if (!out.Parity)
             return fail("--parity is one of none, odd, even, mark, space, not '" +
                         parser.value(parity) + "'");
+    }
+    if (parser.isSet(lang)) {
+        const std::optional<TLanguage> language = LanguageFromName(parser.value(lang));
+        if (!language)
+            return fail("--lang is zh or en, not '" + parser.value(lang) + "'");
+        out.Language = int(*language);
     }
     out.ListPorts = parser.isSet(list);
     return out;

@@ -15,15 +15,21 @@ struct TCmdLine {
     QString Output;
     QString Error;
     bool ListPorts = false;
-    // For this run only: COM1 leads to Port and is selected; the rate and the
-    // parity are applied. The stored settings stay as they were.
+    // For this run only: COM1 leads to Port and is selected; the rate, the
+    // parity and the interface's language are applied. The stored settings stay as they were.
     std::optional<QString> Port;
     std::optional<uint32_t> BaudRate;
     std::optional<int> Parity; // 0 none .. 4 space
+    std::optional<int> Language; // the interface's, as TLanguage: 0 Chinese, 1 English
 };
 
 // args as QCoreApplication::arguments gives them, the program's name first.
 TCmdLine ParseCommandLine(const QStringList& args);
+
+// The interface's language of this run: the command line's, else the stored
+// one (Settings.h's Language), else Chinese.
+enum class TLanguage;
+TLanguage RunLanguage(const TCmdLine& line, std::optional<int64_t> stored);
 
 // The version shown everywhere: title, label, --version, package.
 QString VersionText();

@@ -76,26 +76,38 @@ std::string RateText(float rate) {
     return text;
 }
 
+std::string FillPattern(std::string_view pattern, std::initializer_list<std::string_view> args) {
+    std::string out;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const size_t n = i + 1 < pattern.size() ? size_t(pattern[i + 1] - '1') : args.size();
+        if (pattern[i] == '%' && n < args.size()) {
+            out += args.begin()[n];
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
 std::string BytePerText(float rate) {
-    return "字节误码率:" + RateText(rate);
+    return FillPattern(BytePerPattern, {RateText(rate)});
 }
 
 std::string BitPerText(float rate) {
-    return "比特误码率:" + RateText(rate);
+    return FillPattern(BitPerPattern, {RateText(rate)});
 }
 
 std::string SendByteText(uint32_t total) {
-    return "发送数据长度: " + std::to_string(total) + " bytes";
+    return FillPattern(SendBytePattern, {std::to_string(total)});
 }
 
 std::string RevText(uint32_t total) {
-    return "接收数据长度: " + std::to_string(total) + " bytes";
+    return FillPattern(RevPattern, {std::to_string(total)});
 }
 
 std::string CountCaption(std::string_view group, uint32_t count) {
-    std::string caption(group);
-    caption += "[次数:" + std::to_string(count) + "]";
-    return caption;
+    return FillPattern(CountPattern, {group, std::to_string(count)});
 }
 
 uint32_t AutoSendInterval(int64_t v, bool controlRts) {

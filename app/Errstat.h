@@ -5,8 +5,11 @@
 // whole-number parsing of their interval fields. Plain C++; everything but TStatCapture is a pure
 // function, safe on any thread.
 
+#include "Trnoop.h"
+
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -41,6 +44,15 @@ float ByteErrorRate(uint32_t totalByteErr, uint32_t totalSent);
 float BitErrorRate(uint32_t totalBitErr, uint32_t totalSent);
 
 // UTF-8 texts of the statistics group. RateText(6.25f) == "6.2500%".
+// The texts are these patterns (context "Errstat") filled in; the window shows
+// the patterns translated, filled with the same figures.
+inline constexpr const char* BytePerPattern = QT_TRANSLATE_NOOP("Errstat", "字节误码率:%1");
+inline constexpr const char* BitPerPattern = QT_TRANSLATE_NOOP("Errstat", "比特误码率:%1");
+inline constexpr const char* SendBytePattern = QT_TRANSLATE_NOOP("Errstat", "发送数据长度: %1 bytes");
+inline constexpr const char* RevPattern = QT_TRANSLATE_NOOP("Errstat", "接收数据长度: %1 bytes");
+inline constexpr const char* CountPattern = QT_TRANSLATE_NOOP("Errstat", "%1[次数:%2]");
+// The pattern with %1.. replaced by args in turn.
+std::string FillPattern(std::string_view pattern, std::initializer_list<std::string_view> args);
 std::string RateText(float rate);
 std::string BytePerText(float rate);      // "字节误码率:6.2500%"
 std::string BitPerText(float rate);       // "比特误码率:1.5625%"

@@ -38,13 +38,20 @@ bool FieldMarked(const QWidget* field) {
     return field->property(SavedPalette).isValid();
 }
 
+void SetFieldTip(QWidget* field, const QString& tip) {
+    if (FieldMarked(field))
+        field->setProperty(SavedTip, tip);
+    else
+        field->setToolTip(tip);
+}
+
 uint32_t NextIntervalOf(QLineEdit* field, uint32_t& last,
                         const std::function<uint32_t(int64_t)>& rule) {
     const std::string text = field->text().toStdString();
     int64_t v = 0;
     if (!ParseWholeNumber(text, v)) {
         const QString why = QString::fromStdString(NotIntegerMessage(text)) +
-                            QString(" — 仍按%1毫秒发送").arg(last);
+                            QCoreApplication::translate("Fieldmark", " — 仍按%1毫秒发送").arg(last);
         if (field->toolTip() != why)
             MarkField(field, why);
         return last;

@@ -15,6 +15,8 @@ class QWidget;
 void MarkField(QWidget* field, const QString& why);
 void ClearFieldMark(QWidget* field);
 bool FieldMarked(const QWidget* field);
+// The field's own tip: shown at once, or once the mark goes when it is marked.
+void SetFieldTip(QWidget* field, const QString& tip);
 
 // The wait before a timed run's next tick: rule applied to the whole number in
 // field. A text that is not one keeps last and marks the field (once for each

@@ -78,7 +78,7 @@ void TFileFeeder::Run() {
             if (taken == TTaken::Yes)
                 break;
             if (taken == TTaken::Refused) {
-                Fail("端口未打开 (the port is not open)");
+                Fail(PortClosedError);
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -4,6 +4,8 @@
 // bounded amount of it in memory and the window never waits for the disk or
 // the queue. Plain C++: the window polls State() for its progress display.
 
+#include "Trnoop.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -19,6 +21,9 @@ public:
     using TSend = std::function<TTaken(const uint8_t* bytes, uint32_t count)>;
 
     static constexpr uint32_t PieceBytes = 65536;
+    // State().Error when the port refused a piece; the window translates it (context "Filesend").
+    static constexpr const char* PortClosedError =
+        QT_TRANSLATE_NOOP("Filesend", "端口未打开 (the port is not open)");
 
     TFileFeeder(std::string path, TSend send);
     ~TFileFeeder(); // cancels and waits for the thread
@@ -37,7 +42,7 @@ public:
         bool Running = false;
         bool Cancelled = false;
         bool Failed = false; // the file could not be read or the port refused
-        std::string Error;
+        std::string Error;   // the system's text, or PortClosedError
     };
     TState State() const;
 

@@ -95,7 +95,7 @@ THexPane::THexPane(QWidget* parent) : QAbstractScrollArea(parent) {
     UpdateMetrics();
     UpdateScrollBars();
 
-    m_newBelow = new QLabel(QStringLiteral("▼ 下面有新数据 (new data below)"), viewport());
+    m_newBelow = new QLabel(tr("▼ 下面有新数据 (new data below)"), viewport());
     m_newBelow->setAutoFillBackground(true);
     {
         QPalette p = m_newBelow->palette();
@@ -480,6 +480,10 @@ void THexPane::changeEvent(QEvent* event) {
         UpdateMetrics();
         Refresh();
     }
+    if (event->type() == QEvent::LanguageChange) {
+        m_newBelow->setText(tr("▼ 下面有新数据 (new data below)"));
+        PlaceNewBelow();
+    }
 }
 
 void THexPane::keyPressEvent(QKeyEvent* event) {
@@ -567,13 +571,13 @@ void THexPane::mouseDoubleClickEvent(QMouseEvent* event) {
 
 QMenu* THexPane::CreateContextMenu() {
     auto* menu = new QMenu(this);
-    QAction* copy = menu->addAction(QStringLiteral("复制"));
+    QAction* copy = menu->addAction(tr("复制"));
     copy->setEnabled(HasSelection());
     connect(copy, &QAction::triggered, this, &THexPane::Copy);
-    QAction* all = menu->addAction(QStringLiteral("全选"));
+    QAction* all = menu->addAction(tr("全选"));
     connect(all, &QAction::triggered, this, &THexPane::SelectAll);
     menu->addSeparator();
-    QAction* lock = menu->addAction(QStringLiteral("向上滚动时保持位置 (滚动锁定)(&K)"));
+    QAction* lock = menu->addAction(tr("向上滚动时保持位置 (滚动锁定)(&K)"));
     lock->setCheckable(true);
     lock->setChecked(ScrollLock);
     connect(lock, &QAction::toggled, this, [this](bool on) { ScrollLock = on; });

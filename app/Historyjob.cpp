@@ -47,7 +47,7 @@ void THistoryJob::Poll() {
         return;
     ++m_polled;
     if (!m_dialog && m_polled * PollMs >= ShowAfterMs) {
-        m_dialog = new QProgressDialog(m_title, "取消", 0, Steps, m_parent);
+        m_dialog = new QProgressDialog(m_title, tr("取消"), 0, Steps, m_parent);
         m_dialog->setWindowTitle(m_title);
         m_dialog->setMinimumDuration(0);
         m_dialog->setAutoClose(false);

@@ -34,7 +34,7 @@ void ClearToggleFault(TAbLED* toggle) {
 }
 
 QString FaultText(const char* line, const std::exception& e) {
-    return QString("%1 未能改变: %2").arg(line, QString::fromLocal8Bit(e.what()));
+    return TFrmMain::tr("%1 未能改变: %2").arg(line, QString::fromLocal8Bit(e.what()));
 }
 
 } // namespace
@@ -147,12 +147,12 @@ void TFrmMain::chkHeadClick() {
         EdtRevNum->setText("1");
     }
     if (overflow || HexBuffer.Count > TWThreadComm::MaxPreamble) {
-        ShowToggleFault(chkHead, QString("前导码最多%1个字节").arg(TWThreadComm::MaxPreamble));
+        ShowToggleFault(chkHead, tr("前导码最多%1个字节").arg(TWThreadComm::MaxPreamble));
         return;
     }
     if (uint32_t(receNum) > TWThreadComm::FrameBufSize ||
         !Comm->SetPreamble(HexBuffer.Data, HexBuffer.Count, static_cast<uint32_t>(receNum))) {
-        ShowToggleFault(chkHead, QString("接收字符数最多%1").arg(TWThreadComm::FrameBufSize));
+        ShowToggleFault(chkHead, tr("接收字符数最多%1").arg(TWThreadComm::FrameBufSize));
         return;
     }
     ClearToggleFault(chkHead);

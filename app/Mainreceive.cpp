@@ -112,7 +112,7 @@ void TFrmMain::ShowDropNotice() {
     if (store.DroppedLines() == 0 || DropNoticeEpoch == store.Epoch())
         return;
     DropNoticeEpoch = store.Epoch();
-    lblHead->setText(lblHead->text() + "     已丢弃最早的行: 超出内存上限");
+    lblHead->setText(lblHead->text() + "     " + tr("已丢弃最早的行: 超出内存上限"));
 }
 
 void TFrmMain::ToolClearClick() {
@@ -156,7 +156,7 @@ void TFrmMain::StartHistoryJob(const QString& title, std::function<TFileResult(c
 void TFrmMain::ToolSaveClick() {
     if (HistoryJob != nullptr)
         return;
-    QString name = dialogs::SaveFileName(this, "保存...", HistoryFilter);
+    QString name = dialogs::SaveFileName(this, tr("保存..."), HistoryFilter);
     if (name.isEmpty())
         return;
     name = WithExtension(name, "kst");
@@ -165,7 +165,7 @@ void TFrmMain::ToolSaveClick() {
     ApplyReceived(true);
     std::shared_ptr<const TReceStore> shot = ReceEdit->Store().Snapshot();
     StartHistoryJob(
-        "保存...",
+        tr("保存..."),
         [shot = std::move(shot), name](const TFileProgress& progress) mutable {
             const TFileResult r = SaveRtfStream(
                 name, HistoryStyle(), shot->LineCount(),
@@ -185,7 +185,7 @@ void TFrmMain::ToolSaveClick() {
 void TFrmMain::ToolOpenClick() {
     if (HistoryJob != nullptr)
         return;
-    QString name = dialogs::OpenFileName(this, "打开...", HistoryFilter);
+    QString name = dialogs::OpenFileName(this, tr("打开..."), HistoryFilter);
     if (name.isEmpty())
         return;
     name = WithExtension(name, "kst");
@@ -195,7 +195,7 @@ void TFrmMain::ToolOpenClick() {
     fresh->SetMemoryLimit(ReceEdit->Store().MemoryLimit());
     OpeningFile = true;
     StartHistoryJob(
-        "打开...",
+        tr("打开..."),
         [fresh, name](const TFileProgress& progress) {
             // The file is read and parsed on this thread while the pipe's
             // thread builds the store from its lines.
@@ -238,7 +238,7 @@ bool TFrmMain::StartLiveLog(const QString& path, int kind) {
                                   kind == 0 ? TLiveLog::TMode::Raw : TLiveLog::TMode::Text,
                                   kind == 2, decode);
     if (!ok) {
-        dialogs::Message(this, QString("不能记录到文件 %1: %2")
+        dialogs::Message(this, tr("不能记录到文件 %1: %2")
                                    .arg(path, QString::fromStdString(LiveLog.Error())));
         return false;
     }
@@ -268,11 +268,11 @@ void TFrmMain::ShowLogState() {
     if (LiveLog.Failed()) {
         const QString why = QString::fromStdString(LiveLog.Error());
         StopLiveLog();
-        dialogs::Message(this, QString("记录到文件 %1 失败: %2").arg(name, why));
+        dialogs::Message(this, tr("记录到文件 %1 失败: %2").arg(name, why));
         return;
     }
     const double mb = double(LiveLog.FileBytes()) / 1e6;
-    lblLog->setText(QString("● 记录: %1  %2 MB").arg(name).arg(mb, 0, 'f', mb < 10 ? 2 : 1));
+    lblLog->setText(tr("● 记录: %1  %2 MB").arg(name, QString::number(mb, 'f', mb < 10 ? 2 : 1)));
     lblLog->setToolTip(QString::fromStdString(LiveLog.Path()));
     lblLog->adjustSize();
     lblLog->move(width() - lblLog->width() - 6, 0);
@@ -282,16 +282,17 @@ void TFrmMain::ShowLogState() {
 
 void TFrmMain::AddLogItems(QMenu* menu) {
     if (LiveLog.Running()) {
-        QAction* stop = menu->addAction("停止记录(&L)");
+        QAction* stop = menu->addAction(tr("停止记录(&L)"));
         connect(stop, &QAction::triggered, this, &TFrmMain::StopLiveLog);
         return;
     }
-    static const char* const Captions[] = {"记录到文件 (原样字节)(&L)...", "记录到文件 (文本)(&T)...",
-                                           "记录到文件 (文本, 带时间戳)(&M)..."};
+    static const char* const Captions[] = {QT_TR_NOOP("记录到文件 (原样字节)(&L)..."),
+                                           QT_TR_NOOP("记录到文件 (文本)(&T)..."),
+                                           QT_TR_NOOP("记录到文件 (文本, 带时间戳)(&M)...")};
     for (int kind = 0; kind < 3; ++kind) {
-        QAction* start = menu->addAction(QString::fromUtf8(Captions[kind]));
+        QAction* start = menu->addAction(tr(Captions[kind]));
         connect(start, &QAction::triggered, this, [this, kind] {
-            const QString name = dialogs::SaveFileName(this, "记录到文件...", "所有文件(*)");
+            const QString name = dialogs::SaveFileName(this, tr("记录到文件..."), tr("所有文件(*)"));
             if (!name.isEmpty())
                 StartLiveLog(name, kind);
         });

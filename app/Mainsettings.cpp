@@ -81,6 +81,8 @@ void TFrmMain::LoadSettings() {
     TabComm->SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
     TabSend->SetLineEnding(stored.LineEnding ? int(*stored.LineEnding) : 0);
     ReceEdit->ScrollLock = stored.ScrollLock && *stored.ScrollLock == 1;
+    if (stored.Language)
+        TabComm->CboLanguage->setCurrentIndex(int(*stored.Language));
     // A stored size below the smallest, or a place off every screen, is not taken.
     if (stored.WindowGeometry) {
         const QRect before = geometry();
@@ -106,6 +108,11 @@ void TFrmMain::LoadSettings() {
 }
 
 void TFrmMain::ApplyCommandLine(const TCmdLine& line) {
+    if (line.Language) {
+        RunOnly.Language = TabComm->CboLanguage->currentIndex();
+        RunOnly.RunLanguage = *line.Language;
+        TabComm->CboLanguage->setCurrentIndex(*line.Language);
+    }
     if (!line.Port && !line.BaudRate && !line.Parity)
         return;
     if (line.Port) {
@@ -149,6 +156,7 @@ void TFrmMain::SaveSettings() {
     stored.LineEnding = TabSend->LineEnding();
     stored.WindowGeometry = saveGeometry();
     stored.ScrollLock = ReceEdit->ScrollLock ? 1 : 0;
+    stored.Language = TabComm->CboLanguage->currentIndex();
     {
         bool ok = false;
         const int rate = TabComm->CboBps->currentText().toInt(&ok);
@@ -180,6 +188,8 @@ void TFrmMain::SaveSettings() {
         if (ok && index < 0)
             stored.CustomBaudRate = rate;
     }
+    if (RunOnly.Language && *stored.Language == RunOnly.RunLanguage)
+        stored.Language = *RunOnly.Language;
     if (RunOnly.Parity && TabComm->CboParity->currentIndex() == RunOnly.RunParity)
         stored.Parity = *RunOnly.Parity >= 0 ? *RunOnly.Parity : settings::DefaultParity;
     QSettings s = Store();

@@ -54,10 +54,16 @@ public:
     QPushButton* BtnVMStop = nullptr;
     QTimer* TimerVM = nullptr;
 
+    // Sets the page's texts in the interface's language, at creation and
+    // when the language changes.
+    void RetranslateUi();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void ShowCountCaption();
     // Parses a packet field and writes it back normalised; false when it holds
     // more than limit bytes (the field is then left as typed, and marked).
     bool ReadPacket(QPlainTextEdit* field, uint32_t limit, std::vector<uint8_t>& bytes);
@@ -66,4 +72,5 @@ private:
 
     TPageHost& Host;
     uint32_t LastInterval = 2000;
+    uint32_t ShownCount = 0; // ticks in the timed group's caption; 0: none shown
 };

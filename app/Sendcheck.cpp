@@ -7,6 +7,7 @@
 #include "Sendpage.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QTextBlock>
 
 void TSendPage::SendEditMouseDown() {
@@ -36,7 +37,7 @@ void TSendPage::UpdateCheckItems() {
     if (multiLine || overflow) {
         // The stored values stay as they were.
         N1->setVisible(true);
-        mnuMsg->setText(QString::fromUtf8(multiLine ? MultiLineCaption : TooLongCaption));
+        mnuMsg->setText(QCoreApplication::translate("Checksum", multiLine ? MultiLineCaption : TooLongCaption));
         mnuMsg->setVisible(true);
         return;
     }
@@ -63,7 +64,7 @@ void TSendPage::WriteCheckValue(uint32_t value, int digits) {
     const int row = block.blockNumber();
     QString line = block.text();
     if (!InsertCheckValue(line, end - block.position(), value, digits)) {
-        RefuseInput(QString("一行最多%1个字节").arg(HexBytesCapacity));
+        RefuseInput(tr("一行最多%1个字节").arg(HexBytesCapacity));
         return;
     }
     if (row >= SendEdit->LineCount())

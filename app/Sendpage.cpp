@@ -26,7 +26,7 @@
 namespace {
 
 const char* const CommandFilter = "Kestrel files(*.cmd)";
-const char* const ModemHint = "你需要将RTS与DTR设置为ON.";
+const char* const ModemHint = QT_TRANSLATE_NOOP("TSendPage", "你需要将RTS与DTR设置为ON.");
 constexpr int DropNoteMs = 8000;
 
 RtfStyle CommandStyle(const QWidget* pane) {
@@ -36,6 +36,11 @@ RtfStyle CommandStyle(const QWidget* pane) {
     style.BackColor = pane->palette().color(QPalette::Base);
     style.FontSize = 9; // 12 pixels at 96 dots per inch
     return style;
+}
+
+// The feeder's reason: its own text of a closed port translated, the system's as it is.
+QString FileErrorText(const std::string& error) {
+    return QCoreApplication::translate("Filesend", error.c_str());
 }
 
 bool IsHexDigit(QChar c) {
@@ -97,8 +102,6 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     bar->setContentsMargins(4, 0, 0, 0);
     lblSendLeft = new QLabel(SendBar);
     BtnStopSend = new QToolButton(SendBar);
-    BtnStopSend->setText("停止发送");
-    BtnStopSend->setToolTip("停止发送, 丢弃尚未发出的数据 (Esc)");
     BtnStopSend->setFocusPolicy(Qt::NoFocus);
     bar->addWidget(lblSendLeft, 1);
     bar->addWidget(BtnStopSend);
@@ -113,15 +116,15 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     });
 
     PopStrMenu = new QMenu(this);
-    auto item = [this](const char* caption, int image, auto handler) {
-        QAction* a = PopStrMenu->addAction(PageImage(image), QString::fromUtf8(caption));
+    auto item = [this](int image, auto handler) {
+        QAction* a = PopStrMenu->addAction(PageImage(image), QString());
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    mnuChar = item("发送字符(&C)", 2, [this] { SetSendMode(0); });
-    mnuLine = item("发送字符串(&S)", 3, [this] { SetSendMode(1); });
-    mnuModem = item("发送字符串(&Modem)", 4, [this] { SetSendMode(2); });
-    mnuHex = item("发送十六进制序列(&H)", 5, [this] { SetSendMode(3); });
+    mnuChar = item(2, [this] { SetSendMode(0); });
+    mnuLine = item(3, [this] { SetSendMode(1); });
+    mnuModem = item(4, [this] { SetSendMode(2); });
+    mnuHex = item(5, [this] { SetSendMode(3); });
     int mode = 0;
     for (QAction* a : {mnuChar, mnuLine, mnuModem, mnuHex}) {
         a->setCheckable(true);
@@ -132,13 +135,13 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     }
     mnuChar->setChecked(true);
     // Line mode sends the line as typed unless the user asks for an ending.
-    mnuEnding = PopStrMenu->addMenu("发送字符串的行尾(&N)");
+    mnuEnding = PopStrMenu->addMenu(QString());
     mnuEnding->setToolTipsVisible(true);
     {
-        static const char* const Captions[] = {"无 (只发送这一行)", "CR (\\r, 0D)",
-                                               "LF (\\n, 0A)", "CR LF (\\r\\n, 0D 0A)"};
+        const QString captions[] = {QString(), "CR (\\r, 0D)", "LF (\\n, 0A)",
+                                    "CR LF (\\r\\n, 0D 0A)"};
         for (int e = 0; e < 4; ++e) {
-            mnuEndings[e] = mnuEnding->addAction(QString::fromUtf8(Captions[e]));
+            mnuEndings[e] = mnuEnding->addAction(captions[e]);
             mnuEndings[e]->setCheckable(true);
             connect(mnuEndings[e], &QAction::triggered, this, [this, e] { SetLineEnding(e); });
         }
@@ -154,20 +157,19 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     lblEnding->hide();
     SendEdit->viewport()->installEventFilter(this);
     PopStrMenu->addSeparator();
-    mnuClear = item("清除发送窗口(&E)", -1, [this] { mnuClearClick(); });
-    mnuLoad = item("打开发送命令(&L)...", -1, [this] { mnuLoadClick(); });
-    mnuSave = item("保存发送命令(&B)...", -1, [this] { mnuSaveClick(); });
-    mnuSendFile = item("发送文件(&F)...", -1, [this] { mnuSendFileClick(); });
-    mnuSendFile->setToolTip("把一个文件的字节原样发出 (Send a file's bytes as they are)");
+    mnuClear = item(-1, [this] { mnuClearClick(); });
+    mnuLoad = item(-1, [this] { mnuLoadClick(); });
+    mnuSave = item(-1, [this] { mnuSaveClick(); });
+    mnuSendFile = item(-1, [this] { mnuSendFileClick(); });
     FileTimer = new QTimer(this);
     FileTimer->setInterval(100);
     connect(FileTimer, &QTimer::timeout, this, [this] { ShowFileProgress(); });
     N1 = PopStrMenu->addSeparator();
-    mnuNum = item("", -1, [] {});
-    mnuAdd = item("", -1, [this] { mnuAddClick(); });
-    mnuXor = item("", -1, [this] { mnuXorClick(); });
-    mnuCRC = item("", -1, [this] { mnuCRCClick(); });
-    mnuMsg = item(MultiLineCaption, -1, [] {});
+    mnuNum = item(-1, [] {});
+    mnuAdd = item(-1, [this] { mnuAddClick(); });
+    mnuXor = item(-1, [this] { mnuXorClick(); });
+    mnuCRC = item(-1, [this] { mnuCRCClick(); });
+    mnuMsg = item(-1, [] {});
     for (QAction* a : {mnuLoad, mnuSave, N1, mnuNum, mnuAdd, mnuXor, mnuCRC, mnuMsg})
         a->setVisible(false);
 
@@ -175,6 +177,36 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     SendEdit->OnKeyPress = [this](QString& text) { return SendEditKeyPress(text); };
     SendEdit->OnMouseDown = [this] { SendEditMouseDown(); };
     SendEdit->OnMenuKey = [this] { UpdateCheckItems(); };
+    RetranslateUi();
+}
+
+void TSendPage::RetranslateUi() {
+    BtnStopSend->setText(tr("停止发送"));
+    BtnStopSend->setToolTip(tr("停止发送, 丢弃尚未发出的数据 (Esc)"));
+    const std::pair<QAction*, QString> items[] = {
+        {mnuChar, tr("发送字符(&C)")},
+        {mnuLine, tr("发送字符串(&S)")},
+        {mnuModem, tr("发送字符串(&Modem)")},
+        {mnuHex, tr("发送十六进制序列(&H)")},
+        {mnuEndings[0], tr("无 (只发送这一行)")},
+        {mnuClear, tr("清除发送窗口(&E)")},
+        {mnuLoad, tr("打开发送命令(&L)...")},
+        {mnuSave, tr("保存发送命令(&B)...")},
+        {mnuSendFile, tr("发送文件(&F)...")},
+        // The read-outs are set each time the menu opens; this one says why there are none.
+        {mnuMsg, QCoreApplication::translate("Checksum", MultiLineCaption)},
+    };
+    for (const auto& [action, text] : items)
+        action->setText(text);
+    mnuEnding->setTitle(tr("发送字符串的行尾(&N)"));
+    mnuSendFile->setToolTip(tr("把一个文件的字节原样发出 (Send a file's bytes as they are)"));
+    SetLineEnding(Ending);
+}
+
+void TSendPage::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange)
+        RetranslateUi();
+    QWidget::changeEvent(event);
 }
 
 TSendPage::~TSendPage() {
@@ -185,19 +217,19 @@ TSendPage::~TSendPage() {
 
 void TSendPage::mnuSendFileClick() {
     if (FileFeed) {
-        RefuseInput("正在发送文件 (a file is being sent)");
+        RefuseInput(tr("正在发送文件 (a file is being sent)"));
         return;
     }
     // A file is one stream of bytes, not a half-duplex line of the transceiver.
     if (Host.ControlRtsOn()) {
-        RefuseInput("发送时控制RTS开启, 不能发送文件 (no file sends under RTS control)");
+        RefuseInput(tr("发送时控制RTS开启, 不能发送文件 (no file sends under RTS control)"));
         return;
     }
     if (!Host.Worker().IsOpen()) {
         RefuseInput(NotSentText());
         return;
     }
-    const QString name = dialogs::OpenFileName(this, "发送文件...", "所有文件(*)");
+    const QString name = dialogs::OpenFileName(this, tr("发送文件..."), tr("所有文件(*)"));
     if (name.isEmpty())
         return;
     TWThreadComm& worker = Host.Worker();
@@ -209,9 +241,9 @@ void TSendPage::mnuSendFileClick() {
         });
     FileName = QFileInfo(name).fileName();
     if (!FileFeed->Start()) {
-        const QString why = QString::fromStdString(FileFeed->State().Error);
+        const QString why = FileErrorText(FileFeed->State().Error);
         FileFeed.reset();
-        ShowNote(QString("不能发送文件 %1: %2").arg(FileName, why));
+        ShowNote(tr("不能发送文件 %1: %2").arg(FileName, why));
         return;
     }
     LongSend = true;
@@ -240,21 +272,19 @@ void TSendPage::ShowFileProgress() {
     if (st.Running || (!st.Failed && queued > 0)) {
         const uint64_t left = st.Size - st.Handed + queued;
         const int percent = st.Size ? int((st.Size - left) * 100 / st.Size) : 100;
-        lblSendLeft->setText(QString("正在发送文件 %1: %2 %, 还有 %3 字节 (%3 bytes to go)")
-                                 .arg(FileName)
-                                 .arg(percent)
-                                 .arg(left));
+        lblSendLeft->setText(tr("正在发送文件 %1: %2 %, 还有 %3 字节 (%3 bytes to go)")
+                                 .arg(FileName, QString::number(percent), QString::number(left)));
         return;
     }
     FileFeed.reset();
     FileTimer->stop();
     LongSend = false;
     if (st.Failed)
-        ShowNote(QString("文件 %1 未发完: %2; %3 字节未发出")
-                     .arg(FileName, QString::fromStdString(st.Error))
-                     .arg(st.Size - st.Handed + queued));
+        ShowNote(tr("文件 %1 未发完: %2; %3 字节未发出")
+                     .arg(FileName, FileErrorText(st.Error),
+                          QString::number(st.Size - st.Handed + queued)));
     else
-        ShowNote(QString("文件 %1 已发送: %2 字节 (sent)").arg(FileName).arg(st.Handed));
+        ShowNote(tr("文件 %1 已发送: %2 字节 (sent)").arg(FileName, QString::number(st.Handed)));
 }
 
 void TSendPage::ShowNote(const QString& text) {
@@ -271,7 +301,7 @@ void TSendPage::SetLineEnding(int ending) {
     for (int e = 0; e < 4; ++e)
         mnuEndings[e]->setChecked(e == Ending);
     // Shown in Line mode only, where it applies.
-    lblEnding->setText(QString("行尾: %1").arg(LineEndingName(Ending)));
+    lblEnding->setText(tr("行尾: %1").arg(LineEndingName(Ending)));
     lblEnding->adjustSize();
     lblEnding->setVisible(Ending != 0 && SendMode == 1);
     PlaceEndingLabel();
@@ -301,7 +331,7 @@ bool TSendPage::SendEditKeyPress(QString& text) {
         bool ok = false;
         const QByteArray bytes = ToCodePage(text, &ok);
         if (!ok) {
-            RefuseInput("此字符不在GBK代码页中, 未发送");
+            RefuseInput(tr("此字符不在GBK代码页中, 未发送"));
             return false;
         }
         if (!Host.Worker().IsOpen()) {
@@ -319,7 +349,7 @@ bool TSendPage::SendEditKeyPress(QString& text) {
             return SendTextLine(SendMode == 2);
         // Such a character could not go out as it stands.
         if (!IsCodePageText(text)) {
-            RefuseInput("此字符不在GBK代码页中");
+            RefuseInput(tr("此字符不在GBK代码页中"));
             return false;
         }
         return true;
@@ -352,10 +382,10 @@ bool TSendPage::SendChar(uint8_t b) {
 // Why the worker did not take a line or character; it then stays as typed, unechoed.
 QString TSendPage::NotSentText() const {
     if (!Host.Worker().IsOpen())
-        return "端口未打开, 未发送 (the port is not open)";
+        return tr("端口未打开, 未发送 (the port is not open)");
     if (Host.ControlRtsOn())
-        return "上一块数据仍在按RTS控制发送, 未发送 (an RTS-controlled send is under way)";
-    return "发送队列已满, 未发送 (the send queue is full)";
+        return tr("上一块数据仍在按RTS控制发送, 未发送 (an RTS-controlled send is under way)");
+    return tr("发送队列已满, 未发送 (the send queue is full)");
 }
 
 // ---- a long send ----
@@ -371,7 +401,7 @@ void TSendPage::ShowSendProgress(uint64_t bytesLeft) {
         return;
     }
     DropNoteTimer->stop();
-    lblSendLeft->setText(QString("正在发送: 还有 %1 字节 (%1 bytes to go)").arg(bytesLeft));
+    lblSendLeft->setText(tr("正在发送: 还有 %1 字节 (%1 bytes to go)").arg(bytesLeft));
     BtnStopSend->show();
     SendBar->show();
 }
@@ -382,7 +412,7 @@ void TSendPage::ShowSendDropped(uint64_t bytesNotSent) {
     bytesNotSent += FileNotHanded;
     FileNotHanded = 0;
     LongSend = false;
-    lblSendLeft->setText(QString("已停止: %1 字节未发出 (%1 bytes not sent)").arg(bytesNotSent));
+    lblSendLeft->setText(tr("已停止: %1 字节未发出 (%1 bytes not sent)").arg(bytesNotSent));
     BtnStopSend->hide();
     SendBar->show();
     DropNoteTimer->start(DropNoteMs);
@@ -408,7 +438,7 @@ bool TSendPage::SendTextLine(bool modem) {
     bool ok = false;
     QByteArray bytes = ToCodePage(line, &ok);
     if (!ok) {
-        RefuseInput("这一行含有GBK代码页以外的字符, 未发送");
+        RefuseInput(tr("这一行含有GBK代码页以外的字符, 未发送"));
         return false;
     }
     if (modem) {
@@ -444,7 +474,7 @@ bool TSendPage::SendHexLine(QString& text) {
     bool overflow = false;
     HexTextToBytes(hex, line.constData(), static_cast<uint32_t>(line.size()), &overflow);
     if (overflow) {
-        RefuseInput(QString("一行最多%1个字节, 未发送").arg(HexBytesCapacity));
+        RefuseInput(tr("一行最多%1个字节, 未发送").arg(HexBytesCapacity));
         return false;
     }
     if (hex.Count == 0)
@@ -490,7 +520,7 @@ void TSendPage::SetSendMode(int mode) {
         break;
     case 2:
         mnuModem->setChecked(true);
-        SendEdit->AddLine(ModemHint);
+        SendEdit->AddLine(tr(ModemHint));
         SendEdit->CaretToEnd();
         Host.HoldTogglesForModem(true);
         break;
@@ -514,14 +544,14 @@ void TSendPage::mnuClearClick() {
 }
 
 void TSendPage::mnuLoadClick() {
-    QString name = dialogs::OpenFileName(this, "打开发送命令...", CommandFilter);
+    QString name = dialogs::OpenFileName(this, tr("打开发送命令..."), CommandFilter);
     if (name.isEmpty())
         return;
     if (QFileInfo(name).suffix().isEmpty())
         name += ".cmd";
     QStringList lines;
     if (!LoadRtfFile(name, lines)) {
-        dialogs::Message(this, "打开文件错误!");
+        dialogs::Message(this, tr("打开文件错误!"));
         return;
     }
     SendEdit->SetLines(lines);
@@ -530,7 +560,7 @@ void TSendPage::mnuLoadClick() {
 }
 
 void TSendPage::mnuSaveClick() {
-    QString name = dialogs::SaveFileName(this, "保存发送命令...", CommandFilter);
+    QString name = dialogs::SaveFileName(this, tr("保存发送命令..."), CommandFilter);
     if (name.isEmpty())
         return;
     if (QFileInfo(name).suffix().isEmpty())

@@ -56,6 +56,9 @@ public:
     // Checksum read-outs (Sendcheck.cpp).
     void SendEditMouseDown();
     void UpdateCheckItems();
+    // Sets the page's texts in the interface's language, at creation and
+    // when the language changes.
+    void RetranslateUi();
     void mnuAddClick();
     void mnuXorClick();
     void mnuCRCClick();
@@ -90,6 +93,9 @@ public:
     int32_t SelSum = 0;
     uint8_t SelXor = 0;
     uint16_t SelCrc = 0;
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     // A refused character or line: a beep and a short note at the caret.

@@ -1,12 +1,14 @@
 #pragma once
 // TSettingsPage: the third tab. The port group (port, rate, parity), the apply
-// button, the port map and the help text of the keys. Window thread only.
+// button, the port map, the interface's language and the help text of the
+// keys. Window thread only.
 
 #include "Portmap.h"
 
 #include <QWidget>
 
 class QComboBox;
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
@@ -26,6 +28,12 @@ public:
     void btnLineClick();
     // Applies them to the worker; false, with nothing changed, when the device refuses.
     bool ApplyLine(int byteSize, int stopBits, int flow);
+    // The user chose the interface's language: it applies at once and is kept
+    // with the settings.
+    void CboLanguageSelect(int index);
+    // Sets the page's texts in the interface's language, at creation and
+    // when the language changes.
+    void RetranslateUi();
     // The connect button says what a click does.
     void ShowConnected(bool released);
 
@@ -42,9 +50,16 @@ public:
     QToolButton* btnConnect = nullptr;
     QToolButton* btnLine = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
+    QComboBox* CboLanguage = nullptr; // 0 中文, 1 English
+    QLabel* lblLanguage = nullptr;
+    QLabel* Captions[3] = {}; // of the port group's three lists
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     void PopulatePortTips();
+    bool ShownReleased = false; // what btnConnect says
 
     TPageHost& Host;
 };

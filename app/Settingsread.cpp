@@ -37,6 +37,7 @@ constexpr TApart Apart[] = {
     {settings::StopBits, &TStoredSettings::StopBits, 0, 2},
     {settings::FlowControl, &TStoredSettings::FlowControl, 0, 2},
     {settings::ScrollLock, &TStoredSettings::ScrollLock, 0, 1},
+    {settings::Language, &TStoredSettings::Language, 0, 1},
     {settings::ReceMemoryMiB, &TStoredSettings::ReceMemoryMiB, INT64_MIN, INT64_MAX},
 };
 

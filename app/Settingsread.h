@@ -41,6 +41,7 @@ struct TStoredSettings {
     std::optional<int64_t> StopBits;
     std::optional<int64_t> FlowControl;
     std::optional<int64_t> ScrollLock; // 0 or 1
+    std::optional<int64_t> Language;   // 0 Chinese, 1 English
     // The window's size and place as QWidget::saveGeometry gives them.
     std::optional<QByteArray> WindowGeometry;
     // Read apart too: present when stored as a whole number.

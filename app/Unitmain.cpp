@@ -56,20 +56,18 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, QRect geometry) {
     return l;
 }
 
-QToolButton* MakeTool(QWidget* parent, const char* icon, const QString& hint, int col, int row) {
+QToolButton* MakeTool(QWidget* parent, const char* icon, int col, int row) {
     auto* b = new QToolButton(parent);
     b->setIcon(QIcon(QString(":/tool/%1.png").arg(icon)));
     b->setIconSize(QSize(32, 32));
-    b->setToolTip(hint);
     b->setAutoRaise(true); // flat
     b->setFocusPolicy(Qt::NoFocus);
     b->setGeometry(col * 39, row * 38, 39, 38);
     return b;
 }
 
-TAbLED* MakeToggle(QWidget* parent, QObject* owner, const QString& caption, int x, int y) {
+TAbLED* MakeToggle(QWidget* parent, QObject* owner, int x, int y) {
     auto* led = new TAbLED(parent, owner);
-    led->SetCaption(caption);
     led->SetLED_Position(lpLeft);
     led->SetSpacing(5);
     led->SeTMode(mIndicator);
@@ -149,7 +147,7 @@ void TFrmMain::BuildLayout() {
     StripPicture = QPixmap(":/title.png");
     ImgMove->setPixmap(StripPicture);
     ImgMove->setGeometry(0, 0, ClientWidth, StripHeight);
-    Label1 = MakeLabel(this, "版本: " + VersionText() + " 测试版", QRect(194, 14, 120, 14));
+    Label1 = MakeLabel(this, QString(), QRect(194, 14, 120, 14));
     SetTextColor(Label1, LineOn);
     // The strip and its label belong to the window's own surface: a press on
     // them drags the window.
@@ -174,6 +172,40 @@ void TFrmMain::BuildLayout() {
     }
     PanlHelp->hide();
     BuildEdgeGrips();
+    RetranslateUi();
+}
+
+void TFrmMain::RetranslateUi() {
+    Label1->setText(tr("版本: %1 测试版").arg(VersionText()));
+    const QString tabs[] = {tr("发送窗口"), tr("定时发送窗口"), tr("参数设置"), tr("无线通讯协议V0.8")};
+    for (int i = 0; i < 4; ++i)
+        PageSel->setTabText(i, tabs[i]);
+    lblControl->setText(tr("状态控制"));
+    chkRTS->SetCaption(tr("开/关RTS"));
+    chkDTR->SetCaption(tr("开/关DTR"));
+    ChkControlRTS->SetCaption(tr("发送时控制RTS"));
+    chkHead->SetCaption(tr("启用前导码"));
+    lblReceNum->setText(tr("接收字符数:"));
+    const std::pair<QToolButton*, QString> hints[] = {
+        {ToolClear, tr("清除接收窗口")}, {ToolOpen, tr("打开历史")},   {ToolSave, tr("保存接收")},
+        {ToolPause, tr("暂停接收")},     {ToolPort, tr("串口资料")},   {ToolModem, tr("Modem资料")},
+        {ToolURL, tr("奥文网页")},       {ToolHelp, tr("帮助")},       {ToolExit, tr("退出系统")}};
+    for (const auto& [tool, hint] : hints)
+        tool->setToolTip(hint);
+    QApplication::setApplicationDisplayName(tr("Kestrel %1测试版").arg(VersionText()));
+    if (Comm) {
+        // The port's texts in the new words; the reason on show is shown again, not dropped.
+        const TOpenError shown = ShownError;
+        ShownError = TOpenError{};
+        ShowPortState(Comm->IsOpen(), Comm->GetPortSettings(), shown);
+    }
+}
+
+void TFrmMain::changeEvent(QEvent* event) {
+    // The pages and the pane see the change themselves: it reaches every child.
+    if (event->type() == QEvent::LanguageChange)
+        RetranslateUi();
+    QWidget::changeEvent(event);
 }
 
 void TFrmMain::BuildCentre() {
@@ -218,10 +250,10 @@ void TFrmMain::BuildCentre() {
     TabSendAuto = new TAutoSendPage(*this);
     TabComm = new TSettingsPage(*this);
     TabProtocol = new TProtocolPage(*this);
-    PageSel->addTab(TabSend, QIcon(":/tab/char.png"), "发送窗口");
-    PageSel->addTab(TabSendAuto, QIcon(":/tab/timed.png"), "定时发送窗口");
-    PageSel->addTab(TabComm, QIcon(":/tab/settings.png"), "参数设置");
-    PageSel->addTab(TabProtocol, QIcon(":/tab/protocol.png"), "无线通讯协议V0.8");
+    PageSel->addTab(TabSend, QIcon(":/tab/char.png"), QString());
+    PageSel->addTab(TabSendAuto, QIcon(":/tab/timed.png"), QString());
+    PageSel->addTab(TabComm, QIcon(":/tab/settings.png"), QString());
+    PageSel->addTab(TabProtocol, QIcon(":/tab/protocol.png"), QString());
     connect(PageSel, &QTabWidget::currentChanged, this, [this](int index) {
         if (!PageFromCode)
             PageSelChange(index);
@@ -245,7 +277,7 @@ void TFrmMain::BuildStatusPanel() {
     PanelClient = p;
     p->setGeometry(1, 1, inner, Panel1->height() - 2);
 
-    lblComPort = MakeLabel(p, "端口状态", QRect(0, 0, inner, 11));
+    lblComPort = MakeLabel(p, QString(), QRect(0, 0, inner, 11));
     lblComPort->setAlignment(Qt::AlignCenter);
     lblComPort->setFont(CaptionFont(10));
     SetTextColor(lblComPort, Qt::white);
@@ -269,18 +301,18 @@ void TFrmMain::BuildStatusPanel() {
         SetBackground(*l.Label, LineOff);
     }
 
-    auto* label5 = MakeLabel(p, "状态控制", QRect(0, 150, 121, 14));
-    label5->setAlignment(Qt::AlignCenter);
-    SetTextColor(label5, Qt::white);
-    SetBackground(label5, LineOff);
+    lblControl = MakeLabel(p, QString(), QRect(0, 150, 121, 14));
+    lblControl->setAlignment(Qt::AlignCenter);
+    SetTextColor(lblControl, Qt::white);
+    SetBackground(lblControl, LineOff);
 
-    chkRTS = MakeToggle(p, this, "开/关RTS", 8, 170);
-    chkDTR = MakeToggle(p, this, "开/关DTR", 8, 188);
-    ChkControlRTS = MakeToggle(p, this, "发送时控制RTS", 8, 204);
+    chkRTS = MakeToggle(p, this, 8, 170);
+    chkDTR = MakeToggle(p, this, 8, 188);
+    ChkControlRTS = MakeToggle(p, this, 8, 204);
     auto* bevel = new QFrame(p);
     bevel->setFrameStyle(QFrame::HLine | QFrame::Sunken);
     bevel->setGeometry(2, 222, 118, 4);
-    chkHead = MakeToggle(p, this, "启用前导码", 8, 228);
+    chkHead = MakeToggle(p, this, 8, 228);
     chkRTS->OnClick = [this](QObject*) { chkRTSClick(); };
     chkDTR->OnClick = [this](QObject*) { chkDTRClick(); };
     ChkControlRTS->OnClick = [this](QObject*) { ChkControlRTSClick(); };
@@ -310,23 +342,23 @@ void TFrmMain::BuildStatusPanel() {
         const bool grows = text != "\b" && text != "\r";
         return !grows || EdtHead->text().size() - EdtHead->selectedText().size() < HeadTypingLimit;
     });
-    MakeLabel(p, "接收字符数:", QRect(6, 262, 68, 14));
+    lblReceNum = MakeLabel(p, QString(), QRect(6, 262, 68, 14));
     EdtRevNum = new QLineEdit("5", p);
     EdtRevNum->setGeometry(74, 262, 43, 14);
     EdtRevNum->setFrame(false);
 
     auto* bar = new QWidget(p);
     bar->setGeometry((inner - 117) / 2, p->height() - 114, 117, 114);
-    ToolClear = MakeTool(bar, "clear", "清除接收窗口", 0, 0);
-    ToolOpen = MakeTool(bar, "open", "打开历史", 1, 0);
-    ToolSave = MakeTool(bar, "save", "保存接收", 2, 0);
-    ToolPause = MakeTool(bar, "pause", "暂停接收", 0, 1);
+    ToolClear = MakeTool(bar, "clear", 0, 0);
+    ToolOpen = MakeTool(bar, "open", 1, 0);
+    ToolSave = MakeTool(bar, "save", 2, 0);
+    ToolPause = MakeTool(bar, "pause", 0, 1);
     ToolPause->setCheckable(true);
-    ToolPort = MakeTool(bar, "port", "串口资料", 1, 1);
-    ToolModem = MakeTool(bar, "modem", "Modem资料", 2, 1);
-    ToolURL = MakeTool(bar, "url", "奥文网页", 0, 2);
-    ToolHelp = MakeTool(bar, "help", "帮助", 1, 2);
-    ToolExit = MakeTool(bar, "exit", "退出系统", 2, 2);
+    ToolPort = MakeTool(bar, "port", 1, 1);
+    ToolModem = MakeTool(bar, "modem", 2, 1);
+    ToolURL = MakeTool(bar, "url", 0, 2);
+    ToolHelp = MakeTool(bar, "help", 1, 2);
+    ToolExit = MakeTool(bar, "exit", 2, 2);
     connect(ToolClear, &QToolButton::clicked, this, &TFrmMain::ToolClearClick);
     connect(ToolOpen, &QToolButton::clicked, this, &TFrmMain::ToolOpenClick);
     connect(ToolSave, &QToolButton::clicked, this, &TFrmMain::ToolSaveClick);
@@ -363,11 +395,11 @@ void TFrmMain::FormCreate() {
 
     LoadSettings();
     Comm->Resume();
-    ShowPortState(Comm->IsOpen(), QString::fromStdString(Comm->GetSettingsText()), TOpenError{});
+    ShowPortState(Comm->IsOpen(), Comm->GetPortSettings(), TOpenError{});
 }
 
 void TFrmMain::RefreshPortState() {
-    ShowPortState(Comm->IsOpen(), QString::fromStdString(Comm->GetSettingsText()), ShownError);
+    ShowPortState(Comm->IsOpen(), Comm->GetPortSettings(), ShownError);
 }
 
 void TFrmMain::ShowSendModeImage(int mode) {
@@ -386,9 +418,9 @@ void TFrmMain::ModemStatusChanged(bool cts, bool dsr, bool ri, bool rlsd) {
 }
 
 void TFrmMain::PortStateChanged(bool open) {
-    QString text = QString::fromStdString(Comm->GetSettingsText());
+    const TWThreadComm::TPortSettings settings = Comm->GetPortSettings();
     TOpenError error = Comm->LastOpenError();
-    Calls->Post([this, open, text, error] { ShowPortState(open, text, error); });
+    Calls->Post([this, open, settings, error] { ShowPortState(open, settings, error); });
 }
 
 void TFrmMain::RtsStateChanged(bool on) {
@@ -403,8 +435,21 @@ void TFrmMain::SendDropped(uint64_t bytesNotSent) {
     Calls->Post([this, bytesNotSent] { TabSend->ShowSendDropped(bytesNotSent); });
 }
 
-void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpenError& error) {
-    lblComSta->setText(settingsText);
+QString PortSettingsText(const TWThreadComm::TPortSettings& s) {
+    static const char* const ParityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
+    const TLineSettings& line = s.Line;
+    return TFrmMain::tr("通讯端口: COM%1\n\n通讯速率: %2\n\n数据校验: %3\n\n数 据 位: %4\n\n停 止 位: %5")
+        .arg(QString::number(s.PortNumber), QString::number(line.BaudRate),
+             line.Parity < 5 ? QString(ParityNames[line.Parity]) : QString(),
+             QString::number(line.ByteSize),
+             line.StopBits == 0   ? QStringLiteral("1")
+             : line.StopBits == 1 ? QStringLiteral("1.5")
+                                  : QStringLiteral("2"));
+}
+
+void TFrmMain::ShowPortState(bool open, const TWThreadComm::TPortSettings& settings,
+                             const TOpenError& error) {
+    lblComSta->setText(PortSettingsText(settings));
     SetBackground(lblComPort, open ? LineOff : PortShut);
     if (!open) {
         for (QLabel* l : {lblCTS, lblDSR, lblRLSD, lblRI})
@@ -429,16 +474,17 @@ void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpen
         const TOpenError where = error.Target.empty() ? Comm->LastOpenError() : error;
         const QString port = QString("COM%1").arg(where.PortNumber);
         const QString device = where.Target == LoopbackTarget
-                                   ? QStringLiteral("环回插头 (loopback)")
+                                   ? tr("环回插头 (loopback)")
                                    : QString::fromStdString(where.Target);
-        lblComPort->setText(open ? QStringLiteral("端口状态") : port + ": 已断开");
+        lblComPort->setText(open ? tr("端口状态") : tr("%1: 已断开").arg(port));
         lblComPort->setToolTip(open ? port + " → " + device
-                                    : port + " 已断开, 其他程序可以使用该设备 (参数设置 → 连接)\n"
-                                             "(Released: another program may use the device.)");
+                                    : tr("%1 已断开, 其他程序可以使用该设备 (参数设置 → 连接)\n"
+                                         "(Released: another program may use the device.)")
+                                          .arg(port));
         lblComSta->setToolTip(open ? port + " → " + device : QString());
     } else {
-        lblComPort->setText("端口状态");
-        lblComPort->setToolTip(QStringLiteral("端口未打开"));
+        lblComPort->setText(tr("端口状态"));
+        lblComPort->setToolTip(tr("端口未打开"));
     }
 }
 
@@ -447,9 +493,10 @@ void TFrmMain::ShowPortState(bool open, const QString& settingsText, const TOpen
 void TFrmMain::ShowPortNotice(const QString& text) {
     if (!Comm->IsOpen())
         return;
-    lblComPort->setText("端口状态 (!)");
+    lblComPort->setText(tr("端口状态 (!)"));
     QString tip = lblComPort->toolTip();
-    lblComPort->setToolTip((tip.isEmpty() ? QString() : tip + "\n") + "服务器: " + text);
+    // The worker's notices are its own English texts.
+    lblComPort->setToolTip((tip.isEmpty() ? QString() : tip + "\n") + tr("服务器: %1").arg(text));
 }
 
 TPortErrorText PortErrorText(const TOpenError& error) {
@@ -457,9 +504,9 @@ TPortErrorText PortErrorText(const TOpenError& error) {
     TNetTarget net;
     const bool remote = IsNetTarget(error.Target);
     const bool wellFormed = remote && ParseNetTarget(error.Target, net);
-    QString target = error.Target == LoopbackTarget ? QStringLiteral("环回插头 (loopback)")
+    QString target = error.Target == LoopbackTarget ? TFrmMain::tr("环回插头 (loopback)")
                      : wellFormed
-                         ? QString("%1 (网络端口 %2)")
+                         ? TFrmMain::tr("%1 (网络端口 %2)")
                                .arg(QString::fromStdString(NetTargetEndpoint(net)),
                                     net.Kind == TNetTarget::TKind::Rfc2217 ? "RFC 2217" : "TCP")
                          : QString::fromStdString(error.Target);
@@ -467,70 +514,72 @@ TPortErrorText PortErrorText(const TOpenError& error) {
                                     : QString("error %1").arg(error.Code);
     TPortErrorText t;
     if (error.Target.empty()) {
-        t.Short = port + ": 未映射设备";
-        t.Long = port + " 没有映射到任何设备 (参数设置 → 端口映射...)";
+        t.Short = TFrmMain::tr("%1: 未映射设备").arg(port);
+        t.Long = TFrmMain::tr("%1 没有映射到任何设备 (参数设置 → 端口映射...)").arg(port);
         return t;
     }
     t.Short = port + ": " + reason;
     t.Long = port + " → " + target + "\n" + reason;
     if (remote) {
         const char* what = nullptr;
-        const char* help = "端口自动重连. (Kestrel keeps trying.)";
+        const char* help = QT_TRANSLATE_NOOP("TFrmMain", "端口自动重连. (Kestrel keeps trying.)");
         switch (error.SysError) {
         case 0:
             break;
         case ECONNREFUSED:
-            what = "连接被拒绝";
-            help = "服务器没有在该端口监听 (ser2net 未运行?). 端口自动重连.\n"
-                   "(Nothing listens there; Kestrel keeps trying.)";
+            what = QT_TRANSLATE_NOOP("TFrmMain", "连接被拒绝");
+            help = QT_TRANSLATE_NOOP("TFrmMain",
+                                     "服务器没有在该端口监听 (ser2net 未运行?). 端口自动重连.\n"
+                                     "(Nothing listens there; Kestrel keeps trying.)");
             break;
         case EHOSTUNREACH:
         case ENETUNREACH:
-            what = "主机不可达";
+            what = QT_TRANSLATE_NOOP("TFrmMain", "主机不可达");
             break;
         case ETIMEDOUT:
-            what = "连接超时";
+            what = QT_TRANSLATE_NOOP("TFrmMain", "连接超时");
             break;
         case EINPROGRESS:
-            what = "正在连接";
+            what = QT_TRANSLATE_NOOP("TFrmMain", "正在连接");
             help = "";
             break;
         case ECONNRESET:
         case EPIPE:
-            what = "连接断开";
+            what = QT_TRANSLATE_NOOP("TFrmMain", "连接断开");
             break;
         case EADDRNOTAVAIL:
-            what = "主机名无法解析";
-            help = "检查主机名. (The host name does not resolve.)";
+            what = QT_TRANSLATE_NOOP("TFrmMain", "主机名无法解析");
+            help = QT_TRANSLATE_NOOP("TFrmMain", "检查主机名. (The host name does not resolve.)");
             break;
         case ENODEV:
-            what = "地址格式错误";
-            help = "应为 rfc2217://主机:端口 或 tcp://主机:端口.";
+            what = QT_TRANSLATE_NOOP("TFrmMain", "地址格式错误");
+            help = QT_TRANSLATE_NOOP("TFrmMain", "应为 rfc2217://主机:端口 或 tcp://主机:端口.");
             break;
         default:
-            what = "网络错误";
+            what = QT_TRANSLATE_NOOP("TFrmMain", "网络错误");
             break;
         }
         if (what) {
-            t.Short = port + ": " + what;
-            t.Long = port + " → " + target + "\n" + what + " (" + reason + ")";
+            const QString said = TFrmMain::tr(what);
+            t.Short = port + ": " + said;
+            t.Long = port + " → " + target + "\n" + said + " (" + reason + ")";
             if (*help)
-                t.Long += QString("\n") + help;
+                t.Long += "\n" + TFrmMain::tr(help);
         }
         return t;
     }
     if (error.SysError == ENOENT || error.SysError == ENODEV || error.SysError == ENXIO) {
-        t.Short = port + ": 设备不存在";
-        t.Long += "\n设备没有接上, 或已拔出. 接好后端口自动打开; 或在 参数设置 → 端口映射... "
-                  "中选择别的设备.\n(The device is not there: plug it in, or map the port to "
-                  "another device.)";
+        t.Short = TFrmMain::tr("%1: 设备不存在").arg(port);
+        t.Long += "\n" + TFrmMain::tr("设备没有接上, 或已拔出. 接好后端口自动打开; 或在 参数设置 → "
+                                      "端口映射... 中选择别的设备.\n(The device is not there: plug "
+                                      "it in, or map the port to another device.)");
     } else if (error.SysError == EACCES || error.SysError == EPERM) {
-        t.Short = port + ": 无权限 (dialout)";
-        t.Long += "\n当前用户不在 dialout 组: sudo adduser $USER dialout, 然后重新登录.\n"
-                  "(You are not in the dialout group.)";
+        t.Short = TFrmMain::tr("%1: 无权限 (dialout)").arg(port);
+        t.Long += "\n" + TFrmMain::tr("当前用户不在 dialout 组: sudo adduser $USER dialout, "
+                                      "然后重新登录.\n(You are not in the dialout group.)");
     } else if (error.SysError == EBUSY) {
-        t.Short = port + ": 设备被占用";
-        t.Long += "\n另一个程序正在使用该端口. (Another program holds the port.)";
+        t.Short = TFrmMain::tr("%1: 设备被占用").arg(port);
+        t.Long += "\n" + TFrmMain::tr("另一个程序正在使用该端口. (Another program holds the port.)");
     }
     return t;
 }
@@ -569,19 +618,19 @@ QString TFrmMain::DocumentationFile() {
 
 QString TFrmMain::HelpText() const {
     const QString doc = DocumentationFile();
-    QString text = QString("主页地址: %1 \n电子邮箱：%2")
+    QString text = tr("主页地址: %1 \n电子邮箱：%2")
                        .arg(doc.isEmpty() ? QStringLiteral("(README.md)") : doc, EMail);
     // The README's chapters, so that the box says what is to be found there.
     QFile file(doc);
     if (!doc.isEmpty() && file.open(QIODevice::ReadOnly)) {
-        text += "\n\n说明书 (README) 的章节:";
+        text += "\n\n" + tr("说明书 (README) 的章节:");
         while (!file.atEnd()) {
             const QString line = QString::fromUtf8(file.readLine()).trimmed();
             if (line.startsWith("## "))
                 text += "\n  · " + line.mid(3);
         }
     }
-    text += "\n\n串口资料, Modem资料: 状态面板上的按钮 (the reference charts).";
+    text += "\n\n" + tr("串口资料, Modem资料: 状态面板上的按钮 (the reference charts).");
     return text;
 }
 

@@ -83,7 +83,8 @@ public:
     void LoadSettings();
     void SaveSettings();
     // The command line's choices for this run: COM1 on another device, a
-    // rate, a parity. SaveSettings keeps what was stored for each of them
+    // rate, a parity, the interface's language (installed before the window
+    // is made; here only the settings page's list follows it). SaveSettings keeps what was stored for each of them
     // unless the user changes it during the run.
     void ApplyCommandLine(const TCmdLine& line);
 
@@ -122,6 +123,8 @@ public:
     QLabel* lblRLSD = nullptr;
     QLabel* lblRI = nullptr;
     QLabel* Label1 = nullptr;
+    QLabel* lblControl = nullptr; // over the four toggles
+    QLabel* lblReceNum = nullptr; // before EdtRevNum
     QLabel* ImgMove = nullptr;
     QFrame* Panel1 = nullptr;
     QWidget* Panel2 = nullptr;
@@ -195,6 +198,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -204,6 +208,9 @@ protected:
 
 private:
     void BuildLayout();
+    // Sets the window's own texts in the interface's language, at creation
+    // and when the language changes.
+    void RetranslateUi();
     void BuildStatusPanel();
     void BuildCentre();
     // The window can grow: the receive pane and the pages take the room, the
@@ -212,7 +219,8 @@ private:
     void LayoutClient();
     void ApplyRts(bool on);
     void ApplyDtr(bool on);
-    void ShowPortState(bool open, const QString& settingsText, const TOpenError& error);
+    void ShowPortState(bool open, const TWThreadComm::TPortSettings& settings,
+                       const TOpenError& error);
     void ShowPortNotice(const QString& text);
     bool FormCloseQuery();
     bool PreviewKey(QObject* watched, QEvent* event);
@@ -252,6 +260,8 @@ private:
         QString RunRateText;
         std::optional<int> Parity;        // the parity list's index before, and for the run
         int RunParity = 0;
+        std::optional<int> Language;      // the language list's index before, and for the run
+        int RunLanguage = 0;
     } RunOnly;
     TLiveLog LiveLog;
     QTimer* LogTimer = nullptr;  // the log's size, twice a second
@@ -271,3 +281,5 @@ struct TPortErrorText {
     QString Long;
 };
 TPortErrorText PortErrorText(const TOpenError& error);
+// The status panel's text of the port's number and line.
+QString PortSettingsText(const TWThreadComm::TPortSettings& settings);

@@ -47,8 +47,15 @@ std::string VMByteText(uint8_t b) {
     return text;
 }
 
-std::string LengthHint(uint32_t count) {
+std::string LengthHintHex(uint32_t count) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%02X", count);
-    return "长度: " + std::to_string(count) + " [0X" + hex + "]";
+    return hex;
+}
+
+std::string LengthHint(uint32_t count) {
+    const std::string pattern = LengthHintPattern;
+    const size_t one = pattern.find("%1"), two = pattern.find("%2");
+    return pattern.substr(0, one) + std::to_string(count) + pattern.substr(one + 2, two - one - 2) +
+           LengthHintHex(count) + pattern.substr(two + 2);
 }

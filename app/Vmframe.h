@@ -9,6 +9,8 @@
 //   body: the route, the data, then the CRC-16 of route and data.
 // Each CRC is Crc16 and travels high byte first.
 
+#include "Trnoop.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,5 +33,8 @@ std::vector<uint8_t> BuildVMFrame(const TVMFields& f);
 
 // Two upper-case hex digits: 0x0A gives "0A".
 std::string VMByteText(uint8_t b);
-// The byte count beside a packet field: 5 gives "长度: 5 [0X05]", 300 "长度: 300 [0X12C]".
+// The byte count beside a packet field: 5 gives "长度: 5 [0X05]", 300 "长度: 300 [0X12C]";
+// the pattern (context "Vmframe") with the count and its hex digits, for the window to translate.
+inline constexpr const char* LengthHintPattern = QT_TRANSLATE_NOOP("Vmframe", "长度: %1 [0X%2]");
 std::string LengthHint(uint32_t count);
+std::string LengthHintHex(uint32_t count); // "05", "12C"

@@ -2,6 +2,7 @@
 
 #include "Appfonts.h"
 #include "Cmdline.h"
+#include "Language.h"
 #include "Settings.h"
 #include "Settingsread.h"
 #include "Unitmain.h"
@@ -63,7 +64,13 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     InstallHandoverFilter(&app);
-    QApplication::setApplicationDisplayName("Kestrel " + VersionText() + "测试版");
+    // The stored language, or the command line's for this run, before any text is made.
+    const TStoredSettings stored =
+        ReadStoredSettings(QSettings(settings::Organisation, settings::Application));
+    SetLanguage(RunLanguage(line, stored.Language));
+    QApplication::setApplicationDisplayName(
+        QCoreApplication::translate("TFrmMain", "Kestrel %1测试版").arg(VersionText()));
+    // The window sets it again when the language changes.
     QApplication::setOrganizationName("Orvane Software");
     QApplication::setApplicationName("Kestrel");
     QApplication::setApplicationVersion(VersionText());

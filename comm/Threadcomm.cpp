@@ -128,6 +128,18 @@ bool TWThreadComm::SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t fr
     return Framer.SetPreamble(bytes, count, frameLen);
 }
 
+TWThreadComm::TPortSettings TWThreadComm::GetPortSettings() {
+    TPortSettings s;
+    std::lock_guard lock(PortLock);
+    s.PortNumber = Port.GetPortNumber();
+    s.Line.BaudRate = Port.GetBaudRate();
+    s.Line.ByteSize = Port.GetByteSize();
+    s.Line.Parity = Port.GetParity();
+    s.Line.StopBits = Port.GetStopBits();
+    s.Line.Flow = Port.GetFlowControl();
+    return s;
+}
+
 std::string TWThreadComm::GetSettingsText() {
     uint32_t number, rate;
     uint8_t parity, bits, stopBits;

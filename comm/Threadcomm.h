@@ -97,6 +97,12 @@ public:
     // over: a partial match or frame of the old one is dropped.
     bool SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t frameLen);
     bool IsOpen() const { return PortOpen.load(std::memory_order_acquire); }
+    // The port's number and line, read together, for a window that words them itself.
+    struct TPortSettings {
+        uint32_t PortNumber = 0;
+        TLineSettings Line;
+    };
+    TPortSettings GetPortSettings();
     std::string GetSettingsText();
     // Queues the preamble (when framing is on) and the block, of any length,
     // to go out whole. True: accepted. False: nothing queued, because the port

@@ -121,6 +121,7 @@ TEST_F(SettingsFile, WrittenValuesReadBackTheSame) {
     values.HeadBuff = QStringLiteral("55, AA;\t\"FF\" @x = [y] \\ 中");
     values.PortMap = TPortMap{{"/dev/ttyUSB0", "loopback", "", "/dev/serial/by-id/a b,c", "", ""}};
     values.ReceMemoryMiB = 3072;
+    values.Language = 1;
     const QString path = Write("");
     {
         QSettings s(path, QSettings::IniFormat);
@@ -146,6 +147,13 @@ TEST_F(SettingsFile, WritingLeavesTheKeysOfAbsentValues) {
     EXPECT_EQ(back.HeadBuff, "55 AA FF");
     ASSERT_TRUE(back.PortMap);
     EXPECT_EQ(back.PortMap->Targets[0], "loopback");
+}
+
+TEST_F(SettingsFile, TheLanguageIsChineseOrEnglishAndReadApart) {
+    EXPECT_FALSE(Read(AllValues).Language);
+    EXPECT_EQ(Read("[General]\nComPort=x\nLanguage=1\n").Language, 1);
+    for (const char* bad : {"2", "-1", "en", ""})
+        EXPECT_FALSE(Read(AllValues + "Language=" + bad + "\n").Language) << bad;
 }
 
 TEST_F(SettingsFile, TheReceiveMemoryLimitIsReadApartFromTheOtherValues) {
