@@ -7,6 +7,7 @@
 #include "Hexpane.h"
 #include "Historyjob.h"
 #include "Rtf.h"
+#include "Textlines.h"
 #include "Unitmain.h"
 
 #include <QAction>
@@ -22,6 +23,7 @@
 namespace {
 
 const char* const HistoryFilter = "Kestrel files(*.kst)";
+const char* const TextFilter = "文本文件(*.txt)";
 
 RtfStyle HistoryStyle() {
     RtfStyle style;
@@ -90,7 +92,8 @@ void TFrmMain::ApplyReceived(bool drain) {
             if (Backlog.BlockCount() == 0)
                 break;
         }
-        store.Receive(Backlog.Block(BacklogNext), Backlog.BlockSize(BacklogNext));
+        store.Receive(Backlog.Block(BacklogNext), Backlog.BlockSize(BacklogNext),
+                      Backlog.Ms[BacklogNext]);
         ++BacklogNext;
         any = true;
         if (!drain && spent.elapsed() >= SliceMs && BacklogNext < Backlog.BlockCount()) {
@@ -154,23 +157,36 @@ void TFrmMain::StartHistoryJob(const QString& title, std::function<TFileResult(c
 void TFrmMain::ToolSaveClick() {
     if (HistoryJob != nullptr)
         return;
-    QString name = dialogs::SaveFileName(this, "保存...", HistoryFilter);
+    // The text view saves a plain-text log of its lines, the hex view a history file.
+    const bool text = ReceEdit->TextView();
+    QString name = dialogs::SaveFileName(this, "保存...", text ? TextFilter : HistoryFilter);
     if (name.isEmpty())
         return;
-    name = WithExtension(name, "kst");
+    name = WithExtension(name, text ? "txt" : "kst");
     // The file holds the pane as it is at the click; what arrives while the
     // file is written goes on into the pane.
     ApplyReceived(true);
     std::shared_ptr<const TReceStore> shot = ReceEdit->Store().Snapshot();
+    const bool stamps = ReceEdit->TextStamps();
     StartHistoryJob(
         "保存...",
-        [shot = std::move(shot), name](const TFileProgress& progress) mutable {
-            const TFileResult r = SaveRtfStream(
-                name, HistoryStyle(), shot->LineCount(),
-                [&shot, hint = size_t(0)](int64_t k, std::string& scratch) mutable {
-                    return shot->LineView(k, scratch, hint);
-                },
-                progress);
+        [shot = std::move(shot), name, text, stamps](const TFileProgress& progress) mutable {
+            TFileResult r;
+            if (text) {
+                TTextLines lines(*shot, CodePagePairUtf8);
+                lines.Stamps = stamps;
+                r = SaveTextStream(
+                    name, lines.LineCount(),
+                    [&lines](int64_t k, std::string& scratch) { return lines.LineView(k, scratch); },
+                    progress);
+            } else {
+                r = SaveRtfStream(
+                    name, HistoryStyle(), shot->LineCount(),
+                    [&shot, hint = size_t(0)](int64_t k, std::string& scratch) mutable {
+                        return shot->LineView(k, scratch, hint);
+                    },
+                    progress);
+            }
             shot.reset(); // blocks dropped from the pane meanwhile go now, on this thread
             return r;
         },
@@ -219,16 +235,9 @@ void TFrmMain::ToolOpenClick() {
 
 bool TFrmMain::StartLiveLog(const QString& path, int kind) {
     StopLiveLog();
-    const auto decode = [](uint8_t lead, uint8_t trail) -> std::string {
-        const char pair[2] = {char(lead), char(trail)};
-        const QString c = FromCodePage(QByteArrayView(pair, 2));
-        if (c.size() != 1 || c.at(0) == QChar::ReplacementCharacter)
-            return {};
-        return c.toStdString();
-    };
     const bool ok = LiveLog.Start(QFile::encodeName(path).toStdString(),
                                   kind == 0 ? TLiveLog::TMode::Raw : TLiveLog::TMode::Text,
-                                  kind == 2, decode);
+                                  kind == 2, CodePagePairUtf8);
     if (!ok) {
         dialogs::Message(this, QString("不能记录到文件 %1: %2")
                                    .arg(path, QString::fromStdString(LiveLog.Error())));

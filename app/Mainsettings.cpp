@@ -81,6 +81,8 @@ void TFrmMain::LoadSettings() {
     TabComm->SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
     TabSend->SetLineEnding(stored.LineEnding ? int(*stored.LineEnding) : 0);
     ReceEdit->ScrollLock = stored.ScrollLock && *stored.ScrollLock == 1;
+    ReceEdit->SetTextStamps(stored.ReceTextStamps && *stored.ReceTextStamps == 1);
+    ReceEdit->SetTextView(stored.ReceTextView && *stored.ReceTextView == 1);
     // A stored size below the smallest, or a place off every screen, is not taken.
     if (stored.WindowGeometry) {
         const QRect before = geometry();
@@ -149,6 +151,8 @@ void TFrmMain::SaveSettings() {
     stored.LineEnding = TabSend->LineEnding();
     stored.WindowGeometry = saveGeometry();
     stored.ScrollLock = ReceEdit->ScrollLock ? 1 : 0;
+    stored.ReceTextView = ReceEdit->TextView() ? 1 : 0;
+    stored.ReceTextStamps = ReceEdit->TextStamps() ? 1 : 0;
     {
         bool ok = false;
         const int rate = TabComm->CboBps->currentText().toInt(&ok);
