@@ -1,5 +1,7 @@
 #include "Textindex.h"
 
+#include <cstring>
+
 namespace {
 
 bool IsLead(uint8_t b) {
@@ -21,6 +23,47 @@ struct TCells {
     }
 };
 constexpr TCells Cells;
+
+// The first CR or LF in [i, count), or count: two vectorised scans.
+size_t BreakAt(const uint8_t* bytes, size_t i, size_t count) {
+    size_t n = count - i;
+    const void* lf = std::memchr(bytes + i, '\n', n);
+    if (lf != nullptr)
+        n = size_t(static_cast<const uint8_t*>(lf) - (bytes + i));
+    const void* cr = std::memchr(bytes + i, '\r', n);
+    if (cr != nullptr)
+        return size_t(static_cast<const uint8_t*>(cr) - bytes);
+    return i + n;
+}
+
+// Cells of a piece of a line without breaks. ASCII alone is summed in a loop
+// the compiler vectorises; bytes above 0x7F go one by one, pairing a trail
+// with its lead (lead: the byte before may begin a pair, in and out). ascii:
+// the last piece was ASCII, so this one is tried as ASCII first (in and out).
+int64_t RunCells(const uint8_t* bytes, size_t count, bool& lead, bool& ascii) {
+    if (!lead && ascii) {
+        uint32_t sum = 0;
+        uint8_t high = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t b = bytes[i];
+            sum += 1u + (b == '\\') + 3u * (uint8_t(b - 0x20) > 0x5E);
+            high |= b;
+        }
+        if (high < 0x80)
+            return sum;
+    }
+    ascii = true;
+    int64_t cells = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        // A trail after a lead turns the lead's escape (4) into one wide character (2).
+        const bool pair = lead && IsTrail(b);
+        cells += pair ? -2 : int64_t(Cells.Of[b]);
+        lead = !pair && IsLead(b);
+        ascii = ascii && b < 0x80;
+    }
+    return cells;
+}
 
 } // namespace
 
@@ -59,16 +102,18 @@ void TTextIndex::Feed(const uint8_t* bytes, size_t count, int64_t ms) {
     }
 }
 
-// One piece of a block inside the last chunk.
+// One piece of a block inside the last chunk, a line's run of bytes at a time.
 void TTextIndex::Scan(const uint8_t* bytes, size_t count, int64_t ms) {
     TChunk& chunk = *m_chunks.back();
     const uint32_t first = uint32_t(m_end % ChunkBytes);
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count;) {
         const uint8_t b = bytes[i];
         if (m_afterCr) {
             m_afterCr = false;
-            if (b == '\n')
+            if (b == '\n') {
+                ++i;
                 continue; // the second half of a CR LF
+            }
         }
         if (!m_open) {
             m_open = true;
@@ -88,15 +133,12 @@ void TTextIndex::Scan(const uint8_t* bytes, size_t count, int64_t ms) {
             m_open = false;
             m_afterCr = b == '\r';
             m_maxCells = std::max(m_maxCells, m_cells);
+            ++i;
             continue;
         }
-        if (m_lead && IsTrail(b)) {
-            m_cells -= 2; // the lead's escape becomes one wide character
-            m_lead = false;
-            continue;
-        }
-        m_cells += Cells.Of[b];
-        m_lead = IsLead(b);
+        const size_t end = BreakAt(bytes, i, count);
+        m_cells = size_t(int64_t(m_cells) + RunCells(bytes + i, end - i, m_lead, m_ascii));
+        i = end;
     }
     m_end += count;
 }

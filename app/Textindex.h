@@ -62,9 +62,10 @@ public:
     // taken to its nearest end); FirstLine() when there are no lines.
     int64_t LineAt(uint64_t pos) const;
 
-    // An upper bound of the width of every line in character cells, without
-    // a time stamp: a printable byte takes one, a backslash two, an escape
-    // four and a code page pair two.
+    // The width of the widest line in character cells, without a time stamp:
+    // a printable byte takes one, a backslash two, an escape four and a code
+    // page pair two (as if every pair were a character). Lines dropped since
+    // still count: it is the pane's horizontal extent, not a measure.
     size_t MaxCells() const { return std::max(m_maxCells, m_open ? m_cells : size_t(0)); }
     // Bytes of memory held.
     size_t MemoryBytes() const;
@@ -100,6 +101,7 @@ private:
     bool m_open = false;    // the last line has begun and not ended
     bool m_afterCr = false; // the last byte was a CR that ended a line
     bool m_lead = false;    // the last byte may begin a code page pair
+    bool m_ascii = true;    // the last piece of a line was ASCII
     bool m_anyStamp = false;
     int64_t m_lastMs = 0;
     size_t m_cells = 0; // of the line being filled

@@ -35,7 +35,7 @@ public:
     std::string_view LineView(int64_t k, std::string& scratch, size_t maxBytes = SIZE_MAX) const;
     // An upper bound of line k's length in bytes, in O(log).
     size_t LineBytes(int64_t k) const;
-    // An upper bound of the widest line in character cells.
+    // The widest line in character cells (see TTextIndex::MaxCells).
     size_t MaxLineCells() const;
     // Lines dropped from the top since the last Clear or load; how far the
     // lines still held have moved up (the mark line takes the first place).
