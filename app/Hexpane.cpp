@@ -240,6 +240,10 @@ void THexPane::ScrollToEnd() {
         v->setValue(int(std::min<int64_t>(last - visible + 1, INT_MAX)));
 
     // The insertion point stands after the last character of the last line.
+    // Text lines differ in length: following each new one sideways would
+    // hide the beginnings of the others, so the text view stays where it is.
+    if (m_textView)
+        return;
     QScrollBar* h = horizontalScrollBar();
     if (LineLength(last) > 65536) {
         h->setValue(h->maximum()); // no need to measure a line that long
@@ -314,11 +318,15 @@ void THexPane::SetTextView(bool on) {
     if (atEnd)
         ScrollToEnd();
     viewport()->update();
+    emit ViewChanged();
 }
 
 void THexPane::SetTextStamps(bool on) {
+    if (on == m_lines.Stamps)
+        return;
     m_lines.Stamps = on;
     Refresh();
+    emit ViewChanged();
 }
 
 QString THexPane::LineString(int64_t k, int maxUnits) const {

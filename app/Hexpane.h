@@ -108,6 +108,8 @@ public:
 signals:
     // The last Copy stopped at CopyLimit after copiedLines of selectedLines.
     void CopyTruncated(qint64 copiedLines, qint64 selectedLines);
+    // The text view or its stamps were switched.
+    void ViewChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

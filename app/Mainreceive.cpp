@@ -116,6 +116,14 @@ void TFrmMain::ShowDropNotice() {
     lblHead->setText(lblHead->text() + "     已丢弃最早的行: 超出内存上限");
 }
 
+void TFrmMain::ShowReceHeader() {
+    QString header = QString::fromStdString(HexDumpHeader());
+    if (ReceEdit->TextView())
+        header = ReceEdit->TextStamps() ? "  时间         文本 (文本显示)" : "  文本 (文本显示)";
+    lblEnd->setText(header);
+    lblHead->setText(Paused ? header + "     PAUSE" : header);
+}
+
 void TFrmMain::ToolClearClick() {
     if (HistoryJob != nullptr)
         return; // the buttons are off; a key may still ask

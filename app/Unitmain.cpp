@@ -341,9 +341,8 @@ void TFrmMain::BuildStatusPanel() {
 void TFrmMain::FormCreate() {
     ReceEdit->Clear();
     TabSend->SendEdit->clear();
-    const QString header = QString::fromStdString(HexDumpHeader());
-    lblHead->setText(header);
-    lblEnd->setText(header);
+    ShowReceHeader();
+    connect(ReceEdit, &THexPane::ViewChanged, this, &TFrmMain::ShowReceHeader);
     resize(ClientWidth, ClientHeight);
     setMinimumSize(ClientWidth, ClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
