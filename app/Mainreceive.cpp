@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "Hexpane.h"
 #include "Historyjob.h"
+#include "Linepipe.h"
 #include "Rtf.h"
 #include "Textlines.h"
 #include "Unitmain.h"
@@ -86,6 +87,7 @@ void TFrmMain::ApplyReceived(bool drain) {
         if (BacklogNext == Backlog.BlockCount()) {
             if (took) // once a pass: the queue wakes us again for what comes later
                 break;
+            ReceQueue.Recycle(std::move(Backlog));
             Backlog = ReceQueue.TakeAll();
             BacklogNext = 0;
             took = true;
@@ -219,12 +221,18 @@ void TFrmMain::ToolOpenClick() {
     StartHistoryJob(
         "打开...",
         [fresh, name](const TFileProgress& progress) {
+            // The file is read and parsed on this thread while the pipe's
+            // thread builds the store from its lines.
             TStoreSink sink(*fresh);
-            const TFileResult r = LoadRtfStream(name, sink, progress);
-            if (r == TFileResult::Ok)
+            TLinePipe pipe(sink);
+            const TFileResult r = LoadRtfStream(name, pipe, progress);
+            if (r == TFileResult::Ok) {
+                pipe.Finish();
                 fresh->EndLoad();
-            else
+            } else {
+                pipe.Abandon();
                 fresh->Clear(); // its memory goes on this thread, not the window's
+            }
             return r;
         },
         [this, fresh](TFileResult r) {

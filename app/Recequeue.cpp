@@ -29,8 +29,22 @@ TReceBatch TReceQueue::TakeAll() {
     {
         std::lock_guard lock(m_lock);
         std::swap(taken, m_pending);
+        std::swap(m_pending, m_spare);
     }
     return taken;
+}
+
+void TReceQueue::Recycle(TReceBatch&& used) {
+    // A batch of a rare burst is not kept: its memory goes back.
+    constexpr size_t KeepBytes = size_t(16) << 20;
+    if (used.Bytes.capacity() > KeepBytes)
+        return;
+    used.Bytes.clear();
+    used.Ends.clear();
+    used.Ms.clear();
+    std::lock_guard lock(m_lock);
+    if (used.Bytes.capacity() > m_spare.Bytes.capacity())
+        std::swap(m_spare, used);
 }
 
 bool TReceQueue::Pending() const {

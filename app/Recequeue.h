@@ -48,6 +48,10 @@ public:
     // User-interface thread: every pending block, in order; the queue is
     // left empty.
     TReceBatch TakeAll();
+    // User-interface thread: hands back a batch taken before, once its blocks
+    // are in the pane. Its memory takes the next blocks, so a flood does not
+    // allocate and fault in fresh pages, and regrow them, every frame.
+    void Recycle(TReceBatch&& used);
     bool Pending() const;
 
 signals:
@@ -60,6 +64,7 @@ private:
 
     mutable std::mutex m_lock;
     TReceBatch m_pending; // guarded by m_lock
+    TReceBatch m_spare;   // empty, with the capacity of an earlier batch; guarded by m_lock
     std::atomic<bool> m_posted{false};
     QTimer m_frame;
     QElapsedTimer m_lastReady;

@@ -145,6 +145,25 @@ void TReceStore::Freeze(const uint8_t* line) {
     ++m_end;
 }
 
+void TReceStore::FreezeRun(const uint8_t* lines, size_t n) {
+    while (n > 0) {
+        TBlock* tail = m_tailOpen ? m_slots.back().Block.get() : nullptr;
+        if (tail == nullptr || tail->Lines == DumpBlockLines) {
+            tail = &Open(true);
+            tail->K0 = uint64_t(m_dumpLines - 1);
+            tail->Bytes.reserve(DumpBlockLines * HexDumpBytesPerLine);
+        }
+        const size_t take = std::min(n, DumpBlockLines - tail->Lines);
+        tail->Bytes.insert(tail->Bytes.end(), lines, lines + take * HexDumpBytesPerLine);
+        tail->LastCount = HexDumpBytesPerLine;
+        tail->Lines += take;
+        m_end += int64_t(take);
+        m_dumpLines += int64_t(take);
+        lines += take * HexDumpBytesPerLine;
+        n -= take;
+    }
+}
+
 void TReceStore::Receive(const uint8_t* bytes, size_t count, int64_t ms) {
     if (count == 0 || bytes == nullptr)
         return;
@@ -158,9 +177,14 @@ void TReceStore::Receive(const uint8_t* bytes, size_t count, int64_t ms) {
         // line the block ends on is laid out as text. The copied line is
         // frozen by the next pass, and Add resets the full line before any
         // of its stale text could show.
-        while (m_rece.Count > 15 && m_dumpLines > 0 && count - i > HexDumpBytesPerLine) {
+        if (m_rece.Count > 15 && m_dumpLines > 0 && count - i > HexDumpBytesPerLine) {
             Freeze(m_rece.Bytes);
             ++m_dumpLines;
+            // Lines followed by more bytes of this block: all but the last
+            // go to the blocks in one copy, the last waits in ReceLine.
+            const size_t lines = (count - i - 1) / HexDumpBytesPerLine;
+            FreezeRun(bytes + i, lines - 1);
+            i += (lines - 1) * HexDumpBytesPerLine;
             std::memcpy(m_rece.Bytes, bytes + i, HexDumpBytesPerLine);
             i += HexDumpBytesPerLine;
         }

@@ -160,6 +160,8 @@ private:
     TBlock& Open(bool dump);
     void CloseTail();
     void Freeze(const uint8_t* line);
+    // Freezes n whole lines that follow ReceLine's, each taking the next line number.
+    void FreezeRun(const uint8_t* lines, size_t n);
     void AddText(std::string_view line);
     void AddDumpLine(const uint8_t* bytes, int count, uint64_t k);
     // Drops the oldest whole blocks while the content is over the limit.

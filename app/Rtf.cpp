@@ -10,6 +10,10 @@
 #include <array>
 #include <unordered_map>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 const char HexDigits[] = "0123456789abcdef";
@@ -30,6 +34,34 @@ constexpr std::array<bool, 256> MakeSpecial(bool fontName) {
 }
 constexpr std::array<bool, 256> Special = MakeSpecial(false);
 constexpr std::array<bool, 256> SpecialInFontName = MakeSpecial(true);
+
+// The first byte of text[from..) that Special marks, or the text's end. A
+// dump line is one such run, so it is scanned 16 bytes at a time where the
+// processor has SSE2 (every x86-64).
+size_t PlainRunEnd(std::string_view text, size_t from) {
+    size_t i = from;
+    const size_t n = text.size();
+#ifdef __SSE2__
+    const char* p = text.data();
+    const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
+    const __m128i slash = _mm_set1_epi8('\\'), open = _mm_set1_epi8('{');
+    const __m128i close = _mm_set1_epi8('}');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        // Signed: below 0x20 takes in the bytes from 0x80 up as well.
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del)),
+            _mm_or_si128(_mm_cmpeq_epi8(v, slash),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, open), _mm_cmpeq_epi8(v, close))));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    while (i < n && !Special[static_cast<unsigned char>(text[i])])
+        ++i;
+    return i;
+}
 
 // One UTF-16 code unit outside ASCII: its code page 936 bytes when they read back as the same
 // character, else \uN with "?" for readers that do not know \u (N is a signed 16-bit number;
@@ -102,8 +134,12 @@ void AppendEscaped(std::string& out, std::string_view text, bool fontName = fals
     const size_t n = text.size();
     while (i < n) {
         size_t run = i;
-        while (run < n && !special[static_cast<unsigned char>(text[run])])
-            ++run;
+        if (fontName) {
+            while (run < n && !special[static_cast<unsigned char>(text[run])])
+                ++run;
+        } else {
+            run = PlainRunEnd(text, i);
+        }
         out.append(text.data() + i, run - i);
         i = run;
         if (i == n)

@@ -20,6 +20,10 @@ TWThreadComm::~TWThreadComm() {
 }
 
 void TWThreadComm::WakeUp() {
+    // One write until the worker reads it: a burst of sends (a paste of
+    // many lines) costs one wake-up, not a system call each.
+    if (WakePending.exchange(true))
+        return;
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(WakeFd, &one, sizeof one);
 }
@@ -238,6 +242,9 @@ bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
         if (fds[0].revents & POLLIN) {
             uint64_t value;
             [[maybe_unused]] ssize_t n = ::read(WakeFd, &value, sizeof value);
+            // An exchange, not a store: it reads the flag a waker set, so what
+            // that waker queued before is seen by the pass that follows.
+            WakePending.exchange(false);
         }
         if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
             LastPresenceCheck = {}; // look at it in this pass

@@ -226,6 +226,7 @@ private:
     TOpenError OpenError;
 
     int WakeFd = -1;
+    std::atomic<bool> WakePending{false}; // WakeFd written and not yet read
     // Worker-only pacing state.
     bool LastOpenFailed = false;
     uint32_t LastSerial = 0;

@@ -120,8 +120,9 @@ TEST_F(HexPaneTest, ContextMenuCopiesAndSelectsAll) {
     const QList<QAction*> actions = menu->actions();
     // The pane's own two items first; what the window adds follows a separator.
     ASSERT_GE(actions.size(), 2);
-    if (actions.size() > 2)
+    if (actions.size() > 2) {
         EXPECT_TRUE(actions[2]->isSeparator());
+    }
     EXPECT_EQ(actions[0]->text(), QStringLiteral("复制"));
     EXPECT_FALSE(actions[0]->isEnabled()); // nothing selected yet
     EXPECT_EQ(actions[1]->text(), QStringLiteral("全选"));

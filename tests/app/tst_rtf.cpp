@@ -54,6 +54,25 @@ const RoundTripCase roundTripCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, RtfRoundTrip, ::testing::ValuesIn(roundTripCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Plain runs are scanned in 16-byte steps: every character that ends a run,
+// at every place before, inside and after the first steps, ends it there.
+TEST(RtfRoundTripRuns, CharactersThatEndARunAtEveryPlace) {
+    const QString enders[] = {"\\", "{", "}", "\t", QString(QChar(0x01)), QString(QChar(0x7F)),
+                              QStringLiteral("测"), QStringLiteral("é"), "\r"};
+    QStringList lines;
+    for (const QString& e : enders) {
+        for (int at = 0; at < 40; ++at) {
+            QString line(41, QChar('a' + at % 26));
+            line.replace(at, 1, e);
+            lines << line;
+        }
+    }
+    const QStringList back = Read(WriteRtf(lines, PaneStyle()));
+    ASSERT_EQ(back.size(), lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(back[i], lines[i]) << i;
+}
+
 TEST(RtfWriter, HeaderNamesCodePageFontAndColours) {
     const QByteArray rtf = WriteRtf({QStringLiteral("测")}, PaneStyle());
     EXPECT_TRUE(rtf.startsWith("{\\rtf1\\ansi\\ansicpg936\\deff0"));
