@@ -143,6 +143,14 @@ QString FromCodePage(QByteArrayView bytes) {
     return Decode(conv, bytes);
 }
 
+std::string CodePagePairUtf8(uint8_t lead, uint8_t trail) {
+    const char pair[2] = {char(lead), char(trail)};
+    const QString c = FromCodePage(QByteArrayView(pair, 2));
+    if (c.size() != 1 || c.at(0) == QChar::ReplacementCharacter)
+        return {};
+    return c.toStdString();
+}
+
 bool IsCodePageChar(QChar c) {
     return IsCodePageText(QString(c));
 }

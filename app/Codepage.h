@@ -11,6 +11,9 @@
 #include <QChar>
 #include <QString>
 
+#include <cstdint>
+#include <string>
+
 // Encodes text as code page 936. Characters without a code (emoji, most accented Latin letters
 // outside the table, unpaired surrogates) come out as "?" and make *ok false, so that a caller
 // can refuse the text instead of writing a changed one. *ok is true when every character has a
@@ -21,6 +24,10 @@ QByteArray ToCodePage(const QString& text, bool* ok = nullptr);
 // 0xFF, a lead byte before a line break) becomes U+FFFD and decoding goes on with the next
 // byte, so line breaks and the bytes after a damaged character are never lost.
 QString FromCodePage(QByteArrayView bytes);
+
+// The UTF-8 of one code page 936 pair, or empty when the pair is not a character: the decoder
+// TTextRender is given.
+std::string CodePagePairUtf8(uint8_t lead, uint8_t trail);
 
 // Whether a character or a whole text has a code in code page 936.
 bool IsCodePageChar(QChar c);

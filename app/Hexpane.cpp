@@ -1,5 +1,6 @@
 #include "Hexpane.h"
 
+#include "Codepage.h"
 #include "Memreturn.h"
 
 #include <QApplication>
@@ -81,7 +82,7 @@ bool IsWordChar(QChar c) {
 
 } // namespace
 
-THexPane::THexPane(QWidget* parent) : QAbstractScrollArea(parent) {
+THexPane::THexPane(QWidget* parent) : QAbstractScrollArea(parent), m_lines(m_store, CodePagePairUtf8) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Lines never wrap; the bar appears only when the pane is narrower than a line.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -114,7 +115,7 @@ THexPane::THexPane(QWidget* parent) : QAbstractScrollArea(parent) {
 }
 
 bool THexPane::ShowsEnd() const {
-    const int64_t count = m_store.LineCount();
+    const int64_t count = LineTotal();
     return count == 0 || count - 1 < TopLine() + VisibleLines();
 }
 
@@ -179,14 +180,14 @@ int64_t THexPane::TopLine() const {
 void THexPane::UpdateScrollBars() {
     // Beyond INT_MAX lines (32 GiB received) the last lines cannot be
     // scrolled to; the store holds them all the same.
-    const int64_t count = m_store.LineCount();
+    const int64_t count = LineTotal();
     const int visible = VisibleLines();
     QScrollBar* v = verticalScrollBar();
     v->setRange(0, int(std::clamp<int64_t>(count - visible, 0, INT_MAX)));
     v->setPageStep(visible);
     v->setSingleStep(1);
 
-    const int64_t width = int64_t(std::ceil(qreal(m_store.MaxLineBytes()) * m_cell)) + 2 * Margin;
+    const int64_t width = int64_t(std::ceil(qreal(MaxLineWidth()) * m_cell)) + 2 * Margin;
     QScrollBar* h = horizontalScrollBar();
     h->setRange(0, int(std::clamp<int64_t>(width - viewport()->width(), 0, INT_MAX)));
     h->setPageStep(viewport()->width());
@@ -196,17 +197,17 @@ void THexPane::UpdateScrollBars() {
 void THexPane::CheckEpoch() {
     if (m_epoch != m_store.Epoch()) {
         m_epoch = m_store.Epoch();
-        m_shifted = m_store.LinesShifted();
+        m_shifted = Shifted();
         m_anchor = m_cursor = TPos{};
         m_dragging = false;
         return;
     }
     // The oldest lines were dropped: what stays moved up. A selection end in
     // the dropped part moves to the mark line's start.
-    const int64_t shift = m_store.LinesShifted() - m_shifted;
+    const int64_t shift = Shifted() - m_shifted;
     if (shift == 0)
         return;
-    m_shifted = m_store.LinesShifted();
+    m_shifted = Shifted();
     const auto follow = [shift](TPos& pos) {
         pos.Line -= shift;
         if (pos.Line < 0)
@@ -226,7 +227,7 @@ void THexPane::Refresh() {
 
 void THexPane::ScrollToEnd() {
     Refresh();
-    const int64_t count = m_store.LineCount();
+    const int64_t count = LineTotal();
     if (count == 0)
         return;
     const int64_t last = count - 1;
@@ -239,8 +240,12 @@ void THexPane::ScrollToEnd() {
         v->setValue(int(std::min<int64_t>(last - visible + 1, INT_MAX)));
 
     // The insertion point stands after the last character of the last line.
+    // Text lines differ in length: following each new one sideways would
+    // hide the beginnings of the others, so the text view stays where it is.
+    if (m_textView)
+        return;
     QScrollBar* h = horizontalScrollBar();
-    if (m_store.LineBytes(last) > 65536) {
+    if (LineLength(last) > 65536) {
         h->setValue(h->maximum()); // no need to measure a line that long
         return;
     }
@@ -275,14 +280,63 @@ void THexPane::Load(const std::vector<std::string>& lines) {
     Refresh();
 }
 
+int64_t THexPane::LineTotal() const {
+    return m_textView ? m_lines.LineCount() : m_store.LineCount();
+}
+
+std::string_view THexPane::LineUtf8(int64_t k, std::string& scratch, size_t maxBytes) const {
+    return m_textView ? m_lines.LineView(k, scratch, maxBytes) : m_store.LineView(k, scratch);
+}
+
+size_t THexPane::LineLength(int64_t k) const {
+    return m_textView ? m_lines.LineBytes(k) : m_store.LineBytes(k);
+}
+
+size_t THexPane::MaxLineWidth() const {
+    return m_textView ? m_lines.MaxLineCells() : m_store.MaxLineBytes();
+}
+
+int64_t THexPane::Shifted() const {
+    return m_textView ? m_lines.LinesShifted() : m_store.LinesShifted();
+}
+
+void THexPane::SetTextView(bool on) {
+    if (on == m_textView)
+        return;
+    CheckEpoch();
+    const bool atEnd = ShowsEnd();
+    const int64_t top = TopLine();
+    const int64_t mapped = on ? m_lines.FromHexLine(top) : m_lines.ToHexLine(top);
+    m_textView = on;
+    // A selection's columns belong to the other view's lines.
+    m_anchor = m_cursor = TPos{};
+    m_dragging = false;
+    m_shifted = Shifted();
+    UpdateScrollBars();
+    verticalScrollBar()->setValue(int(std::clamp<int64_t>(mapped, 0, INT_MAX)));
+    horizontalScrollBar()->setValue(0);
+    if (atEnd)
+        ScrollToEnd();
+    viewport()->update();
+    emit ViewChanged();
+}
+
+void THexPane::SetTextStamps(bool on) {
+    if (on == m_lines.Stamps)
+        return;
+    m_lines.Stamps = on;
+    Refresh();
+    emit ViewChanged();
+}
+
 QString THexPane::LineString(int64_t k, int maxUnits) const {
     std::string scratch;
-    std::string_view line = m_store.LineView(k, scratch);
     maxUnits = std::max(0, maxUnits);
-    if (m_store.IsDumpLine(k))
-        return QString::fromLatin1(line.substr(0, size_t(maxUnits)));
     // A UTF-16 unit takes at most 3 bytes of UTF-8 (4 for a pair of units).
     const size_t bytes = size_t(maxUnits) * 3 + 4;
+    std::string_view line = LineUtf8(k, scratch, bytes);
+    if (!m_textView && m_store.IsDumpLine(k))
+        return QString::fromLatin1(line.substr(0, size_t(maxUnits)));
     QString text = QString::fromUtf8(line.substr(0, bytes));
     if (text.size() > maxUnits)
         text.truncate(maxUnits);
@@ -299,12 +353,12 @@ int THexPane::ShownUnits(qreal x) const {
 // length in UTF-16 units: cheap, and every use of a column tolerates one past
 // the end.
 THexPane::TPos THexPane::Clamp(TPos pos) const {
-    const int64_t count = m_store.LineCount();
+    const int64_t count = LineTotal();
     if (count == 0 || pos.Line < 0)
         return TPos{};
     if (pos.Line >= count)
         pos = TPos{count - 1, INT_MAX};
-    const size_t bytes = std::min<size_t>(m_store.LineBytes(pos.Line), INT_MAX);
+    const size_t bytes = std::min<size_t>(LineLength(pos.Line), INT_MAX);
     pos.Col = std::clamp(pos.Col, 0, int(bytes));
     return pos;
 }
@@ -326,7 +380,7 @@ void THexPane::Select(TPos anchor, TPos cursor) {
 }
 
 void THexPane::SelectAll() {
-    const int64_t count = m_store.LineCount();
+    const int64_t count = LineTotal();
     if (count > 0)
         Select(TPos{0, 0}, TPos{count - 1, int(LineString(count - 1).size())});
 }
@@ -347,12 +401,12 @@ QString THexPane::SelectedText(int64_t& lines) const {
         return LineString(s.Line).mid(s.Col, e.Col - s.Col);
     // The middle lines go through one UTF-8 buffer: a selection of millions
     // of lines then costs one conversion, not one QString per line.
-    std::string middle;
+    std::string middle, scratch;
     int64_t k = s.Line + 1;
     for (; k < e.Line; ++k) {
         const size_t before = middle.size();
         middle += '\n';
-        m_store.AppendLine(k, middle);
+        middle.append(LineUtf8(k, scratch));
         if (middle.size() > CopyLimit) {
             middle.resize(before);
             break;
@@ -379,7 +433,7 @@ void THexPane::Copy() {
 }
 
 THexPane::TPos THexPane::PosAt(QPoint point) const {
-    const int64_t count = m_store.LineCount();
+    const int64_t count = LineTotal();
     if (count == 0)
         return TPos{};
     const int64_t row = int64_t(std::floor(qreal(point.y() - Margin) / m_lineHeight));
@@ -430,7 +484,7 @@ void THexPane::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.fillRect(event->rect(), m_background);
     painter.setFont(font());
-    const int64_t count = m_store.LineCount();
+    const int64_t count = LineTotal();
     const int64_t top = TopLine();
     const qreal x = Margin - horizontalScrollBar()->value();
     const bool selected = HasSelection();
@@ -581,6 +635,14 @@ QMenu* THexPane::CreateContextMenu() {
     lock->setCheckable(true);
     lock->setChecked(ScrollLock);
     connect(lock, &QAction::toggled, this, [this](bool on) { ScrollLock = on; });
+    QAction* text = menu->addAction(tr("文本显示(&X)"));
+    text->setCheckable(true);
+    text->setChecked(m_textView);
+    connect(text, &QAction::toggled, this, &THexPane::SetTextView);
+    QAction* stamps = menu->addAction(tr("文本显示时间戳(&S)"));
+    stamps->setCheckable(true);
+    stamps->setChecked(m_lines.Stamps);
+    connect(stamps, &QAction::toggled, this, &THexPane::SetTextStamps);
     if (ExtendMenu) {
         menu->addSeparator();
         ExtendMenu(menu);

@@ -12,6 +12,7 @@
 // User-interface thread only.
 
 #include "Recestore.h"
+#include "Textlines.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
@@ -87,6 +88,18 @@ public:
     // The text of line k as the pane shows it; at most maxUnits UTF-16 units
     // of it, so a huge line of an opened file costs only what is in view.
     QString LineString(int64_t k, int maxUnits = INT_MAX) const;
+    // The text view instead of the hex dump. Switching costs O(log): the line
+    // at the top then shows the bytes the old top line showed (as near as the
+    // two line structures allow); the selection is dropped.
+    void SetTextView(bool on);
+    bool TextView() const { return m_textView; }
+    // Each text line begins with the time its first byte arrived.
+    void SetTextStamps(bool on);
+    bool TextStamps() const { return m_lines.Stamps; }
+    const TTextLines& TextLines() const { return m_lines; }
+    // Lines in the view shown.
+    int64_t LineTotal() const;
+
     // The popup menu with "复制" and "全选"; the caller owns it.
     QMenu* CreateContextMenu();
     // Adds the window's own items to the pane's menu (the live log).
@@ -95,6 +108,8 @@ public:
 signals:
     // The last Copy stopped at CopyLimit after copiedLines of selectedLines.
     void CopyTruncated(qint64 copiedLines, qint64 selectedLines);
+    // The text view or its stamps were switched.
+    void ViewChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -119,7 +134,16 @@ private:
     QString SelectedText(int64_t& lines) const;
     void DrawLine(class QPainter& painter, qreal x, qreal baseline, const QString& text) const;
 
+    // The view shown: lines, line k as UTF-8 (maxBytes: see TTextLines), its
+    // length bound, the widest line, and how far dropping moved the lines up.
+    std::string_view LineUtf8(int64_t k, std::string& scratch, size_t maxBytes = SIZE_MAX) const;
+    size_t LineLength(int64_t k) const;
+    size_t MaxLineWidth() const;
+    int64_t Shifted() const;
+
     TReceStore m_store;
+    TTextLines m_lines; // the text view of m_store
+    bool m_textView = false;
     class QLabel* m_newBelow = nullptr;
     void PlaceNewBelow();
     QColor m_text{Qt::white};

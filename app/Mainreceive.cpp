@@ -8,6 +8,7 @@
 #include "Historyjob.h"
 #include "Linepipe.h"
 #include "Rtf.h"
+#include "Textlines.h"
 #include "Unitmain.h"
 
 #include <QAction>
@@ -23,6 +24,7 @@
 namespace {
 
 const char* const HistoryFilter = "Kestrel files(*.kst)";
+const char* const TextFilter = QT_TRANSLATE_NOOP("TFrmMain", "文本文件(*.txt)");
 
 RtfStyle HistoryStyle() {
     RtfStyle style;
@@ -92,7 +94,8 @@ void TFrmMain::ApplyReceived(bool drain) {
             if (Backlog.BlockCount() == 0)
                 break;
         }
-        store.Receive(Backlog.Block(BacklogNext), Backlog.BlockSize(BacklogNext));
+        store.Receive(Backlog.Block(BacklogNext), Backlog.BlockSize(BacklogNext),
+                      Backlog.Ms[BacklogNext]);
         ++BacklogNext;
         any = true;
         if (!drain && spent.elapsed() >= SliceMs && BacklogNext < Backlog.BlockCount()) {
@@ -113,6 +116,15 @@ void TFrmMain::ShowDropNotice() {
         return;
     DropNoticeEpoch = store.Epoch();
     lblHead->setText(lblHead->text() + "     " + tr("已丢弃最早的行: 超出内存上限"));
+}
+
+void TFrmMain::ShowReceHeader() {
+    QString header = QString::fromStdString(HexDumpHeader());
+    if (ReceEdit->TextView())
+        // The stamp's column is as wide as "HH:MM:SS.mmm ".
+        header = ReceEdit->TextStamps() ? "  " + tr("时间         文本 (文本显示)") : "  " + tr("文本 (文本显示)");
+    lblEnd->setText(header);
+    lblHead->setText(Paused ? header + "     PAUSE" : header);
 }
 
 void TFrmMain::ToolClearClick() {
@@ -156,23 +168,36 @@ void TFrmMain::StartHistoryJob(const QString& title, std::function<TFileResult(c
 void TFrmMain::ToolSaveClick() {
     if (HistoryJob != nullptr)
         return;
-    QString name = dialogs::SaveFileName(this, tr("保存..."), HistoryFilter);
+    // The text view saves a plain-text log of its lines, the hex view a history file.
+    const bool text = ReceEdit->TextView();
+    QString name = dialogs::SaveFileName(this, tr("保存..."), text ? tr(TextFilter) : HistoryFilter);
     if (name.isEmpty())
         return;
-    name = WithExtension(name, "kst");
+    name = WithExtension(name, text ? "txt" : "kst");
     // The file holds the pane as it is at the click; what arrives while the
     // file is written goes on into the pane.
     ApplyReceived(true);
     std::shared_ptr<const TReceStore> shot = ReceEdit->Store().Snapshot();
+    const bool stamps = ReceEdit->TextStamps();
     StartHistoryJob(
         tr("保存..."),
-        [shot = std::move(shot), name](const TFileProgress& progress) mutable {
-            const TFileResult r = SaveRtfStream(
-                name, HistoryStyle(), shot->LineCount(),
-                [&shot, hint = size_t(0)](int64_t k, std::string& scratch) mutable {
-                    return shot->LineView(k, scratch, hint);
-                },
-                progress);
+        [shot = std::move(shot), name, text, stamps](const TFileProgress& progress) mutable {
+            TFileResult r;
+            if (text) {
+                TTextLines lines(*shot, CodePagePairUtf8);
+                lines.Stamps = stamps;
+                r = SaveTextStream(
+                    name, lines.LineCount(),
+                    [&lines](int64_t k, std::string& scratch) { return lines.LineView(k, scratch); },
+                    progress);
+            } else {
+                r = SaveRtfStream(
+                    name, HistoryStyle(), shot->LineCount(),
+                    [&shot, hint = size_t(0)](int64_t k, std::string& scratch) mutable {
+                        return shot->LineView(k, scratch, hint);
+                    },
+                    progress);
+            }
             shot.reset(); // blocks dropped from the pane meanwhile go now, on this thread
             return r;
         },
@@ -227,16 +252,9 @@ void TFrmMain::ToolOpenClick() {
 
 bool TFrmMain::StartLiveLog(const QString& path, int kind) {
     StopLiveLog();
-    const auto decode = [](uint8_t lead, uint8_t trail) -> std::string {
-        const char pair[2] = {char(lead), char(trail)};
-        const QString c = FromCodePage(QByteArrayView(pair, 2));
-        if (c.size() != 1 || c.at(0) == QChar::ReplacementCharacter)
-            return {};
-        return c.toStdString();
-    };
     const bool ok = LiveLog.Start(QFile::encodeName(path).toStdString(),
                                   kind == 0 ? TLiveLog::TMode::Raw : TLiveLog::TMode::Text,
-                                  kind == 2, decode);
+                                  kind == 2, CodePagePairUtf8);
     if (!ok) {
         dialogs::Message(this, tr("不能记录到文件 %1: %2")
                                    .arg(path, QString::fromStdString(LiveLog.Error())));

@@ -83,6 +83,8 @@ void TFrmMain::LoadSettings() {
     ReceEdit->ScrollLock = stored.ScrollLock && *stored.ScrollLock == 1;
     if (stored.Language)
         TabComm->CboLanguage->setCurrentIndex(int(*stored.Language));
+    ReceEdit->SetTextStamps(stored.ReceTextStamps && *stored.ReceTextStamps == 1);
+    ReceEdit->SetTextView(stored.ReceTextView && *stored.ReceTextView == 1);
     // A stored size below the smallest, or a place off every screen, is not taken.
     if (stored.WindowGeometry) {
         const QRect before = geometry();
@@ -157,6 +159,8 @@ void TFrmMain::SaveSettings() {
     stored.WindowGeometry = saveGeometry();
     stored.ScrollLock = ReceEdit->ScrollLock ? 1 : 0;
     stored.Language = TabComm->CboLanguage->currentIndex();
+    stored.ReceTextView = ReceEdit->TextView() ? 1 : 0;
+    stored.ReceTextStamps = ReceEdit->TextStamps() ? 1 : 0;
     {
         bool ok = false;
         const int rate = TabComm->CboBps->currentText().toInt(&ok);

@@ -2,17 +2,23 @@
 
 #include "Handover.h"
 
+#include <chrono>
+
 TReceQueue::TReceQueue(QObject* parent) : QObject(parent), m_calls(new TPostedCalls(this)) {
     m_frame.setSingleShot(true);
     connect(&m_frame, &QTimer::timeout, this, &TReceQueue::Emit);
 }
 
 void TReceQueue::Push(const uint8_t* bytes, size_t count) {
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
     {
         std::lock_guard lock(m_lock);
         if (count > 0 && bytes != nullptr)
             m_pending.Bytes.insert(m_pending.Bytes.end(), bytes, bytes + count);
         m_pending.Ends.push_back(m_pending.Bytes.size());
+        m_pending.Ms.push_back(ms);
     }
     if (!m_posted.exchange(true))
         m_calls->Post([this] { Wake(); });
@@ -35,6 +41,7 @@ void TReceQueue::Recycle(TReceBatch&& used) {
         return;
     used.Bytes.clear();
     used.Ends.clear();
+    used.Ms.clear();
     std::lock_guard lock(m_lock);
     if (used.Bytes.capacity() > m_spare.Bytes.capacity())
         std::swap(m_spare, used);

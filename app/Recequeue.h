@@ -20,11 +20,13 @@
 #include <mutex>
 #include <vector>
 
-// Blocks in arrival order: block i is Bytes[Ends[i-1] .. Ends[i]). Empty
+// Blocks in arrival order: block i is Bytes[Ends[i-1] .. Ends[i]), pushed at
+// Ms[i] (milliseconds since the epoch, for the text view's stamps). Empty
 // blocks are kept, since each block also scrolls the pane.
 struct TReceBatch {
     std::vector<uint8_t> Bytes;
     std::vector<size_t> Ends;
+    std::vector<int64_t> Ms;
 
     size_t BlockCount() const { return Ends.size(); }
     const uint8_t* Block(size_t i) const { return Bytes.data() + Begin(i); }
@@ -41,7 +43,7 @@ public:
 
     explicit TReceQueue(QObject* parent = nullptr);
 
-    // Worker thread.
+    // Worker thread. The block's time is taken here, once per block.
     void Push(const uint8_t* bytes, size_t count);
     // User-interface thread: every pending block, in order; the queue is
     // left empty.

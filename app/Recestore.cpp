@@ -164,11 +164,14 @@ void TReceStore::FreezeRun(const uint8_t* lines, size_t n) {
     }
 }
 
-void TReceStore::Receive(const uint8_t* bytes, size_t count) {
+void TReceStore::Receive(const uint8_t* bytes, size_t count, int64_t ms) {
     if (count == 0 || bytes == nullptr)
         return;
-    if (m_dumpLines == 0)
+    if (m_dumpLines == 0) {
         CloseTail(); // the receive run never continues a loaded block
+        m_runBegin = m_end;
+    }
+    m_text.Feed(bytes, count, ms);
     for (size_t i = 0; i < count; ++i) {
         // Whole lines inside a block go to the store as raw bytes; only the
         // line the block ends on is laid out as text. The copied line is
@@ -204,7 +207,10 @@ void TReceStore::Reset() {
     m_closedBytes = 0;
     m_maxText = 0;
     m_anyDump = false;
+    m_loadedDump = false;
     m_dumpLines = 0;
+    m_runBegin = 0;
+    m_text.Clear();
     m_dropped = 0;
     m_rece.Reset();
 }
@@ -246,6 +252,7 @@ void TReceStore::AddDumpLine(const uint8_t* bytes, int count, uint64_t k) {
     ++tail->Lines;
     ++m_end;
     m_anyDump = true;
+    m_loadedDump = true;
 }
 
 void TReceStore::AddLoadedLine(std::string_view text) {
@@ -308,7 +315,10 @@ void TReceStore::Adopt(TReceStore&& other) {
     m_closedBytes = other.m_closedBytes;
     m_maxText = other.m_maxText;
     m_anyDump = other.m_anyDump;
+    m_loadedDump = other.m_loadedDump;
     m_dumpLines = other.m_dumpLines;
+    m_runBegin = other.m_runBegin;
+    m_text = std::move(other.m_text);
     m_dropped = other.m_dropped;
     m_epoch = epoch;
     m_revision = revision;
@@ -333,6 +343,8 @@ void TReceStore::Trim() {
         m_dropped += lines;
         m_slots.pop_front();
         m_begin = m_slots.front().First;
+        if (m_dumpLines > 0 && m_begin > m_runBegin)
+            m_text.DropBefore(uint64_t(m_begin - m_runBegin) * HexDumpBytesPerLine);
         any = true;
     }
     if (any)
@@ -442,7 +454,8 @@ std::string TReceStore::Text(int64_t first, int64_t last) const {
 }
 
 size_t TReceStore::MemoryUsed() const {
-    size_t bytes = sizeof(*this) + m_closedBytes + m_slots.size() * sizeof(TSlot);
+    size_t bytes = sizeof(*this) + m_closedBytes + m_slots.size() * sizeof(TSlot) +
+                   m_text.MemoryBytes() - sizeof(m_text);
     if (m_tailOpen)
         bytes += m_slots.back().Block->MemoryBytes();
     return bytes;
@@ -466,12 +479,56 @@ std::shared_ptr<const TReceStore> TReceStore::Snapshot() const {
     copy->m_rece = m_rece;
     copy->m_begin = m_begin;
     copy->m_end = m_end;
-    copy->m_closedBytes = MemoryUsed() - sizeof(*this) - m_slots.size() * sizeof(TSlot);
+    copy->m_text = m_text.Snapshot();
+    copy->m_closedBytes = MemoryUsed() - sizeof(*this) - m_slots.size() * sizeof(TSlot) -
+                          (m_text.MemoryBytes() - sizeof(m_text));
     copy->m_maxText = m_maxText;
     copy->m_anyDump = m_anyDump;
+    copy->m_loadedDump = m_loadedDump;
     copy->m_dumpLines = m_dumpLines;
+    copy->m_runBegin = m_runBegin;
     copy->m_dropped = m_dropped;
     copy->m_epoch = m_epoch;
     copy->m_revision = m_revision;
     return copy;
+}
+
+int64_t TReceStore::LinesBeforeRun() const {
+    if (m_dumpLines == 0)
+        return m_end - m_begin;
+    return std::clamp<int64_t>(m_runBegin - m_begin, 0, m_end - m_begin);
+}
+
+int64_t TReceStore::RunFirstLine() const {
+    return m_dumpLines == 0 ? 0 : std::max<int64_t>(0, m_begin - m_runBegin);
+}
+
+size_t TReceStore::RunBytes(uint64_t pos, const uint8_t*& at) const {
+    at = nullptr;
+    if (m_dumpLines == 0)
+        return 0;
+    const int64_t j = int64_t(pos / HexDumpBytesPerLine);
+    const size_t in = size_t(pos % HexDumpBytesPerLine);
+    if (j == m_dumpLines - 1) {
+        if (int(in) >= m_rece.Count)
+            return 0;
+        at = m_rece.Bytes + in;
+        return size_t(m_rece.Count) - in;
+    }
+    if (j < RunFirstLine() || j >= m_dumpLines)
+        return 0;
+    const TWhere where = Find(m_runBegin + j - m_begin);
+    if (where.Block == nullptr)
+        return 0;
+    at = where.Block->Bytes.data() + where.Index * HexDumpBytesPerLine + in;
+    return (where.Block->Lines - where.Index) * HexDumpBytesPerLine - in;
+}
+
+size_t TReceStore::MaxOpenedLineBytes() const {
+    size_t width = m_maxText;
+    if (m_loadedDump)
+        width = std::max(width, m_leading.size() + HexDumpOffsetLen + HexDumpTextLen);
+    if (m_dropped > 0)
+        width = std::max(width, DroppedMark(m_dropped).size());
+    return width;
 }

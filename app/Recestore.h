@@ -22,6 +22,9 @@
 // bytes, so a reopened session costs about what the received one did; every
 // line gives back exactly the text it was loaded from.
 //
+// The bytes of the receive run are also indexed as text lines (TTextIndex)
+// as they arrive, with the time of each block, for the text view (TTextLines).
+//
 // With a memory limit set, the oldest blocks are dropped whole once the
 // content would pass it, and a mark line at the top says how many lines went.
 //
@@ -32,6 +35,7 @@
 // store goes on changing, since a block is never written once shared.
 
 #include "Hexdump.h"
+#include "Textindex.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -49,8 +53,9 @@ public:
 
     // The pane's half of OnCommData for one delivered block: every byte goes
     // into ReceLine, which then rewrites the last line or, when the byte
-    // began a new line, is appended. An empty block changes nothing.
-    void Receive(const uint8_t* bytes, size_t count);
+    // began a new line, is appended. An empty block changes nothing. ms: when
+    // the block arrived, milliseconds since the epoch (the text view's stamps).
+    void Receive(const uint8_t* bytes, size_t count, int64_t ms = 0);
     // Empties the pane and resets ReceLine. The memory is freed (see
     // ReturnFreeMemory for handing it back to the system).
     void Clear();
@@ -102,6 +107,20 @@ public:
     // Length of the longest line in bytes (an upper bound once lines have
     // been dropped): the pane's horizontal extent without a scan.
     size_t MaxLineBytes() const;
+
+    // The receive run for the text view. Run bytes are numbered from 0 (the
+    // first since the last Clear or load); the oldest may have been dropped.
+    const TTextIndex& TextIndex() const { return m_text; }
+    // Lines before the run's first line held, the mark line excluded: those
+    // of an opened file that are still held.
+    int64_t LinesBeforeRun() const;
+    // The run line (run byte / 16) of the first line of the run still held.
+    int64_t RunFirstLine() const;
+    // Contiguous run bytes from pos on: a pointer to them in at and their
+    // count, 0 when pos is not held.
+    size_t RunBytes(uint64_t pos, const uint8_t*& at) const;
+    // Width of the lines that are not received bytes: of an opened file and the mark.
+    size_t MaxOpenedLineBytes() const;
 
     const THexDumpLine& ReceLine() const { return m_rece; }
     std::string_view Leading() const { return m_leading; }
@@ -157,9 +176,12 @@ private:
     size_t m_closedBytes = 0; // memory of every block but an open tail
     size_t m_maxText = 0;
     bool m_anyDump = false;
+    bool m_loadedDump = false; // an opened file gave dump lines
     // Lines of the receive run, ReceLine included; its frozen lines are the
     // last blocks.
     int64_t m_dumpLines = 0;
+    int64_t m_runBegin = 0; // the receive run's first line among every line ever held
+    TTextIndex m_text;      // the receive run's text lines
     int64_t m_dropped = 0;
     size_t m_limit = 0;
     uint64_t m_epoch = 0;

@@ -122,6 +122,11 @@ using TFileProgress = std::function<bool(int64_t done, int64_t total)>;
 TFileResult SaveRtfStream(const QString& fileName, const RtfStyle& style, int64_t lineCount,
                           const std::function<std::string_view(int64_t k, std::string& scratch)>& line,
                           const TFileProgress& progress);
+// The same lines as plain UTF-8 text, each ended by "\n" (the text view's log), written the
+// same way.
+TFileResult SaveTextStream(const QString& fileName, int64_t lineCount,
+                           const std::function<std::string_view(int64_t k, std::string& scratch)>& line,
+                           const TFileProgress& progress);
 // Streams a file into sink: RTF, or plain text (UTF-8 when the whole file is valid UTF-8, else
 // code page 936), in a few MiB of working memory and with no size cap. Progress counts file
 // bytes; when the reader starts over (sink.Restart()) the file is read again and done starts

@@ -17,15 +17,17 @@ bool Report(const TFileProgress& progress, int64_t done, int64_t total) {
     return !progress || progress(done, total);
 }
 
-} // namespace
+using TLine = std::function<std::string_view(int64_t k, std::string& scratch)>;
 
-TFileResult SaveRtfStream(const QString& fileName, const RtfStyle& style, int64_t lineCount,
-                          const std::function<std::string_view(int64_t k, std::string& scratch)>& line,
-                          const TFileProgress& progress) {
+// Writes head, each line through append, then tail, in blocks through a
+// temporary file that replaces fileName only when everything is written.
+TFileResult SaveStream(const QString& fileName, std::string_view head, int64_t lineCount,
+                       const TLine& line,
+                       const std::function<void(std::string& block, std::string_view line)>& append,
+                       std::string_view tail, const TFileProgress& progress) {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return TFileResult::Failed;
-    const TRtfWriter writer(style);
     std::string block;
     block.reserve(BlockSize + 4096);
     std::string scratch;
@@ -35,9 +37,9 @@ TFileResult SaveRtfStream(const QString& fileName, const RtfStyle& style, int64_
         block.clear();
         return ok;
     };
-    writer.Head(block);
+    block += head;
     for (int64_t k = 0; k < lineCount; ++k) {
-        writer.AppendLine(block, line(k, scratch));
+        append(block, line(k, scratch));
         if (block.size() < BlockSize)
             continue;
         if (!write()) {
@@ -49,11 +51,35 @@ TFileResult SaveRtfStream(const QString& fileName, const RtfStyle& style, int64_
             return TFileResult::Cancelled;
         }
     }
-    block += TRtfWriter::Tail();
+    block += tail;
     if (!write() || !file.commit())
         return TFileResult::Failed; // QSaveFile drops its temporary file when not committed
     Report(progress, lineCount, lineCount);
     return TFileResult::Ok;
+}
+
+} // namespace
+
+TFileResult SaveRtfStream(const QString& fileName, const RtfStyle& style, int64_t lineCount,
+                          const TLine& line, const TFileProgress& progress) {
+    const TRtfWriter writer(style);
+    std::string head;
+    writer.Head(head);
+    return SaveStream(
+        fileName, head, lineCount, line,
+        [&writer](std::string& block, std::string_view text) { writer.AppendLine(block, text); },
+        TRtfWriter::Tail(), progress);
+}
+
+TFileResult SaveTextStream(const QString& fileName, int64_t lineCount, const TLine& line,
+                           const TFileProgress& progress) {
+    return SaveStream(
+        fileName, std::string_view(), lineCount, line,
+        [](std::string& block, std::string_view text) {
+            block += text;
+            block += '\n';
+        },
+        std::string_view(), progress);
 }
 
 TFileResult LoadRtfStream(const QString& fileName, TRtfLineSink& sink, const TFileProgress& progress,

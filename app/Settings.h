@@ -35,6 +35,8 @@ inline constexpr const char* StopBits = "StopBits";       // 0 one, 1 one and a 
 inline constexpr const char* FlowControl = "FlowControl"; // 0 none, 1 RTS/CTS, 2 XON/XOFF; 0
 inline constexpr const char* ScrollLock = "ScrollLock";   // 1: scrolling up holds the view; 0
 inline constexpr const char* Language = "Language";       // the interface's: 0 Chinese, 1 English; 0
+inline constexpr const char* ReceTextView = "ReceTextView";     // 1: the pane shows text; 0
+inline constexpr const char* ReceTextStamps = "ReceTextStamps"; // 1: text lines are stamped; 0
 inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
                                                                 // smallest size, centred
 

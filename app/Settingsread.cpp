@@ -38,6 +38,8 @@ constexpr TApart Apart[] = {
     {settings::FlowControl, &TStoredSettings::FlowControl, 0, 2},
     {settings::ScrollLock, &TStoredSettings::ScrollLock, 0, 1},
     {settings::Language, &TStoredSettings::Language, 0, 1},
+    {settings::ReceTextView, &TStoredSettings::ReceTextView, 0, 1},
+    {settings::ReceTextStamps, &TStoredSettings::ReceTextStamps, 0, 1},
     {settings::ReceMemoryMiB, &TStoredSettings::ReceMemoryMiB, INT64_MIN, INT64_MAX},
 };
 

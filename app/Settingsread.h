@@ -42,6 +42,8 @@ struct TStoredSettings {
     std::optional<int64_t> FlowControl;
     std::optional<int64_t> ScrollLock; // 0 or 1
     std::optional<int64_t> Language;   // 0 Chinese, 1 English
+    std::optional<int64_t> ReceTextView;   // 0 or 1
+    std::optional<int64_t> ReceTextStamps; // 0 or 1
     // The window's size and place as QWidget::saveGeometry gives them.
     std::optional<QByteArray> WindowGeometry;
     // Read apart too: present when stored as a whole number.

@@ -193,6 +193,8 @@ void TFrmMain::RetranslateUi() {
     for (const auto& [tool, hint] : hints)
         tool->setToolTip(hint);
     QApplication::setApplicationDisplayName(tr("Kestrel %1测试版").arg(VersionText()));
+    if (ReceEdit && lblEnd)
+        ShowReceHeader(); // the text view's header is worded
     if (Comm) {
         // The port's texts in the new words; the reason on show is shown again, not dropped.
         const TOpenError shown = ShownError;
@@ -373,9 +375,8 @@ void TFrmMain::BuildStatusPanel() {
 void TFrmMain::FormCreate() {
     ReceEdit->Clear();
     TabSend->SendEdit->clear();
-    const QString header = QString::fromStdString(HexDumpHeader());
-    lblHead->setText(header);
-    lblEnd->setText(header);
+    ShowReceHeader();
+    connect(ReceEdit, &THexPane::ViewChanged, this, &TFrmMain::ShowReceHeader);
     resize(ClientWidth, ClientHeight);
     setMinimumSize(ClientWidth, ClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -238,6 +238,8 @@ private:
     bool OpeningFile = false;
     // The pane's header says once per Clear or open that the oldest lines were dropped.
     void ShowDropNotice();
+    // The headers above and below the pane: the dump's columns, or what the text view shows.
+    void ShowReceHeader();
     uint64_t DropNoticeEpoch = ~uint64_t(0); // received blocks stay queued until the opened file is in
     TReceBatch Backlog; // taken from ReceQueue, not yet in the pane
     size_t BacklogNext = 0;

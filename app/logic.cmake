@@ -13,6 +13,8 @@ set(KESTREL_LOGIC_SOURCES
   ${logic_dir}/Hextext.h
   ${logic_dir}/Livelog.cpp
   ${logic_dir}/Livelog.h
+  ${logic_dir}/Textindex.cpp
+  ${logic_dir}/Textindex.h
   ${logic_dir}/Textrender.cpp
   ${logic_dir}/Textrender.h
   ${logic_dir}/Vmframe.cpp

@@ -414,6 +414,18 @@ E-mail: %2</translation>
         <source>串口资料, Modem资料: 状态面板上的按钮 (the reference charts).</source>
         <translation>Serial port and modem charts: the buttons on the status panel.</translation>
     </message>
+    <message>
+        <source>文本文件(*.txt)</source>
+        <translation>Text files(*.txt)</translation>
+    </message>
+    <message>
+        <source>时间         文本 (文本显示)</source>
+        <translation>Time         Text (text view)</translation>
+    </message>
+    <message>
+        <source>文本 (文本显示)</source>
+        <translation>Text (text view)</translation>
+    </message>
 </context>
 <context>
     <name>THexPane</name>
@@ -432,6 +444,14 @@ E-mail: %2</translation>
     <message>
         <source>向上滚动时保持位置 (滚动锁定)(&amp;K)</source>
         <translation>Scroll loc&amp;k (hold the view when scrolled up)</translation>
+    </message>
+    <message>
+        <source>文本显示(&amp;X)</source>
+        <translation>Show as te&amp;xt</translation>
+    </message>
+    <message>
+        <source>文本显示时间戳(&amp;S)</source>
+        <translation>Time &amp;stamps in the text view</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,222 @@
+#include "Textindex.h"
+
+#include <cstring>
+
+namespace {
+
+bool IsLead(uint8_t b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+
+bool IsTrail(uint8_t b) {
+    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
+
+// Cells a byte takes in TTextRender's text when it stands alone: printable
+// ASCII one, a backslash two ("\\"), anything else four ("\x1B"). A lead byte
+// is counted as an escape until its trail makes it a pair.
+struct TCells {
+    uint8_t Of[256];
+    constexpr TCells() : Of() {
+        for (int b = 0; b < 256; ++b)
+            Of[b] = b == '\\' ? 2 : b >= 0x20 && b < 0x7F ? 1 : 4;
+    }
+};
+constexpr TCells Cells;
+
+// The first CR or LF in [i, count), or count: two vectorised scans.
+size_t BreakAt(const uint8_t* bytes, size_t i, size_t count) {
+    size_t n = count - i;
+    const void* lf = std::memchr(bytes + i, '\n', n);
+    if (lf != nullptr)
+        n = size_t(static_cast<const uint8_t*>(lf) - (bytes + i));
+    const void* cr = std::memchr(bytes + i, '\r', n);
+    if (cr != nullptr)
+        return size_t(static_cast<const uint8_t*>(cr) - bytes);
+    return i + n;
+}
+
+// Cells of a piece of a line without breaks. ASCII alone is summed in a loop
+// the compiler vectorises; bytes above 0x7F go one by one, pairing a trail
+// with its lead (lead: the byte before may begin a pair, in and out). ascii:
+// the last piece was ASCII, so this one is tried as ASCII first (in and out).
+int64_t RunCells(const uint8_t* bytes, size_t count, bool& lead, bool& ascii) {
+    if (!lead && ascii) {
+        uint32_t sum = 0;
+        uint8_t high = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t b = bytes[i];
+            sum += 1u + (b == '\\') + 3u * (uint8_t(b - 0x20) > 0x5E);
+            high |= b;
+        }
+        if (high < 0x80)
+            return sum;
+    }
+    ascii = true;
+    int64_t cells = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        // A trail after a lead turns the lead's escape (4) into one wide character (2).
+        const bool pair = lead && IsTrail(b);
+        cells += pair ? -2 : int64_t(Cells.Of[b]);
+        lead = !pair && IsLead(b);
+        ascii = ascii && b < 0x80;
+    }
+    return cells;
+}
+
+} // namespace
+
+int64_t TTextIndex::TChunk::MsAt(uint32_t offset) const {
+    const auto it = std::upper_bound(StampAt.begin(), StampAt.end(), offset);
+    return it == StampAt.begin() ? BaseMs : StampMs[size_t(it - StampAt.begin()) - 1];
+}
+
+void TTextIndex::Clear() {
+    *this = TTextIndex();
+}
+
+void TTextIndex::NewChunk() {
+    if (!m_chunks.empty()) {
+        TChunk& back = *m_chunks.back();
+        back.Starts.shrink_to_fit();
+        back.StampAt.shrink_to_fit();
+        back.StampMs.shrink_to_fit();
+        m_closedBytes += back.MemoryBytes();
+    }
+    auto chunk = std::make_shared<TChunk>();
+    chunk->FirstLine = m_lines;
+    chunk->OpenAtStart = m_open;
+    chunk->BaseMs = m_lastMs;
+    m_chunks.push_back(std::move(chunk));
+}
+
+void TTextIndex::Feed(const uint8_t* bytes, size_t count, int64_t ms) {
+    while (count > 0) {
+        if (m_chunks.empty() || m_end >= ChunkBegin(m_chunks.size() - 1) + ChunkBytes)
+            NewChunk();
+        const size_t n = size_t(std::min<uint64_t>(count, ChunkBytes - m_end % ChunkBytes));
+        Scan(bytes, n, ms);
+        bytes += n;
+        count -= n;
+    }
+}
+
+// One piece of a block inside the last chunk, a line's run of bytes at a time.
+void TTextIndex::Scan(const uint8_t* bytes, size_t count, int64_t ms) {
+    TChunk& chunk = *m_chunks.back();
+    const uint32_t first = uint32_t(m_end % ChunkBytes);
+    for (size_t i = 0; i < count;) {
+        const uint8_t b = bytes[i];
+        if (m_afterCr) {
+            m_afterCr = false;
+            if (b == '\n') {
+                ++i;
+                continue; // the second half of a CR LF
+            }
+        }
+        if (!m_open) {
+            m_open = true;
+            ++m_lines;
+            m_cells = 0;
+            m_lead = false;
+            const uint32_t at = first + uint32_t(i);
+            chunk.Starts.push_back(at);
+            if (!m_anyStamp || ms != m_lastMs) {
+                chunk.StampAt.push_back(at);
+                chunk.StampMs.push_back(ms);
+                m_lastMs = ms;
+                m_anyStamp = true;
+            }
+        }
+        if (b == '\r' || b == '\n') {
+            m_open = false;
+            m_afterCr = b == '\r';
+            m_maxCells = std::max(m_maxCells, m_cells);
+            ++i;
+            continue;
+        }
+        const size_t end = BreakAt(bytes, i, count);
+        m_cells = size_t(int64_t(m_cells) + RunCells(bytes + i, end - i, m_lead, m_ascii));
+        i = end;
+    }
+    m_end += count;
+}
+
+void TTextIndex::DropBefore(uint64_t cut) {
+    cut = std::min(cut, m_end - m_end % ChunkBytes);
+    while (!m_chunks.empty() && m_base + ChunkBytes <= cut) {
+        if (m_chunks.size() > 1)
+            m_closedBytes -= m_chunks.front()->MemoryBytes();
+        m_chunks.pop_front();
+        m_base += ChunkBytes;
+    }
+}
+
+int64_t TTextIndex::FirstLine() const {
+    if (m_chunks.empty())
+        return m_lines;
+    const TChunk& front = *m_chunks.front();
+    return front.FirstLine - (front.OpenAtStart ? 1 : 0);
+}
+
+size_t TTextIndex::ChunkOf(int64_t k) const {
+    const auto it = std::partition_point(m_chunks.begin(), m_chunks.end(), [k](const auto& c) {
+        return c->FirstLine + int64_t(c->Starts.size()) <= k;
+    });
+    return size_t(it - m_chunks.begin());
+}
+
+TTextIndex::TLine TTextIndex::Line(int64_t k) const {
+    TLine line;
+    if (k < FirstLine() || k >= m_lines)
+        return line;
+    const TChunk& front = *m_chunks.front();
+    size_t i = 0;
+    if (k < front.FirstLine) { // runs in from bytes that were dropped
+        line.Begin = m_base;
+        line.Ms = front.BaseMs;
+    } else {
+        i = ChunkOf(k);
+        const TChunk& chunk = *m_chunks[i];
+        const uint32_t offset = chunk.Starts[size_t(k - chunk.FirstLine)];
+        line.Begin = ChunkBegin(i) + offset;
+        line.Ms = chunk.MsAt(offset);
+    }
+    line.End = m_end;
+    if (k + 1 < m_lines) {
+        const TChunk* chunk = m_chunks[i].get();
+        if (k + 1 >= chunk->FirstLine + int64_t(chunk->Starts.size())) {
+            i = ChunkOf(k + 1);
+            chunk = m_chunks[i].get();
+        }
+        line.End = ChunkBegin(i) + chunk->Starts[size_t(k + 1 - chunk->FirstLine)];
+    }
+    return line;
+}
+
+int64_t TTextIndex::LineAt(uint64_t pos) const {
+    const int64_t first = FirstLine();
+    if (m_lines == first)
+        return first;
+    pos = std::clamp(pos, m_base, m_end - 1);
+    const size_t i = size_t((pos - m_base) / ChunkBytes);
+    const TChunk& chunk = *m_chunks[i];
+    const auto it = std::upper_bound(chunk.Starts.begin(), chunk.Starts.end(), uint32_t(pos % ChunkBytes));
+    const int64_t k = chunk.FirstLine + int64_t(it - chunk.Starts.begin()) - 1;
+    return std::clamp(k, first, m_lines - 1);
+}
+
+size_t TTextIndex::MemoryBytes() const {
+    size_t bytes = sizeof(*this) + m_closedBytes + m_chunks.size() * sizeof(m_chunks.front());
+    if (!m_chunks.empty())
+        bytes += m_chunks.back()->MemoryBytes();
+    return bytes;
+}
+
+TTextIndex TTextIndex::Snapshot() const {
+    TTextIndex copy = *this;
+    if (!copy.m_chunks.empty())
+        copy.m_chunks.back() = std::make_shared<TChunk>(*m_chunks.back());
+    return copy;
+}

@@ -1,0 +1,167 @@
+// The receive pane's two views under the same flood through the whole
+// program (offscreen, on a pseudo-terminal): drain rate against a plain read
+// loop, and memory per received byte, the hex view beside the text view with
+// time stamps on. Each view runs in a process of its own, so that neither
+// inherits the other's memory. Two floods: bytes of every value (a line
+// break every 128 bytes or so) and text lines of 40 characters.
+//   bench_textview [MiB, default 64]
+
+#include "Hexpane.h"
+#include "Openwindow.h"
+#include "Pty.h"
+#include "Unitmain.h"
+#include "Windowtest.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QStandardPaths>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct TFigures {
+    double Program = 0; // bytes a second
+    double Plain = 0;
+    double RssPerByte = 0;
+    double StorePerByte = 0;
+    int64_t TextLines = 0;
+    bool AllThere = false;
+};
+
+uint8_t Pattern(size_t i, bool text) {
+    if (text) // "0123456789:;<=>?@ABCD...\r\n": 40 characters and CR LF
+        return i % 42 == 40 ? '\r' : i % 42 == 41 ? '\n' : uint8_t('0' + (i / 42 + i % 42) % 75);
+    return uint8_t((i * 2654435761u) >> 13);
+}
+
+void WriteAll(int fd, size_t total, bool text) {
+    std::vector<uint8_t> chunk(4096);
+    for (size_t sent = 0; sent < total;) {
+        const size_t n = std::min(chunk.size(), total - sent);
+        for (size_t i = 0; i < n; ++i)
+            chunk[i] = Pattern(sent + i, text);
+        for (size_t done = 0; done < n;) {
+            const ssize_t w = write(fd, chunk.data() + done, n - done);
+            if (w > 0)
+                done += size_t(w);
+        }
+        sent += n;
+    }
+}
+
+double PlainReadLoop(size_t total) {
+    TPty pty;
+    const int fd = open(pty.Path.c_str(), O_RDWR | O_NOCTTY);
+    const auto start = Clock::now();
+    std::thread w([&] { WriteAll(pty.Master, total, false); });
+    std::vector<uint8_t> buf(65536);
+    for (size_t got = 0; got < total;) {
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n > 0)
+            got += size_t(n);
+    }
+    const double s = std::chrono::duration<double>(Clock::now() - start).count();
+    w.join();
+    close(fd);
+    return double(total) / s;
+}
+
+long StatusKiB(const char* key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key, 0) == 0)
+            return std::stol(line.substr(std::string(key).size()));
+    return 0;
+}
+
+// One view under one kind of flood, in this process.
+TFigures Run(int argc, char** argv, size_t total, bool textView, bool textFlood) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    TFigures f;
+    f.Plain = PlainReadLoop(total);
+    TPty pty;
+    StoreSettings(pty.Path, 12);
+    auto window = OpenWindow();
+    if (!window)
+        return f;
+    TFrmMain* w = window.get();
+    THexPane* pane = w->ReceEdit;
+    pane->SetTextStamps(textView);
+    pane->SetTextView(textView);
+    const long rssBefore = StatusKiB("VmRSS:");
+    const TReceStore& store = pane->Store();
+    const int64_t lines = int64_t((total + 15) / 16);
+    const auto flood = [&] {
+        w->ToolClearClick();
+        const auto start = Clock::now();
+        std::thread writer([&] { WriteAll(pty.Master, total, textFlood); });
+        QEventLoop loop;
+        QObject::connect(w, &TFrmMain::ReceivedFlushed, &loop, [&] {
+            if (store.LineCount() == lines && store.ReceLine().Count == int((total - 1) % 16 + 1))
+                loop.quit();
+        });
+        loop.exec();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        writer.join();
+        return double(total) / seconds;
+    };
+    f.Program = flood();
+    f.RssPerByte = double(StatusKiB("VmHWM:") - rssBefore) * 1024 / double(total);
+    f.StorePerByte = double(store.MemoryUsed()) / double(total);
+    for (int round = 0; round < 2; ++round) {
+        f.Plain = std::max(f.Plain, PlainReadLoop(total));
+        f.Program = std::max(f.Program, flood());
+    }
+    f.TextLines = pane->TextLines().LineCount();
+    f.AllThere = !textFlood || f.TextLines == int64_t((total + 41) / 42);
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const size_t total = size_t(argc > 1 ? std::max(1, std::atoi(argv[1])) : 64) << 20;
+    std::printf("flood of %zu MiB through the program, best of 3 against a plain read loop\n",
+                total >> 20);
+    std::printf("%-22s %-16s %10s %10s %7s %12s %12s\n", "flood", "view", "program", "plain",
+                "ratio", "RSS B/B", "store B/B");
+    bool ok = true;
+    for (bool textFlood : {false, true}) {
+        for (bool textView : {false, true}) {
+            int fds[2];
+            if (pipe(fds) != 0)
+                return 1;
+            const pid_t child = fork();
+            if (child == 0) {
+                close(fds[0]);
+                const TFigures f = Run(argc, argv, total, textView, textFlood);
+                const ssize_t n = write(fds[1], &f, sizeof f);
+                _exit(n == ssize_t(sizeof f) ? 0 : 1);
+            }
+            close(fds[1]);
+            TFigures f;
+            const bool got = read(fds[0], &f, sizeof f) == ssize_t(sizeof f);
+            close(fds[0]);
+            int status = 0;
+            waitpid(child, &status, 0);
+            ok = ok && got && f.AllThere;
+            std::printf("%-22s %-16s %6.1f MiB/s %6.1f MiB/s %6.2f %12.2f %12.2f%s\n",
+                        textFlood ? "text lines of 40" : "bytes of every value",
+                        textView ? "text, stamps on" : "hex", f.Program / (1 << 20),
+                        f.Plain / (1 << 20), f.Plain > 0 ? f.Program / f.Plain : 0.0, f.RssPerByte,
+                        f.StorePerByte, got && f.AllThere ? "" : "  (LINES MISSING)");
+        }
+    }
+    return ok ? 0 : 1;
+}
