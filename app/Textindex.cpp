@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 bool IsLead(uint8_t b) {
@@ -24,16 +28,22 @@ struct TCells {
 };
 constexpr TCells Cells;
 
-// The first CR or LF in [i, count), or count: two vectorised scans.
+// The first CR or LF in [i, count), or count: one pass, 16 bytes at a time
+// where the processor has SSE2 (every x86-64). Two memchr calls would look for
+// an LF to the block's end before every CR of a block without LF.
 size_t BreakAt(const uint8_t* bytes, size_t i, size_t count) {
-    size_t n = count - i;
-    const void* lf = std::memchr(bytes + i, '\n', n);
-    if (lf != nullptr)
-        n = size_t(static_cast<const uint8_t*>(lf) - (bytes + i));
-    const void* cr = std::memchr(bytes + i, '\r', n);
-    if (cr != nullptr)
-        return size_t(static_cast<const uint8_t*>(cr) - bytes);
-    return i + n;
+#ifdef __SSE2__
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+        if (mask != 0)
+            return i + size_t(__builtin_ctz(unsigned(mask)));
+    }
+#endif
+    while (i < count && bytes[i] != '\r' && bytes[i] != '\n')
+        ++i;
+    return i;
 }
 
 // Cells of a piece of a line without breaks. ASCII alone is summed in a loop
