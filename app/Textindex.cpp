@@ -8,11 +8,11 @@
 
 namespace {
 
-bool IsLead(uint8_t b) {
+constexpr bool IsLead(uint8_t b) {
     return b >= 0x81 && b <= 0xFE;
 }
 
-bool IsTrail(uint8_t b) {
+constexpr bool IsTrail(uint8_t b) {
     return b >= 0x40 && b <= 0xFE && b != 0x7F;
 }
 
@@ -27,6 +27,23 @@ struct TCells {
     }
 };
 constexpr TCells Cells;
+
+// Lead: the byte may begin a pair. Trail: the byte may end one. Merge: what
+// a trail gives back when it ends a pair: its own cells, and two of the
+// lead's four.
+struct TKinds {
+    uint8_t Lead[256];
+    uint8_t Trail[256];
+    uint8_t Merge[256];
+    constexpr TKinds() : Lead(), Trail(), Merge() {
+        for (int b = 0; b < 256; ++b) {
+            Lead[b] = IsLead(uint8_t(b)) ? 1 : 0;
+            Trail[b] = IsTrail(uint8_t(b)) ? 1 : 0;
+            Merge[b] = uint8_t(Cells.Of[b] + 2);
+        }
+    }
+};
+constexpr TKinds Kinds;
 
 // The first CR or LF in [i, count), or count: one pass, 16 bytes at a time
 // where the processor has SSE2 (every x86-64). Two memchr calls would look for
@@ -46,33 +63,53 @@ size_t BreakAt(const uint8_t* bytes, size_t i, size_t count) {
     return i;
 }
 
-// Cells of a piece of a line without breaks. ASCII alone is summed in a loop
-// the compiler vectorises; bytes above 0x7F go one by one, pairing a trail
-// with its lead (lead: the byte before may begin a pair, in and out). ascii:
-// the last piece was ASCII, so this one is tried as ASCII first (in and out).
-int64_t RunCells(const uint8_t* bytes, size_t count, bool& lead, bool& ascii) {
-    if (!lead && ascii) {
-        uint32_t sum = 0;
-        uint8_t high = 0;
-        for (size_t i = 0; i < count; ++i) {
-            const uint8_t b = bytes[i];
-            sum += 1u + (b == '\\') + 3u * (uint8_t(b - 0x20) > 0x5E);
-            high |= b;
-        }
-        if (high < 0x80)
-            return sum;
+// Cells of a piece of a line without breaks when every byte stands alone
+// (an upper bound when code page pairs are in it), and whether any byte is
+// above 0x7F. 16 bytes at a time where the processor has SSE2.
+uint64_t LoneCells(const uint8_t* bytes, size_t count, bool& high) {
+    uint64_t sum = 0;
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
+    const __m128i slash = _mm_set1_epi8('\\'), one = _mm_set1_epi8(1), three = _mm_set1_epi8(3);
+    __m128i total = _mm_setzero_si128();
+    int highs = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        // Signed: below 0x20 takes in the bytes from 0x80 up as well.
+        const __m128i escape = _mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del));
+        const __m128i cells = _mm_add_epi8(
+            _mm_add_epi8(one, _mm_and_si128(_mm_cmpeq_epi8(v, slash), one)), _mm_and_si128(escape, three));
+        total = _mm_add_epi64(total, _mm_sad_epu8(cells, _mm_setzero_si128()));
+        highs |= _mm_movemask_epi8(v);
     }
-    ascii = true;
-    int64_t cells = 0;
+    sum = uint64_t(_mm_cvtsi128_si64(total)) + uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total)));
+    high = highs != 0;
+#else
+    high = false;
+#endif
+    for (; i < count; ++i) {
+        sum += Cells.Of[bytes[i]];
+        high = high || bytes[i] >= 0x80;
+    }
+    return sum;
+}
+
+// What the code page pairs of a piece give back from LoneCells: a lead and
+// its trail take two cells instead of the lead's four and the trail's own.
+// lead: the byte before may begin a pair (in and out). Without a branch on
+// the data: binary floods and Chinese text pair at random.
+uint64_t PairSavings(const uint8_t* bytes, size_t count, bool& lead) {
+    uint64_t merged = 0;
+    uint32_t l = lead ? 1 : 0;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t b = bytes[i];
-        // A trail after a lead turns the lead's escape (4) into one wide character (2).
-        const bool pair = lead && IsTrail(b);
-        cells += pair ? -2 : int64_t(Cells.Of[b]);
-        lead = !pair && IsLead(b);
-        ascii = ascii && b < 0x80;
+        const uint32_t pair = l & Kinds.Trail[b];
+        merged += (0u - pair) & Kinds.Merge[b];
+        l = (pair ^ 1u) & Kinds.Lead[b];
     }
-    return cells;
+    lead = l != 0;
+    return merged;
 }
 
 } // namespace
@@ -147,7 +184,19 @@ void TTextIndex::Scan(const uint8_t* bytes, size_t count, int64_t ms) {
             continue;
         }
         const size_t end = BreakAt(bytes, i, count);
-        m_cells = size_t(int64_t(m_cells) + RunCells(bytes + i, end - i, m_lead, m_ascii));
+        bool high = false;
+        const uint64_t lone = LoneCells(bytes + i, end - i, high);
+        if (!high && !m_lead) {
+            m_cells += lone; // nothing to pair
+        } else if (end == count || m_cells + lone > m_maxCells) {
+            // The line goes on in the next block, or may become the widest:
+            // its pairs are counted.
+            m_cells += lone - PairSavings(bytes + i, end - i, m_lead);
+        } else {
+            // The line ends here and is not the widest even with every byte
+            // alone: its pairs need not be found.
+            m_cells += lone;
+        }
         i = end;
     }
     m_end += count;

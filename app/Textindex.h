@@ -101,7 +101,6 @@ private:
     bool m_open = false;    // the last line has begun and not ended
     bool m_afterCr = false; // the last byte was a CR that ended a line
     bool m_lead = false;    // the last byte may begin a code page pair
-    bool m_ascii = true;    // the last piece of a line was ASCII
     bool m_anyStamp = false;
     int64_t m_lastMs = 0;
     size_t m_cells = 0; // of the line being filled

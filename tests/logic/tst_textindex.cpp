@@ -151,6 +151,63 @@ TEST(TextIndex, LongLinesSpanChunksAndDroppingKeepsTheLineThatRunsAcrossTheCut) 
     EXPECT_EQ(t.Line(3), "more");
 }
 
+// The widest line's cells, counted byte by byte with the code page pairs of
+// every line, against the index fed in blocks of any size: binary bytes and
+// Chinese text, whose pairs take two cells instead of eight.
+TEST(TextIndex, WidestLineCountsItsPairsHoweverTheBlocksAreCut) {
+    const auto widest = [](const std::string& bytes) {
+        size_t best = 0, cells = 0;
+        bool lead = false, afterCr = false;
+        for (const char c : bytes) {
+            const uint8_t b = uint8_t(c);
+            if (afterCr && b == '\n') {
+                afterCr = false;
+                continue;
+            }
+            afterCr = false;
+            if (b == '\r' || b == '\n') {
+                best = std::max(best, cells);
+                cells = 0;
+                lead = false;
+                afterCr = b == '\r';
+                continue;
+            }
+            if (lead && b >= 0x40 && b <= 0xFE && b != 0x7F) {
+                cells -= 2; // the lead's escape (4) and this trail make one wide character
+                lead = false;
+                continue;
+            }
+            cells += b == '\\' ? 2 : b >= 0x20 && b < 0x7F ? 1 : 4;
+            lead = b >= 0x81 && b <= 0xFE;
+        }
+        return std::max(best, cells);
+    };
+    uint32_t seed = 11;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    std::string binary, chinese;
+    for (int i = 0; i < 200000; ++i)
+        binary += char(next());
+    for (int line = 0; line < 3000; ++line) {
+        const uint32_t n = next() % 90;
+        for (uint32_t k = 0; k < n; ++k)
+            chinese += k % 7 == 3 ? std::string("a\\") : std::string("\xC4\xE3");
+        chinese += next() % 2 ? "\r\n" : "\n";
+    }
+    for (const std::string* bytes : {&binary, &chinese}) {
+        for (const size_t block : {size_t(1), size_t(3), size_t(17), size_t(4096), size_t(70000)}) {
+            TTextIndex index;
+            for (size_t at = 0; at < bytes->size(); at += block) {
+                const size_t n = std::min(block, bytes->size() - at);
+                index.Feed(reinterpret_cast<const uint8_t*>(bytes->data() + at), n, 0);
+            }
+            EXPECT_EQ(index.MaxCells(), widest(*bytes)) << "block " << block;
+        }
+    }
+}
+
 TEST(TextIndex, ASnapshotReadsAsItWasWhileTheIndexGoesOn) {
     TStream s;
     s.Feed("one\ntw", 1);
