@@ -3,6 +3,7 @@
 #include "Settings.h"
 
 #include <QIODevice>
+#include <QStringDecoder>
 #include <QStringList>
 #include <algorithm>
 #include <iterator>
@@ -29,6 +30,14 @@ int HexValue(char c) {
 
 int OctValue(char c) {
     return c >= '0' && c <= '7' ? c - '0' : -1;
+}
+
+// UTF-8 with a byte order mark kept as the character it is: QString::fromUtf8 would drop one at
+// the start of each piece of a value, and the value would not read back as it was written.
+QString FromUtf8(QByteArrayView bytes) {
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                    QStringDecoder::Flag::ConvertInitialBom);
+    return decode(bytes);
 }
 
 // One logical line of the file: [Start, Start + Len) in the text, with the first '=' outside
@@ -93,7 +102,7 @@ bool NextLine(QByteArrayView data, qsizetype& pos, TLine& line) {
 // A key or section name: %XX and %UXXXX are characters, '\' is '/'. A '%' that does not start a
 // whole escape stands for itself.
 QString UnescapeKey(QByteArrayView raw) {
-    const QString text = QString::fromUtf8(raw);
+    const QString text = FromUtf8(raw);
     QString out;
     out.reserve(text.size());
     const qsizetype n = text.size();
@@ -220,7 +229,7 @@ bool UnescapeValue(QByteArrayView v, QString& text, QStringList& items) {
             qsizetype j = i + 1;
             while (j < n && v[j] != '\\' && v[j] != '"' && v[j] != ',')
                 ++j;
-            text += QString::fromUtf8(v.sliced(i, j - i));
+            text += FromUtf8(v.sliced(i, j - i));
             i = j;
         }
     }
@@ -289,9 +298,12 @@ bool KeepsAsIs(char16_t c) {
 }
 
 void EscapeKey(const QString& key, QByteArray& out) {
-    for (const QChar qc : key) {
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        const QChar qc = key[i];
         const char16_t c = qc.unicode();
-        if (c == '/') {
+        // A '/' is written as '\', but not last: a backslash there would hide the '=' after it
+        // from the line reader (Qt's and ours); "%2F" reads back as the same '/'.
+        if (c == '/' && i + 1 < key.size()) {
             out += '\\';
         } else if (KeepsAsIs(c)) {
             out += char(c);

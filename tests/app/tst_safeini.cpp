@@ -131,6 +131,11 @@ TEST_F(SafeIni, QtsIniReaderReadsWhatWeWriteAndSoDoWe) {
     const Map back = Parse(text);
     EXPECT_EQ(back, qt);
     EXPECT_EQ(safeini::FormatIni(back), text);
+
+    // A key ending in '/': written as '\', the slash would hide the '=' after it.
+    const Map slash{{"G/a//", "v"}};
+    EXPECT_EQ(QtReads("slash.ini", safeini::FormatIni(slash)), slash);
+    EXPECT_EQ(Parse(safeini::FormatIni(slash)), slash);
 }
 
 TEST_F(SafeIni, ReadsTheIniSyntaxAsQtDoes) {
