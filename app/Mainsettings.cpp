@@ -5,6 +5,7 @@
 #include "Hexpane.h"
 #include "Memreturn.h"
 #include "Sendpage.h"
+#include "Safeini.h"
 #include "Settings.h"
 #include "Settingspage.h"
 #include "Settingsread.h"
@@ -19,7 +20,7 @@
 namespace {
 
 QSettings Store() {
-    return QSettings(settings::Organisation, settings::Application);
+    return settings::Open();
 }
 
 // An index outside its list selects the list's default item: a list left

@@ -1,7 +1,7 @@
 #pragma once
 // The settings Kestrel keeps, in one table: QSettings of organisation
 // "Orvane Software", application "Kestrel" (an INI file in the user's
-// configuration folder). Integers and booleans are stored as numbers; a
+// configuration folder, opened with settings::Open() of Safeini.h). Integers and booleans are stored as numbers; a
 // boolean reads true for any value but 0.
 
 namespace settings {

@@ -3,6 +3,7 @@
 #include "Appfonts.h"
 #include "Cmdline.h"
 #include "Language.h"
+#include "Safeini.h"
 #include "Settings.h"
 #include "Settingsread.h"
 #include "Unitmain.h"
@@ -20,7 +21,7 @@ namespace {
 // The COM map in use (the stored one, or the detected one) and what detection finds.
 QString PortListText() {
     const TStoredSettings stored =
-        ReadStoredSettings(QSettings(settings::Organisation, settings::Application));
+        ReadStoredSettings(settings::Open());
     const TPortMap detected = TPortMap::Defaults();
     const TPortMap map = stored.PortMap ? *stored.PortMap : detected;
     auto name = [](const std::string& t) {
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
     InstallHandoverFilter(&app);
     // The stored language, or the command line's for this run, before any text is made.
     const TStoredSettings stored =
-        ReadStoredSettings(QSettings(settings::Organisation, settings::Application));
+        ReadStoredSettings(settings::Open());
     SetLanguage(RunLanguage(line, stored.Language));
     QApplication::setApplicationDisplayName(
         QCoreApplication::translate("TFrmMain", "Kestrel %1测试版").arg(VersionText()));

@@ -2,6 +2,7 @@
 // What the window's tests and benchmarks share: waiting on the event loop and
 // the settings a fresh window loads.
 
+#include "Safeini.h"
 #include "Settings.h"
 
 #include <QCoreApplication>
@@ -27,7 +28,7 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms = 3000) {
 // Settings of a user with every option off, COM1 opening com1 and the other
 // ports not mapped; the rate is an index of the rate list (6: 9600).
 inline void StoreSettings(const std::string& com1, int baudIndex = 6) {
-    QSettings s(settings::Organisation, settings::Application);
+    QSettings s = settings::Open();
     s.clear();
     s.setValue(settings::ComPort, 0);
     s.setValue(settings::BaudRate, baudIndex);

@@ -5,6 +5,7 @@
 #include "Cmdline.h"
 #include "Dialogs.h"
 #include "Pty.h"
+#include "Safeini.h"
 #include "Settings.h"
 #include "Settingspage.h"
 #include "Settingsread.h"
@@ -77,7 +78,7 @@ TEST(CommandLine, ThePortGivenIsOpenedForThisRunOnly) {
     frm->SaveSettings();
     frm.reset();
     const TStoredSettings stored =
-        ReadStoredSettings(QSettings(settings::Organisation, settings::Application));
+        ReadStoredSettings(settings::Open());
     ASSERT_TRUE(stored.PortMap);
     EXPECT_EQ(stored.PortMap->Targets[0], "loopback");
     EXPECT_EQ(stored.BaudRate, 6);

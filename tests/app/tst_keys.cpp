@@ -12,6 +12,7 @@
 #include "Qtprint.h"
 #include "Sendedit.h"
 #include "Sendpage.h"
+#include "Safeini.h"
 #include "Settings.h"
 #include "Settingspage.h"
 #include "Unitmain.h"
@@ -40,7 +41,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 QSettings Stored() {
-    return QSettings(settings::Organisation, settings::Application);
+    return settings::Open();
 }
 
 class Keys : public ::testing::Test {

@@ -11,6 +11,7 @@
 #include "Openwindow.h"
 #include "Protocolpage.h"
 #include "Qtprint.h"
+#include "Safeini.h"
 #include "Sendpage.h"
 #include "Settingspage.h"
 #include "Settingsread.h"
@@ -211,7 +212,7 @@ TEST_F(Language, TheChoiceIsKeptAcrossARestartAndTheCommandLinesIsForOneRun) {
         frm->SaveSettings();
     }
     const auto stored = [] {
-        return ReadStoredSettings(QSettings(settings::Organisation, settings::Application));
+        return ReadStoredSettings(settings::Open());
     };
     EXPECT_EQ(stored().Language, 1);
     EXPECT_EQ(RunLanguage(TCmdLine{}, stored().Language), TLanguage::English);

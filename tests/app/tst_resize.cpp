@@ -6,6 +6,7 @@
 #include "Hexpane.h"
 #include "Openwindow.h"
 #include "Pty.h"
+#include "Safeini.h"
 #include "Settings.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
@@ -111,7 +112,7 @@ TEST_F(Resize, SizeAndPlaceAreKeptAndABadStoredValueIsIgnored) {
     EXPECT_EQ(Frm->ReceEdit->width(), 800 - 126);
     Frm.reset();
 
-    QSettings(settings::Organisation, settings::Application)
+    settings::Open()
         .setValue(settings::WindowGeometry, QByteArray("\x01\xd9\xd0\xcb garbage"));
     Make();
     EXPECT_EQ(Frm->size(), QSize(630, 442));

@@ -6,6 +6,7 @@
 #include "Hexpane.h"
 #include "Openwindow.h"
 #include "Pty.h"
+#include "Safeini.h"
 #include "Settings.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
@@ -85,7 +86,7 @@ TEST_F(ScrollLock, OnTheViewHoldsWithAMarkUntilTheUserIsBackAtTheEnd) {
     EXPECT_FALSE(Pane->NewDataBelow());
 
     Frm->SaveSettings();
-    EXPECT_EQ(QSettings(settings::Organisation, settings::Application)
+    EXPECT_EQ(settings::Open()
                   .value(settings::ScrollLock)
                   .toInt(),
               1);

@@ -9,6 +9,7 @@
 #include "Pty.h"
 #include "Qtprint.h"
 #include "Sendedit.h"
+#include "Safeini.h"
 #include "Settings.h"
 #include "Sendpage.h"
 #include "Settingspage.h"
@@ -204,7 +205,7 @@ TEST_F(SendPane, LineEndingsGoAfterLineModeLinesOnlyAndAreKeptWithTheSettings) {
     Frm = std::make_unique<TFrmMain>();
     EXPECT_EQ(Frm->TabSend->LineEnding(), 3);
     Frm.reset();
-    QSettings(settings::Organisation, settings::Application).setValue(settings::LineEnding, 7);
+    settings::Open().setValue(settings::LineEnding, 7);
     Frm = std::make_unique<TFrmMain>();
     EXPECT_EQ(Frm->TabSend->LineEnding(), 0);
 }

@@ -7,6 +7,7 @@
 #include "Pty.h"
 #include "Rtf.h"
 #include "Sendpage.h"
+#include "Safeini.h"
 #include "Settings.h"
 #include "Settingspage.h"
 #include "Unitmain.h"
@@ -286,7 +287,7 @@ TEST_F(Window, ExitStopsTheWorkerAndSavesTheSettings) {
     W->TabComm->CboParity->setCurrentIndex(2);
     W->ToolExitClick();
     EXPECT_FALSE(W->isVisible());
-    QSettings s(settings::Organisation, settings::Application);
+    QSettings s = settings::Open();
     EXPECT_EQ(s.value(settings::Parity).toInt(), 2);
     EXPECT_EQ(s.value(QString(settings::PortMapGroup) + "/COM1").toString(), LoopbackTarget);
 }

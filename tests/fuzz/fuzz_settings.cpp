@@ -1,5 +1,8 @@
 // The settings reader on any INI file: whatever it reads, the writer the window saves with writes
-// in a form that reads back to the same values, and a second round changes nothing more.
+// in a form that reads back to the same values, and a second round changes nothing more. The file
+// goes through Kestrel's own INI format (Safeini.h), as the program reads it, and through that
+// format's parser and writer directly.
+#include "Safeini.h"
 #include "Settingsread.h"
 
 #include "Fuzzcheck.h"
@@ -8,6 +11,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <algorithm>
 
 namespace {
 
@@ -24,7 +28,7 @@ QString NewPath() {
 }
 
 TStoredSettings ReadFile(const QString& path) {
-    const QSettings s(path, QSettings::IniFormat);
+    const QSettings s(path, settings::Format());
     return ReadStoredSettings(s);
 }
 
@@ -39,7 +43,7 @@ void WriteBytes(const QString& path, QByteArrayView bytes) {
 TStoredSettings RoundTrip(const TStoredSettings& values) {
     const QString written = NewPath();
     {
-        QSettings s(written, QSettings::IniFormat);
+        QSettings s(written, settings::Format());
         // The same text, written in place rather than through a file renamed over it.
         s.setAtomicSyncRequired(false);
         WriteStoredSettings(s, values);
@@ -61,9 +65,43 @@ TStoredSettings RoundTrip(const TStoredSettings& values) {
     return back;
 }
 
+// Text that no UTF-8 holds (a lone surrogate, read through an escape such as \xdc00 or %UDC00):
+// the writer puts a replacement in its place.
+bool HasLoneSurrogate(const QString& s) {
+    return !s.isValidUtf16();
+}
+bool HasLoneSurrogate(const QVariant& v) {
+    if (v.typeId() == QMetaType::QString)
+        return HasLoneSurrogate(v.toString());
+    const QVariantList items = v.toList();
+    return v.typeId() != QMetaType::QByteArray &&
+           std::any_of(items.begin(), items.end(), [](const QVariant& i) {
+               return i.typeId() == QMetaType::QString && HasLoneSurrogate(i.toString());
+           });
+}
+
+// The parser and writer alone: what is read is written so that it reads back the same, and the
+// writing settles after one round.
+void CheckFormat(QByteArrayView bytes) {
+    QSettings::SettingsMap first;
+    if (!safeini::ParseIni(bytes, first)) {
+        Check(first.isEmpty());
+        return;
+    }
+    bool exact = true;
+    for (auto it = first.cbegin(); it != first.cend(); ++it)
+        exact = exact && !HasLoneSurrogate(it.key()) && !HasLoneSurrogate(it.value());
+    const QByteArray text = safeini::FormatIni(first);
+    QSettings::SettingsMap second;
+    Check(safeini::ParseIni(text, second));
+    Check(!exact || second == first);
+    Check(safeini::FormatIni(second) == text);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CheckFormat(QByteArrayView(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     const QString input = NewPath();
     WriteBytes(input,
                QByteArrayView(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
