@@ -3,11 +3,20 @@
 #include "Settings.h"
 
 #include <QSettings>
+#include <QStringDecoder>
 #include <QStringList>
 #include <cstdint>
 #include <utility>
 
 namespace {
+
+// A port's target as the text it was read from: fromStdString would drop a byte order mark at
+// its start, and the map would not read back as it was.
+QString TargetText(const std::string& target) {
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                    QStringDecoder::Flag::ConvertInitialBom);
+    return decode(QByteArrayView(target.data(), qsizetype(target.size())));
+}
 
 // The numbers in the order they are read, each with its key.
 using TNumber = std::optional<int64_t> TStoredSettings::*;
@@ -130,7 +139,7 @@ void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
     if (stored.PortMap) {
         s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-            s.setValue(PortKey(i), QString::fromStdString(stored.PortMap->Targets[i]));
+            s.setValue(PortKey(i), TargetText(stored.PortMap->Targets[i]));
         s.endGroup();
     }
 }

@@ -1,5 +1,6 @@
 #include "Settingsread.h"
 
+#include "Safeini.h"
 #include "Settings.h"
 
 #include <QFile>
@@ -130,6 +131,21 @@ TEST_F(SettingsFile, WrittenValuesReadBackTheSame) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(Read(f.readAll()), values); // from the text, not from what QSettings keeps
+}
+
+TEST_F(SettingsFile, APortTargetKeepsAByteOrderMarkAtItsStart) {
+    // Nonsense as a device, but what was read is written back as it was.
+    TStoredSettings values = Read(AllValues);
+    values.PortMap = TPortMap{{"\xEF\xBB\xBF/dev/ttyUSB0", "", "", "", "", ""}};
+    const QString path = Write("");
+    {
+        QSettings s(path, settings::Format());
+        WriteStoredSettings(s, values);
+    }
+    const QSettings s(path, settings::Format());
+    const TStoredSettings back = ReadStoredSettings(s);
+    ASSERT_TRUE(back.PortMap);
+    EXPECT_EQ(back.PortMap->Targets[0], values.PortMap->Targets[0]);
 }
 
 TEST_F(SettingsFile, WritingLeavesTheKeysOfAbsentValues) {
