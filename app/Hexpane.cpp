@@ -7,13 +7,18 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -80,15 +85,69 @@ bool IsWordChar(QChar c) {
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
+// A scroll bar that repaints only when what it shows changes. While data
+// floods in, the pane sets the range on every frame, and past a few thousand
+// lines the handle stays where it was: a repaint then draws the same pixels,
+// and styles draw scroll bars slowly.
+class TQuietScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    // A new range moves the handle before the new value moves it back, and
+    // setting the page step repaints even when it stays the same: so whether
+    // anything changed is judged once, after the pane has set everything.
+    void sliderChange(SliderChange) override {
+        if (m_checkPosted)
+            return;
+        m_checkPosted = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_checkPosted = false;
+                if (!m_painted || Shown() != m_shown)
+                    update();
+            },
+            Qt::QueuedConnection);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        m_shown = Shown();
+        m_painted = true;
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct TShown {
+        QRect Handle;
+        bool AtMinimum, AtMaximum;
+        bool operator==(const TShown&) const = default;
+    };
+    TShown Shown() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    TShown m_shown;
+    bool m_painted = false;
+    bool m_checkPosted = false;
+};
+
 } // namespace
 
 THexPane::THexPane(QWidget* parent) : QAbstractScrollArea(parent), m_lines(m_store, CodePagePairUtf8) {
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical));
+    setHorizontalScrollBar(new TQuietScrollBar(Qt::Horizontal));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Lines never wrap; the bar appears only when the pane is narrower than a line.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setAutoFillBackground(false);
+    // paintEvent covers every pixel: what lies beneath need not be drawn first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
     font.setPixelSize(12);
     font.setStyleHint(QFont::TypeWriter);
@@ -155,6 +214,7 @@ void THexPane::FollowNewData(bool wasAtEnd) {
 void THexPane::SetColors(const QColor& text, const QColor& background) {
     m_text = text;
     m_background = background;
+    m_cells.Reset(m_raw, m_cell, m_lineHeight, m_ascent, m_text, m_background);
     viewport()->update();
 }
 
@@ -167,6 +227,17 @@ void THexPane::UpdateMetrics() {
     m_fixedPitch = qFuzzyCompare(fm.horizontalAdvance(QLatin1Char('i')), m_cell) &&
                    qFuzzyCompare(fm.horizontalAdvance(QLatin1Char('W')), m_cell) &&
                    qFuzzyCompare(fm.horizontalAdvance(QLatin1Char(' ')), m_cell);
+    m_asciiGlyph.fill(0);
+    m_raw = QRawFont::fromFont(font());
+    if (m_raw.isValid()) {
+        QString printable;
+        for (char16_t c = 0x21; c < 0x7F; ++c)
+            printable += QChar(c);
+        const QList<quint32> glyphs = m_raw.glyphIndexesForString(printable);
+        for (int i = 0; i < glyphs.size() && i < printable.size(); ++i)
+            m_asciiGlyph[printable[i].unicode()] = glyphs[i];
+    }
+    m_cells.Reset(m_raw, m_cell, m_lineHeight, m_ascent, m_text, m_background);
 }
 
 int THexPane::VisibleLines() const {
@@ -455,7 +526,12 @@ QPoint THexPane::PointOf(TPos pos) const {
     return QPoint(int(std::lround(x)), int(std::clamp<int64_t>(y, INT_MIN / 2, INT_MAX / 2)));
 }
 
-void THexPane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QString& text) const {
+void THexPane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QString& text,
+                        const std::vector<uint8_t>* skip) const {
+    // Most of a line is printable ASCII: its glyphs are placed in their cells
+    // at once. The rest goes out as text runs, laid out by the toolkit.
+    QList<quint32> glyphs;
+    QList<QPointF> places;
     QString run;
     int runCell = 0;
     auto flush = [&] {
@@ -464,8 +540,21 @@ void THexPane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QStrin
         run.clear();
     };
     ForEachGlyph(text, [&](const TGlyph& g, int cell) {
+        if (skip && (*skip)[size_t(g.Index)]) {
+            flush();
+            return true;
+        }
         const QChar first = text[g.Index];
-        const bool control = g.Length == 1 && first.unicode() < 0x20;
+        const char16_t code = first.unicode();
+        if (code == u' ' || (code < 0x80 && m_asciiGlyph[code] != 0)) {
+            flush();
+            if (code != u' ') {
+                glyphs.append(m_asciiGlyph[code]);
+                places.append(QPointF(x + cell * m_cell, 0));
+            }
+            return true;
+        }
+        const bool control = g.Length == 1 && code < 0x20;
         if (g.Cells == 2 || control || !m_fixedPitch)
             flush();
         if (run.isEmpty())
@@ -477,6 +566,13 @@ void THexPane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QStrin
         return true;
     });
     flush();
+    if (glyphs.isEmpty())
+        return;
+    QGlyphRun cells;
+    cells.setRawFont(m_raw);
+    cells.setGlyphIndexes(glyphs);
+    cells.setPositions(places);
+    painter.drawGlyphRun(QPointF(0, baseline), cells);
 }
 
 void THexPane::paintEvent(QPaintEvent* event) {
@@ -492,6 +588,7 @@ void THexPane::paintEvent(QPaintEvent* event) {
     const TPos e = Clamp(SelectionEnd());
     const int height = viewport()->height();
     const int shown = ShownUnits(horizontalScrollBar()->value() + viewport()->width());
+    const bool cells = UseCells && viewport()->devicePixelRatio() == 1 && m_cells.Usable();
     for (int64_t k = top; k < count; ++k) {
         const int y = Margin + int(k - top) * m_lineHeight;
         if (y >= height)
@@ -500,7 +597,10 @@ void THexPane::paintEvent(QPaintEvent* event) {
             continue;
         const QString text = LineString(k, shown);
         painter.setPen(m_text);
-        DrawLine(painter, x, y + m_ascent, text);
+        if (cells)
+            DrawCells(painter, int(x), y, text);
+        else
+            DrawLine(painter, x, y + m_ascent, text);
         if (!selected || k < s.Line || k > e.Line)
             continue;
         // The selected part is drawn again inverted, clipped to its cells.
@@ -520,6 +620,55 @@ void THexPane::paintEvent(QPaintEvent* event) {
         DrawLine(painter, x, y + m_ascent, text);
         painter.restore();
     }
+}
+
+// Composes the line in m_strip from the cells, puts it on the view in one
+// copy, then draws what has no cell on top.
+void THexPane::DrawCells(QPainter& painter, int x, int y, const QString& text) {
+    const int width = m_cells.Width();
+    const int height = m_cells.Height();
+    const int viewWidth = viewport()->width();
+    if (m_strip.width() < viewWidth || m_strip.height() != height)
+        m_strip = QImage(std::max(viewWidth, 1), height, QImage::Format_RGB32);
+    const uint32_t back = m_background.rgb();
+    const size_t stride = size_t(m_strip.bytesPerLine()) / sizeof(uint32_t);
+    uint32_t* strip = reinterpret_cast<uint32_t*>(m_strip.bits());
+    m_placed.assign(size_t(text.size()), 0);
+    int end = std::max(x, 0);
+    bool rest = false;
+    ForEachGlyph(text, [&](const TGlyph& g, int cell) {
+        const int left = x + cell * width;
+        if (left >= viewWidth)
+            return false;
+        const int cellsWidth = g.Cells * width;
+        const int right = std::min(left + cellsWidth, viewWidth);
+        end = right;
+        if (right <= 0)
+            return true;
+        const int from = std::max(left, 0);
+        const char16_t first = text[g.Index].unicode();
+        const bool blank = first == u' ' || (g.Length == 1 && first < 0x20);
+        const char32_t c = g.Length == 2 ? QChar::surrogateToUcs4(text[g.Index], text[g.Index + 1])
+                                         : char32_t(first);
+        if (const uint32_t* pixels = blank ? nullptr : m_cells.Cell(c, g.Cells)) {
+            for (int row = 0; row < height; ++row)
+                std::memcpy(strip + size_t(row) * stride + from,
+                            pixels + size_t(row) * size_t(cellsWidth) + (from - left),
+                            size_t(right - from) * sizeof(uint32_t));
+            m_placed[size_t(g.Index)] = 1;
+            return true;
+        }
+        for (int row = 0; row < height; ++row)
+            std::fill(strip + size_t(row) * stride + from, strip + size_t(row) * stride + right,
+                      back);
+        rest = rest || !blank;
+        return true;
+    });
+    const int start = std::max(x, 0);
+    if (end > start)
+        painter.drawImage(QPoint(start, y), m_strip, QRect(start, 0, end - start, height));
+    if (rest)
+        DrawLine(painter, x, y + m_ascent, text, &m_placed);
 }
 
 void THexPane::resizeEvent(QResizeEvent* event) {

@@ -11,21 +11,29 @@
 // two cells, so the hex columns of dump lines stay aligned under any font.
 // User-interface thread only.
 
+#include "Glyphcells.h"
 #include "Recestore.h"
 #include "Textlines.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QImage>
+#include <QRawFont>
 #include <QString>
 
+#include <array>
 #include <climits>
 #include <functional>
+#include <vector>
 
 class QMenu;
 
 class THexPane : public QAbstractScrollArea {
     Q_OBJECT
 public:
+    // Off: every line is laid out as text (the tests compare both ways).
+    static inline bool UseCells = true;
+
     // A selection longer than this many bytes of UTF-8 text is copied only up
     // to the last whole line that fits (see CopyTruncated). A whole session
     // belongs in a history file, not on the clipboard.
@@ -132,7 +140,13 @@ private:
     TPos Clamp(TPos pos) const;
     // The selection's text up to CopyLimit; lines tells how many lines it spans.
     QString SelectedText(int64_t& lines) const;
-    void DrawLine(class QPainter& painter, qreal x, qreal baseline, const QString& text) const;
+    // Draws a line's text in the pen's colour; skip, when given, marks the
+    // UTF-16 positions of characters already in place.
+    void DrawLine(class QPainter& painter, qreal x, qreal baseline, const QString& text,
+                  const std::vector<uint8_t>* skip = nullptr) const;
+    // The fast way to draw a line in the pane's own colours: the characters
+    // that have cells (m_cells) are copied into place, the rest drawn as text.
+    void DrawCells(class QPainter& painter, int x, int y, const QString& text);
 
     // The view shown: lines, line k as UTF-8 (maxBytes: see TTextLines), its
     // length bound, the widest line, and how far dropping moved the lines up.
@@ -152,6 +166,14 @@ private:
     int m_lineHeight = 16; // pixels
     int m_ascent = 12;
     bool m_fixedPitch = true;
+    // Printable ASCII is drawn from the font's glyphs directly, one glyph per
+    // cell, without laying the text out again on every paint; 0 where the
+    // font has no glyph (such a character is drawn as text).
+    QRawFont m_raw;
+    std::array<quint32, 128> m_asciiGlyph{};
+    TGlyphCells m_cells; // reset when the font or the colours change
+    QImage m_strip;      // one line of the view, composed from cells
+    std::vector<uint8_t> m_placed; // DrawCells: the characters put in place
     TPos m_anchor;
     TPos m_cursor;
     bool m_dragging = false;

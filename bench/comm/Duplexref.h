@@ -29,11 +29,13 @@ inline std::vector<uint8_t> Pattern(size_t n) {
 }
 
 // Forks a process that echoes everything on the master until it is killed.
+// The child only makes system calls (its buffer is allocated before the fork),
+// so it may be forked from a process that runs threads.
 inline pid_t ForkEcho(int master) {
+    static std::vector<uint8_t> buf(65536);
     pid_t pid = fork();
     if (pid != 0)
         return pid;
-    std::vector<uint8_t> buf(65536);
     for (;;) {
         pollfd p{master, POLLIN, 0};
         if (poll(&p, 1, 1000) <= 0)

@@ -1,15 +1,20 @@
+#include "Glyphcells.h"
 #include "Hexpane.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
+#include <QRawFont>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -226,6 +231,107 @@ TEST_F(HexPaneTest, HugeAndMalformedOpenedLinesStayUsable) {
     EXPECT_EQ(pane->LineString(3).toStdString(), pane->Store().Line(3));
     EXPECT_EQ(pane->LineString(3).left(22), "  00000000:  FD FE FF ");
     pane->render(&image);
+}
+
+} // namespace
+
+namespace {
+
+// The pane drawn with and without its glyph cells.
+std::pair<QImage, QImage> BothWays(THexPane& pane) {
+    QImage cells(pane.viewport()->size(), QImage::Format_RGB32);
+    QImage text = cells;
+    THexPane::UseCells = true;
+    pane.viewport()->render(&cells);
+    THexPane::UseCells = false;
+    pane.viewport()->render(&text);
+    THexPane::UseCells = true;
+    return {cells, text};
+}
+
+TEST_F(HexPaneTest, CellsDrawExactlyWhatTheTextWayDraws) {
+    // Every byte value: the text column shows dots, GBK pairs as Chinese and
+    // a lone high byte; then opened lines with wide, combining, emoji and
+    // control characters, and the pane in other colours, scrolled sideways
+    // and with a selection over both kinds of glyph.
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 512; ++i)
+        bytes.push_back(uint8_t(i * 7 + 0x20));
+    const uint8_t chinese[] = {0xD6, 0xD0, 0xCE, 0xC4, 'O', 'K', 0xB0, 0xA1, 0x80};
+    bytes.insert(bytes.end(), chinese, chinese + sizeof chinese);
+    pane->Store().Receive(bytes.data(), bytes.size());
+    pane->ScrollToEnd();
+    auto [cells, text] = BothWays(*pane);
+    EXPECT_EQ(cells, text);
+
+    pane->LoadText("\xe4\xb8\xad\xe6\x96\x87 AB_|W@ ~\t x\n"
+                   "e\xcc\x81 \xf0\x9f\x98\x80 \xe2\x84\x83 \xef\xbc\xa1\x01\x7f end\n"
+                   "gjpqy [{()}] \\/ \"'` #$%&*+,-.:;<=>?^\n");
+    pane->SetColors(QColor(20, 200, 40), QColor(250, 250, 235));
+    std::tie(cells, text) = BothWays(*pane);
+    EXPECT_EQ(cells, text);
+
+    pane->resize(120, 300);
+    pane->horizontalScrollBar()->setValue(13);
+    Drag(At(0, 1), At(1, 6));
+    std::tie(cells, text) = BothWays(*pane);
+    EXPECT_EQ(cells, text);
+}
+
+TEST(GlyphCellsTest, KeepsOnlyGlyphsInsideTheirCellsAndStaysBounded) {
+    QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
+    font.setPixelSize(12);
+    const QRawFont raw = QRawFont::fromFont(font);
+    TGlyphCells cells;
+    cells.Reset(raw, 6.5, 16, 12, Qt::white, Qt::black);
+    EXPECT_FALSE(cells.Usable()); // cells are whole pixels
+    EXPECT_EQ(cells.Cell('A', 1), nullptr);
+    cells.Reset(raw, 6, 16, 12, QColor(255, 255, 255, 128), Qt::black);
+    EXPECT_FALSE(cells.Usable()); // translucent text blends with what lies below
+    cells.Reset(raw, 6, 16, 12, Qt::white, Qt::black);
+    ASSERT_TRUE(cells.Usable());
+    const uint32_t* a = cells.Cell('A', 1);
+    ASSERT_NE(a, nullptr);
+    EXPECT_TRUE(std::any_of(a, a + 6 * 16, [](uint32_t p) { return qGray(p) > 128; }));
+    // A Chinese glyph fits two cells, not one.
+    EXPECT_NE(cells.Cell(U'中', 2), nullptr);
+    cells.Reset(raw, 6, 16, 12, Qt::white, Qt::black);
+    EXPECT_EQ(cells.Cell(U'中', 1), nullptr);
+    // A character the font lacks has no cell.
+    EXPECT_EQ(cells.Cell(U'\U0001D11E', 1), nullptr);
+    // Thousands of characters: the pixels held stay under the bound.
+    cells.Reset(raw, 6, 16, 12, Qt::white, Qt::black);
+    for (char32_t c = 0x4E00; c < 0x4E00 + 6000; ++c)
+        cells.Cell(c, 2);
+    EXPECT_LT(cells.Known(), 6000u);
+    EXPECT_NE(cells.Cell(U'A', 1), nullptr);
+}
+
+TEST_F(HexPaneTest, ScrollBarRepaintsOnlyWhenItsHandleMoves) {
+    struct TPaints : QObject {
+        int Count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            Count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    Receive(16 * 20000);
+    pane->ScrollToEnd();
+    QApplication::processEvents();
+    QScrollBar* bar = pane->verticalScrollBar();
+    bar->installEventFilter(&paints);
+    // At the end of many lines, more lines leave the handle where it is.
+    for (int i = 0; i < 5; ++i) {
+        Receive(16 * 4);
+        pane->ScrollToEnd();
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(paints.Count, 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    // Scrolling to the top moves it.
+    bar->setValue(0);
+    QApplication::processEvents();
+    EXPECT_GE(paints.Count, 1);
 }
 
 } // namespace

@@ -1,0 +1,50 @@
+#pragma once
+// TGlyphCells: characters drawn once, in one text colour on one background,
+// into opaque cells of whole pixels, so that a pane of fixed-width text can
+// be composed by copying pixels instead of laying out and blending every
+// glyph on every paint. A character whose glyph reaches out of its cells, or
+// that the font lacks, gets no cell and is drawn as text by the caller.
+// The cells are exactly what QPainter draws for the glyph at a whole-pixel
+// position, so the result is the same pixel for pixel.
+
+#include <QColor>
+#include <QRawFont>
+
+#include <array>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+class TGlyphCells {
+public:
+    // Forgets every cell. Cells are used only when cellWidth is a whole
+    // number of pixels and both colours are opaque (Usable).
+    void Reset(const QRawFont& font, qreal cellWidth, int lineHeight, int ascent, QColor text,
+               QColor background);
+    bool Usable() const { return m_usable; }
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
+
+    // The pixels of c drawn over cells cells (1 or 2): Width() * cells
+    // columns by Height() rows, row after row; nullptr when c has no cell.
+    // Valid until the next call.
+    const uint32_t* Cell(char32_t c, int cells);
+
+    // Every character seen since the last Reset, with or without a cell, and
+    // the pixels held: bounded, the cells start over past MaxPixels.
+    size_t Known() const;
+    static constexpr size_t MaxPixels = size_t(1) << 20;
+
+private:
+    static constexpr int64_t Unknown = -2, NoCell = -1;
+    int64_t Draw(char32_t c, int cells);
+    void Forget();
+
+    QRawFont m_font;
+    QColor m_text, m_background;
+    int m_width = 0, m_height = 0, m_ascent = 0;
+    bool m_usable = false;
+    std::array<int64_t, 128> m_ascii{};              // offset into m_pixels, or Unknown / NoCell
+    std::unordered_map<char32_t, int64_t> m_others; // the same for the rest
+    std::vector<uint32_t> m_pixels;
+};
