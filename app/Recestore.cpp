@@ -1,14 +1,21 @@
 #include "Recestore.h"
 
+#include "Blocksupply.h"
+
 #include <algorithm>
 #include <cstring>
+
+static_assert(TReceStore::DumpBlockLines * HexDumpBytesPerLine == blocksupply::BlockBytes,
+              "a dump block takes one block of the supply");
 
 struct TReceStore::TBlock {
     bool Dump = false;
     uint64_t K0 = 0;   // dump: line number (offset / 16) of the first line
     int LastCount = 0; // dump: bytes in the last line; every other line holds 16
     size_t Lines = 0;
-    std::vector<uint8_t> Bytes; // dump: 16 per line
+    // Dump: 16 per line. A block's bytes come from the supply that makes them
+    // present ahead of need.
+    blocksupply::TBytes Bytes;
     std::vector<char> Data;     // text: the lines back to back
     // Text: where each line ends in Data. A line longer than a block is alone in
     // one, and then ends at Data's end whatever 32 bits make of it.
@@ -139,7 +146,7 @@ void TReceStore::Freeze(const uint8_t* line) {
         tail->K0 = uint64_t(m_dumpLines - 1);
         tail->Bytes.reserve(DumpBlockLines * HexDumpBytesPerLine);
     }
-    tail->Bytes.insert(tail->Bytes.end(), line, line + HexDumpBytesPerLine);
+    tail->Bytes.append(line, HexDumpBytesPerLine);
     tail->LastCount = HexDumpBytesPerLine;
     ++tail->Lines;
     ++m_end;
@@ -154,7 +161,7 @@ void TReceStore::FreezeRun(const uint8_t* lines, size_t n) {
             tail->Bytes.reserve(DumpBlockLines * HexDumpBytesPerLine);
         }
         const size_t take = std::min(n, DumpBlockLines - tail->Lines);
-        tail->Bytes.insert(tail->Bytes.end(), lines, lines + take * HexDumpBytesPerLine);
+        tail->Bytes.append(lines, take * HexDumpBytesPerLine);
         tail->LastCount = HexDumpBytesPerLine;
         tail->Lines += take;
         m_end += int64_t(take);

@@ -45,57 +45,58 @@ struct TKinds {
 };
 constexpr TKinds Kinds;
 
-// The first CR or LF in [i, count), or count: one pass, 16 bytes at a time
-// where the processor has SSE2 (every x86-64). Two memchr calls would look for
-// an LF to the block's end before every CR of a block without LF.
-size_t BreakAt(const uint8_t* bytes, size_t i, size_t count) {
+// From i on, the first CR or LF (or count), the cells of the bytes before it
+// when every byte stands alone (an upper bound when code page pairs are among
+// them), and whether any of them is above 0x7F. One pass, 16 bytes at a time
+// where the processor has SSE2 (every x86-64); only the last few bytes of a
+// block are taken one at a time.
+size_t LineRun(const uint8_t* bytes, size_t i, size_t count, uint64_t& cells, bool& high) {
+    uint64_t sum = 0;
+    bool anyHigh = false;
 #ifdef __SSE2__
     const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
+    const __m128i slash = _mm_set1_epi8('\\'), one = _mm_set1_epi8(1), three = _mm_set1_epi8(3);
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i total = _mm_setzero_si128();
+    int highs = 0;
+    bool found = false;
     for (; i + 16 <= count; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-        if (mask != 0)
-            return i + size_t(__builtin_ctz(unsigned(mask)));
+        const int breaks =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+        // Signed: below 0x20 takes in the bytes from 0x80 up as well.
+        const __m128i escape = _mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del));
+        __m128i c = _mm_add_epi8(_mm_add_epi8(one, _mm_and_si128(_mm_cmpeq_epi8(v, slash), one)),
+                                 _mm_and_si128(escape, three));
+        int high16 = _mm_movemask_epi8(v);
+        if (breaks != 0) {
+            const int n = __builtin_ctz(unsigned(breaks));
+            c = _mm_and_si128(c, _mm_cmplt_epi8(lanes, _mm_set1_epi8(char(n))));
+            high16 &= (1 << n) - 1;
+            i += size_t(n);
+            found = true;
+        }
+        total = _mm_add_epi64(total, _mm_sad_epu8(c, _mm_setzero_si128()));
+        highs |= high16;
+        if (found)
+            break;
     }
+    sum = uint64_t(_mm_cvtsi128_si64(total)) +
+          uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total)));
+    anyHigh = highs != 0;
+    if (!found)
 #endif
-    while (i < count && bytes[i] != '\r' && bytes[i] != '\n')
-        ++i;
+        for (; i < count && bytes[i] != '\r' && bytes[i] != '\n'; ++i) {
+            sum += Cells.Of[bytes[i]];
+            anyHigh = anyHigh || bytes[i] >= 0x80;
+        }
+    cells = sum;
+    high = anyHigh;
     return i;
 }
 
-// Cells of a piece of a line without breaks when every byte stands alone
-// (an upper bound when code page pairs are in it), and whether any byte is
-// above 0x7F. 16 bytes at a time where the processor has SSE2.
-uint64_t LoneCells(const uint8_t* bytes, size_t count, bool& high) {
-    uint64_t sum = 0;
-    size_t i = 0;
-#ifdef __SSE2__
-    const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
-    const __m128i slash = _mm_set1_epi8('\\'), one = _mm_set1_epi8(1), three = _mm_set1_epi8(3);
-    __m128i total = _mm_setzero_si128();
-    int highs = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        // Signed: below 0x20 takes in the bytes from 0x80 up as well.
-        const __m128i escape = _mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del));
-        const __m128i cells = _mm_add_epi8(
-            _mm_add_epi8(one, _mm_and_si128(_mm_cmpeq_epi8(v, slash), one)), _mm_and_si128(escape, three));
-        total = _mm_add_epi64(total, _mm_sad_epu8(cells, _mm_setzero_si128()));
-        highs |= _mm_movemask_epi8(v);
-    }
-    sum = uint64_t(_mm_cvtsi128_si64(total)) + uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total)));
-    high = highs != 0;
-#else
-    high = false;
-#endif
-    for (; i < count; ++i) {
-        sum += Cells.Of[bytes[i]];
-        high = high || bytes[i] >= 0x80;
-    }
-    return sum;
-}
-
-// What the code page pairs of a piece give back from LoneCells: a lead and
+// What the code page pairs of a piece give back from LineRun's cells: a lead and
 // its trail take two cells instead of the lead's four and the trail's own.
 // lead: the byte before may begin a pair (in and out). Without a branch on
 // the data: binary floods and Chinese text pair at random.
@@ -183,9 +184,9 @@ void TTextIndex::Scan(const uint8_t* bytes, size_t count, int64_t ms) {
             ++i;
             continue;
         }
-        const size_t end = BreakAt(bytes, i, count);
+        uint64_t lone = 0;
         bool high = false;
-        const uint64_t lone = LoneCells(bytes + i, end - i, high);
+        const size_t end = LineRun(bytes, i, count, lone, high);
         if (!high && !m_lead) {
             m_cells += lone; // nothing to pair
         } else if (end == count || m_cells + lone > m_maxCells) {

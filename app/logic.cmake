@@ -3,6 +3,8 @@
 # where the rest of app/ does not.
 set(logic_dir ${CMAKE_CURRENT_LIST_DIR})
 set(KESTREL_LOGIC_SOURCES
+  ${logic_dir}/Blocksupply.cpp
+  ${logic_dir}/Blocksupply.h
   ${logic_dir}/Crc16.cpp
   ${logic_dir}/Crc16.h
   ${logic_dir}/Errstat.cpp

@@ -1,0 +1,59 @@
+#pragma once
+// Memory for the receive store's dump blocks, made present ahead of need.
+//
+// A flood fills a new 256 KiB block every few milliseconds, and the first
+// write to each page of fresh memory is a page fault: on the window's thread
+// that was a third of its work while receiving. A thread of the lowest
+// priority (SCHED_IDLE: it runs only when a core would otherwise idle) keeps
+// a few blocks mapped and written to, so the window's thread finds them
+// ready. When it has none ready the block is mapped on the spot, as before.
+//
+// Threads: Take and Release may be called from any thread.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace blocksupply {
+
+constexpr size_t BlockBytes = size_t(1) << 18;
+// Blocks kept ready: 1 MiB.
+constexpr size_t ReadyBlocks = 4;
+
+// BlockBytes of zeroed memory; throws std::bad_alloc when none can be mapped.
+void* Take();
+// Gives a block from Take back to the system.
+void Release(void* block) noexcept;
+// Blocks ready now, and how many Take calls found one ready (for the tests
+// and the benchmarks).
+size_t Ready();
+size_t TakenReady();
+
+// A growable byte buffer, as std::vector<uint8_t> but copying with memcpy,
+// whose allocations of exactly BlockBytes come from the supply.
+class TBytes {
+public:
+    TBytes() = default;
+    TBytes(const TBytes& other);
+    TBytes& operator=(const TBytes&) = delete;
+    ~TBytes() { Free(); }
+
+    uint8_t* data() { return m_data; }
+    const uint8_t* data() const { return m_data; }
+    size_t size() const { return m_size; }
+    size_t capacity() const { return m_capacity; }
+    void reserve(size_t n);
+    // New bytes are zero.
+    void resize(size_t n);
+    void append(const uint8_t* bytes, size_t n);
+    void shrink_to_fit();
+
+private:
+    void Reallocate(size_t capacity);
+    void Free() noexcept;
+
+    uint8_t* m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+};
+
+} // namespace blocksupply
