@@ -39,13 +39,19 @@ public:
     void* Take() {
         void* block = nullptr;
         {
-            std::lock_guard lock(m_lock);
-            if (!m_thread.joinable())
-                m_thread = std::thread([this] { Run(); });
-            if (!m_ready.empty()) {
-                block = m_ready.back();
-                m_ready.pop_back();
-                ++m_takenReady;
+            // Only tried: the supply's thread runs at the lowest priority, and
+            // a caller must never wait for it to be given a core again.
+            std::unique_lock lock(m_lock, std::try_to_lock);
+            if (lock.owns_lock()) {
+                if (!m_thread.joinable()) {
+                    m_ready.reserve(ReadyBlocks);
+                    m_thread = std::thread([this] { Run(); });
+                }
+                if (!m_ready.empty()) {
+                    block = m_ready.back();
+                    m_ready.pop_back();
+                    ++m_takenReady;
+                }
             }
         }
         m_wake.notify_one();

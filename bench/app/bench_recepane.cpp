@@ -1,6 +1,6 @@
 // Prints how fast the receive store takes bytes, what it costs in memory, and
 // how long the pane takes to paint and copy at the end of a large session.
-//   build/bench/app/kestrel_app_bench [MiB]   (default 64)
+//   build/bench/app/bench_recepane [MiB]   (default 64)
 
 #include "Hexpane.h"
 
