@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <iconv.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -149,6 +150,30 @@ std::string CodePagePairUtf8(uint8_t lead, uint8_t trail) {
     if (c.size() != 1 || c.at(0) == QChar::ReplacementCharacter)
         return {};
     return c.toStdString();
+}
+
+bool IsCodePagePairChar(char32_t c) {
+    // One bit for each character of the Basic Multilingual Plane: the table has none beyond it.
+    static const std::vector<bool> pairs = [] {
+        std::vector<bool> bits(0x10000, false);
+        // Every lead and trail, each pair followed by a line break: a pair that is not a
+        // character decodes to replacement characters before its break.
+        QByteArray all;
+        for (int lead = 0x81; lead <= 0xFE; ++lead)
+            for (int trail = 0x40; trail <= 0xFE; ++trail)
+                if (trail != 0x7F)
+                    all.append(char(lead)).append(char(trail)).append('\n');
+        const QString text = FromCodePage(all);
+        for (qsizetype at = 0; at < text.size();) {
+            const qsizetype end = text.indexOf(QLatin1Char('\n'), at);
+            const qsizetype stop = end < 0 ? text.size() : end;
+            if (stop - at == 1 && text[at] != QChar::ReplacementCharacter && text[at].unicode() >= 0x80)
+                bits[text[at].unicode()] = true;
+            at = stop + 1;
+        }
+        return bits;
+    }();
+    return c < 0x10000 && pairs[c];
 }
 
 bool IsCodePageChar(QChar c) {

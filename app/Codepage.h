@@ -29,6 +29,11 @@ QString FromCodePage(QByteArrayView bytes);
 // TTextRender is given.
 std::string CodePagePairUtf8(uint8_t lead, uint8_t trail);
 
+// Whether c is one of code page 936's two-byte characters (every Chinese character, but also
+// symbols such as ℃, box drawing, pinyin letters): text that came as bytes gives each two
+// cells. Built once, on first use, from the whole table.
+bool IsCodePagePairChar(char32_t c);
+
 // Whether a character or a whole text has a code in code page 936.
 bool IsCodePageChar(QChar c);
 bool IsCodePageText(const QString& text);

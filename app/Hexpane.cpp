@@ -26,13 +26,16 @@ namespace {
 // Space between the viewport's edge and the text, pixels.
 constexpr int Margin = 2;
 
-// East Asian wide and full-width characters: they take two cells, as a
-// two-byte character does in byte text.
+// East Asian wide and full-width characters, and every two-byte character
+// of the code page (℃, ①, box drawing: the Chinese fonts draw them wide):
+// they take two cells, as a two-byte character does in byte text.
 bool IsWide(char32_t c) {
-    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
-           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+    return c >= 0x80 &&
+           ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+            (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+            (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+            (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD) ||
+            IsCodePagePairChar(c));
 }
 
 struct TGlyph {

@@ -84,6 +84,28 @@ TEST(CodePageDecode, OtherWindowsPages) {
     EXPECT_EQ(FromWindowsCodePage(QByteArray("A\xE9"), 99999), QStringLiteral("Aé"));
 }
 
+TEST(CodePagePairs, TwoByteCharactersAreKnownAndNothingElse) {
+    for (const char32_t c : {U'中', U'℃', U'①', U'─', U'é', U'　', U'ａ'})
+        EXPECT_TRUE(IsCodePagePairChar(c)) << uint32_t(c);
+    // ASCII and the euro sign are single bytes; the rest has no code at all.
+    for (const char32_t c : {U'A', U'~', U'€', U'À', U'\U0001F600', U'\uFFFD', U'\0'})
+        EXPECT_FALSE(IsCodePagePairChar(c)) << uint32_t(c);
+    // As many as the table has pairs that decode, and every one encodes to two bytes.
+    int count = 0;
+    for (char32_t c = 0x80; c < 0x10000; ++c) {
+        if (!IsCodePagePairChar(c))
+            continue;
+        ++count;
+        if (count % 97 == 0) {
+            bool ok = false;
+            EXPECT_EQ(ToCodePage(QString(QChar(char16_t(c))), &ok).size(), 2) << uint32_t(c);
+            EXPECT_TRUE(ok);
+        }
+    }
+    EXPECT_GT(count, 21000);
+    EXPECT_LT(count, 24000);
+}
+
 TEST(CodePageThreads, ConcurrentUseGivesSameResults) {
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;

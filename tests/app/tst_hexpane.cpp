@@ -98,6 +98,22 @@ TEST_F(HexPaneTest, WideCharactersTakeTwoCells) {
               At(1, 3).x() - At(1, 0).x() + (At(1, 1).x() - At(1, 0).x()));
 }
 
+TEST_F(HexPaneTest, CodePageSymbolsTakeTwoCellsAndStayOutOfTheNext) {
+    // ℃ and ① are two-byte characters of the code page and drawn wide.
+    pane->LoadText("\xe2\x84\x83" "A\n" "\xe2\x91\xa0" "B\n" "xyA\n");
+    EXPECT_EQ(At(0, 1).x() - At(0, 0).x(), At(2, 2).x() - At(2, 0).x());
+    EXPECT_EQ(At(1, 1).x(), At(0, 1).x());
+    // The 'A' after ℃ is drawn exactly as the 'A' after "xy".
+    QImage image(View()->size(), QImage::Format_RGB32);
+    View()->render(&image);
+    const QPoint a0 = At(0, 1), a2 = At(2, 2);
+    const int width = At(2, 3).x() - a2.x();
+    const int height = At(1, 0).y() - At(0, 0).y();
+    const QRect first(a0.x(), a0.y() - height / 2, width, height);
+    const QRect third(a2.x(), a2.y() - height / 2, width, height);
+    EXPECT_EQ(image.copy(first), image.copy(third));
+}
+
 TEST_F(HexPaneTest, SelectionSurvivesAppendingAndIsDroppedByClearAndLoad) {
     Receive(20);
     Drag(At(0, 13), At(1, 15));
