@@ -14,6 +14,11 @@ size_t PhysicalMemory() {
 void PinLargeAllocations() {
     // Setting the threshold also turns off its dynamic raising.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    // Freed memory at the heap's top is kept up to the send queue's size: lines sent in a flood
+    // are allocated on the window's thread and freed by the worker once written, and handing
+    // the top back after every few of them made each new line fault in fresh pages.
+    // ReturnFreeMemory still hands everything back.
+    mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
 }
 
 void ReturnFreeMemory() {
