@@ -39,9 +39,10 @@ bool IsWide(char32_t c) {
 }
 
 struct TGlyph {
-    int Index;  // UTF-16 index of the code point
-    int Length; // 1, or 2 for a surrogate pair
-    int Cells;  // 1 or 2
+    int Index;    // UTF-16 index of the code point
+    int Length;   // 1, or 2 for a surrogate pair
+    int Cells;    // 1 or 2
+    char32_t Code; // the code point (a lone surrogate stands for itself)
 };
 
 // Calls f(glyph, cell) for every code point of text with its first cell.
@@ -54,7 +55,7 @@ template <class F> void ForEachGlyph(const QString& text, F f) {
             c = QChar::surrogateToUcs4(text[i], text[i + 1]);
             length = 2;
         }
-        const TGlyph glyph{i, length, IsWide(c) ? 2 : 1};
+        const TGlyph glyph{i, length, IsWide(c) ? 2 : 1, c};
         if (!f(glyph, cell))
             return;
         cell += glyph.Cells;
@@ -547,17 +548,16 @@ void THexPane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QStrin
             flush();
             return true;
         }
-        const QChar first = text[g.Index];
-        const char16_t code = first.unicode();
-        if (code == u' ' || (code < 0x80 && m_asciiGlyph[code] != 0)) {
+        const char32_t code = g.Code;
+        if (code == U' ' || (code < 0x80 && m_asciiGlyph[code] != 0)) {
             flush();
-            if (code != u' ') {
+            if (code != U' ') {
                 glyphs.append(m_asciiGlyph[code]);
                 places.append(QPointF(x + cell * m_cell, 0));
             }
             return true;
         }
-        const bool control = g.Length == 1 && code < 0x20;
+        const bool control = code < 0x20;
         if (g.Cells == 2 || control || !m_fixedPitch)
             flush();
         if (run.isEmpty())
@@ -649,11 +649,8 @@ void THexPane::DrawCells(QPainter& painter, int x, int y, const QString& text) {
         if (right <= 0)
             return true;
         const int from = std::max(left, 0);
-        const char16_t first = text[g.Index].unicode();
-        const bool blank = first == u' ' || (g.Length == 1 && first < 0x20);
-        const char32_t c = g.Length == 2 ? QChar::surrogateToUcs4(text[g.Index], text[g.Index + 1])
-                                         : char32_t(first);
-        if (const uint32_t* pixels = blank ? nullptr : m_cells.Cell(c, g.Cells)) {
+        const bool blank = g.Code == U' ' || g.Code < 0x20;
+        if (const uint32_t* pixels = blank ? nullptr : m_cells.Cell(g.Code, g.Cells)) {
             for (int row = 0; row < height; ++row)
                 std::memcpy(strip + size_t(row) * stride + from,
                             pixels + size_t(row) * size_t(cellsWidth) + (from - left),
