@@ -1,11 +1,11 @@
 // Kestrel: a serial-port terminal for testing and debugging devices.
 
-#include "Appfonts.h"
-#include "Cmdline.h"
+#include "AppFonts.h"
+#include "CommandLine.h"
 #include "Language.h"
-#include "Safeini.h"
-#include "Settings.h"
-#include "Settingsread.h"
+#include "IniFormat.h"
+#include "SettingsKeys.h"
+#include "StoredSettings.h"
 #include "Unitmain.h"
 
 #include "Handover.h"

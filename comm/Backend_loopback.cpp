@@ -2,7 +2,7 @@
 // It lets a machine without serial hardware use Kestrel, and the tests drive
 // the modem lines with it. Bytes written come back at once, whatever the rate.
 
-#include "Commbackend.h"
+#include "CommBackend.h"
 
 #include <algorithm>
 #include <atomic>

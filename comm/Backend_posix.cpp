@@ -3,7 +3,7 @@
 // with the kernel's, which termios2 (any baud rate) needs.
 
 #include "Backend_posix.h"
-#include "Modemwatch.h"
+#include "ModemWatch.h"
 
 #include <algorithm>
 #include <asm/termbits.h>

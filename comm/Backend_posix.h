@@ -2,7 +2,7 @@
 // The termios2 settings the POSIX backend gives a device, apart so that tests can check
 // them without a device. Include <asm/termbits.h> (not <termios.h>) to use it.
 
-#include "Commbackend.h"
+#include "CommBackend.h"
 
 struct termios2;
 

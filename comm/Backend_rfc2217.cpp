@@ -8,7 +8,7 @@
 // wait in Pending and go before any later data; a data 0xFF of which only the
 // first half went out is finished before anything else (see THalf).
 
-#include "Netbackend.h"
+#include "NetBackend.h"
 #include "Telnet.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // alone. The line settings and RTS/DTR are kept and read back but reach
 // nothing, and there are no modem lines to show, as on a pseudo-terminal.
 
-#include "Netbackend.h"
+#include "NetBackend.h"
 
 namespace {
 

@@ -29,9 +29,9 @@
 //   (a deque keeps its elements in place while the window appends).
 // - The framing state is shared under FrameLock; the other flags are atomics.
 
-#include "Commport.h"
+#include "CommPort.h"
 #include "Framer.h"
-#include "Wthread.h"
+#include "Thread.h"
 
 #include <array>
 #include <atomic>

@@ -7,7 +7,7 @@
 //   bench_duplex_window [MiB, default 16]
 
 #include "Duplexref.h"
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Openwindow.h"
 #include "Pty.h"
 #include "Unitmain.h"
@@ -38,7 +38,7 @@ int HexValue(char c) {
 }
 
 // Whether the pane holds exactly data, read back from its hex columns.
-bool PaneHolds(const TReceStore& store, const std::vector<uint8_t>& data) {
+bool PaneHolds(const TReceiveStore& store, const std::vector<uint8_t>& data) {
     const int64_t lines = int64_t((data.size() + 15) / 16);
     if (store.LineCount() != lines)
         return false;
@@ -115,7 +115,7 @@ TCpu BusyShare(const TCpu& before, const TCpu& after, double seconds) {
 TRun ThroughWindow(TFrmMain& w, const std::vector<uint8_t>& data, uint32_t blockBytes,
                   pid_t echo) {
     w.ToolClearClick();
-    const TReceStore& store = w.ReceEdit->Store();
+    const TReceiveStore& store = w.ReceEdit->Store();
     const int64_t lines = int64_t((data.size() + 15) / 16);
     const int lastCount = int((data.size() - 1) % 16 + 1);
 

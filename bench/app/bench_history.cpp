@@ -7,9 +7,9 @@
 //   build/bench/app/bench_history [MiB] [million empty lines]   (default 256 and 16)
 
 #include "Dialogs.h"
-#include "Hexpane.h"
-#include "Historyjob.h"
-#include "Portmap.h"
+#include "ReceivePane.h"
+#include "HistoryJob.h"
+#include "PortMap.h"
 #include "Rtf.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     const auto feed = Clock::now();
     std::vector<uint8_t> block(4096);
     uint64_t seed = 1;
-    TReceStore& store = w.ReceEdit->Store();
+    TReceiveStore& store = w.ReceEdit->Store();
     const auto receive = [&] {
         for (size_t done = 0; done < (mib << 20); done += block.size()) {
             for (uint8_t& b : block)

@@ -4,10 +4,10 @@
 // use when the port is open and quiet.
 //   bench_program [MiB, default 64] [idle seconds, default 10]
 
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Openwindow.h"
 #include "Pty.h"
-#include "Settings.h"
+#include "SettingsKeys.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     });
     probe.start(1);
 
-    const TReceStore& store = w->ReceEdit->Store();
+    const TReceiveStore& store = w->ReceEdit->Store();
     const int64_t lines = int64_t((total + 15) / 16);
     // One flood into a cleared pane, through the program's own event loop,
     // until the last byte is in the pane; its rate.

@@ -2,7 +2,7 @@
 // how long the pane takes to paint and copy at the end of a large session.
 //   build/bench/app/bench_recepane [MiB]   (default 64)
 
-#include "Hexpane.h"
+#include "ReceivePane.h"
 
 #include <QApplication>
 #include <QImage>
@@ -41,10 +41,10 @@ int main(int argc, char** argv) {
         at += n;
     }
 
-    THexPane pane;
+    TReceivePane pane;
     pane.resize(760, 600);
     pane.show();
-    TReceStore& store = pane.Store();
+    TReceiveStore& store = pane.Store();
 
     const auto start = Clock::now();
     size_t at = 0;
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     // Drawn from glyph cells (the pane's way) and laid out as text.
     QImage image(pane.viewport()->size(), QImage::Format_RGB32);
     for (const bool cells : {true, false}) {
-        THexPane::UseCells = cells;
+        TReceivePane::UseCells = cells;
         double paintSum = 0, paintWorst = 0;
         constexpr int Paints = 200;
         for (int i = 0; i < Paints; ++i) {
@@ -87,13 +87,13 @@ int main(int argc, char** argv) {
                     image.width(), image.height(), pane.VisibleLines(),
                     cells ? "glyph cells" : "as text", paintSum / Paints, paintWorst);
     }
-    THexPane::UseCells = true;
+    TReceivePane::UseCells = true;
 
     pane.SelectAll();
     const auto copyStart = Clock::now();
     const QString copied = pane.SelectedText();
     std::printf("copy: Select All of %lld lines gives %lld characters (limit %zu bytes): %.1f ms\n",
-                (long long)store.LineCount(), (long long)copied.size(), THexPane::CopyLimit,
+                (long long)store.LineCount(), (long long)copied.size(), TReceivePane::CopyLimit,
                 Ms(Clock::now() - copyStart));
     return 0;
 }

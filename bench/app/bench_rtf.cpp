@@ -4,7 +4,7 @@
 // its cap). Prints rates, seconds and how much the peak resident size grew.
 //   build/bench/app/bench_rtf [MiB of received bytes]   (default 256)
 
-#include "Hexdump.h"
+#include "HexDump.h"
 #include "Rtf.h"
 
 #include <QSaveFile>

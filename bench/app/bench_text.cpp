@@ -1,7 +1,7 @@
 // Figures for the text layer: hex parsing, code page 936 both ways, and saving and reading a
 // large receive pane as RTF. Prints time per run, throughput and the peak resident size.
-#include "Codepage.h"
-#include "Hextext.h"
+#include "CodePage.h"
+#include "HexText.h"
 #include "Rtf.h"
 
 #include <chrono>

@@ -3,7 +3,7 @@
 // line without a break, fed in blocks of 4 KiB.
 //   bench_textindex [MiB, default 64]
 
-#include "Textindex.h"
+#include "TextIndex.h"
 
 #include <chrono>
 #include <cstdio>

@@ -6,7 +6,7 @@
 // break every 128 bytes or so) and text lines of 40 characters.
 //   bench_textview [MiB, default 64]
 
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Openwindow.h"
 #include "Pty.h"
 #include "Unitmain.h"
@@ -96,11 +96,11 @@ TFigures Run(int argc, char** argv, size_t total, bool textView, bool textFlood)
     if (!window)
         return f;
     TFrmMain* w = window.get();
-    THexPane* pane = w->ReceEdit;
+    TReceivePane* pane = w->ReceEdit;
     pane->SetTextStamps(textView);
     pane->SetTextView(textView);
     const long rssBefore = StatusKiB("VmRSS:");
-    const TReceStore& store = pane->Store();
+    const TReceiveStore& store = pane->Store();
     const int64_t lines = int64_t((total + 15) / 16);
     const auto flood = [&] {
         w->ToolClearClick();

@@ -7,10 +7,10 @@
 // Settings go to Qt's test area. Exits 1 when a count does not match.
 
 #include "Abdbctrls.h"
-#include "Autosendpage.h"
-#include "Hexpane.h"
+#include "AutoSendPage.h"
+#include "ReceivePane.h"
 #include "Pty.h"
-#include "Recestore.h"
+#include "ReceiveStore.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -300,7 +300,7 @@ void RunFor(Clock::duration d) {
     RunUntil([&] { return Clock::now() >= end; }, int(Ms(d)) + 1000);
 }
 
-uint64_t PaneBytes(const TReceStore& store) {
+uint64_t PaneBytes(const TReceiveStore& store) {
     const int64_t lines = store.LineCount();
     return lines == 0 ? 0 : uint64_t(lines - 1) * 16 + uint64_t(store.ReceLine().Count);
 }

@@ -6,12 +6,12 @@
 //   build/bench/app/bench_typing [presses]   (default 200)
 // Runs on a pseudo-terminal; settings go to Qt's test area.
 
-#include "Hexpane.h"
-#include "Recestore.h"
-#include "Sendedit.h"
-#include "Settings.h"
-#include "Sendpage.h"
-#include "Settingspage.h"
+#include "ReceivePane.h"
+#include "ReceiveStore.h"
+#include "SendEdit.h"
+#include "SettingsKeys.h"
+#include "SendPage.h"
+#include "SettingsPage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 

@@ -29,7 +29,7 @@
     </message>
 </context>
 <context>
-    <name>Errstat</name>
+    <name>ErrorStats</name>
     <message>
         <source>字节误码率:%1</source>
         <translation>Bytes: %1</translation>
@@ -63,6 +63,13 @@
     <message>
         <source>端口未打开 (the port is not open)</source>
         <translation>the port is not open</translation>
+    </message>
+</context>
+<context>
+    <name>ProtocolFrame</name>
+    <message>
+        <source>长度: %1 [0X%2]</source>
+        <translation>Length: %1 [0X%2]</translation>
     </message>
 </context>
 <context>
@@ -428,33 +435,6 @@ E-mail: %2</translation>
     </message>
 </context>
 <context>
-    <name>THexPane</name>
-    <message>
-        <source>▼ 下面有新数据 (new data below)</source>
-        <translation>▼ new data below</translation>
-    </message>
-    <message>
-        <source>复制</source>
-        <translation>Copy</translation>
-    </message>
-    <message>
-        <source>全选</source>
-        <translation>Select all</translation>
-    </message>
-    <message>
-        <source>向上滚动时保持位置 (滚动锁定)(&amp;K)</source>
-        <translation>Scroll loc&amp;k (hold the view when scrolled up)</translation>
-    </message>
-    <message>
-        <source>文本显示(&amp;X)</source>
-        <translation>Show as te&amp;xt</translation>
-    </message>
-    <message>
-        <source>文本显示时间戳(&amp;S)</source>
-        <translation>Time &amp;stamps in the text view</translation>
-    </message>
-</context>
-<context>
     <name>THistoryJob</name>
     <message>
         <source>取消</source>
@@ -526,6 +506,33 @@ E-mail: %2</translation>
     <message>
         <source>最多%1个字节 (现有%2个), 未发送</source>
         <translation>At most %1 bytes (this is %2); not sent</translation>
+    </message>
+</context>
+<context>
+    <name>TReceivePane</name>
+    <message>
+        <source>▼ 下面有新数据 (new data below)</source>
+        <translation>▼ new data below</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>全选</source>
+        <translation>Select all</translation>
+    </message>
+    <message>
+        <source>向上滚动时保持位置 (滚动锁定)(&amp;K)</source>
+        <translation>Scroll loc&amp;k (hold the view when scrolled up)</translation>
+    </message>
+    <message>
+        <source>文本显示(&amp;X)</source>
+        <translation>Show as te&amp;xt</translation>
+    </message>
+    <message>
+        <source>文本显示时间戳(&amp;S)</source>
+        <translation>Time &amp;stamps in the text view</translation>
     </message>
 </context>
 <context>
@@ -850,13 +857,6 @@ rfc2217://host:port (ser2net; rate, RTS and DTR too) or tcp://host:port (bytes o
     <message>
         <source>设备不接受这些线路设置 (the device refused these line settings)</source>
         <translation>The device refused these line settings</translation>
-    </message>
-</context>
-<context>
-    <name>Vmframe</name>
-    <message>
-        <source>长度: %1 [0X%2]</source>
-        <translation>Length: %1 [0X%2]</translation>
     </message>
 </context>
 </TS>

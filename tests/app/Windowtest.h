@@ -2,8 +2,8 @@
 // What the window's tests and benchmarks share: waiting on the event loop and
 // the settings a fresh window loads.
 
-#include "Safeini.h"
-#include "Settings.h"
+#include "IniFormat.h"
+#include "SettingsKeys.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // The checksum read-outs: CRC-16/ARC, the three sums, the menu captions and the
 // rewriting of a line with a value inserted.
 
-#include "Checksum.h"
-#include "Hextext.h"
+#include "Checksums.h"
+#include "HexText.h"
 
 #include <gtest/gtest.h>
 

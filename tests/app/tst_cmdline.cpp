@@ -2,13 +2,13 @@
 // --parity applied to a real window for one run, the stored settings left as
 // they were.
 
-#include "Cmdline.h"
+#include "CommandLine.h"
 #include "Dialogs.h"
 #include "Pty.h"
-#include "Safeini.h"
-#include "Settings.h"
-#include "Settingspage.h"
-#include "Settingsread.h"
+#include "IniFormat.h"
+#include "SettingsKeys.h"
+#include "SettingsPage.h"
+#include "StoredSettings.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 

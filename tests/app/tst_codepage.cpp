@@ -1,4 +1,4 @@
-#include "Codepage.h"
+#include "CodePage.h"
 
 #include <gtest/gtest.h>
 

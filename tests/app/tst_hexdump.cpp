@@ -1,4 +1,4 @@
-#include "Hexdump.h"
+#include "HexDump.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Hextext.h"
+#include "HexText.h"
 
 #include <gtest/gtest.h>
 

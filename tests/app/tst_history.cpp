@@ -3,8 +3,8 @@
 // lines past its memory limit.
 
 #include "Dialogs.h"
-#include "Hexpane.h"
-#include "Historyjob.h"
+#include "ReceivePane.h"
+#include "HistoryJob.h"
 #include "Pty.h"
 #include "Rtf.h"
 #include "Unitmain.h"
@@ -42,7 +42,7 @@ std::vector<std::string> FileLines(const QString& name) {
     return sink.Lines;
 }
 
-std::vector<std::string> Lines(const TReceStore& store) {
+std::vector<std::string> Lines(const TReceiveStore& store) {
     std::vector<std::string> out;
     for (int64_t k = 0; k < store.LineCount(); ++k)
         out.push_back(store.Line(k));
@@ -80,7 +80,7 @@ protected:
     }
     // Until the pane has taken every byte that arrived.
     bool Drain() {
-        const TReceStore& store = W->ReceEdit->Store();
+        const TReceiveStore& store = W->ReceEdit->Store();
         return WaitUntil(
             [&] { return store.LineCount() + store.LinesShifted() == int64_t(Received + 15) / 16; },
             30000);
@@ -186,7 +186,7 @@ TEST_F(History, OpenReplacesAFullPaneAndKeepsBytesThatArriveMeanwhile) {
     W->OnCommData(meanwhile.data(), uint32_t(meanwhile.size()));
     ASSERT_TRUE(Idle());
     ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 200001; }));
-    const TReceStore& store = W->ReceEdit->Store();
+    const TReceiveStore& store = W->ReceEdit->Store();
     EXPECT_NE(store.Epoch(), epoch);
     EXPECT_FALSE(W->ReceEdit->HasSelection());
     EXPECT_EQ(store.Line(0), "line 0");
@@ -237,8 +237,8 @@ TEST_F(History, ClosingTheWindowDuringASaveEndsItCleanly) {
 }
 
 TEST_F(History, PastTheMemoryLimitTheOldestLinesGoWithAMarkAndANotice) {
-    TReceStore& store = W->ReceEdit->Store();
-    constexpr size_t Block = TReceStore::DumpBlockLines * HexDumpBytesPerLine;
+    TReceiveStore& store = W->ReceEdit->Store();
+    constexpr size_t Block = TReceiveStore::DumpBlockLines * HexDumpBytesPerLine;
     store.SetMemoryLimit(2 * Block + Block / 2);
     W->ReceEdit->resize(600, 300);
     Arrive(Block, 10);
@@ -252,13 +252,13 @@ TEST_F(History, PastTheMemoryLimitTheOldestLinesGoWithAMarkAndANotice) {
     Arrive(2 * Block, 11);
     ASSERT_TRUE(Drain());
     ASSERT_GT(store.DroppedLines(), 0);
-    EXPECT_EQ(store.Line(0), TReceStore::DroppedMark(store.DroppedLines()));
+    EXPECT_EQ(store.Line(0), TReceiveStore::DroppedMark(store.DroppedLines()));
     EXPECT_TRUE(W->lblHead->text().contains("已丢弃"));
     // The view and the selection stay on the lines they were on, unless those went.
     W->ReceEdit->Refresh();
     const int64_t shift = store.LinesShifted();
     if (shift <= 100) {
-        EXPECT_EQ(W->ReceEdit->SelectionStart(), (THexPane::TPos{100 - shift, 3}));
+        EXPECT_EQ(W->ReceEdit->SelectionStart(), (TReceivePane::TPos{100 - shift, 3}));
         EXPECT_EQ(store.Line(100 - shift), looked);
     } else {
         EXPECT_EQ(W->ReceEdit->SelectionStart().Line, 0);
@@ -267,30 +267,30 @@ TEST_F(History, PastTheMemoryLimitTheOldestLinesGoWithAMarkAndANotice) {
 }
 
 TEST(HexPaneDrop, ScrollPositionAndSelectionFollowTheLinesThatStay) {
-    THexPane pane;
+    TReceivePane pane;
     pane.resize(600, 300);
     pane.show();
-    TReceStore& store = pane.Store();
-    constexpr size_t Block = TReceStore::DumpBlockLines * HexDumpBytesPerLine;
+    TReceiveStore& store = pane.Store();
+    constexpr size_t Block = TReceiveStore::DumpBlockLines * HexDumpBytesPerLine;
     store.SetMemoryLimit(2 * Block + Block / 2);
     std::vector<uint8_t> bytes(Block + Block / 2);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = uint8_t(i / 16);
     store.Receive(bytes.data(), bytes.size());
     pane.Refresh();
-    const int64_t line = int64_t(TReceStore::DumpBlockLines) + 500;
+    const int64_t line = int64_t(TReceiveStore::DumpBlockLines) + 500;
     pane.verticalScrollBar()->setValue(int(line));
     pane.Select({line, 2}, {line + 3, 4});
     const std::string text = store.Line(line);
 
     store.Receive(bytes.data(), bytes.size()); // past the limit: the first block goes
     pane.Refresh();
-    ASSERT_EQ(store.DroppedLines(), int64_t(TReceStore::DumpBlockLines));
+    ASSERT_EQ(store.DroppedLines(), int64_t(TReceiveStore::DumpBlockLines));
     const int64_t now = line - store.LinesShifted();
     EXPECT_EQ(store.Line(now), text);
     EXPECT_EQ(pane.TopLine(), now);
-    EXPECT_EQ(pane.SelectionStart(), (THexPane::TPos{now, 2}));
-    EXPECT_EQ(pane.SelectionEnd(), (THexPane::TPos{now + 3, 4}));
+    EXPECT_EQ(pane.SelectionStart(), (TReceivePane::TPos{now, 2}));
+    EXPECT_EQ(pane.SelectionEnd(), (TReceivePane::TPos{now + 3, 4}));
     EXPECT_TRUE(pane.HasSelection());
 }
 

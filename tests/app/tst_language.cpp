@@ -3,18 +3,18 @@
 // Chinese one is the design's own; the choice is kept (from the settings page)
 // or made for one run (--lang).
 
-#include "Checksum.h"
-#include "Cmdline.h"
+#include "Checksums.h"
+#include "CommandLine.h"
 #include "Dialogs.h"
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Language.h"
 #include "Openwindow.h"
-#include "Protocolpage.h"
+#include "ProtocolPage.h"
 #include "Qtprint.h"
-#include "Safeini.h"
-#include "Sendpage.h"
-#include "Settingspage.h"
-#include "Settingsread.h"
+#include "IniFormat.h"
+#include "SendPage.h"
+#include "SettingsPage.h"
+#include "StoredSettings.h"
 
 #include "Abled.h"
 

@@ -1,4 +1,4 @@
-#include "Linepipe.h"
+#include "LinePipe.h"
 
 #include <gtest/gtest.h>
 

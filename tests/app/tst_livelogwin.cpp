@@ -3,7 +3,7 @@
 // says what is being recorded; stopping closes the file.
 
 #include "Dialogs.h"
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Openwindow.h"
 #include "Pty.h"
 #include "Unitmain.h"

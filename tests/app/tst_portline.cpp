@@ -6,7 +6,7 @@
 #include "../comm/Termios2.h"
 #include "Openwindow.h"
 #include "Pty.h"
-#include "Settingspage.h"
+#include "SettingsPage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 

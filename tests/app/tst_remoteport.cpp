@@ -2,7 +2,7 @@
 // targets, and the status panel names the far end and why it cannot be reached.
 
 #include "Dialogs.h"
-#include "Settingspage.h"
+#include "SettingsPage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 

@@ -3,11 +3,11 @@
 // at its width, the edges resize it, the title strip maximises it, and its
 // size and place are kept with the settings.
 
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Openwindow.h"
 #include "Pty.h"
-#include "Safeini.h"
-#include "Settings.h"
+#include "IniFormat.h"
+#include "SettingsKeys.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 

@@ -3,11 +3,11 @@
 // that new data is below, and back at the end (or a click on the mark) the
 // pane follows again. Kept with the settings.
 
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Openwindow.h"
 #include "Pty.h"
-#include "Safeini.h"
-#include "Settings.h"
+#include "IniFormat.h"
+#include "SettingsKeys.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -52,7 +52,7 @@ protected:
 
     TPty Far;
     std::unique_ptr<TFrmMain> Frm;
-    THexPane* Pane = nullptr;
+    TReceivePane* Pane = nullptr;
 };
 
 TEST_F(ScrollLock, OffNewBytesBringTheEndIntoViewAsAlways) {

@@ -4,8 +4,8 @@
 
 #include "Dialogs.h"
 #include "Pty.h"
-#include "Sendedit.h"
-#include "Sendpage.h"
+#include "SendEdit.h"
+#include "SendPage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 

@@ -4,10 +4,10 @@
 // bytes; the memory limit drops bytes from both views; a snapshot reads as
 // it was. Then the pane: switching, copying and dropping in the text view.
 
-#include "Codepage.h"
-#include "Hexpane.h"
-#include "Textlines.h"
-#include "Textrender.h"
+#include "CodePage.h"
+#include "ReceivePane.h"
+#include "TextLines.h"
+#include "TextRender.h"
 
 #include <QScrollBar>
 #include <QTest>
@@ -38,7 +38,7 @@ Lines Rendered(const std::vector<TBlock>& blocks, bool stamps) {
     return out;
 }
 
-void Receive(TReceStore& store, const std::string& bytes, int64_t ms = 0) {
+void Receive(TReceiveStore& store, const std::string& bytes, int64_t ms = 0) {
     store.Receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ms);
 }
 
@@ -61,7 +61,7 @@ TEST(TextLines, ReceivedBlocksReadAsTheRenderersLinesWithTheirBlocksTimes) {
         {std::string(40, 'z') + "\n\npartial", 1004},
     };
     for (bool stamps : {false, true}) {
-        TReceStore store;
+        TReceiveStore store;
         TTextLines lines(store, CodePagePairUtf8);
         lines.Stamps = stamps;
         for (const TBlock& b : blocks)
@@ -87,7 +87,7 @@ TEST(TextLines, ReceivedBlocksReadAsTheRenderersLinesWithTheirBlocksTimes) {
     for (const TBlock& b : blocks)
         all += b.Bytes;
     for (int round = 0; round < 50; ++round) {
-        TReceStore store;
+        TReceiveStore store;
         TTextLines lines(store, CodePagePairUtf8);
         for (size_t at = 0; at < all.size();) {
             const size_t n = std::min<size_t>(1 + random() % 40, all.size() - at);
@@ -99,9 +99,9 @@ TEST(TextLines, ReceivedBlocksReadAsTheRenderersLinesWithTheirBlocksTimes) {
 }
 
 TEST(TextLines, OpenedLinesStayAsTheyAreAndTheViewsMapToTheSameBytes) {
-    TReceStore store;
+    TReceiveStore store;
     // An opened file: a text line and one of our dump lines.
-    TReceStore probe;
+    TReceiveStore probe;
     Receive(probe, "0123456789ABCDEF");
     store.Load({"opened 文本", probe.Line(0)});
     TTextLines lines(store, CodePagePairUtf8);
@@ -130,7 +130,7 @@ TEST(TextLines, OpenedLinesStayAsTheyAreAndTheViewsMapToTheSameBytes) {
 }
 
 TEST(TextLines, TheMemoryLimitDropsTheOldestBytesFromTheTextViewToo) {
-    TReceStore store;
+    TReceiveStore store;
     store.SetMemoryLimit(size_t(1) << 20);
     TTextLines lines(store, CodePagePairUtf8);
     std::vector<TBlock> blocks;
@@ -159,7 +159,7 @@ TEST(TextLines, TheMemoryLimitDropsTheOldestBytesFromTheTextViewToo) {
     EXPECT_TRUE(want[size_t(first)].ends_with(shown[0]));
     EXPECT_TRUE(std::equal(shown.begin() + 1, shown.end(), want.begin() + first + 1));
     std::string scratch;
-    EXPECT_EQ(lines.LineView(0, scratch), TReceStore::DroppedMark(first));
+    EXPECT_EQ(lines.LineView(0, scratch), TReceiveStore::DroppedMark(first));
     EXPECT_EQ(lines.LinesShifted(), first - 1);
     // Text line 1 and hex line 1 show the oldest bytes held.
     EXPECT_EQ(lines.FromHexLine(1), 1);
@@ -184,7 +184,7 @@ protected:
         Pane.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&Pane));
     }
-    THexPane Pane;
+    TReceivePane Pane;
 };
 
 TEST_F(TextPane, SwitchingKeepsTheBytesAtTheTopAndCopyTakesTheTextAsShown) {

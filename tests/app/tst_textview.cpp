@@ -4,10 +4,10 @@
 // shown to a plain-text file; the choice is kept with the settings.
 
 #include "Dialogs.h"
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Openwindow.h"
 #include "Pty.h"
-#include "Settings.h"
+#include "SettingsKeys.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -59,7 +59,7 @@ protected:
 
     TPty Far;
     std::unique_ptr<TFrmMain> Frm;
-    THexPane* Pane = nullptr;
+    TReceivePane* Pane = nullptr;
     QTemporaryDir Dir;
 };
 

@@ -3,9 +3,9 @@
 // protocol page's frames, fields and hints.
 
 #include "Abdbctrls.h"
-#include "Autosendpage.h"
+#include "AutoSendPage.h"
 #include "Dialogs.h"
-#include "Protocolpage.h"
+#include "ProtocolPage.h"
 #include "Pty.h"
 #include "Qtprint.h"
 #include "Unitmain.h"

@@ -3,13 +3,13 @@
 
 #include "Abled.h"
 #include "Dialogs.h"
-#include "Hexpane.h"
+#include "ReceivePane.h"
 #include "Pty.h"
 #include "Rtf.h"
-#include "Sendpage.h"
-#include "Safeini.h"
-#include "Settings.h"
-#include "Settingspage.h"
+#include "SendPage.h"
+#include "IniFormat.h"
+#include "SettingsKeys.h"
+#include "SettingsPage.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 

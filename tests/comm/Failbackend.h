@@ -1,7 +1,7 @@
 #pragma once
 // A backend that records what the port asks of it and fails on command.
 
-#include "Commbackend.h"
+#include "CommBackend.h"
 
 #include <cerrno>
 #include <map>

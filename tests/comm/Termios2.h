@@ -1,7 +1,7 @@
 #pragma once
 // What the kernel holds for a tty, read with termios2 (kept apart from <termios.h>).
 
-#include "Commbackend.h"
+#include "CommBackend.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // TCommPort's operations, error codes and states, against a backend that fails on command.
 
-#include "Commport.h"
+#include "CommPort.h"
 #include "Failbackend.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The line-change watch over a stand-in wait: a read of a pipe blocks like
 // TIOCMIWAIT does and, like it, returns EINTR when the watch's signal arrives.
 
-#include "Modemwatch.h"
+#include "ModemWatch.h"
 
 #include <cerrno>
 #include <chrono>

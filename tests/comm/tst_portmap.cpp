@@ -1,6 +1,6 @@
 // Default port map from a fake /dev and /sys tree.
 
-#include "Portmap.h"
+#include "PortMap.h"
 
 #include <filesystem>
 #include <fstream>

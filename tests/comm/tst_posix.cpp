@@ -1,6 +1,6 @@
 // TCommPort on real pseudo-terminals: the tty layer is part of what is tested.
 
-#include "Commport.h"
+#include "CommPort.h"
 #include "Pty.h"
 #include "Termios2.h"
 

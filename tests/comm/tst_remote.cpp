@@ -2,7 +2,7 @@
 // what the server refuses, the modem lines it reports, sequences split over
 // many reads, garbage, and connections refused and dropped.
 
-#include "Netbackend.h"
+#include "NetBackend.h"
 #include "Recorder.h"
 #include "Scriptserver.h"
 #include "Telnet.h"

@@ -1,6 +1,6 @@
 // The Telnet receive parser and the network targets of the port map.
 
-#include "Nettarget.h"
+#include "NetTarget.h"
 #include "Telnet.h"
 
 #include <gtest/gtest.h>

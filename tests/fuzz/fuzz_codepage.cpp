@@ -1,6 +1,6 @@
 // Code page 936 both ways on any bytes: decoding never loses a line break, and text that
 // decoded without damage encodes back to the same bytes.
-#include "Codepage.h"
+#include "CodePage.h"
 
 #include "Fuzzcheck.h"
 

@@ -1,7 +1,7 @@
 // The hex parser on any bytes, also far longer than the 2048 bytes it keeps, and the formatter's
 // text parsing back to the same bytes.
 #include "Fuzzcheck.h"
-#include "Hextext.h"
+#include "HexText.h"
 
 #include <cstring>
 #include <string>

@@ -1,7 +1,7 @@
 // The streaming RTF reader fed in pieces of sizes the fuzzer chooses, against the whole-document
 // reader on the same bytes, and plain text against Qt's own UTF-8 decoder or code page 936.
 //   input: one byte n (0..7), n piece sizes (each byte + 1, used in turn), then the document
-#include "Codepage.h"
+#include "CodePage.h"
 #include "Rtf.h"
 
 #include "Fuzzcheck.h"

@@ -2,8 +2,8 @@
 // in a form that reads back to the same values, and a second round changes nothing more. The file
 // goes through Kestrel's own INI format (Safeini.h), as the program reads it, and through that
 // format's parser and writer directly.
-#include "Safeini.h"
-#include "Settingsread.h"
+#include "IniFormat.h"
+#include "StoredSettings.h"
 
 #include "Fuzzcheck.h"
 

@@ -1,9 +1,9 @@
 // The receive store's text view, fed in blocks the fuzzer cuts: its lines are
 // the renderer's lines of the same bytes, stamps included; each line's length
 // bound holds; the two views map to lines that show the same bytes.
-#include "Recestore.h"
-#include "Textlines.h"
-#include "Textrender.h"
+#include "ReceiveStore.h"
+#include "TextLines.h"
+#include "TextRender.h"
 
 #include "Fuzzcheck.h"
 
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++data;
     --size;
     const bool stamps = seed & 0x80;
-    TReceStore store;
+    TReceiveStore store;
     TTextLines lines(store, Decode);
     lines.Stamps = stamps;
     TTextRender whole(Decode);

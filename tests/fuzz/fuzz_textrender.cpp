@@ -1,7 +1,7 @@
 // Received bytes as text lines, in blocks the fuzzer cuts: the same lines and
 // the same line being filled as when the bytes come whole; every line valid
 // UTF-8 without a line break; nothing lost (each byte shows up in some form).
-#include "Textrender.h"
+#include "TextRender.h"
 
 #include "Fuzzcheck.h"
 

@@ -1,4 +1,4 @@
-#include "Blocksupply.h"
+#include "BlockSupply.h"
 
 #include <gtest/gtest.h>
 

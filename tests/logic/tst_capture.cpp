@@ -1,8 +1,8 @@
 // The tick capture of the error statistics: what one tick keeps, and the worker appending on its
 // own thread while the test's thread takes, as the window's timer does.
 
-#include "Errstat.h"
-#include "Portmap.h"
+#include "ErrorStats.h"
+#include "PortMap.h"
 #include "Pty.h"
 #include "Threadcomm.h"
 

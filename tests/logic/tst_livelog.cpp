@@ -2,7 +2,7 @@
 // in order, raw or as text lines; what was pushed is on the disk without a
 // Stop (a killed program loses nothing); a file that cannot be opened says why.
 
-#include "Livelog.h"
+#include "LiveLog.h"
 
 #include <gtest/gtest.h>
 

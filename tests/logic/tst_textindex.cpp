@@ -3,8 +3,8 @@
 // blocks are cut; each line carries the time of the block with its first
 // byte; dropping the oldest chunks keeps a line that runs across the cut.
 
-#include "Textindex.h"
-#include "Textrender.h"
+#include "TextIndex.h"
+#include "TextRender.h"
 
 #include <gtest/gtest.h>
 

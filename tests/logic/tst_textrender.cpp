@@ -2,7 +2,7 @@
 // cut, code page pairs split between blocks, escapes, and the stamps of
 // lines whose first byte came in an earlier block than their last.
 
-#include "Textrender.h"
+#include "TextRender.h"
 
 #include <gtest/gtest.h>
 

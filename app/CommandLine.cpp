@@ -1,0 +1,114 @@
+#include "CommandLine.h"
+
+#include "Language.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+QString VersionText() {
+    return QStringLiteral(KESTREL_VERSION);
+}
+
+TLanguage RunLanguage(const TCmdLine& line, std::optional<int64_t> stored) {
+    if (line.Language)
+        return TLanguage(*line.Language);
+    return stored == 1 ? TLanguage::English : TLanguage::Chinese;
+}
+
+TCmdLine ParseCommandLine(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Kestrel: a serial-port terminal for testing and debugging devices.");
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption port("port",
+                                  "Open DEVICE as COM1 for this run (the stored port map is "
+                                  "not changed). DEVICE is a path or \"loopback\".",
+                                  "DEVICE");
+    const QCommandLineOption baud("baud", "Use the baud rate N.", "N");
+    const QCommandLineOption parity("parity", "Use the parity none, odd, even, mark or space.",
+                                    "PARITY");
+    const QCommandLineOption list("list-ports",
+                                  "Print which device each of COM1..COM6 opens, and the "
+                                  "serial devices found, then exit.");
+    const QCommandLineOption lang("lang",
+                                  "Show the interface in LANG: zh (Chinese, the default) or en "
+                                  "(English), for this run.",
+                                  "LANG");
+    parser.addOptions({port, baud, parity, lang, list});
+    // The toolkit's own options (-platform offscreen, -style ...) pass through
+    // to it: accepted here, applied by QApplication.
+    for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
+                             "stylesheet", "display", "geometry", "qwindowgeometry", "qwindowicon",
+                             "qwindowtitle", "title", "name", "session", "visual"}) {
+        QCommandLineOption qt(QString::fromLatin1(name), QString(), "value");
+        qt.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qt);
+    }
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption qt{QString::fromLatin1(name)};
+        qt.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qt);
+    }
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+
+    TCmdLine out;
+    // The usage line names the program as users start it, whatever the
+    // executable (or the lack of an application object) would make it.
+    auto usage = [&] {
+        return parser.helpText().replace(QRegularExpression("^Usage: \\S+"), "Usage: kestrel");
+    };
+    auto fail = [&](const QString& why) {
+        out.Exit = true;
+        out.ExitCode = 2;
+        out.Error = "kestrel: " + why + "\n\n" + usage();
+        return out;
+    };
+    // QCommandLineParser would ask the application object for its name and
+    // version; the texts are made here instead, without one.
+    if (!parser.parse(args))
+        return fail(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return fail("unexpected argument '" + parser.positionalArguments().first() + "'");
+    if (parser.isSet(help) || parser.isSet("help-all")) {
+        out.Exit = true;
+        out.Output = usage();
+        return out;
+    }
+    if (parser.isSet(version)) {
+        out.Exit = true;
+        out.Output = "Kestrel " + VersionText() + "\n";
+        return out;
+    }
+    if (parser.isSet(port)) {
+        const QString device = parser.value(port).trimmed();
+        if (device.isEmpty())
+            return fail("--port needs a device");
+        out.Port = device;
+    }
+    if (parser.isSet(baud)) {
+        bool ok = false;
+        const uint32_t rate = parser.value(baud).toUInt(&ok);
+        if (!ok || rate == 0 || rate > 99999999)
+            return fail("--baud needs a rate from 1 to 99999999, not '" + parser.value(baud) + "'");
+        out.BaudRate = rate;
+    }
+    if (parser.isSet(parity)) {
+        static const char* const Names[] = {"none", "odd", "even", "mark", "space"};
+        const QString name = parser.value(parity).trimmed().toLower();
+        for (int i = 0; i < 5; ++i)
+            if (name == Names[i])
+                out.Parity = i;
+        if (!out.Parity)
+            return fail("--parity is one of none, odd, even, mark, space, not '" +
+                        parser.value(parity) + "'");
+    }
+    if (parser.isSet(lang)) {
+        const std::optional<TLanguage> language = LanguageFromName(parser.value(lang));
+        if (!language)
+            return fail("--lang is zh or en, not '" + parser.value(lang) + "'");
+        out.Language = int(*language);
+    }
+    out.ListPorts = parser.isSet(list);
+    return out;
+}

@@ -1,0 +1,233 @@
+#include "SendEdit.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMenu>
+#include <QTextBlock>
+#include <QTextCursor>
+
+namespace {
+
+bool IsEnter(const QKeyEvent* event) {
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+// Alt and Meta combinations are the window's shortcuts: they never type, not
+// even the character their key carries.
+bool IsShortcutKey(const QKeyEvent* event) {
+    return (event->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) &&
+           !event->text().isEmpty() && !IsEnter(event);
+}
+
+// Whether the key types a character, as opposed to moving, deleting or
+// running a command. Control characters typed with Ctrl count (Ctrl+B types
+// 0x02), the editing shortcuts do not, and Alt combinations belong to the
+// window's shortcuts.
+bool IsTypedCharacter(QKeyEvent* event) {
+    if (event->text().isEmpty() || event->key() == Qt::Key_Delete)
+        return false;
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    if (mods & (Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    for (auto key : {QKeySequence::Copy, QKeySequence::Paste, QKeySequence::Cut,
+                     QKeySequence::SelectAll, QKeySequence::Undo, QKeySequence::Redo})
+        if (event->matches(key))
+            return false;
+    if ((mods & Qt::ControlModifier) && event->text().at(0).unicode() >= 0x20)
+        return false;
+    return true;
+}
+
+// The typed text, with Enter as a carriage return whatever the platform says.
+QString TypedText(const QKeyEvent* event) {
+    return IsEnter(event) ? QStringLiteral("\r") : event->text();
+}
+
+// A key event carrying text instead of the typed one. Enter goes on without
+// modifiers, so that Shift+Enter starts a line like Enter does.
+QKeyEvent Replaced(const QKeyEvent* event, const QString& text) {
+    if (text == "\r")
+        return QKeyEvent(event->type(), Qt::Key_Return, Qt::NoModifier, text);
+    return QKeyEvent(event->type(), event->key(), event->modifiers(), text, event->isAutoRepeat(),
+                     static_cast<quint16>(event->count()));
+}
+
+class TKeyFilter : public QObject {
+public:
+    TKeyFilter(QWidget* widget, std::function<bool(QString&)> filter)
+        : QObject(widget), Filter(std::move(filter)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || Passing)
+            return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (IsShortcutKey(key))
+            return true;
+        if (!IsTypedCharacter(key))
+            return false;
+        const QString typed = TypedText(key);
+        QString text = typed;
+        if (!Filter(text))
+            return true;
+        if (text == typed)
+            return false;
+        QKeyEvent changed = Replaced(key, text);
+        Passing = true;
+        QCoreApplication::sendEvent(watched, &changed);
+        Passing = false;
+        return true;
+    }
+
+private:
+    std::function<bool(QString&)> Filter;
+    bool Passing = false;
+};
+
+} // namespace
+
+void InstallKeyFilter(QWidget* widget, std::function<bool(QString& text)> filter) {
+    widget->installEventFilter(new TKeyFilter(widget, std::move(filter)));
+}
+
+TSendEdit::TSendEdit(QWidget* parent) : QPlainTextEdit(parent) {}
+
+int TSendEdit::LineCount() const {
+    const QTextDocument* doc = document();
+    int n = doc->blockCount();
+    if (doc->lastBlock().length() <= 1) // the block's own end mark only: empty
+        --n;
+    return n;
+}
+
+QString TSendEdit::Line(int row) const {
+    QTextBlock block = document()->findBlockByNumber(row);
+    return block.isValid() ? block.text() : QString();
+}
+
+QStringList TSendEdit::Lines() const {
+    QStringList lines;
+    const int n = LineCount();
+    lines.reserve(n);
+    for (QTextBlock b = document()->firstBlock(); b.isValid() && lines.size() < n; b = b.next())
+        lines.append(b.text());
+    return lines;
+}
+
+void TSendEdit::SetLines(const QStringList& lines) {
+    setPlainText(lines.join('\n'));
+}
+
+void TSendEdit::SetLine(int row, const QString& text) {
+    QTextCursor c(document());
+    const int blocks = document()->blockCount();
+    if (row >= blocks) {
+        c.movePosition(QTextCursor::End);
+        c.insertText(QString(row - blocks + 1, '\n') + text);
+        return;
+    }
+    QTextBlock block = document()->findBlockByNumber(std::max(row, 0));
+    c.setPosition(block.position());
+    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    c.insertText(text);
+}
+
+void TSendEdit::AddLine(const QString& text) {
+    QString line = text;
+    line.replace("\r\n", "\n").replace('\r', '\n');
+    const bool breakAtEnd = line.endsWith('\n');
+    if (breakAtEnd)
+        line.chop(1);
+    QTextCursor c(document());
+    QTextBlock last = document()->lastBlock();
+    if (last.length() <= 1) {
+        // An empty last line (or an empty pane): the new line goes in front
+        // of it, and an empty last line stays.
+        c.setPosition(last.position());
+        c.insertText(line + '\n');
+        return;
+    }
+    c.movePosition(QTextCursor::End);
+    c.insertText('\n' + line + (breakAtEnd ? "\n" : ""));
+}
+
+int TSendEdit::CaretRow() const {
+    return textCursor().blockNumber();
+}
+
+void TSendEdit::CaretToEnd() {
+    ensureCursorVisible();
+    moveCursor(QTextCursor::End);
+    ensureCursorVisible();
+}
+
+bool TSendEdit::EndsWithLineBreak() const {
+    return document()->blockCount() > 1 && document()->lastBlock().length() <= 1;
+}
+
+void TSendEdit::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        if (OnMenuKey)
+            OnMenuKey();
+        if (PopupMenu)
+            PopupMenu->popup(viewport()->mapToGlobal(cursorRect().bottomLeft()));
+        event->accept();
+        return;
+    }
+    if (IsShortcutKey(event)) {
+        event->ignore();
+        return;
+    }
+    if (!OnKeyPress || !IsTypedCharacter(event)) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    const QString typed = TypedText(event);
+    QString text = typed;
+    if (!OnKeyPress(text)) {
+        event->accept();
+        return;
+    }
+    if (text == typed && !IsEnter(event)) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    QKeyEvent changed = Replaced(event, text);
+    QPlainTextEdit::keyPressEvent(&changed);
+}
+
+void TSendEdit::inputMethodEvent(QInputMethodEvent* event) {
+    const QString commit = event->commitString();
+    if (!OnKeyPress || commit.isEmpty()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QString kept;
+    for (qsizetype i = 0; i < commit.size(); ++i) {
+        qsizetype n = commit.at(i).isHighSurrogate() && i + 1 < commit.size() ? 2 : 1;
+        QString one = commit.mid(i, n);
+        i += n - 1;
+        if (OnKeyPress(one))
+            kept += one;
+    }
+    QInputMethodEvent changed(event->preeditString(), event->attributes());
+    changed.setCommitString(kept, event->replacementStart(), event->replacementLength());
+    QPlainTextEdit::inputMethodEvent(&changed);
+}
+
+void TSendEdit::mousePressEvent(QMouseEvent* event) {
+    if (OnMouseDown)
+        OnMouseDown();
+    QPlainTextEdit::mousePressEvent(event);
+}
+
+void TSendEdit::contextMenuEvent(QContextMenuEvent* event) {
+    if (!PopupMenu) {
+        QPlainTextEdit::contextMenuEvent(event);
+        return;
+    }
+    // popup, not exec: the window keeps running (and receiving) meanwhile.
+    PopupMenu->popup(event->globalPos());
+    event->accept();
+}

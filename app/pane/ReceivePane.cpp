@@ -1,0 +1,805 @@
+#include "ReceivePane.h"
+
+#include "CodePage.h"
+#include "MemoryReturn.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Space between the viewport's edge and the text, pixels.
+constexpr int Margin = 2;
+
+// East Asian wide and full-width characters, and every two-byte character
+// of the code page (℃, ①, box drawing: the Chinese fonts draw them wide):
+// they take two cells, as a two-byte character does in byte text.
+bool IsWide(char32_t c) {
+    return c >= 0x80 &&
+           ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+            (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+            (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+            (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD) ||
+            IsCodePagePairChar(c));
+}
+
+struct TGlyph {
+    int Index;    // UTF-16 index of the code point
+    int Length;   // 1, or 2 for a surrogate pair
+    int Cells;    // 1 or 2
+    char32_t Code; // the code point (a lone surrogate stands for itself)
+};
+
+// Calls f(glyph, cell) for every code point of text with its first cell.
+template <class F> void ForEachGlyph(const QString& text, F f) {
+    int cell = 0;
+    for (int i = 0; i < text.size();) {
+        char32_t c = text[i].unicode();
+        int length = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            length = 2;
+        }
+        const TGlyph glyph{i, length, IsWide(c) ? 2 : 1, c};
+        if (!f(glyph, cell))
+            return;
+        cell += glyph.Cells;
+        i += length;
+    }
+}
+
+int CellOf(const QString& text, int index) {
+    int result = 0;
+    ForEachGlyph(text, [&](const TGlyph& g, int cell) {
+        result = cell + g.Cells;
+        return g.Index + g.Length < index;
+    });
+    return index <= 0 ? 0 : result;
+}
+
+// The boundary between characters nearest to a fractional cell position.
+int IndexAtCell(const QString& text, qreal cell) {
+    int result = int(text.size());
+    ForEachGlyph(text, [&](const TGlyph& g, int start) {
+        if (cell < start + g.Cells / 2.0) {
+            result = g.Index;
+            return false;
+        }
+        return true;
+    });
+    return result;
+}
+
+bool IsWordChar(QChar c) {
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+// A scroll bar that repaints only when what it shows changes. While data
+// floods in, the pane sets the range on every frame, and past a few thousand
+// lines the handle stays where it was: a repaint then draws the same pixels,
+// and styles draw scroll bars slowly.
+class TQuietScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    // A new range moves the handle before the new value moves it back, and
+    // setting the page step repaints even when it stays the same: so whether
+    // anything changed is judged once, after the pane has set everything.
+    void sliderChange(SliderChange) override {
+        if (m_checkPosted)
+            return;
+        m_checkPosted = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_checkPosted = false;
+                if (!m_painted || Shown() != m_shown)
+                    update();
+            },
+            Qt::QueuedConnection);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        m_shown = Shown();
+        m_painted = true;
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct TShown {
+        QRect Handle;
+        bool AtMinimum, AtMaximum;
+        bool operator==(const TShown&) const = default;
+    };
+    TShown Shown() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    TShown m_shown;
+    bool m_painted = false;
+    bool m_checkPosted = false;
+};
+
+} // namespace
+
+TReceivePane::TReceivePane(QWidget* parent) : QAbstractScrollArea(parent), m_lines(m_store, CodePagePairUtf8) {
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical));
+    setHorizontalScrollBar(new TQuietScrollBar(Qt::Horizontal));
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Lines never wrap; the bar appears only when the pane is narrower than a line.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAutoFillBackground(false);
+    // paintEvent covers every pixel: what lies beneath need not be drawn first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
+    font.setPixelSize(12);
+    font.setStyleHint(QFont::TypeWriter);
+    setFont(font);
+    UpdateMetrics();
+    UpdateScrollBars();
+
+    m_newBelow = new QLabel(tr("▼ 下面有新数据 (new data below)"), viewport());
+    m_newBelow->setAutoFillBackground(true);
+    {
+        QPalette p = m_newBelow->palette();
+        p.setColor(QPalette::Window, QColor(255, 160, 0));
+        p.setColor(QPalette::WindowText, Qt::black);
+        m_newBelow->setPalette(p);
+    }
+    m_newBelow->setCursor(Qt::PointingHandCursor);
+    m_newBelow->installEventFilter(this);
+    m_newBelow->hide();
+    // Back at the end, the pane follows again.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (m_newBelow->isVisible() && ShowsEnd())
+            m_newBelow->hide();
+    });
+}
+
+bool TReceivePane::ShowsEnd() const {
+    const int64_t count = LineTotal();
+    return count == 0 || count - 1 < TopLine() + VisibleLines();
+}
+
+bool TReceivePane::NewDataBelow() const {
+    return m_newBelow->isVisible();
+}
+
+void TReceivePane::PlaceNewBelow() {
+    m_newBelow->adjustSize();
+    m_newBelow->move((viewport()->width() - m_newBelow->width()) / 2,
+                     viewport()->height() - m_newBelow->height() - 2);
+}
+
+// A click on the mark goes to the new data.
+bool TReceivePane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_newBelow && event->type() == QEvent::MouseButtonPress) {
+        ScrollToEnd();
+        m_newBelow->hide();
+        return true;
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+void TReceivePane::FollowNewData(bool wasAtEnd) {
+    if (!ScrollLock || wasAtEnd) {
+        ScrollToEnd();
+        m_newBelow->hide();
+        return;
+    }
+    Refresh();
+    if (!ShowsEnd()) {
+        PlaceNewBelow();
+        m_newBelow->show();
+    }
+}
+
+void TReceivePane::SetColors(const QColor& text, const QColor& background) {
+    m_text = text;
+    m_background = background;
+    m_cells.Reset(m_raw, m_cell, m_lineHeight, m_ascent, m_text, m_background);
+    viewport()->update();
+}
+
+void TReceivePane::UpdateMetrics() {
+    const QFontMetricsF fm(font());
+    m_cell = std::max<qreal>(1, fm.horizontalAdvance(QLatin1Char('0')));
+    m_lineHeight = std::max(1, int(std::ceil(fm.lineSpacing())));
+    m_ascent = int(std::ceil(fm.ascent()));
+    // A proportional fallback font is drawn one character per cell.
+    m_fixedPitch = qFuzzyCompare(fm.horizontalAdvance(QLatin1Char('i')), m_cell) &&
+                   qFuzzyCompare(fm.horizontalAdvance(QLatin1Char('W')), m_cell) &&
+                   qFuzzyCompare(fm.horizontalAdvance(QLatin1Char(' ')), m_cell);
+    m_asciiGlyph.fill(0);
+    m_raw = QRawFont::fromFont(font());
+    if (m_raw.isValid()) {
+        QString printable;
+        for (char16_t c = 0x21; c < 0x7F; ++c)
+            printable += QChar(c);
+        const QList<quint32> glyphs = m_raw.glyphIndexesForString(printable);
+        for (int i = 0; i < glyphs.size() && i < printable.size(); ++i)
+            m_asciiGlyph[printable[i].unicode()] = glyphs[i];
+    }
+    m_cells.Reset(m_raw, m_cell, m_lineHeight, m_ascent, m_text, m_background);
+}
+
+int TReceivePane::VisibleLines() const {
+    return std::max(1, (viewport()->height() - Margin) / m_lineHeight);
+}
+
+int64_t TReceivePane::TopLine() const {
+    return verticalScrollBar()->value();
+}
+
+void TReceivePane::UpdateScrollBars() {
+    // Beyond INT_MAX lines (32 GiB received) the last lines cannot be
+    // scrolled to; the store holds them all the same.
+    const int64_t count = LineTotal();
+    const int visible = VisibleLines();
+    QScrollBar* v = verticalScrollBar();
+    v->setRange(0, int(std::clamp<int64_t>(count - visible, 0, INT_MAX)));
+    v->setPageStep(visible);
+    v->setSingleStep(1);
+
+    const int64_t width = int64_t(std::ceil(qreal(MaxLineWidth()) * m_cell)) + 2 * Margin;
+    QScrollBar* h = horizontalScrollBar();
+    h->setRange(0, int(std::clamp<int64_t>(width - viewport()->width(), 0, INT_MAX)));
+    h->setPageStep(viewport()->width());
+    h->setSingleStep(int(std::ceil(m_cell)));
+}
+
+void TReceivePane::CheckEpoch() {
+    if (m_epoch != m_store.Epoch()) {
+        m_epoch = m_store.Epoch();
+        m_shifted = Shifted();
+        m_anchor = m_cursor = TPos{};
+        m_dragging = false;
+        return;
+    }
+    // The oldest lines were dropped: what stays moved up. A selection end in
+    // the dropped part moves to the mark line's start.
+    const int64_t shift = Shifted() - m_shifted;
+    if (shift == 0)
+        return;
+    m_shifted = Shifted();
+    const auto follow = [shift](TPos& pos) {
+        pos.Line -= shift;
+        if (pos.Line < 0)
+            pos = TPos{};
+    };
+    follow(m_anchor);
+    follow(m_cursor);
+    QScrollBar* v = verticalScrollBar();
+    v->setValue(int(std::max<int64_t>(0, v->value() - shift)));
+}
+
+void TReceivePane::Refresh() {
+    CheckEpoch();
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void TReceivePane::ScrollToEnd() {
+    Refresh();
+    const int64_t count = LineTotal();
+    if (count == 0)
+        return;
+    const int64_t last = count - 1;
+    const int64_t top = TopLine();
+    const int visible = VisibleLines();
+    QScrollBar* v = verticalScrollBar();
+    if (last < top)
+        v->setValue(int(std::min<int64_t>(last, INT_MAX)));
+    else if (last >= top + visible)
+        v->setValue(int(std::min<int64_t>(last - visible + 1, INT_MAX)));
+
+    // The insertion point stands after the last character of the last line.
+    // Text lines differ in length: following each new one sideways would
+    // hide the beginnings of the others, so the text view stays where it is.
+    if (m_textView)
+        return;
+    QScrollBar* h = horizontalScrollBar();
+    if (LineLength(last) > 65536) {
+        h->setValue(h->maximum()); // no need to measure a line that long
+        return;
+    }
+    const QString text = LineString(last);
+    const int x = int(std::ceil(CellOf(text, int(text.size())) * m_cell)) + Margin;
+    const int width = viewport()->width();
+    if (x < h->value())
+        h->setValue(x - Margin);
+    else if (x + Margin > h->value() + width)
+        h->setValue(x + Margin - width);
+}
+
+void TReceivePane::Clear() {
+    m_store.Clear();
+    ReturnFreeMemory();
+    Refresh();
+}
+
+void TReceivePane::Adopt(TReceiveStore&& fresh) {
+    m_store.Adopt(std::move(fresh));
+    ReturnFreeMemory();
+    Refresh();
+}
+
+void TReceivePane::LoadText(std::string_view text) {
+    m_store.LoadText(text);
+    Refresh();
+}
+
+void TReceivePane::Load(const std::vector<std::string>& lines) {
+    m_store.Load(lines);
+    Refresh();
+}
+
+int64_t TReceivePane::LineTotal() const {
+    return m_textView ? m_lines.LineCount() : m_store.LineCount();
+}
+
+std::string_view TReceivePane::LineUtf8(int64_t k, std::string& scratch, size_t maxBytes) const {
+    return m_textView ? m_lines.LineView(k, scratch, maxBytes) : m_store.LineView(k, scratch);
+}
+
+size_t TReceivePane::LineLength(int64_t k) const {
+    return m_textView ? m_lines.LineBytes(k) : m_store.LineBytes(k);
+}
+
+size_t TReceivePane::MaxLineWidth() const {
+    return m_textView ? m_lines.MaxLineCells() : m_store.MaxLineBytes();
+}
+
+int64_t TReceivePane::Shifted() const {
+    return m_textView ? m_lines.LinesShifted() : m_store.LinesShifted();
+}
+
+void TReceivePane::SetTextView(bool on) {
+    if (on == m_textView)
+        return;
+    CheckEpoch();
+    const bool atEnd = ShowsEnd();
+    const int64_t top = TopLine();
+    const int64_t mapped = on ? m_lines.FromHexLine(top) : m_lines.ToHexLine(top);
+    m_textView = on;
+    // A selection's columns belong to the other view's lines.
+    m_anchor = m_cursor = TPos{};
+    m_dragging = false;
+    m_shifted = Shifted();
+    UpdateScrollBars();
+    verticalScrollBar()->setValue(int(std::clamp<int64_t>(mapped, 0, INT_MAX)));
+    horizontalScrollBar()->setValue(0);
+    if (atEnd)
+        ScrollToEnd();
+    viewport()->update();
+    emit ViewChanged();
+}
+
+void TReceivePane::SetTextStamps(bool on) {
+    if (on == m_lines.Stamps)
+        return;
+    m_lines.Stamps = on;
+    Refresh();
+    emit ViewChanged();
+}
+
+QString TReceivePane::LineString(int64_t k, int maxUnits) const {
+    std::string scratch;
+    maxUnits = std::max(0, maxUnits);
+    // A UTF-16 unit takes at most 3 bytes of UTF-8 (4 for a pair of units).
+    const size_t bytes = size_t(maxUnits) * 3 + 4;
+    std::string_view line = LineUtf8(k, scratch, bytes);
+    if (!m_textView && m_store.IsDumpLine(k))
+        return QString::fromLatin1(line.substr(0, size_t(maxUnits)));
+    QString text = QString::fromUtf8(line.substr(0, bytes));
+    if (text.size() > maxUnits)
+        text.truncate(maxUnits);
+    return text;
+}
+
+int TReceivePane::ShownUnits(qreal x) const {
+    // A cell holds at least half a unit (a surrogate pair in two cells).
+    const qreal cells = std::max<qreal>(0, x - Margin) / m_cell + 2;
+    return int(std::min<qreal>(cells * 2, INT_MAX / 2));
+}
+
+// Columns are bounded by the line's length in bytes, which is at least its
+// length in UTF-16 units: cheap, and every use of a column tolerates one past
+// the end.
+TReceivePane::TPos TReceivePane::Clamp(TPos pos) const {
+    const int64_t count = LineTotal();
+    if (count == 0 || pos.Line < 0)
+        return TPos{};
+    if (pos.Line >= count)
+        pos = TPos{count - 1, INT_MAX};
+    const size_t bytes = std::min<size_t>(LineLength(pos.Line), INT_MAX);
+    pos.Col = std::clamp(pos.Col, 0, int(bytes));
+    return pos;
+}
+
+bool TReceivePane::HasSelection() const {
+    return m_epoch == m_store.Epoch() && Clamp(m_anchor) != Clamp(m_cursor);
+}
+
+void TReceivePane::ClearSelection() {
+    m_anchor = m_cursor = TPos{};
+    viewport()->update();
+}
+
+void TReceivePane::Select(TPos anchor, TPos cursor) {
+    CheckEpoch();
+    m_anchor = Clamp(anchor);
+    m_cursor = Clamp(cursor);
+    viewport()->update();
+}
+
+void TReceivePane::SelectAll() {
+    const int64_t count = LineTotal();
+    if (count > 0)
+        Select(TPos{0, 0}, TPos{count - 1, int(LineString(count - 1).size())});
+}
+
+QString TReceivePane::SelectedText() const {
+    int64_t lines = 0;
+    return SelectedText(lines);
+}
+
+QString TReceivePane::SelectedText(int64_t& lines) const {
+    lines = 0;
+    if (!HasSelection())
+        return {};
+    const TPos s = Clamp(SelectionStart());
+    const TPos e = Clamp(SelectionEnd());
+    lines = 1;
+    if (s.Line == e.Line)
+        return LineString(s.Line).mid(s.Col, e.Col - s.Col);
+    // The middle lines go through one UTF-8 buffer: a selection of millions
+    // of lines then costs one conversion, not one QString per line.
+    std::string middle, scratch;
+    int64_t k = s.Line + 1;
+    for (; k < e.Line; ++k) {
+        const size_t before = middle.size();
+        middle += '\n';
+        middle.append(LineUtf8(k, scratch));
+        if (middle.size() > CopyLimit) {
+            middle.resize(before);
+            break;
+        }
+    }
+    QString text = LineString(s.Line).mid(s.Col);
+    text += QString::fromUtf8(middle.data(), qsizetype(middle.size()));
+    lines = k - s.Line;
+    if (k == e.Line) {
+        text += QLatin1Char('\n') + LineString(e.Line).left(e.Col);
+        ++lines;
+    }
+    return text;
+}
+
+void TReceivePane::Copy() {
+    if (!HasSelection())
+        return;
+    int64_t copied = 0;
+    QApplication::clipboard()->setText(SelectedText(copied));
+    const int64_t selected = Clamp(SelectionEnd()).Line - Clamp(SelectionStart()).Line + 1;
+    if (copied < selected)
+        emit CopyTruncated(copied, selected);
+}
+
+TReceivePane::TPos TReceivePane::PosAt(QPoint point) const {
+    const int64_t count = LineTotal();
+    if (count == 0)
+        return TPos{};
+    const int64_t row = int64_t(std::floor(qreal(point.y() - Margin) / m_lineHeight));
+    const int64_t line = TopLine() + row;
+    if (line < 0)
+        return TPos{};
+    if (line >= count)
+        return Clamp(TPos{count - 1, INT_MAX}); // the end of the last line
+    const qreal x = point.x() + horizontalScrollBar()->value();
+    const QString text = LineString(line, ShownUnits(x));
+    const qreal cell = (x - Margin) / m_cell;
+    return TPos{line, IndexAtCell(text, cell)};
+}
+
+QPoint TReceivePane::PointOf(TPos pos) const {
+    const qreal x = Margin - horizontalScrollBar()->value() +
+                    CellOf(LineString(pos.Line, pos.Col + 1), pos.Col) * m_cell;
+    const int64_t y = Margin + (pos.Line - TopLine()) * m_lineHeight + m_lineHeight / 2;
+    return QPoint(int(std::lround(x)), int(std::clamp<int64_t>(y, INT_MIN / 2, INT_MAX / 2)));
+}
+
+void TReceivePane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QString& text,
+                        const std::vector<uint8_t>* skip) const {
+    // Most of a line is printable ASCII: its glyphs are placed in their cells
+    // at once. The rest goes out as text runs, laid out by the toolkit.
+    QList<quint32> glyphs;
+    QList<QPointF> places;
+    QString run;
+    int runCell = 0;
+    auto flush = [&] {
+        if (!run.isEmpty())
+            painter.drawText(QPointF(x + runCell * m_cell, baseline), run);
+        run.clear();
+    };
+    ForEachGlyph(text, [&](const TGlyph& g, int cell) {
+        if (skip && (*skip)[size_t(g.Index)]) {
+            flush();
+            return true;
+        }
+        const char32_t code = g.Code;
+        if (code == U' ' || (code < 0x80 && m_asciiGlyph[code] != 0)) {
+            flush();
+            if (code != U' ') {
+                glyphs.append(m_asciiGlyph[code]);
+                places.append(QPointF(x + cell * m_cell, 0));
+            }
+            return true;
+        }
+        const bool control = code < 0x20;
+        if (g.Cells == 2 || control || !m_fixedPitch)
+            flush();
+        if (run.isEmpty())
+            runCell = cell;
+        if (!control)
+            run += QStringView(text).mid(g.Index, g.Length);
+        if (g.Cells == 2 || !m_fixedPitch)
+            flush();
+        return true;
+    });
+    flush();
+    if (glyphs.isEmpty())
+        return;
+    QGlyphRun cells;
+    cells.setRawFont(m_raw);
+    cells.setGlyphIndexes(glyphs);
+    cells.setPositions(places);
+    painter.drawGlyphRun(QPointF(0, baseline), cells);
+}
+
+void TReceivePane::paintEvent(QPaintEvent* event) {
+    CheckEpoch();
+    QPainter painter(viewport());
+    painter.fillRect(event->rect(), m_background);
+    painter.setFont(font());
+    const int64_t count = LineTotal();
+    const int64_t top = TopLine();
+    const qreal x = Margin - horizontalScrollBar()->value();
+    const bool selected = HasSelection();
+    const TPos s = Clamp(SelectionStart());
+    const TPos e = Clamp(SelectionEnd());
+    const int height = viewport()->height();
+    const int shown = ShownUnits(horizontalScrollBar()->value() + viewport()->width());
+    const bool cells = UseCells && viewport()->devicePixelRatio() == 1 && m_cells.Usable();
+    for (int64_t k = top; k < count; ++k) {
+        const int y = Margin + int(k - top) * m_lineHeight;
+        if (y >= height)
+            break;
+        if (y + m_lineHeight <= event->rect().top() || y > event->rect().bottom())
+            continue;
+        const QString text = LineString(k, shown);
+        painter.setPen(m_text);
+        if (cells)
+            DrawCells(painter, int(x), y, text);
+        else
+            DrawLine(painter, x, y + m_ascent, text);
+        if (!selected || k < s.Line || k > e.Line)
+            continue;
+        // The selected part is drawn again inverted, clipped to its cells.
+        const int a = k == s.Line ? std::min(s.Col, int(text.size())) : 0;
+        const int b = k == e.Line ? std::min(e.Col, int(text.size())) : int(text.size());
+        qreal left = x + CellOf(text, a) * m_cell;
+        qreal right = x + CellOf(text, b) * m_cell;
+        if (k != e.Line)
+            right += m_cell / 2; // the line break is selected too
+        if (right <= left)
+            continue;
+        const QRectF box(left, y, right - left, m_lineHeight);
+        painter.save();
+        painter.fillRect(box, m_text);
+        painter.setClipRect(box);
+        painter.setPen(m_background);
+        DrawLine(painter, x, y + m_ascent, text);
+        painter.restore();
+    }
+}
+
+// Composes the line in m_strip from the cells, puts it on the view in one
+// copy, then draws what has no cell on top.
+void TReceivePane::DrawCells(QPainter& painter, int x, int y, const QString& text) {
+    const int width = m_cells.Width();
+    const int height = m_cells.Height();
+    const int viewWidth = viewport()->width();
+    if (m_strip.width() < viewWidth || m_strip.height() != height)
+        m_strip = QImage(std::max(viewWidth, 1), height, QImage::Format_RGB32);
+    const uint32_t back = m_background.rgb();
+    const size_t stride = size_t(m_strip.bytesPerLine()) / sizeof(uint32_t);
+    uint32_t* strip = reinterpret_cast<uint32_t*>(m_strip.bits());
+    m_placed.assign(size_t(text.size()), 0);
+    int end = std::max(x, 0);
+    bool rest = false;
+    ForEachGlyph(text, [&](const TGlyph& g, int cell) {
+        const int left = x + cell * width;
+        if (left >= viewWidth)
+            return false;
+        const int cellsWidth = g.Cells * width;
+        const int right = std::min(left + cellsWidth, viewWidth);
+        end = right;
+        if (right <= 0)
+            return true;
+        const int from = std::max(left, 0);
+        const bool blank = g.Code == U' ' || g.Code < 0x20;
+        if (const uint32_t* pixels = blank ? nullptr : m_cells.Cell(g.Code, g.Cells)) {
+            for (int row = 0; row < height; ++row)
+                std::memcpy(strip + size_t(row) * stride + from,
+                            pixels + size_t(row) * size_t(cellsWidth) + (from - left),
+                            size_t(right - from) * sizeof(uint32_t));
+            m_placed[size_t(g.Index)] = 1;
+            return true;
+        }
+        for (int row = 0; row < height; ++row)
+            std::fill(strip + size_t(row) * stride + from, strip + size_t(row) * stride + right,
+                      back);
+        rest = rest || !blank;
+        return true;
+    });
+    const int start = std::max(x, 0);
+    if (end > start)
+        painter.drawImage(QPoint(start, y), m_strip, QRect(start, 0, end - start, height));
+    if (rest)
+        DrawLine(painter, x, y + m_ascent, text, &m_placed);
+}
+
+void TReceivePane::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    PlaceNewBelow();
+    UpdateScrollBars();
+}
+
+void TReceivePane::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        UpdateMetrics();
+        Refresh();
+    }
+    if (event->type() == QEvent::LanguageChange) {
+        m_newBelow->setText(tr("▼ 下面有新数据 (new data below)"));
+        PlaceNewBelow();
+    }
+}
+
+void TReceivePane::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        Copy();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        SelectAll();
+        return;
+    }
+    QScrollBar* v = verticalScrollBar();
+    switch (event->key()) {
+    case Qt::Key_Home: // with or without Ctrl: there is no caret to move
+        v->setValue(0);
+        horizontalScrollBar()->setValue(0);
+        break;
+    case Qt::Key_End:
+        v->setValue(v->maximum());
+        break;
+    case Qt::Key_PageUp:
+        v->triggerAction(QAbstractSlider::SliderPageStepSub);
+        break;
+    case Qt::Key_PageDown:
+        v->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+void TReceivePane::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mousePressEvent(event);
+    CheckEpoch();
+    const TPos pos = PosAt(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier))
+        m_anchor = pos;
+    m_cursor = pos;
+    m_dragging = true;
+    viewport()->update();
+}
+
+void TReceivePane::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint point = event->position().toPoint();
+    // Dragging past the top or bottom edge scrolls on.
+    if (point.y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (point.y() >= viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    m_cursor = PosAt(point);
+    viewport()->update();
+}
+
+void TReceivePane::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        m_dragging = false;
+}
+
+void TReceivePane::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    CheckEpoch();
+    const TPos pos = PosAt(event->position().toPoint());
+    const QString text = LineString(pos.Line, pos.Col + 65536);
+    int begin = std::min(pos.Col, int(text.size()));
+    int end = begin;
+    if (end < text.size() && IsWordChar(text[end])) {
+        while (begin > 0 && IsWordChar(text[begin - 1]))
+            --begin;
+        while (end < text.size() && IsWordChar(text[end]))
+            ++end;
+    } else if (begin > 0 && IsWordChar(text[begin - 1])) {
+        // Clicked just after a word's last character.
+        while (begin > 0 && IsWordChar(text[begin - 1]))
+            --begin;
+    }
+    m_anchor = TPos{pos.Line, begin};
+    m_cursor = TPos{pos.Line, end};
+    m_dragging = false;
+    viewport()->update();
+}
+
+QMenu* TReceivePane::CreateContextMenu() {
+    auto* menu = new QMenu(this);
+    QAction* copy = menu->addAction(tr("复制"));
+    copy->setEnabled(HasSelection());
+    connect(copy, &QAction::triggered, this, &TReceivePane::Copy);
+    QAction* all = menu->addAction(tr("全选"));
+    connect(all, &QAction::triggered, this, &TReceivePane::SelectAll);
+    menu->addSeparator();
+    QAction* lock = menu->addAction(tr("向上滚动时保持位置 (滚动锁定)(&K)"));
+    lock->setCheckable(true);
+    lock->setChecked(ScrollLock);
+    connect(lock, &QAction::toggled, this, [this](bool on) { ScrollLock = on; });
+    QAction* text = menu->addAction(tr("文本显示(&X)"));
+    text->setCheckable(true);
+    text->setChecked(m_textView);
+    connect(text, &QAction::toggled, this, &TReceivePane::SetTextView);
+    QAction* stamps = menu->addAction(tr("文本显示时间戳(&S)"));
+    stamps->setCheckable(true);
+    stamps->setChecked(m_lines.Stamps);
+    connect(stamps, &QAction::toggled, this, &TReceivePane::SetTextStamps);
+    if (ExtendMenu) {
+        menu->addSeparator();
+        ExtendMenu(menu);
+    }
+    return menu;
+}
+
+void TReceivePane::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(CreateContextMenu());
+    menu->exec(event->globalPos());
+}

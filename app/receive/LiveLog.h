@@ -1,0 +1,70 @@
+#pragma once
+// TLiveLog: every received byte recorded to a file as it arrives, raw or as
+// text lines (TTextRender), by a thread of its own. Push is called on the
+// worker's thread for each block and only copies it; the writer hands what
+// has come to the system at once, so a program that is closed or killed
+// leaves everything received so far in the file. Plain C++.
+
+#include "TextRender.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TLiveLog {
+public:
+    enum class TMode { Raw, Text };
+
+    TLiveLog() = default;
+    ~TLiveLog();
+    TLiveLog(const TLiveLog&) = delete;
+    TLiveLog& operator=(const TLiveLog&) = delete;
+
+    // Creates (or empties) the file and starts the writer. False, with the
+    // system's reason in Error(), when the file cannot be opened.
+    bool Start(const std::string& path, TMode mode, bool stamps = false,
+               TTextRender::TDecodePair decode = {});
+    // A received block; any thread.
+    void Push(const uint8_t* bytes, size_t count);
+    // Writes what is left (the text's last line too) and closes the file.
+    void Stop();
+
+    // Window thread only, like Start and Stop.
+    bool Running() const { return Fd >= 0; }
+    // Bytes in the file so far.
+    uint64_t FileBytes() const { return Written.load(std::memory_order_relaxed); }
+    // Set when a write failed (the disk is full, say): the log has stopped.
+    bool Failed() const { return Failure.load(); }
+    std::string Error() const;
+    const std::string& Path() const { return FilePath; }
+
+private:
+    struct TBlock {
+        int64_t Ms;
+        size_t Begin, End; // in Pending
+    };
+    void Run();
+    bool WriteAll(const char* data, size_t size);
+    void Fail(int err);
+
+    std::string FilePath;
+    TMode Mode = TMode::Raw;
+    int Fd = -1;
+    TTextRender Text;
+    size_t PartialWritten = 0; // of the text line being filled, the part in the file
+
+    std::thread Writer;
+    mutable std::mutex Lock;
+    std::condition_variable Wake;
+    std::vector<uint8_t> Pending; // guarded by Lock
+    std::vector<TBlock> Blocks;   // guarded by Lock
+    bool Stopping = false;        // guarded by Lock
+    bool Accepting = false;       // guarded by Lock: Push takes blocks
+    std::string Reason;           // guarded by Lock
+    std::atomic<uint64_t> Written{0};
+    std::atomic<bool> Failure{false};
+};

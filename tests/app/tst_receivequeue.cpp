@@ -1,0 +1,111 @@
+#include "ReceiveQueue.h"
+#include "ReceiveStore.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(ReceQueue, KeepsOrderAndBlockBoundariesAcrossThreads) {
+    TReceiveQueue queue;
+    std::vector<std::vector<uint8_t>> received;
+    QElapsedTimer sinceReady;
+    qint64 shortestGap = 1 << 30;
+    int readies = 0;
+    QObject::connect(&queue, &TReceiveQueue::Ready, [&] {
+        if (sinceReady.isValid())
+            shortestGap = std::min(shortestGap, sinceReady.elapsed());
+        sinceReady.start();
+        ++readies;
+        TReceiveBatch batch = queue.TakeAll();
+        for (size_t i = 0; i < batch.BlockCount(); ++i)
+            received.emplace_back(batch.Block(i), batch.Block(i) + batch.BlockSize(i));
+        // The window hands every batch back; its memory takes later blocks,
+        // which must come out with nothing of the old ones left in them.
+        queue.Recycle(std::move(batch));
+    });
+
+    // Block i holds i % 50 bytes (some empty), counting on from the last byte.
+    constexpr int Blocks = 20000;
+    std::thread worker([&] {
+        uint8_t next = 0;
+        for (int i = 0; i < Blocks; ++i) {
+            std::vector<uint8_t> block(size_t(i % 50));
+            for (uint8_t& b : block)
+                b = next++;
+            queue.Push(block.data(), block.size());
+        }
+    });
+    const bool all = QTest::qWaitFor([&] { return received.size() == size_t(Blocks); }, 20000);
+    worker.join();
+    ASSERT_TRUE(all) << received.size();
+
+    uint8_t next = 0;
+    for (int i = 0; i < Blocks; ++i) {
+        ASSERT_EQ(received[size_t(i)].size(), size_t(i % 50)) << i;
+        for (uint8_t b : received[size_t(i)])
+            ASSERT_EQ(b, next++) << i;
+    }
+    EXPECT_FALSE(queue.Pending());
+    // Wake-ups are spaced by at least a frame.
+    if (readies > 1) {
+        EXPECT_GE(shortestGap, TReceiveQueue::FrameMs - 1);
+    }
+}
+
+TEST(ReceQueue, BlocksPushedAfterATakeWakeTheWindowAgain) {
+    TReceiveQueue queue;
+    int readies = 0;
+    QObject::connect(&queue, &TReceiveQueue::Ready, [&] { ++readies; });
+    const uint8_t byte = 0xFF;
+    queue.Push(&byte, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readies == 1; }, 2000));
+    EXPECT_EQ(queue.TakeAll().Bytes, std::vector<uint8_t>{0xFF});
+    queue.Push(nullptr, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readies == 2; }, 2000));
+    const TReceiveBatch batch = queue.TakeAll();
+    EXPECT_EQ(batch.BlockCount(), 1u);
+    EXPECT_EQ(batch.BlockSize(0), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ReceQueue, PaneFedFromTheQueueMissesNoByte) {
+    // The window's road: worker pushes, the user-interface thread feeds the
+    // store per wake-up. The result must equal feeding every byte at once.
+    TReceiveQueue queue;
+    TReceiveStore fed;
+    size_t blocks = 0;
+    QObject::connect(&queue, &TReceiveQueue::Ready, [&] {
+        const TReceiveBatch batch = queue.TakeAll();
+        for (size_t i = 0; i < batch.BlockCount(); ++i)
+            fed.Receive(batch.Block(i), batch.BlockSize(i));
+        blocks += batch.BlockCount();
+    });
+    std::vector<uint8_t> all;
+    for (int i = 0; i < 5000; ++i)
+        for (int n = 0; n < i % 37; ++n)
+            all.push_back(uint8_t(i * 31 + n));
+    std::thread worker([&] {
+        size_t at = 0;
+        for (int i = 0; i < 5000; ++i) {
+            queue.Push(all.data() + at, size_t(i % 37));
+            at += size_t(i % 37);
+        }
+    });
+    const bool done = QTest::qWaitFor([&] { return blocks == 5000; }, 20000);
+    worker.join();
+    ASSERT_TRUE(done) << blocks;
+    TReceiveStore whole;
+    whole.Receive(all.data(), all.size());
+    EXPECT_EQ(fed.LineCount(), int64_t((all.size() + 15) / 16));
+    EXPECT_EQ(fed.AllText(), whole.AllText());
+}
+
+} // namespace
