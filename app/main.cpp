@@ -5,6 +5,7 @@
 #include "Language.h"
 #include "IniFormat.h"
 #include "SettingsKeys.h"
+#include "StallProbe.h"
 #include "StoredSettings.h"
 #include "Unitmain.h"
 
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
         TFrmMain FrmMain;
         FrmMain.ApplyCommandLine(line);
         FrmMain.show();
+        StartStallProbeFromEnvironment(&FrmMain);
         return app.exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
