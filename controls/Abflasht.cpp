@@ -164,36 +164,43 @@ void PostFlash(QObject* Control, quint32 WParam, qint32 LParam) {
     QCoreApplication::postEvent(Control, message);
 }
 
-} // namespace
-
-void AbFlashCreateTable() {
-    std::lock_guard lock(TableLock());
-    if (!dynFlashList)
-        dynFlashList = new TAbFlashList(AbTickCount, PostFlash);
+// The timer's tick: true while anything is registered.
+bool FlashTimerTick() {
+    ABTIMERCALLBACK(0, 0, 0, 0, 0);
+    return AbFlashCount() > 0;
 }
 
+// The table for a registration, made with its first one; under TableLock.
+TAbFlashList& Table() {
+    if (!dynFlashList) {
+        // Frees the table at program end, after the timer has stopped: made after TableLock,
+        // so it goes before it.
+        static struct TAtExit {
+            ~TAtExit() { AbFlashFreeTable(); }
+        } atExit;
+        dynFlashList = new TAbFlashList(AbTickCount, PostFlash);
+    }
+    return *dynFlashList;
+}
+
+} // namespace
+
 void AbFlashFreeTable() {
+    // The timer first: no tick may run on a freed table.
+    AbStopFlashTimer();
     std::lock_guard lock(TableLock());
     delete dynFlashList;
     dynFlashList = nullptr;
 }
 
 void AddControl(QObject* AControl, quint32 Interval) {
+    if (!AControl)
+        return;
     {
         std::lock_guard lock(TableLock());
-        if (dynFlashList)
-            dynFlashList->AddControl(AControl, Interval);
+        Table().AddControl(AControl, Interval);
     }
-    AbWakeFlashTimer(); // outside the table's lock: the timer takes it to tick
-}
-
-void AddProc(TFlashProc AProc, quint32 Interval) {
-    {
-        std::lock_guard lock(TableLock());
-        if (dynFlashList)
-            dynFlashList->AddProc(AProc, Interval);
-    }
-    AbWakeFlashTimer();
+    AbStartFlashTimer(FlashTimerTick); // outside the table's lock: the timer takes it to tick
 }
 
 void DelControl(QObject* AControl) {
@@ -206,24 +213,6 @@ void DelControl(QObject* AControl) {
     // that stopped flashing does not blink once more.
     if (AControl && QCoreApplication::instance())
         QCoreApplication::removePostedEvents(AControl, TFlashMessage::EventType());
-}
-
-void DelProc(TFlashProc AProc) {
-    std::lock_guard lock(TableLock());
-    if (dynFlashList)
-        dynFlashList->DelProc(AProc);
-}
-
-void DelControlNo(qint16 Index) {
-    std::lock_guard lock(TableLock());
-    if (dynFlashList)
-        dynFlashList->DelControlNo(Index);
-}
-
-void DelProcNo(qint16 Index) {
-    std::lock_guard lock(TableLock());
-    if (dynFlashList)
-        dynFlashList->DelProcNo(Index);
 }
 
 int AbFlashCount() {
