@@ -99,8 +99,10 @@ TEST_F(Resize, EdgesResizeAndTheTitleStripMaximisesAndRestores) {
     EXPECT_TRUE(WaitUntil([&] { return !Frm->isMaximized(); }));
     // A double click below the strip is not one on it.
     QTest::mouseDClick(Frm->Panel1, Qt::LeftButton, {}, QPoint(60, 380));
-    QTest::qWait(50);
     EXPECT_FALSE(Frm->isMaximized());
+    // Nor later: a double click on the strip after it maximises the window.
+    QTest::mouseDClick(Frm.get(), Qt::LeftButton, {}, QPoint(400, 20));
+    EXPECT_TRUE(WaitUntil([&] { return Frm->isMaximized(); }));
 }
 
 TEST_F(Resize, SizeAndPlaceAreKeptAndABadStoredValueIsIgnored) {

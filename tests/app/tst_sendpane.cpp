@@ -555,11 +555,16 @@ TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond)
         return raised && !Frm->chkRTS->Checked();
     }));
     EXPECT_GE(t.elapsed(), 100); // two waits of 50 ms
-    Frm->FlushReceived();
-    QTest::qWait(100);
-    Frm->FlushReceived();
+    // A byte sent now goes after anything still queued: the second line
+    // never came before it.
+    ASSERT_TRUE(Frm->Worker().SendByte(0x5A));
+    ASSERT_TRUE(WaitUntil([&] {
+        Frm->FlushReceived();
+        return Frm->ReceEdit->Store().LineCount() > 0 &&
+               Frm->ReceEdit->Store().Line(0).find("5A") != std::string::npos;
+    }));
     EXPECT_EQ(Frm->ReceEdit->Store().LineCount(), 1);
-    EXPECT_NE(Frm->ReceEdit->Store().Line(0).find("41 42  "), std::string::npos);
+    EXPECT_NE(Frm->ReceEdit->Store().Line(0).find("41 42 5A  "), std::string::npos);
     EXPECT_EQ(Frm->ReceEdit->Store().Line(0).find("43"), std::string::npos);
     EXPECT_FALSE(Frm->Worker().GetRts());
     // The dropped line stays as typed, with no line after it, and says why.
