@@ -155,6 +155,7 @@ public:
     // changes: how late a device whose node was replaced without a hang-up,
     // or a change report that went missing, is noticed.
     static constexpr std::chrono::milliseconds QuietInterval{2000};
+    // The send queue's bound (see TSendQueue).
     static constexpr uint64_t MaxQueueCost = TSendQueue::MaxQueueCost;
 
 protected:
