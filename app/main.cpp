@@ -69,9 +69,6 @@ int main(int argc, char** argv) {
     const TStoredSettings stored =
         ReadStoredSettings(settings::Open());
     SetLanguage(RunLanguage(line, stored.Language));
-    QApplication::setApplicationDisplayName(
-        QCoreApplication::translate("TFrmMain", "Kestrel %1测试版").arg(VersionText()));
-    // The window sets it again when the language changes.
     QApplication::setOrganizationName("Orvane Software");
     QApplication::setApplicationName("Kestrel");
     QApplication::setApplicationVersion(VersionText());
@@ -82,7 +79,7 @@ int main(int argc, char** argv) {
         FrmMain.show();
         return app.exec();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
+        QMessageBox::critical(nullptr, "Kestrel " + VersionText(),
                               QString::fromUtf8(e.what()));
     }
     return 0;

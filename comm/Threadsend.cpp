@@ -191,9 +191,11 @@ void TWThreadComm::WritePass() {
                     Port.SetRts(!Port.GetRts());
                     rts = Port.GetRts();
                 }
+                // The block is done before the window hears that RTS dropped: from then on a
+                // new RTS-controlled block is taken.
+                FinishFront();
                 if (OnRtsChange)
                     Raise([&] { OnRtsChange(rts); });
-                FinishFront();
             }
         }
     } catch (...) {
