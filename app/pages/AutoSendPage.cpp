@@ -75,13 +75,13 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     });
 
     Label6 = new QLabel(this);
-    Label6->setGeometry(404, 2, 98, 18);
+    Label6->setGeometry(402, 2, 96, 18);
     edtTime = new QLineEdit("1500", this);
-    edtTime->setGeometry(404, 21, 94, 19);
+    edtTime->setGeometry(402, 21, 94, 19);
     btnStart = new QPushButton(this);
-    btnStart->setGeometry(404, 43, 46, 22);
+    btnStart->setGeometry(402, 43, 46, 22);
     btnStop = new QPushButton(this);
-    btnStop->setGeometry(452, 43, 46, 22);
+    btnStop->setGeometry(450, 43, 46, 22);
 
     lblSendByte = new QLabel(this);
     lblSendByte->setGeometry(6, 64, 180, 18);
@@ -89,7 +89,7 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     lblRev->setGeometry(6, 84, 180, 18);
 
     GroupBox2 = new QGroupBox(this);
-    GroupBox2->setGeometry(188, 48, 214, 62);
+    GroupBox2->setGeometry(188, 46, 212, 62);
     ChkErr = new TAbDBLED(GroupBox2, this);
     ChkErr->SetLED_Position(lpLeft);
     ChkErr->SetSpacing(5);
@@ -100,9 +100,9 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     ChkErr->resize(70, 16);
     ChkErr->OnClick = [this](QObject*) { ChkErrClick(); };
     lblBytePer = new QLabel(GroupBox2);
-    lblBytePer->setGeometry(76, 23, 134, 18);
+    lblBytePer->setGeometry(76, 23, 132, 18);
     lblBitPer = new QLabel(GroupBox2);
-    lblBitPer->setGeometry(76, 41, 134, 18);
+    lblBitPer->setGeometry(76, 41, 132, 18);
 
     TimerAuto = new QTimer(this);
     TimerAuto->setSingleShot(true);

@@ -90,17 +90,17 @@ TProtocolPage::TProtocolPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     VMData = MakePacket(GroupBox1, Qt::yellow, Qt::black, QRect(154, 23, 196, 80));
 
     BtnSend = new QPushButton(this);
-    BtnSend->setGeometry(362, 4, 140, 24);
+    BtnSend->setGeometry(362, 4, 136, 24);
     GrpVM = new QGroupBox(this);
-    GrpVM->setGeometry(362, 32, 140, 76);
+    GrpVM->setGeometry(362, 32, 136, 76);
     Label12 = new QLabel(GrpVM);
-    Label12->setGeometry(5, 24, 86, 18);
+    Label12->setGeometry(5, 24, 84, 18);
     EdtVMTime = new QLineEdit("2000", GrpVM);
-    EdtVMTime->setGeometry(92, 23, 44, 19);
+    EdtVMTime->setGeometry(90, 23, 42, 19);
     BtnVMStart = new QPushButton(GrpVM);
-    BtnVMStart->setGeometry(5, 48, 63, 22);
+    BtnVMStart->setGeometry(5, 48, 61, 22);
     BtnVMStop = new QPushButton(GrpVM);
-    BtnVMStop->setGeometry(72, 48, 63, 22);
+    BtnVMStop->setGeometry(70, 48, 61, 22);
 
     // All six fields take what the preamble field takes; the packets do not
     // break lines on Enter.

@@ -35,6 +35,18 @@ QStringList Misfits(QWidget* window, const QString& page) {
                        .arg(wide)
                        .arg(room);
     }
+    // Nothing on the page is cut off by its parent's edge.
+    auto* pages = window->findChild<QTabWidget*>();
+    for (QWidget* w : pages->currentWidget()->findChildren<QWidget*>())
+        if (w->isVisible() && !w->isWindow() && !w->parentWidget()->rect().contains(w->geometry()))
+            out << QString("%1: %2 %3 at (%4,%5 %6x%7) reaches out of its parent (%8x%9)")
+                       .arg(page, w->metaObject()->className(), w->objectName())
+                       .arg(w->x())
+                       .arg(w->y())
+                       .arg(w->width())
+                       .arg(w->height())
+                       .arg(w->parentWidget()->width())
+                       .arg(w->parentWidget()->height());
     for (QGroupBox* box : window->findChildren<QGroupBox*>()) {
         if (!box->isVisible())
             continue;
