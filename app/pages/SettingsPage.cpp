@@ -81,18 +81,18 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
 
     auto* middle = new QWidget(this); // from 167 on the page: margin and port group
     btnUpdate = new QPushButton(QIcon(":/glyph/update.png"), QString(), middle);
-    // Below the port map button.
-    btnUpdate->setGeometry(178 - 167, 27, 85, 30);
+    // At (178, 30) on the page, below the port map button.
+    btnUpdate->setGeometry(178 - 167, 30, 85, 33);
     connect(btnUpdate, &QPushButton::clicked, this, &TSettingsPage::btnUpdateClick);
     btnPortMap = new QToolButton(middle);
-    btnPortMap->setGeometry(178 - 167, 2, 85, 22);
+    btnPortMap->setGeometry(178 - 167, 4, 85, 22);
     connect(btnPortMap, &QToolButton::clicked, this, &TSettingsPage::btnPortMapClick);
     // Below the apply button: letting go of the port, and the line's framing.
     btnConnect = new QToolButton(middle);
-    btnConnect->setGeometry(178 - 167, 60, 85, 20);
+    btnConnect->setGeometry(178 - 167, 66, 85, 19);
     connect(btnConnect, &QToolButton::clicked, this, &TSettingsPage::btnConnectClick);
     btnLine = new QToolButton(middle);
-    btnLine->setGeometry(178 - 167, 83, 85, 20);
+    btnLine->setGeometry(178 - 167, 87, 85, 19);
     connect(btnLine, &QToolButton::clicked, this, &TSettingsPage::btnLineClick);
     row->addWidget(middle, 1);
 

@@ -576,7 +576,8 @@ TPortErrorText PortErrorText(const TOpenError& error) {
         if (what) {
             const QString said = TFrmMain::tr(what);
             t.Short = port + ": " + said;
-            t.Long = port + " → " + target + "\n" + said + " (" + reason + ")";
+            // The system's own words on a line of their own, not as a translation in brackets.
+            t.Long = port + " → " + target + "\n" + said + "\n" + TFrmMain::tr("系统: %1").arg(reason);
             if (*help)
                 t.Long += "\n" + TFrmMain::tr(help);
         }

@@ -427,6 +427,10 @@ E-mail: %2</translation>
         <source>文本 (文本显示)</source>
         <translation>Text (text view)</translation>
     </message>
+    <message>
+        <source>系统: %1</source>
+        <translation>System: %1</translation>
+    </message>
 </context>
 <context>
     <name>THistoryJob</name>
