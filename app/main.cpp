@@ -70,9 +70,6 @@ int main(int argc, char** argv) {
     const TStoredSettings stored =
         ReadStoredSettings(settings::Open());
     SetLanguage(RunLanguage(line, stored.Language));
-    QApplication::setApplicationDisplayName(
-        QCoreApplication::translate("TFrmMain", "Kestrel %1测试版").arg(VersionText()));
-    // The window sets it again when the language changes.
     QApplication::setOrganizationName("Orvane Software");
     QApplication::setApplicationName("Kestrel");
     QApplication::setApplicationVersion(VersionText());
@@ -84,7 +81,7 @@ int main(int argc, char** argv) {
         StartStallProbeFromEnvironment(&FrmMain);
         return app.exec();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
+        QMessageBox::critical(nullptr, "Kestrel " + VersionText(),
                               QString::fromUtf8(e.what()));
     }
     return 0;

@@ -158,8 +158,10 @@ bool TSendQueue::WriteRtsControlled(TBlock& b, uint32_t& rtsBudget) {
         std::lock_guard lock(PortLock);
         Port.SetRts(!Port.GetRts());
     }
-    RaiseRts();
+    // The block is done before the window hears that RTS dropped: from then on a new
+    // RTS-controlled block is taken.
     FinishFront();
+    RaiseRts();
     return true;
 }
 
