@@ -37,7 +37,7 @@ protected:
     // Every control of the status panel lies inside the window.
     bool PanelReachable() const {
         const QRect inside = Frm->rect();
-        for (QWidget* w : Frm->Panel1->findChildren<QWidget*>()) {
+        for (QWidget* w : Part<QFrame>(Frm, "Panel1")->findChildren<QWidget*>()) {
             if (!w->isVisibleTo(Frm.get()))
                 continue;
             const QRect r(w->mapTo(Frm.get(), QPoint(0, 0)), w->size());
@@ -61,20 +61,20 @@ protected:
 
 TEST_F(Resize, TheSmallestSizeIsTheFixedLayoutAndExtraRoomGoesToThePaneAndPages) {
     EXPECT_EQ(Frm->size(), QSize(630, 442));
-    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 504, 257));
-    EXPECT_EQ(Frm->PageSel->geometry(), QRect(0, 281, 504, 120));
-    EXPECT_EQ(Frm->Panel1->geometry(), QRect(504, 41, 126, 401));
+    EXPECT_EQ(Part<TReceivePane>(Frm, "ReceEdit")->geometry(), QRect(0, 12, 504, 257));
+    EXPECT_EQ(Part<QTabWidget>(Frm, "PageSel")->geometry(), QRect(0, 281, 504, 120));
+    EXPECT_EQ(Part<QFrame>(Frm, "Panel1")->geometry(), QRect(504, 41, 126, 401));
 
     Frm->resize(1000, 700);
-    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 874, 515));
-    EXPECT_EQ(Frm->PageSel->geometry(), QRect(0, 539, 874, 120));
-    EXPECT_EQ(Frm->Panel1->geometry(), QRect(874, 41, 126, 659));
-    EXPECT_EQ(Frm->ImgMove->width(), 1000);
+    EXPECT_EQ(Part<TReceivePane>(Frm, "ReceEdit")->geometry(), QRect(0, 12, 874, 515));
+    EXPECT_EQ(Part<QTabWidget>(Frm, "PageSel")->geometry(), QRect(0, 539, 874, 120));
+    EXPECT_EQ(Part<QFrame>(Frm, "Panel1")->geometry(), QRect(874, 41, 126, 659));
+    EXPECT_EQ(Part<QLabel>(Frm, "ImgMove")->width(), 1000);
     EXPECT_TRUE(PanelReachable());
 
     Frm->resize(300, 200); // below the smallest: held at it
     EXPECT_EQ(Frm->size(), QSize(630, 442));
-    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 504, 257));
+    EXPECT_EQ(Part<TReceivePane>(Frm, "ReceEdit")->geometry(), QRect(0, 12, 504, 257));
     EXPECT_TRUE(PanelReachable());
 }
 
@@ -98,7 +98,7 @@ TEST_F(Resize, EdgesResizeAndTheTitleStripMaximisesAndRestores) {
     QTest::mouseDClick(Frm.get(), Qt::LeftButton, {}, QPoint(400, 20));
     EXPECT_TRUE(WaitUntil([&] { return !Frm->isMaximized(); }));
     // A double click below the strip is not one on it.
-    QTest::mouseDClick(Frm->Panel1, Qt::LeftButton, {}, QPoint(60, 380));
+    QTest::mouseDClick(Part<QFrame>(Frm, "Panel1"), Qt::LeftButton, {}, QPoint(60, 380));
     QTest::qWait(50);
     EXPECT_FALSE(Frm->isMaximized());
 }
@@ -109,7 +109,7 @@ TEST_F(Resize, SizeAndPlaceAreKeptAndABadStoredValueIsIgnored) {
     Frm.reset();
     Make();
     EXPECT_EQ(Frm->size(), QSize(800, 600));
-    EXPECT_EQ(Frm->ReceEdit->width(), 800 - 126);
+    EXPECT_EQ(Part<TReceivePane>(Frm, "ReceEdit")->width(), 800 - 126);
     Frm.reset();
 
     settings::Open()
