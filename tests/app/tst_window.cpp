@@ -71,6 +71,24 @@ TEST_F(Window, StartsWithItsHeaderPortTextAndAGreenPortOnTheLoopbackPlug) {
     EXPECT_EQ(Part<QLabel>(W, "lblComPort")->text(), "端口状态");
 }
 
+// Tests and tools find the window's parts by name: a name given twice would
+// let findChild answer the wrong part.
+TEST_F(Window, EachNamedPartHasANameOfItsOwn) {
+    Open(LoopbackTarget);
+    QStringList names;
+    for (const QObject* part : W->findChildren<QObject*>()) {
+        const QString name = part->objectName();
+        if (!name.isEmpty() && !name.startsWith("qt_"))
+            names << name;
+    }
+    EXPECT_GE(names.size(), 100);
+    QStringList twice;
+    for (const QString& name : names)
+        if (names.count(name) > 1 && !twice.contains(name))
+            twice << name;
+    EXPECT_TRUE(twice.isEmpty()) << twice.join(' ').toStdString();
+}
+
 TEST_F(Window, APortThatCannotOpenIsRedWithItsReasonShownOnce) {
     Open("/nonexistent/kestrel-port");
     ASSERT_TRUE(WaitUntil([&] { return Part<QLabel>(W, "lblComPort")->text().contains("COM1"); }));
