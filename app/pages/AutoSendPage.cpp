@@ -155,10 +155,6 @@ int TAutoSendPage::ModeIndex() const {
     return RadioHex->isChecked() ? 1 : 0;
 }
 
-void TAutoSendPage::SetModeIndex(int index) {
-    (index == 1 ? RadioHex : RadioString)->setChecked(true);
-}
-
 void TAutoSendPage::ChkErrClick() {
     ChkErr->SetChecked(!ChkErr->Checked());
 }

@@ -34,10 +34,6 @@ public:
     void TimerAutoTimer();
     void ChkErrClick();
 
-    // The selected item of GrpMode: 0 string, 1 hex sequence.
-    int ModeIndex() const;
-    void SetModeIndex(int index);
-
     // The run's state.
     uint8_t AutoFrame[ErrStatBufSize] = {};
     uint32_t AutoFrameLen = 0;
@@ -61,6 +57,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // The selected item of GrpMode: 0 string, 1 hex sequence.
+    int ModeIndex() const;
     QGroupBox* GrpMode = nullptr;
     QRadioButton* RadioString = nullptr; // item 0 "字符串"
     QRadioButton* RadioHex = nullptr;    // item 1 "Hex序列"

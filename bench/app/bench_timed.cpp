@@ -350,7 +350,7 @@ public:
         RunUntil([&] { return Clock::now() - LastFlush > 300ms; }, 60000);
         Frm.ToolClearClick();
         Part<QTabWidget>(Frm, "PageSel")->setCurrentWidget(&Page);
-        Page.SetModeIndex(1);
+        Part<QRadioButton>(Page, "RadioHex")->setChecked(true);
         Part<QLineEdit>(Page, "EdtHex")->setText(FrameHex);
         Part<QLineEdit>(Page, "edtTime")->setText("0");
         if (Part<TAbDBLED>(Page, "ChkErr")->Checked() != stats)

@@ -91,7 +91,7 @@ protected:
 };
 
 TEST_F(TimedPages, AutoSendRepeatsTheHexFrameFromHalfASecondOnAndStopsAtTheNextTick) {
-    Auto->SetModeIndex(1);
+    Part<QRadioButton>(Auto, "RadioHex")->setChecked(true);
     SetText(Part<QLineEdit>(Auto, "EdtHex"), "1 2 3");
     SetText(Part<QLineEdit>(Auto, "edtTime"), "0"); // 100 ms without RTS control
     const auto start = Clock::now();
@@ -149,7 +149,7 @@ TEST_F(TimedPages, AutoSendStoppedBeforeItsFirstTickSendsNothing) {
 
 // The far end echoes every frame with two bits of its sixth byte flipped.
 TEST_F(TimedPages, AnEchoWithTwoFlippedBitsGivesTheRatesAfterTheSecondTick) {
-    Auto->SetModeIndex(1);
+    Part<QRadioButton>(Auto, "RadioHex")->setChecked(true);
     SetText(Part<QLineEdit>(Auto, "edtTime"), "1001");
     QTest::mouseClick(Part<TAbDBLED>(Auto, "ChkErr"), Qt::LeftButton);
     ASSERT_TRUE(Part<TAbDBLED>(Auto, "ChkErr")->Checked());
@@ -218,7 +218,7 @@ TEST_F(TimedPages, InputThatCannotMakeARunStartsNone) {
     QTest::mouseClick(Part<QPushButton>(Auto, "btnStart"), Qt::LeftButton);
     EXPECT_TRUE(AutoIdle());
     EXPECT_TRUE(Part<QLineEdit>(Auto, "EdtString")->toolTip().contains("1024"));
-    Auto->SetModeIndex(1);
+    Part<QRadioButton>(Auto, "RadioHex")->setChecked(true);
     Part<QLineEdit>(Auto, "EdtHex")->setMaxLength(5000);
     SetText(Part<QLineEdit>(Auto, "EdtHex"), QString("AB ").repeated(1025));
     QTest::mouseClick(Part<QPushButton>(Auto, "btnStart"), Qt::LeftButton);
@@ -226,7 +226,7 @@ TEST_F(TimedPages, InputThatCannotMakeARunStartsNone) {
     EXPECT_TRUE(Part<QLineEdit>(Auto, "EdtHex")->toolTip().contains("1024"));
     EXPECT_EQ(FarEnd(0, 700), Bytes{});
     // In string mode a sequence longer than a parse holds is not written back cut.
-    Auto->SetModeIndex(0);
+    Part<QRadioButton>(Auto, "RadioString")->setChecked(true);
     SetText(Part<QLineEdit>(Auto, "EdtString"), "x");
     const QString longHex = QString("CD").repeated(2100);
     SetText(Part<QLineEdit>(Auto, "EdtHex"), longHex);
@@ -234,7 +234,7 @@ TEST_F(TimedPages, InputThatCannotMakeARunStartsNone) {
     QTest::mouseClick(Part<QPushButton>(Auto, "btnStop"), Qt::LeftButton);
     EXPECT_EQ(Part<QLineEdit>(Auto, "EdtHex")->text(), longHex);
     ASSERT_TRUE(WaitUntil([&] { return AutoIdle(); }));
-    Auto->SetModeIndex(1);
+    Part<QRadioButton>(Auto, "RadioHex")->setChecked(true);
 
     // 1024 bytes go out whole.
     SetText(Part<QLineEdit>(Auto, "EdtHex"), QString("AB ").repeated(1024));
