@@ -6,6 +6,7 @@
 #include "RtfReaderState.h"
 
 #include "CodePage.h"
+#include "HexText.h"
 
 #include <algorithm>
 #include <array>
@@ -81,16 +82,6 @@ bool IsAlpha(char c) {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int HexValue(char h) {
-    if (h >= '0' && h <= '9')
-        return h - '0';
-    if (h >= 'a' && h <= 'f')
-        return h - 'a' + 10;
-    if (h >= 'A' && h <= 'F')
-        return h - 'A' + 10;
-    return -1;
 }
 
 // Bytes that end a run of body text in RTF, and a line of plain text.
@@ -233,7 +224,7 @@ bool TRtfStreamReader::Impl::RtfRun(const char* p, size_t n) {
             break;
         case Lex::Hex1:
             lex = Lex::Text;
-            if (HexValue(c) >= 0) {
+            if (HexDigitValue(c) >= 0) {
                 ++i;
                 hexHigh = c;
                 lex = Lex::Hex2;
@@ -242,10 +233,10 @@ bool TRtfStreamReader::Impl::RtfRun(const char* p, size_t n) {
             break;
         case Lex::Hex2:
             lex = Lex::Text;
-            if (HexValue(c) >= 0) {
+            if (HexDigitValue(c) >= 0) {
                 ++i;
                 if (!SkipOne())
-                    AddByte(static_cast<char>(HexValue(hexHigh) * 16 + HexValue(c)), true);
+                    AddByte(static_cast<char>(HexDigitValue(hexHigh) * 16 + HexDigitValue(c)), true);
             } else {
                 TextByte(hexHigh);
             }

@@ -29,5 +29,13 @@ std::string BytesToHexText(const HexBytes& bytes);
 // Copies Count bytes of Data to dest, which the caller sizes.
 void CopyHexBytes(const HexBytes& bytes, uint8_t* dest);
 
+// The value of one hex digit, either case; -1 for any other character.
+constexpr int HexDigitValue(char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
 // Plain decimal digits, a leading minus sign when negative, no padding.
 std::string IntToStr(int64_t value);

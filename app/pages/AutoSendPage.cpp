@@ -9,9 +9,11 @@
 #include "CodePage.h"
 #include "Dialogs.h"
 #include "FieldMark.h"
+#include "ObjectNames.h"
 #include "PageHost.h"
 #include "SendEdit.h"
 #include "Threadcomm.h"
+#include "TimedRun.h"
 
 #include <QButtonGroup>
 #include <QCoreApplication>
@@ -33,18 +35,6 @@ const char* const PreambleWarning = QT_TRANSLATE_NOOP(
     "TAutoSendPage", "您使用了前导码，但接收字节与发送的字节不一致，会导致统计误码率不正确。");
 const char* const SendGroupCaption = QT_TRANSLATE_NOOP("TAutoSendPage", "发送数据");
 
-QString FromUtf8(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-bool ReadWholeNumber(const QLineEdit* field, int64_t& value) {
-    return ParseWholeNumber(field->text().toStdString(), value);
-}
-
-QString NotInteger(const QLineEdit* field) {
-    return FromUtf8(NotIntegerMessage(field->text().toStdString()));
-}
-
 // A statistics text: its pattern translated, filled with the figure.
 QString StatText(const char* pattern, const std::string& figure) {
     return QCoreApplication::translate("ErrorStats", pattern).arg(FromUtf8(figure));
@@ -52,7 +42,8 @@ QString StatText(const char* pattern, const std::string& figure) {
 
 } // namespace
 
-TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
+TAutoSendPage::TAutoSendPage(TPageHost& host, TStatCapture& capture, QWidget* parent)
+    : QWidget(parent), Host(host), Capture(capture) {
     GrpMode = new QGroupBox(this);
     // Captions are a CJK font's line high (17 pixels at 12): each group's title and every label
     // has that room, clear of the frames.
@@ -111,6 +102,22 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     connect(TimerAuto, &QTimer::timeout, this, &TAutoSendPage::TimerAutoTimer);
     connect(btnStart, &QPushButton::clicked, this, &TAutoSendPage::btnStartClick);
     connect(btnStop, &QPushButton::clicked, this, &TAutoSendPage::btnStopClick);
+    NameObjects({{GrpMode, "GrpMode"},
+                 {RadioString, "RadioString"},
+                 {RadioHex, "RadioHex"},
+                 {EdtString, "EdtString"},
+                 {EdtHex, "EdtHex"},
+                 {Label6, "Label6"},
+                 {edtTime, "edtTime"},
+                 {btnStart, "btnStart"},
+                 {btnStop, "btnStop"},
+                 {GroupBox2, "GroupBox2"},
+                 {ChkErr, "ChkErr"},
+                 {lblBitPer, "lblBitPer"},
+                 {lblBytePer, "lblBytePer"},
+                 {lblSendByte, "lblSendByte"},
+                 {lblRev, "lblRev"},
+                 {TimerAuto, "TimerAuto"}});
     RetranslateUi();
 }
 
@@ -133,9 +140,7 @@ void TAutoSendPage::changeEvent(QEvent* event) {
 }
 
 void TAutoSendPage::ShowCountCaption() {
-    GrpMode->setTitle(ShownCount == 0 ? tr(SendGroupCaption)
-                                      : QCoreApplication::translate("ErrorStats", CountPattern)
-                                            .arg(tr(SendGroupCaption), QString::number(ShownCount)));
+    GrpMode->setTitle(CountCaption(tr(SendGroupCaption), ShownCount));
 }
 
 // The figures as the last tick left them; the counts are blank from a start to its first tick.
@@ -150,10 +155,6 @@ void TAutoSendPage::ShowStatistics() {
 
 int TAutoSendPage::ModeIndex() const {
     return RadioHex->isChecked() ? 1 : 0;
-}
-
-void TAutoSendPage::SetModeIndex(int index) {
-    (index == 1 ? RadioHex : RadioString)->setChecked(true);
 }
 
 void TAutoSendPage::ChkErrClick() {
@@ -171,10 +172,8 @@ void TAutoSendPage::btnStartClick() {
     // Every field is checked before anything changes: input that cannot make
     // a run starts none, so no run is left half started.
     int64_t receNum = 0, interval = 0;
-    if (!ReadWholeNumber(edtTime, interval)) {
-        dialogs::Message(this, NotInteger(edtTime));
+    if (!ReadStartInterval(this, edtTime, interval))
         return;
-    }
     const QString receText = Host.ReceiveCountText();
     if (!ParseWholeNumber(receText.toStdString(), receNum)) {
         dialogs::Message(this, FromUtf8(NotIntegerMessage(receText.toStdString())));

@@ -3,9 +3,9 @@
 // at a set interval and, when asked, compares what comes back with what was
 // sent: byte and bit error rates of an echoing device.
 //
-// Threads: CaptureStatBytes runs on the worker thread (from OnCommData) and
-// only appends to Capture, which is locked against the tick's take-and-reset.
-// Everything else runs on the window's thread.
+// Threads: window thread only. The capture of received bytes belongs to the
+// window, which appends to it on the worker thread (OnCommData); it is locked
+// against the tick's take-and-reset.
 
 #include "ErrorStats.h"
 
@@ -26,7 +26,7 @@ class TPageHost;
 class TAutoSendPage : public QWidget {
     Q_OBJECT
 public:
-    TAutoSendPage(TPageHost& host, QWidget* parent = nullptr);
+    TAutoSendPage(TPageHost& host, TStatCapture& capture, QWidget* parent = nullptr);
 
     // ---- handlers, callable from code exactly as the user's action ----
     void btnStartClick();
@@ -34,9 +34,31 @@ public:
     void TimerAutoTimer();
     void ChkErrClick();
 
-    // Worker thread: the received bytes, for the statistics of a run.
-    void CaptureStatBytes(const uint8_t* bytes, uint32_t count) { Capture.Append(bytes, count); }
+    // The run's state.
+    uint8_t AutoFrame[ErrStatBufSize] = {};
+    uint32_t AutoFrameLen = 0;
+    bool AutoRunning = false;
+    bool StatOn = false;
+    uint32_t TotalSent = 0;
+    uint32_t TotalRecv = 0;
+    uint32_t TotalByteErr = 0;
+    uint32_t TotalBitErr = 0;
+    TErrStat ErrStat;
+    // What the page shows of the run, kept to be worded again in another language.
+    uint32_t ShownCount = 0;    // ticks in the group's caption; 0: none shown
+    std::string ByteRateFigure; // "6.2500%", empty before the first measured tick
+    std::string BitRateFigure;
 
+    // Sets the page's texts in the interface's language, at creation and
+    // when the language changes.
+    void RetranslateUi();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    // The selected item of GrpMode: 0 string, 1 hex sequence.
+    int ModeIndex() const;
     QGroupBox* GrpMode = nullptr;
     QRadioButton* RadioString = nullptr; // item 0 "字符串"
     QRadioButton* RadioHex = nullptr;    // item 1 "Hex序列"
@@ -54,34 +76,7 @@ public:
     QLabel* lblRev = nullptr;
     QTimer* TimerAuto = nullptr;
 
-    // The selected item of GrpMode: 0 string, 1 hex sequence.
-    int ModeIndex() const;
-    void SetModeIndex(int index);
 
-    // The run's state.
-    uint8_t AutoFrame[ErrStatBufSize] = {};
-    uint32_t AutoFrameLen = 0;
-    bool AutoRunning = false;
-    bool StatOn = false;
-    uint32_t TotalSent = 0;
-    uint32_t TotalRecv = 0;
-    uint32_t TotalByteErr = 0;
-    uint32_t TotalBitErr = 0;
-    TErrStat ErrStat;
-    TStatCapture Capture;
-    // What the page shows of the run, kept to be worded again in another language.
-    uint32_t ShownCount = 0;    // ticks in the group's caption; 0: none shown
-    std::string ByteRateFigure; // "6.2500%", empty before the first measured tick
-    std::string BitRateFigure;
-
-    // Sets the page's texts in the interface's language, at creation and
-    // when the language changes.
-    void RetranslateUi();
-
-protected:
-    void changeEvent(QEvent* event) override;
-
-private:
     void ShowCountCaption();
     void ShowStatistics();
     void SetControlsEnabled(bool on);
@@ -90,5 +85,6 @@ private:
     uint32_t NextInterval();
 
     TPageHost& Host;
+    TStatCapture& Capture;
     uint32_t LastInterval = 1500;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
@@ -43,6 +44,12 @@ void RecordMessages(bool on) {
 }
 QStringList TakeMessages() {
     return std::exchange(Recorded, {});
+}
+
+QString WithExtension(QString name, const char* ext) {
+    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
+        name += QString(".") + ext;
+    return name;
 }
 
 } // namespace dialogs

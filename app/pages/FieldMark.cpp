@@ -1,7 +1,5 @@
 #include "FieldMark.h"
 
-#include "ErrorStats.h"
-
 #include <QApplication>
 #include <QLineEdit>
 #include <QToolTip>
@@ -43,20 +41,4 @@ void SetFieldTip(QWidget* field, const QString& tip) {
         field->setProperty(SavedTip, tip);
     else
         field->setToolTip(tip);
-}
-
-uint32_t NextIntervalOf(QLineEdit* field, uint32_t& last,
-                        const std::function<uint32_t(int64_t)>& rule) {
-    const std::string text = field->text().toStdString();
-    int64_t v = 0;
-    if (!ParseWholeNumber(text, v)) {
-        const QString why = QString::fromStdString(NotIntegerMessage(text)) +
-                            QCoreApplication::translate("Fieldmark", " — 仍按%1毫秒发送").arg(last);
-        if (field->toolTip() != why)
-            MarkField(field, why);
-        return last;
-    }
-    ClearFieldMark(field);
-    last = rule(v);
-    return last;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// TPageHost: what a tab page of TFrmMain sees of the window. The pages own
-// their controls and handlers; everything they share with the window or with
-// each other goes through here. Window thread only.
+// TPageHost: what a tab page of TFrmMain reads of the window. The pages own
+// their controls, handlers and settings, and tell the window what changed
+// through their signals; what they must read of the window or share with each
+// other is here. Window thread only.
 
 #include "HexText.h"
 
@@ -23,14 +24,6 @@ public:
     virtual bool PreambleOn() const = 0;          // chkHead
     virtual bool ControlRtsOn() const = 0;        // ChkControlRTS
     virtual QString ReceiveCountText() const = 0; // EdtRevNum
-
-    // Modem mode holds the output toggles: entering saves and forces them,
-    // leaving gives them back.
-    virtual void HoldTogglesForModem(bool hold) = 0;
-    // The send page's tab shows the image of its send mode.
-    virtual void ShowSendModeImage(int mode) = 0;
-    // The port settings changed: the status panel reads them again.
-    virtual void RefreshPortState() = 0;
 
 protected:
     ~TPageHost() = default;

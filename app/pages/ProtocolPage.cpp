@@ -8,10 +8,12 @@
 #include "Dialogs.h"
 #include "ErrorStats.h"
 #include "FieldMark.h"
+#include "ObjectNames.h"
 #include "PageHost.h"
 #include "SendEdit.h"
 #include "SendPage.h"
 #include "Threadcomm.h"
+#include "TimedRun.h"
 #include "ProtocolFrame.h"
 
 #include <QCoreApplication>
@@ -27,10 +29,6 @@
 namespace {
 
 const char* const TimedCaption = QT_TRANSLATE_NOOP("TProtocolPage", "定时发送");
-
-QString FromUtf8(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 QLineEdit* MakeField(QWidget* parent, const char* text, int maxLength, QRect geometry) {
     auto* e = new QLineEdit(QString::fromUtf8(text), parent);
@@ -118,6 +116,24 @@ TProtocolPage::TProtocolPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     connect(BtnSend, &QPushButton::clicked, this, &TProtocolPage::BtnSendClick);
     connect(BtnVMStart, &QPushButton::clicked, this, &TProtocolPage::BtnVMStartClick);
     connect(BtnVMStop, &QPushButton::clicked, this, &TProtocolPage::BtnVMStopClick);
+    NameObjects({{GroupBox1, "GroupBox1"},
+                 {Label7, "Label7"},
+                 {Label8, "Label8"},
+                 {Label9, "Label9"},
+                 {Label11, "Label11"},
+                 {EdtSour, "EdtSour"},
+                 {EdtDes, "EdtDes"},
+                 {EdtCmd, "EdtCmd"},
+                 {EdtBY, "EdtBY"},
+                 {VMRouter, "VMRouter"},
+                 {VMData, "VMData"},
+                 {BtnSend, "BtnSend"},
+                 {GrpVM, "GrpVM"},
+                 {Label12, "Label12"},
+                 {EdtVMTime, "EdtVMTime"},
+                 {BtnVMStart, "BtnVMStart"},
+                 {BtnVMStop, "BtnVMStop"},
+                 {TimerVM, "TimerVM"}});
     RetranslateUi();
 }
 
@@ -149,9 +165,7 @@ void TProtocolPage::changeEvent(QEvent* event) {
 }
 
 void TProtocolPage::ShowCountCaption() {
-    GrpVM->setTitle(ShownCount == 0 ? tr(TimedCaption)
-                                    : QCoreApplication::translate("ErrorStats", CountPattern)
-                                          .arg(tr(TimedCaption), QString::number(ShownCount)));
+    GrpVM->setTitle(CountCaption(tr(TimedCaption), ShownCount));
 }
 
 bool TProtocolPage::eventFilter(QObject* watched, QEvent* event) {
@@ -233,10 +247,8 @@ void TProtocolPage::VMDataMouseDown() {
 
 void TProtocolPage::BtnVMStartClick() {
     int64_t v = 0;
-    if (!ParseWholeNumber(EdtVMTime->text().toStdString(), v)) {
-        dialogs::Message(this, FromUtf8(NotIntegerMessage(EdtVMTime->text().toStdString())));
+    if (!ReadStartInterval(this, EdtVMTime, v))
         return;
-    }
     // A frame that cannot go out starts no run.
     std::vector<uint8_t> probe;
     if (!ReadPacket(VMRouter, VMRouteMax, probe) || !ReadPacket(VMData, VMDataMax, probe))

@@ -35,6 +35,15 @@ public:
     // longer than the frame can carry.
     std::vector<uint8_t> BuildFrame();
 
+    // Sets the page's texts in the interface's language, at creation and
+    // when the language changes.
+    void RetranslateUi();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label7 = nullptr;
     QLabel* Label8 = nullptr;
@@ -54,15 +63,7 @@ public:
     QPushButton* BtnVMStop = nullptr;
     QTimer* TimerVM = nullptr;
 
-    // Sets the page's texts in the interface's language, at creation and
-    // when the language changes.
-    void RetranslateUi();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void changeEvent(QEvent* event) override;
-
-private:
     void ShowCountCaption();
     // Parses a packet field and writes it back normalised; false when it holds
     // more than limit bytes (the field is then left as typed, and marked).

@@ -7,7 +7,9 @@
 #include "CodePage.h"
 #include "Dialogs.h"
 #include "FileFeeder.h"
+#include "ObjectNames.h"
 #include "PageHost.h"
+#include "StoredSettings.h"
 #include "Rtf.h"
 #include "SendEdit.h"
 #include "Threadcomm.h"
@@ -43,6 +45,11 @@ QString FileErrorText(const std::string& error) {
     return QCoreApplication::translate("Filesend", error.c_str());
 }
 
+// The page control's image of a send mode.
+int ModeImage(int mode) {
+    return mode + 2;
+}
+
 bool IsHexDigit(QChar c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
@@ -66,6 +73,10 @@ QIcon PageImage(int index) {
     if (index < 0 || index >= int(std::size(Files)))
         return QIcon();
     return QIcon(Files[index]);
+}
+
+QIcon SendModeImage(int mode) {
+    return PageImage(ModeImage(mode));
 }
 
 bool EdtHeadKeyPress(QString& text) {
@@ -121,10 +132,10 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    mnuChar = item(2, [this] { SetSendMode(0); });
-    mnuLine = item(3, [this] { SetSendMode(1); });
-    mnuModem = item(4, [this] { SetSendMode(2); });
-    mnuHex = item(5, [this] { SetSendMode(3); });
+    mnuChar = item(ModeImage(CharMode), [this] { SetSendMode(CharMode); });
+    mnuLine = item(ModeImage(LineMode), [this] { SetSendMode(LineMode); });
+    mnuModem = item(ModeImage(ModemMode), [this] { SetSendMode(ModemMode); });
+    mnuHex = item(ModeImage(HexMode), [this] { SetSendMode(HexMode); });
     int mode = 0;
     for (QAction* a : {mnuChar, mnuLine, mnuModem, mnuHex}) {
         a->setCheckable(true);
@@ -186,6 +197,33 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     SendEdit->OnKeyPress = [this](QString& text) { return SendEditKeyPress(text); };
     SendEdit->OnMouseDown = [this] { SendEditMouseDown(); };
     SendEdit->OnMenuKey = [this] { UpdateCheckItems(); };
+    NameObjects({{SendEdit, "SendEdit"},
+                 {SendBar, "SendBar"},
+                 {lblSendLeft, "lblSendLeft"},
+                 {BtnStopSend, "BtnStopSend"},
+                 {PopStrMenu, "PopStrMenu"},
+                 {mnuChar, "mnuChar"},
+                 {mnuLine, "mnuLine"},
+                 {mnuModem, "mnuModem"},
+                 {mnuHex, "mnuHex"},
+                 {mnuEnding, "mnuEnding"},
+                 {mnuEndings[0], "mnuEndings0"},
+                 {mnuEndings[1], "mnuEndings1"},
+                 {mnuEndings[2], "mnuEndings2"},
+                 {mnuEndings[3], "mnuEndings3"},
+                 {BtnSendMode, "BtnSendMode"},
+                 {mnuClear, "mnuClear"},
+                 {mnuLoad, "mnuLoad"},
+                 {mnuSave, "mnuSave"},
+                 {mnuSendFile, "mnuSendFile"},
+                 {N1, "N1"},
+                 {mnuNum, "mnuNum"},
+                 {mnuAdd, "mnuAdd"},
+                 {mnuXor, "mnuXor"},
+                 {mnuCRC, "mnuCRC"},
+                 {mnuMsg, "mnuMsg"},
+                 {DropNoteTimer, "DropNoteTimer"},
+                 {FileTimer, "FileTimer"}});
     RetranslateUi();
 }
 
@@ -341,7 +379,7 @@ bool TSendPage::SendEditKeyPress(QString& text) {
         return false;
     }
     switch (SendMode) {
-    case 0: {
+    case CharMode: {
         bool ok = false;
         const QByteArray bytes = ToCodePage(text, &ok);
         if (!ok) {
@@ -357,17 +395,17 @@ bool TSendPage::SendEditKeyPress(QString& text) {
                 break;
         return false;
     }
-    case 1:
-    case 2:
+    case LineMode:
+    case ModemMode:
         if (text == "\r")
-            return SendTextLine(SendMode == 2);
+            return SendTextLine(SendMode == ModemMode);
         // Such a character could not go out as it stands.
         if (!IsCodePageText(text)) {
             RefuseInput(tr("此字符不在GBK代码页中"));
             return false;
         }
         return true;
-    case 3:
+    case HexMode:
         return SendHexLine(text);
     default:
         return true;
@@ -533,33 +571,53 @@ void TSendPage::SetSendMode(int mode) {
         a->setChecked(false);
     SendMode = mode;
     SendEdit->clear();
-    if (AppliedSendMode == 2)
-        Host.HoldTogglesForModem(false);
+    if (AppliedSendMode == ModemMode)
+        emit ModemModeChanged(false);
 
     switch (mode) {
-    case 0:
+    case CharMode:
         mnuChar->setChecked(true);
         SendLine.Reset();
         break;
-    case 1:
+    case LineMode:
         mnuLine->setChecked(true);
         break;
-    case 2:
+    case ModemMode:
         mnuModem->setChecked(true);
         SendEdit->AddLine(tr(ModemHint));
         SendEdit->CaretToEnd();
-        Host.HoldTogglesForModem(true);
+        emit ModemModeChanged(true);
         break;
-    case 3:
+    case HexMode:
         mnuHex->setChecked(true);
         break;
     default:
         break;
     }
     if (mode >= 0 && mode <= 3)
-        Host.ShowSendModeImage(mode);
+        emit SendModeChanged(mode);
     AppliedSendMode = mode;
     ShowSendModeButton();
+}
+
+void TSendPage::SetEditFont(const QFont& font) {
+    SendEdit->setFont(font);
+}
+
+void TSendPage::NextSendMode() {
+    SetSendMode(SendMode >= HexMode ? CharMode : SendMode + 1);
+}
+
+void TSendPage::LoadSettings(const TStoredSettings& stored) {
+    if (stored.SendMode)
+        SendMode = int(*stored.SendMode);
+    SetLineEnding(stored.LineEnding ? int(*stored.LineEnding) : 0);
+    SetSendMode(SendMode);
+}
+
+void TSendPage::SaveSettings(TStoredSettings& stored) const {
+    stored.SendMode = SendMode;
+    stored.LineEnding = LineEnding();
 }
 
 // ---- menu: clear and send-command files ----
@@ -573,8 +631,7 @@ void TSendPage::mnuLoadClick() {
     QString name = dialogs::OpenFileName(this, tr("打开发送命令..."), CommandFilter);
     if (name.isEmpty())
         return;
-    if (QFileInfo(name).suffix().isEmpty())
-        name += ".cmd";
+    name = dialogs::WithExtension(name, "cmd");
     QStringList lines;
     if (!LoadRtfFile(name, lines)) {
         dialogs::Message(this, tr("打开文件错误!"));
@@ -589,8 +646,7 @@ void TSendPage::mnuSaveClick() {
     QString name = dialogs::SaveFileName(this, tr("保存发送命令..."), CommandFilter);
     if (name.isEmpty())
         return;
-    if (QFileInfo(name).suffix().isEmpty())
-        name += ".cmd";
+    name = dialogs::WithExtension(name, "cmd");
     if (!SaveRtfFile(name, SendEdit->Lines(), CommandStyle(SendEdit)))
         dialogs::Message(this, "Save to File Error!");
 }

@@ -19,15 +19,21 @@ class QToolButton;
 class TPageHost;
 class TFileFeeder;
 class TSendEdit;
+struct TStoredSettings;
 
 class TSendPage : public QWidget {
     Q_OBJECT
 public:
+    // The send modes, as SendMode holds them and the settings store them.
+    enum TSendMode : int { CharMode = 0, LineMode = 1, ModemMode = 2, HexMode = 3 };
+
     TSendPage(TPageHost& host, QWidget* parent = nullptr);
     ~TSendPage() override;
 
     // ---- handlers, callable from code exactly as the user's action ----
     void SetSendMode(int mode);
+    // F12: the next send mode, after Hex the first.
+    void NextSendMode();
     // The send pane's key filter: text is the typed character, which it may
     // change; false drops it.
     bool SendEditKeyPress(QString& text);
@@ -63,6 +69,31 @@ public:
     void mnuXorClick();
     void mnuCRCClick();
 
+    // The send pane's font (the window's zoom keys).
+    void SetEditFont(const QFont& font);
+
+    // The page's part of the settings: the send mode and the line ending.
+    void LoadSettings(const TStoredSettings& stored);
+    void SaveSettings(TStoredSettings& stored) const;
+
+    int SendMode = CharMode; // requested
+    int AppliedSendMode = 0; // in effect
+    THexDumpLine SendLine;   // Character mode's echo line
+    // Values of the last checksum preparation, written by the menu items.
+    int32_t SelSum = 0;
+    uint8_t SelXor = 0;
+    uint16_t SelCrc = 0;
+
+signals:
+    // A send mode took effect: 0 Character, 1 Line, 2 Modem, 3 Hex.
+    void SendModeChanged(int mode);
+    // Modem mode was entered (true) or left (false).
+    void ModemModeChanged(bool entered);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
     TSendEdit* SendEdit = nullptr;
     QWidget* SendBar = nullptr; // beneath the pane, shown only while it has something to say
     QLabel* lblSendLeft = nullptr;
@@ -88,18 +119,7 @@ public:
     QAction* mnuCRC = nullptr;
     QAction* mnuMsg = nullptr;
 
-    int SendMode = 0;        // requested: 0 Character, 1 Line, 2 Modem, 3 Hex
-    int AppliedSendMode = 0; // in effect
-    THexDumpLine SendLine;   // Character mode's echo line
-    // Values of the last checksum preparation, written by the menu items.
-    int32_t SelSum = 0;
-    uint8_t SelXor = 0;
-    uint16_t SelCrc = 0;
 
-protected:
-    void changeEvent(QEvent* event) override;
-
-private:
     // A refused character or line: a beep and a short note at the caret.
     void RefuseInput(const QString& why);
     void WriteCheckValue(uint32_t value, int digits);
@@ -127,6 +147,8 @@ const char* LineEndingName(int ending);
 
 // The page control's image list; the send modes use entries 2 to 5.
 QIcon PageImage(int index);
+// The image of a send mode (TSendPage::TSendMode).
+QIcon SendModeImage(int mode);
 
 // The key filter of every hex entry field (the preamble, Hex mode, the
 // protocol page's fields): a to f become upper case; digits, A to F,

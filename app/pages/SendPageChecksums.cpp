@@ -17,7 +17,7 @@ void TSendPage::SendEditMouseDown() {
 void TSendPage::UpdateCheckItems() {
     for (QAction* a : {N1, mnuAdd, mnuXor, mnuCRC, mnuMsg, mnuLoad, mnuSave, mnuNum})
         a->setVisible(false);
-    if (SendMode != 3)
+    if (SendMode != HexMode)
         return;
     mnuLoad->setVisible(true);
     mnuSave->setVisible(true);

@@ -3,10 +3,14 @@
 
 #include "SettingsPage.h"
 
+#include "CommandLine.h"
 #include "Dialogs.h"
 #include "Language.h"
 #include "NetTarget.h"
+#include "ObjectNames.h"
 #include "PageHost.h"
+#include "SettingsKeys.h"
+#include "StoredSettings.h"
 #include "Threadcomm.h"
 
 #include <QComboBox>
@@ -44,6 +48,27 @@ const char* const HelpLines[] = {
     QT_TRANSLATE_NOOP("TSettingsPage", "Alt+3 参数设置"),
     QT_TRANSLATE_NOOP("TSettingsPage", "Alt+4 无线通讯协议V0.8"),
 };
+
+// F3 steps over the first eight rates only, "110" to "14400".
+constexpr int LastKeyRate = 7;
+
+// The next item of a list up to index last, then back to the first; a list without
+// a selection starts at its first item.
+void NextItem(QComboBox* box, int last) {
+    const int i = box->currentIndex();
+    box->setCurrentIndex(i >= 0 && i < last ? i + 1 : 0);
+}
+
+// An index outside its list selects the list's default item: a list left
+// without a selection would be saved as -1 and refused at the next start.
+void SetIndex(QComboBox* box, int64_t index, int fallback) {
+    box->setCurrentIndex(index >= 0 && index < box->count() ? int(index) : fallback);
+}
+
+// The index to store: never -1.
+int IndexToSave(const QComboBox* box, int fallback) {
+    return box->currentIndex() >= 0 ? box->currentIndex() : fallback;
+}
 
 } // namespace
 
@@ -119,6 +144,20 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     right->addWidget(Memo1, 1);
     row->addLayout(right);
+    NameObjects({{GrpCom, "GrpCom"},
+                 {CboPort, "CboPort"},
+                 {CboBps, "CboBps"},
+                 {CboParity, "CboParity"},
+                 {btnUpdate, "btnUpdate"},
+                 {btnPortMap, "btnPortMap"},
+                 {btnConnect, "btnConnect"},
+                 {btnLine, "btnLine"},
+                 {Memo1, "Memo1"},
+                 {CboLanguage, "CboLanguage"},
+                 {lblLanguage, "lblLanguage"},
+                 {Captions[0], "lblPort"},
+                 {Captions[1], "lblBps"},
+                 {Captions[2], "lblParity"}});
     RetranslateUi();
 }
 
@@ -169,7 +208,7 @@ void TSettingsPage::btnUpdateClick() {
             comm.SetBaudRate(rate);
         if (CboPort->currentIndex() >= 0)
             comm.RequestPort(static_cast<uint32_t>(CboPort->currentIndex() + 1));
-        Host.RefreshPortState();
+        emit PortSettingsChanged();
     } catch (...) {
     }
 }
@@ -274,7 +313,7 @@ void TSettingsPage::btnConnectClick() {
     else
         comm.Release();
     ShowConnected(comm.Released());
-    Host.RefreshPortState();
+    emit PortSettingsChanged();
 }
 
 bool TSettingsPage::ApplyLine(int byteSize, int stopBits, int flow) {
@@ -292,10 +331,10 @@ bool TSettingsPage::ApplyLine(int byteSize, int stopBits, int flow) {
             comm.SetFlowControl(before.Flow);
         } catch (...) {
         }
-        Host.RefreshPortState();
+        emit PortSettingsChanged();
         return false;
     }
-    Host.RefreshPortState();
+    emit PortSettingsChanged();
     return true;
 }
 
@@ -327,4 +366,117 @@ void TSettingsPage::btnLineClick() {
         return;
     if (!ApplyLine(bits->currentIndex() + 5, stops->currentIndex(), flow->currentIndex()))
         dialogs::Message(this, tr("设备不接受这些线路设置"));
+}
+
+void TSettingsPage::NextPort() {
+    NextItem(CboPort, CboPort->count() - 1);
+    btnUpdateClick();
+}
+
+void TSettingsPage::NextRate() {
+    NextItem(CboBps, LastKeyRate);
+    btnUpdateClick();
+}
+
+void TSettingsPage::NextParity() {
+    NextItem(CboParity, CboParity->count() - 1);
+    btnUpdateClick();
+}
+
+void TSettingsPage::SetPortGroupEnabled(bool on) {
+    GrpCom->setEnabled(on);
+}
+
+// What was read before a failure is applied, in the order of reading, and the
+// defaults then go over part of it.
+void TSettingsPage::LoadSettings(const TStoredSettings& stored) {
+    if (stored.ComPort)
+        SetIndex(CboPort, *stored.ComPort, settings::DefaultComPort);
+    if (stored.BaudRate)
+        SetIndex(CboBps, *stored.BaudRate, settings::DefaultBaudRate);
+    if (stored.Parity)
+        SetIndex(CboParity, *stored.Parity, settings::DefaultParity);
+    if (!stored.Complete()) {
+        CboPort->setCurrentIndex(settings::DefaultComPort);
+        CboBps->setCurrentIndex(settings::DefaultBaudRate);
+        CboParity->setCurrentIndex(settings::DefaultParity);
+    }
+    SetPortMap(stored.PortMap ? *stored.PortMap : TPortMap::Defaults());
+    if (stored.Language)
+        CboLanguage->setCurrentIndex(int(*stored.Language));
+    if (stored.CustomBaudRate)
+        CboBps->setEditText(QString::number(*stored.CustomBaudRate));
+    ApplyLine(stored.ByteSize ? int(*stored.ByteSize) : 8, stored.StopBits ? int(*stored.StopBits) : 0,
+              stored.FlowControl ? int(*stored.FlowControl) : 0);
+    btnUpdateClick();
+}
+
+void TSettingsPage::ApplyCommandLine(const TCmdLine& line) {
+    if (line.Language) {
+        RunOnly.Language = CboLanguage->currentIndex();
+        RunOnly.RunLanguage = *line.Language;
+        CboLanguage->setCurrentIndex(*line.Language);
+    }
+    if (!line.Port && !line.BaudRate && !line.Parity)
+        return;
+    if (line.Port) {
+        RunOnly.Map = PortMap();
+        RunOnly.ComPort = CboPort->currentIndex();
+        TPortMap run = *RunOnly.Map;
+        run.Targets[0] = line.Port->toStdString();
+        RunOnly.RunMap = run;
+        SetPortMap(run);
+        CboPort->setCurrentIndex(0);
+    }
+    if (line.BaudRate) {
+        RunOnly.RateText = CboBps->currentText();
+        const QString rate = QString::number(*line.BaudRate);
+        const int index = CboBps->findText(rate);
+        if (index >= 0)
+            CboBps->setCurrentIndex(index);
+        else
+            CboBps->setEditText(rate);
+        RunOnly.RunRateText = rate;
+    }
+    if (line.Parity) {
+        RunOnly.Parity = CboParity->currentIndex();
+        CboParity->setCurrentIndex(*line.Parity);
+        RunOnly.RunParity = *line.Parity;
+    }
+    btnUpdateClick();
+}
+
+void TSettingsPage::SaveSettings(TStoredSettings& stored) const {
+    stored.ComPort = IndexToSave(CboPort, settings::DefaultComPort);
+    stored.BaudRate = IndexToSave(CboBps, settings::DefaultBaudRate);
+    stored.Parity = IndexToSave(CboParity, settings::DefaultParity);
+    stored.PortMap = PortMap();
+    stored.Language = CboLanguage->currentIndex();
+    bool ok = false;
+    const int rate = CboBps->currentText().toInt(&ok);
+    if (ok && CboBps->findText(CboBps->currentText()) < 0)
+        stored.CustomBaudRate = rate;
+    const TLineSettings line = Host.Worker().GetLineSettings();
+    stored.ByteSize = line.ByteSize;
+    stored.StopBits = line.StopBits;
+    stored.FlowControl = line.Flow;
+    // The command line's choices are this run's; what the user changed is kept.
+    if (RunOnly.Map && stored.PortMap == RunOnly.RunMap) {
+        stored.PortMap = RunOnly.Map;
+        if (CboPort->currentIndex() == 0)
+            stored.ComPort = *RunOnly.ComPort >= 0 ? *RunOnly.ComPort : settings::DefaultComPort;
+    }
+    if (RunOnly.RateText && CboBps->currentText() == RunOnly.RunRateText) {
+        const int index = CboBps->findText(*RunOnly.RateText);
+        stored.BaudRate = index >= 0 ? index : settings::DefaultBaudRate;
+        bool runOk = false;
+        const int runRate = RunOnly.RateText->toInt(&runOk);
+        stored.CustomBaudRate.reset();
+        if (runOk && index < 0)
+            stored.CustomBaudRate = runRate;
+    }
+    if (RunOnly.Language && *stored.Language == RunOnly.RunLanguage)
+        stored.Language = *RunOnly.Language;
+    if (RunOnly.Parity && CboParity->currentIndex() == RunOnly.RunParity)
+        stored.Parity = *RunOnly.Parity >= 0 ? *RunOnly.Parity : settings::DefaultParity;
 }

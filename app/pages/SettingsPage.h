@@ -7,12 +7,16 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
 class TPageHost;
+struct TCmdLine;
+struct TStoredSettings;
 
 class TSettingsPage : public QWidget {
     Q_OBJECT
@@ -41,6 +45,31 @@ public:
     TPortMap PortMap() const;
     void SetPortMap(const TPortMap& map);
 
+    // The keys' steps: the next port, the next of the first eight rates, the
+    // next parity, each applied at once; after the last item the first.
+    void NextPort();
+    void NextRate();
+    void NextParity();
+    // The port group can be changed only while its page is on show.
+    void SetPortGroupEnabled(bool on);
+
+    // The page's part of the settings: port, rate, parity, port map, line,
+    // language. Loading applies them to the worker and opens the port.
+    void LoadSettings(const TStoredSettings& stored);
+    void SaveSettings(TStoredSettings& stored) const;
+    // The command line's choices for this run: COM1 on another device, a
+    // rate, a parity, the language list. SaveSettings keeps what was stored
+    // for each of them unless the user changes it during the run.
+    void ApplyCommandLine(const TCmdLine& line);
+
+signals:
+    // The port, its line or its state changed: whoever shows them reads them again.
+    void PortSettingsChanged();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
     QWidget* GrpCom = nullptr;
     QComboBox* CboPort = nullptr;
     QComboBox* CboBps = nullptr;
@@ -54,12 +83,21 @@ public:
     QLabel* lblLanguage = nullptr;
     QLabel* Captions[3] = {}; // of the port group's three lists
 
-protected:
-    void changeEvent(QEvent* event) override;
 
-private:
     void PopulatePortTips();
     bool ShownReleased = false; // what btnConnect says
+    // What the command line replaced, to be stored again in its place.
+    struct TRunOnly {
+        std::optional<TPortMap> Map;      // the map before COM1 was pointed elsewhere
+        std::optional<TPortMap> RunMap;   // and the map for this run
+        std::optional<int> ComPort;       // the port list's index before
+        std::optional<QString> RateText;  // the rate list's text before, and for the run
+        QString RunRateText;
+        std::optional<int> Parity;        // the parity list's index before, and for the run
+        int RunParity = 0;
+        std::optional<int> Language;      // the language list's index before, and for the run
+        int RunLanguage = 0;
+    } RunOnly;
 
     TPageHost& Host;
 };

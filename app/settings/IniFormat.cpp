@@ -1,5 +1,6 @@
 #include "IniFormat.h"
 
+#include "HexText.h"
 #include "SettingsKeys.h"
 
 #include <QIODevice>
@@ -16,16 +17,6 @@ namespace {
 
 bool IsLineSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 int OctValue(char c) {
@@ -128,7 +119,7 @@ QString UnescapeKey(QByteArrayView raw) {
         bool ok = first + digits <= n;
         for (qsizetype d = 0; ok && d < digits; ++d) {
             const char16_t c = text[first + d].unicode();
-            const int h = c < 0x80 ? HexValue(char(c)) : -1;
+            const int h = c < 0x80 ? HexDigitValue(char(c)) : -1;
             ok = h >= 0;
             value = char16_t(value * 16 + h);
         }
@@ -169,7 +160,7 @@ bool UnescapeValue(QByteArrayView v, QString& text, QStringList& items) {
     // A number escape runs over every digit that follows it; its value wraps at 16 bits.
     auto numberEscape = [&](int base, char16_t value) {
         for (;;) {
-            const int d = i < n ? (base == 16 ? HexValue(v[i]) : OctValue(v[i])) : -1;
+            const int d = i < n ? (base == 16 ? HexDigitValue(v[i]) : OctValue(v[i])) : -1;
             if (d < 0)
                 break;
             value = char16_t(value * base + d);
@@ -192,7 +183,7 @@ bool UnescapeValue(QByteArrayView v, QString& text, QStringList& items) {
             } else if (e == 'x') {
                 if (i >= n)
                     goto end;
-                if (HexValue(v[i]) >= 0) {
+                if (HexDigitValue(v[i]) >= 0) {
                     numberEscape(16, 0);
                     if (i >= n)
                         goto end;
@@ -330,7 +321,7 @@ void EscapeText(const QString& text, QByteArray& out) {
         const char16_t c = text[k].unicode();
         if (c == ';' || c == ',' || c == '=')
             needsQuotes = true;
-        if (escapeHexDigit && c < 0x80 && HexValue(char(c)) >= 0) {
+        if (escapeHexDigit && c < 0x80 && HexDigitValue(char(c)) >= 0) {
             out += "\\x" + QByteArray::number(c, 16);
             continue;
         }

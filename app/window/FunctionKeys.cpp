@@ -15,23 +15,11 @@
 #include <algorithm>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTabWidget>
 #include <QToolButton>
-
-namespace {
-
-// The next item of a list up to index last, then back to the first; a list without
-// a selection starts at its first item.
-void NextItem(QComboBox* box, int last) {
-    const int i = box->currentIndex();
-    box->setCurrentIndex(i >= 0 && i < last ? i + 1 : 0);
-}
-
-} // namespace
 
 bool TFrmMain::PortLabelRed() const {
     return lblComPort->palette().color(QPalette::Window) == PortShut;
@@ -79,21 +67,15 @@ bool TFrmMain::PreviewKey(QObject* watched, QEvent* event) {
 void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
     switch (key) {
     case Qt::Key_F2:
-        NextItem(TabComm->CboPort, TabComm->CboPort->count() - 1);
-        TabComm->btnUpdateClick();
+        TabComm->NextPort();
         break;
     case Qt::Key_F3:
-        if (PortLabelRed())
-            break;
-        // Over the first eight rates only, "110" to "14400".
-        NextItem(TabComm->CboBps, 7);
-        TabComm->btnUpdateClick();
+        if (!PortLabelRed())
+            TabComm->NextRate();
         break;
     case Qt::Key_F4:
-        if (PortLabelRed())
-            break;
-        NextItem(TabComm->CboParity, TabComm->CboParity->count() - 1);
-        TabComm->btnUpdateClick();
+        if (!PortLabelRed())
+            TabComm->NextParity();
         break;
     case Qt::Key_F5:
         if (!PortLabelRed())
@@ -121,7 +103,7 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
         }
         break;
     case Qt::Key_F12:
-        TabSend->SetSendMode(TabSend->SendMode >= 3 ? 0 : TabSend->SendMode + 1);
+        TabSend->NextSendMode();
         break;
     case Qt::Key_1:
     case Qt::Key_2:
@@ -144,17 +126,18 @@ void TFrmMain::SetPaneFontSize(int pixels) {
     PaneFontSize = std::clamp(pixels, settings::LeastPaneFontSize, settings::MostPaneFontSize);
     const QFont font = PaneFont(PaneFontSize);
     ReceEdit->setFont(font);
-    TabSend->SendEdit->setFont(font);
+    TabSend->SetEditFont(font);
     // The dump's column headers above and below the pane follow its font.
     for (QLabel* header : {lblHead, lblEnd})
         header->setFont(font);
     LayoutClient();
 }
 
+// Leaving a timed page stops its run; the port group changes only on its own page.
 void TFrmMain::PageSelChange(int index) {
-    if (index != 1)
+    if (index != TimedPage)
         TabSendAuto->btnStopClick();
-    if (index != 3)
+    if (index != ProtocolPage)
         TabProtocol->BtnVMStopClick();
-    TabComm->GrpCom->setEnabled(index == 2);
+    TabComm->SetPortGroupEnabled(index == SettingsPage);
 }

@@ -34,7 +34,7 @@ public:
 
     // As the dialog's cancel button: the work sees it at its next progress call.
     void Cancel();
-    bool Running() const { return m_running; }
+    bool Running() const { return IsRunning; }
     // The dialog, once shown (for tests); null before.
     QProgressDialog* Dialog() const;
 
@@ -46,14 +46,14 @@ private:
     void Poll();
     void Done(TFileResult result);
 
-    QWidget* m_parent;
-    QString m_title;
-    std::thread m_thread;
-    std::atomic<bool> m_cancel{false};
-    std::atomic<int64_t> m_done{0};
-    std::atomic<int64_t> m_total{0};
-    bool m_running = true;
-    QTimer m_poll;
-    int m_polled = 0;
-    QPointer<QProgressDialog> m_dialog;
+    QWidget* Parent;
+    QString Title;
+    std::thread Thread;
+    std::atomic<bool> CancelAsked{false};
+    std::atomic<int64_t> DoneCount{0};
+    std::atomic<int64_t> Total{0};
+    bool IsRunning = true;
+    QTimer PollTimer;
+    int Polled = 0;
+    QPointer<QProgressDialog> ProgressBox;
 };

@@ -1,7 +1,6 @@
 // The receive pane of TFrmMain: OnCommData, pause, clear, history files and the live log.
 
 #include "AppFonts.h"
-#include "AutoSendPage.h"
 #include "CodePage.h"
 #include "Dialogs.h"
 #include "ReceivePane.h"
@@ -35,22 +34,15 @@ RtfStyle HistoryStyle() {
     return style;
 }
 
-// A name typed without an extension gets the default one.
-QString WithExtension(QString name, const char* ext) {
-    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
-        name += QString(".") + ext;
-    return name;
-}
-
 // Feeds an opened file into a fresh store; a reader that starts over empties it.
 class TStoreSink : public TRtfLineSink {
 public:
-    explicit TStoreSink(TReceiveStore& store) : m_store(store) {}
-    void Line(std::string_view utf8) override { m_store.AddLoadedLine(utf8); }
-    void Restart() override { m_store.Clear(); }
+    explicit TStoreSink(TReceiveStore& store) : Target(store) {}
+    void Line(std::string_view utf8) override { Target.AddLoadedLine(utf8); }
+    void Restart() override { Target.Clear(); }
 
 private:
-    TReceiveStore& m_store;
+    TReceiveStore& Target;
 };
 
 } // namespace
@@ -61,7 +53,7 @@ void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
     LiveLog.Push(bytes, count); // every received byte, paused or not
     if (Paused.load())
         return;
-    TabSendAuto->CaptureStatBytes(bytes, count);
+    StatCapture.Append(bytes, count);
     ReceQueue.Push(bytes, count);
 }
 
@@ -173,7 +165,7 @@ void TFrmMain::ToolSaveClick() {
     QString name = dialogs::SaveFileName(this, tr("保存..."), text ? tr(TextFilter) : HistoryFilter);
     if (name.isEmpty())
         return;
-    name = WithExtension(name, text ? "txt" : "kst");
+    name = dialogs::WithExtension(name, text ? "txt" : "kst");
     // The file holds the pane as it is at the click; what arrives while the
     // file is written goes on into the pane.
     ApplyReceived(true);
@@ -213,7 +205,7 @@ void TFrmMain::ToolOpenClick() {
     QString name = dialogs::OpenFileName(this, tr("打开..."), HistoryFilter);
     if (name.isEmpty())
         return;
-    name = WithExtension(name, "kst");
+    name = dialogs::WithExtension(name, "kst");
     // What arrived before the click belongs to the pane being replaced.
     ApplyReceived(true);
     auto fresh = std::make_shared<TReceiveStore>();

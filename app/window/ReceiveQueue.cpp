@@ -4,9 +4,9 @@
 
 #include <chrono>
 
-TReceiveQueue::TReceiveQueue(QObject* parent) : QObject(parent), m_calls(new TPostedCalls(this)) {
-    m_frame.setSingleShot(true);
-    connect(&m_frame, &QTimer::timeout, this, &TReceiveQueue::Emit);
+TReceiveQueue::TReceiveQueue(QObject* parent) : QObject(parent), Calls(new TPostedCalls(this)) {
+    Frame.setSingleShot(true);
+    connect(&Frame, &QTimer::timeout, this, &TReceiveQueue::Emit);
 }
 
 void TReceiveQueue::Push(const uint8_t* bytes, size_t count) {
@@ -14,22 +14,22 @@ void TReceiveQueue::Push(const uint8_t* bytes, size_t count) {
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
     {
-        std::lock_guard lock(m_lock);
+        std::lock_guard lock(Lock);
         if (count > 0 && bytes != nullptr)
-            m_pending.Bytes.insert(m_pending.Bytes.end(), bytes, bytes + count);
-        m_pending.Ends.push_back(m_pending.Bytes.size());
-        m_pending.Ms.push_back(ms);
+            Queued.Bytes.insert(Queued.Bytes.end(), bytes, bytes + count);
+        Queued.Ends.push_back(Queued.Bytes.size());
+        Queued.Ms.push_back(ms);
     }
-    if (!m_posted.exchange(true))
-        m_calls->Post([this] { Wake(); });
+    if (!Posted.exchange(true))
+        Calls->Post([this] { Wake(); });
 }
 
 TReceiveBatch TReceiveQueue::TakeAll() {
     TReceiveBatch taken;
     {
-        std::lock_guard lock(m_lock);
-        std::swap(taken, m_pending);
-        std::swap(m_pending, m_spare);
+        std::lock_guard lock(Lock);
+        std::swap(taken, Queued);
+        std::swap(Queued, Spare);
     }
     return taken;
 }
@@ -42,32 +42,32 @@ void TReceiveQueue::Recycle(TReceiveBatch&& used) {
     used.Bytes.clear();
     used.Ends.clear();
     used.Ms.clear();
-    std::lock_guard lock(m_lock);
-    if (used.Bytes.capacity() > m_spare.Bytes.capacity())
-        std::swap(m_spare, used);
+    std::lock_guard lock(Lock);
+    if (used.Bytes.capacity() > Spare.Bytes.capacity())
+        std::swap(Spare, used);
 }
 
 bool TReceiveQueue::Pending() const {
-    std::lock_guard lock(m_lock);
-    return !m_pending.Ends.empty();
+    std::lock_guard lock(Lock);
+    return !Queued.Ends.empty();
 }
 
 void TReceiveQueue::Wake() {
-    if (m_frame.isActive())
+    if (Frame.isActive())
         return;
-    const qint64 since = m_lastReady.isValid() ? m_lastReady.elapsed() : FrameMs;
+    const qint64 since = LastReady.isValid() ? LastReady.elapsed() : FrameMs;
     if (since >= FrameMs)
         Emit();
     else
-        m_frame.start(int(FrameMs - since));
+        Frame.start(int(FrameMs - since));
 }
 
 void TReceiveQueue::Emit() {
     // Cleared before the handler takes the blocks, so a push that races with
     // TakeAll posts a fresh wake-up instead of being left behind.
-    m_posted.store(false);
+    Posted.store(false);
     if (!Pending())
         return;
-    m_lastReady.start();
+    LastReady.start();
     emit Ready();
 }

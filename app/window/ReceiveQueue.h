@@ -62,11 +62,11 @@ private:
     void Wake();
     void Emit();
 
-    mutable std::mutex m_lock;
-    TReceiveBatch m_pending; // guarded by m_lock
-    TReceiveBatch m_spare;   // empty, with the capacity of an earlier batch; guarded by m_lock
-    std::atomic<bool> m_posted{false};
-    QTimer m_frame;
-    QElapsedTimer m_lastReady;
-    TPostedCalls* m_calls; // wake-ups from the pushing thread
+    mutable std::mutex Lock;
+    TReceiveBatch Queued;  // guarded by Lock
+    TReceiveBatch Spare;   // empty, with the capacity of an earlier batch; guarded by Lock
+    std::atomic<bool> Posted{false};
+    QTimer Frame;
+    QElapsedTimer LastReady;
+    TPostedCalls* Calls; // wake-ups from the pushing thread
 };

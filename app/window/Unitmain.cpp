@@ -14,6 +14,7 @@
 #include "SendPage.h"
 #include "SettingsPage.h"
 #include "NetTarget.h"
+#include "ObjectNames.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -172,6 +173,27 @@ void TFrmMain::BuildLayout() {
     }
     PanlHelp->hide();
     BuildEdgeGrips();
+    NameObjects({{ReceEdit, "ReceEdit"},     {lblHead, "lblHead"},
+                 {lblEnd, "lblEnd"},         {lblComPort, "lblComPort"},
+                 {lblComSta, "lblComSta"},   {lblCTS, "lblCTS"},
+                 {lblDSR, "lblDSR"},         {lblRLSD, "lblRLSD"},
+                 {lblRI, "lblRI"},           {Label1, "Label1"},
+                 {lblControl, "lblControl"}, {lblReceNum, "lblReceNum"},
+                 {ImgMove, "ImgMove"},       {Panel1, "Panel1"},
+                 {Panel2, "Panel2"},         {PanlHelp, "PanlHelp"},
+                 {ImgPort, "ImgPort"},       {ImgModem, "ImgModem"},
+                 {chkRTS, "chkRTS"},         {chkDTR, "chkDTR"},
+                 {ChkControlRTS, "ChkControlRTS"}, {chkHead, "chkHead"},
+                 {EdtHead, "EdtHead"},       {EdtRevNum, "EdtRevNum"},
+                 {ToolClear, "ToolClear"},   {ToolOpen, "ToolOpen"},
+                 {ToolSave, "ToolSave"},     {ToolPause, "ToolPause"},
+                 {ToolPort, "ToolPort"},     {ToolModem, "ToolModem"},
+                 {ToolURL, "ToolURL"},       {ToolHelp, "ToolHelp"},
+                 {ToolExit, "ToolExit"},     {PageSel, "PageSel"},
+                 {TabSend, "TabSend"},       {TabSendAuto, "TabSendAuto"},
+                 {TabComm, "TabComm"},       {TabProtocol, "TabProtocol"},
+                 {lblLog, "lblLog"},         {PanelImage, "PanelImage"},
+                 {PanelClient, "PanelClient"}});
     RetranslateUi();
 }
 
@@ -248,7 +270,7 @@ void TFrmMain::BuildCentre() {
     PageSel->setFocusPolicy(Qt::NoFocus);
 
     TabSend = new TSendPage(*this);
-    TabSendAuto = new TAutoSendPage(*this);
+    TabSendAuto = new TAutoSendPage(*this, StatCapture);
     TabComm = new TSettingsPage(*this);
     TabProtocol = new TProtocolPage(*this);
     PageSel->addTab(TabSend, QIcon(":/tab/char.png"), QString());
@@ -259,6 +281,9 @@ void TFrmMain::BuildCentre() {
         if (!PageFromCode)
             PageSelChange(index);
     });
+    connect(TabSend, &TSendPage::SendModeChanged, this, &TFrmMain::ShowSendModeImage);
+    connect(TabSend, &TSendPage::ModemModeChanged, this, &TFrmMain::HoldTogglesForModem);
+    connect(TabComm, &TSettingsPage::PortSettingsChanged, this, &TFrmMain::RefreshPortState);
 }
 
 void TFrmMain::BuildStatusPanel() {
@@ -373,7 +398,7 @@ void TFrmMain::BuildStatusPanel() {
 
 void TFrmMain::FormCreate() {
     ReceEdit->Clear();
-    TabSend->SendEdit->clear();
+    TabSend->mnuClearClick();
     ShowReceHeader();
     connect(ReceEdit, &TReceivePane::ViewChanged, this, &TFrmMain::ShowReceHeader);
     resize(ClientWidth, ClientHeight);
@@ -403,7 +428,7 @@ void TFrmMain::RefreshPortState() {
 }
 
 void TFrmMain::ShowSendModeImage(int mode) {
-    PageSel->setTabIcon(PageSel->indexOf(TabSend), PageImage(mode + 2));
+    PageSel->setTabIcon(PageSel->indexOf(TabSend), SendModeImage(mode));
 }
 
 // ---- worker events: copy, queue, return ----

@@ -5,17 +5,22 @@
 //   Unitmain.cpp         construction, layout, start-up, the status panel's read-outs
 //   ReceiveFlow.cpp      the receive pane: OnCommData, pause, clear, history files, live log
 //   StatusPanel.cpp      the status panel's output toggles and the preamble
-//   SettingsBinding.cpp  settings kept with QSettings, the command line's choices
+//   SettingsBinding.cpp  settings kept with QSettings: the window's own, then each page's
 //   FunctionKeys.cpp     the function keys and the tabs
 //   EdgeGrips.cpp        resizing from the edges, the title strip
-// Each tab page is a class of its own (app/pages) that sees the window through TPageHost:
-//   TSendPage, TAutoSendPage, TSettingsPage, TProtocolPage.
+// Each tab page is a class of its own (app/pages): TSendPage, TAutoSendPage,
+// TSettingsPage, TProtocolPage. A page owns its controls, loads and saves its
+// part of the settings, offers operations (NextPort, NextSendMode...), reads
+// the window through TPageHost and tells it what changed through signals.
+// Every part of the window and its pages has its control's name as object
+// name; tests find them with findChild.
 //
 // Threads: the worker raises OnCommData, ModemStatusChanged, PortStateChanged,
 // RtsStateChanged, SendProgressChanged and SendDropped on its own thread. Each copies what it
 // needs, queues its effect for this window's thread (order kept) and returns at once: ToolExit
 // waits for the worker on this thread, so the worker never waits for it.
 
+#include "ErrorStats.h"
 #include "HexText.h"
 #include "LiveLog.h"
 #include "PageHost.h"
@@ -75,7 +80,6 @@ public:
     // The live log: every received byte to a file as it arrives (raw, or as
     // text lines, with or without time stamps) until stopped.
     bool StartLiveLog(const QString& path, int kind); // 0 raw, 1 text, 2 text with stamps
-    QLabel* lblLog = nullptr; // over the pane's top right while a log runs
     void StopLiveLog();
     void ToolClearClick();
     void ToolPauseClick();
@@ -85,8 +89,9 @@ public:
     void SaveSettings();
     // The command line's choices for this run: COM1 on another device, a
     // rate, a parity, the interface's language (installed before the window
-    // is made; here only the settings page's list follows it). SaveSettings keeps what was stored for each of them
-    // unless the user changes it during the run.
+    // is made; here only the settings page's list follows it). The settings
+    // page keeps what was stored for each of them unless the user changes it
+    // during the run.
     void ApplyCommandLine(const TCmdLine& line);
 
     // Keys and tabs (FunctionKeys.cpp). shift: the modifiers held.
@@ -117,7 +122,49 @@ public:
     // and so does anything that must see the pane up to date (clear, open).
     void FlushReceived();
 
-    // The pieces tests and tools look at.
+    // The save or open of a history file under way; null when none.
+    THistoryJob* RunningJob() const { return HistoryJob; }
+
+    // Characters the preamble field takes by typing.
+    static constexpr int HeadTypingLimit = 18;
+
+    // Colours of the status panel.
+    static const QColor LineOn;   // lime
+    static const QColor LineOff;  // green, also an open port
+    static const QColor PortShut; // red
+
+    // TPageHost
+    TWThreadComm& Worker() override { return *Comm; }
+    HexBytes& HexBuf() override { return HexBuffer; }
+    uint32_t& SendCounter() override { return SendCount; }
+    bool PreambleOn() const override;
+    bool ControlRtsOn() const override;
+    QString ReceiveCountText() const override;
+
+    // The window's size as it opens, which is also its smallest, and the
+    // fixed parts of its layout.
+    static constexpr int ClientWidth = 630;
+    static constexpr int ClientHeight = 442;
+    static constexpr int StripHeight = 41;
+    static constexpr int PanelWidth = 126;
+    static constexpr int PageHeight = 140; // room for a CJK caption font's lines
+
+signals:
+    // For tests: the pane has taken a batch from the worker.
+    void ReceivedFlushed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The window's parts; each has its name as object name, for tests.
     TReceivePane* ReceEdit = nullptr;
     QLabel* lblHead = nullptr;
     QLabel* lblEnd = nullptr;
@@ -157,7 +204,6 @@ public:
     TSettingsPage* TabComm = nullptr;
     TProtocolPage* TabProtocol = nullptr;
 
-    // Window state.
     HexBytes HexBuffer{};
     // Frames sent in the current timed run; both timed pages count here.
     uint32_t SendCount = 0;
@@ -166,52 +212,24 @@ public:
     bool SavedHead = false;
     bool SavedRts = false;
     bool SavedDtr = false;
-    std::atomic<bool> Paused{false};
     // The save or open of a history file under way (ReceiveFlow.cpp); null when none.
     THistoryJob* HistoryJob = nullptr;
 
-    // Characters the preamble field takes by typing.
-    static constexpr int HeadTypingLimit = 18;
+    QLabel* lblLog = nullptr; // over the pane's top right while a log runs
+    std::atomic<bool> Paused{false};
+    // The received bytes of a timed run, for its statistics: appended by OnCommData on
+    // the worker thread, taken by the timed-send page on this one.
+    TStatCapture StatCapture;
 
-    // Colours of the status panel.
-    static const QColor LineOn;   // lime
-    static const QColor LineOff;  // green, also an open port
-    static const QColor PortShut; // red
-
-    // TPageHost
-    TWThreadComm& Worker() override { return *Comm; }
-    HexBytes& HexBuf() override { return HexBuffer; }
-    uint32_t& SendCounter() override { return SendCount; }
-    bool PreambleOn() const override;
-    bool ControlRtsOn() const override;
-    QString ReceiveCountText() const override;
-    void HoldTogglesForModem(bool hold) override;
-    void ShowSendModeImage(int mode) override;
-    void RefreshPortState() override;
-
-    // The window's size as it opens, which is also its smallest, and the
-    // fixed parts of its layout.
-    static constexpr int ClientWidth = 630;
-    static constexpr int ClientHeight = 442;
-    static constexpr int StripHeight = 41;
-    static constexpr int PanelWidth = 126;
-    static constexpr int PageHeight = 140; // room for a CJK caption font's lines
-
-signals:
-    // For tests: the pane has taken a batch from the worker.
-    void ReceivedFlushed();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
+    // Modem mode holds the output toggles: entering saves and forces them,
+    // leaving gives them back (StatusPanel.cpp).
+    void HoldTogglesForModem(bool hold);
+    // The send page's tab shows the image of its send mode.
+    void ShowSendModeImage(int mode);
+    // The port settings changed: the status panel reads them again.
+    void RefreshPortState();
+    // The tabs of PageSel, in their order.
+    enum TPageIndex : int { SendPage = 0, TimedPage = 1, SettingsPage = 2, ProtocolPage = 3 };
     void BuildLayout();
     // Sets the window's own texts in the interface's language, at creation
     // and when the language changes.
@@ -258,18 +276,6 @@ private:
     const QEvent* PreviewedKey = nullptr;
     quint64 PreviewedTime = 0;
     QPointer<QWidget> PreviewedTarget;
-    // What the command line replaced, to be stored again in its place.
-    struct TRunOnly {
-        std::optional<TPortMap> Map;      // the map before COM1 was pointed elsewhere
-        std::optional<TPortMap> RunMap;   // and the map for this run
-        std::optional<int> ComPort;       // the port list's index before
-        std::optional<QString> RateText;  // the rate list's text before, and for the run
-        QString RunRateText;
-        std::optional<int> Parity;        // the parity list's index before, and for the run
-        int RunParity = 0;
-        std::optional<int> Language;      // the language list's index before, and for the run
-        int RunLanguage = 0;
-    } RunOnly;
     TLiveLog LiveLog;
     QTimer* LogTimer = nullptr;  // the log's size, twice a second
     void ShowLogState();

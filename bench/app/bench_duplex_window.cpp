@@ -115,7 +115,7 @@ TCpu BusyShare(const TCpu& before, const TCpu& after, double seconds) {
 TRun ThroughWindow(TFrmMain& w, const std::vector<uint8_t>& data, uint32_t blockBytes,
                   pid_t echo) {
     w.ToolClearClick();
-    const TReceiveStore& store = w.ReceEdit->Store();
+    const TReceiveStore& store = Part<TReceivePane>(w, "ReceEdit")->Store();
     const int64_t lines = int64_t((data.size() + 15) / 16);
     const int lastCount = int((data.size() - 1) % 16 + 1);
 

@@ -64,7 +64,7 @@ double RunJob(TFrmMain& w) {
         last = now;
     });
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (w.HistoryJob == nullptr)
+        if (w.RunningJob() == nullptr)
             loop.quit();
     });
     tick.start(1);
@@ -104,7 +104,7 @@ TFigures Open(TFrmMain& w, const QString& name) {
     TFigures f;
     f.StallMs = RunJob(w);
     f.Seconds = Seconds(Clock::now() - t);
-    f.PeakExtraMiB = StatusMiB("VmHWM:") - before - double(w.ReceEdit->Store().MemoryUsed()) / (1 << 20);
+    f.PeakExtraMiB = StatusMiB("VmHWM:") - before - double(Part<TReceivePane>(w, "ReceEdit")->Store().MemoryUsed()) / (1 << 20);
     return f;
 }
 
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     const auto feed = Clock::now();
     std::vector<uint8_t> block(4096);
     uint64_t seed = 1;
-    TReceiveStore& store = w.ReceEdit->Store();
+    TReceiveStore& store = Part<TReceivePane>(w, "ReceEdit")->Store();
     const auto receive = [&] {
         for (size_t done = 0; done < (mib << 20); done += block.size()) {
             for (uint8_t& b : block)

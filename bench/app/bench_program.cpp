@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     });
     probe.start(1);
 
-    const TReceiveStore& store = w->ReceEdit->Store();
+    const TReceiveStore& store = Part<TReceivePane>(w, "ReceEdit")->Store();
     const int64_t lines = int64_t((total + 15) / 16);
     // One flood into a cleared pane, through the program's own event loop,
     // until the last byte is in the pane; its rate.

@@ -96,7 +96,7 @@ TFigures Run(int argc, char** argv, size_t total, bool textView, bool textFlood)
     if (!window)
         return f;
     TFrmMain* w = window.get();
-    TReceivePane* pane = w->ReceEdit;
+    TReceivePane* pane = Part<TReceivePane>(w, "ReceEdit");
     pane->SetTextStamps(textView);
     pane->SetTextView(textView);
     const long rssBefore = StatusKiB("VmRSS:");

@@ -239,8 +239,8 @@ public:
     };
 
     explicit TTickWatch(TAutoSendPage& page) : Page(page) {
-        page.TimerAuto->installEventFilter(this);
-        connect(page.TimerAuto, &QTimer::timeout, this, [this] {
+        Part<QTimer>(page, "TimerAuto")->installEventFilter(this);
+        connect(Part<QTimer>(page, "TimerAuto"), &QTimer::timeout, this, [this] {
             Current.End = Clock::now();
             Current.CpuEnd = ThreadCpuMs();
             const rusage end = ThreadUsage();
@@ -339,7 +339,7 @@ double LoadAverage() {
 class TBench {
 public:
     TBench(TFrmMain& frm, int orders, int reports)
-        : Frm(frm), Page(*frm.TabSendAuto), Watch(Page), Orders(orders), Reports(reports) {
+        : Frm(frm), Page(*Part<TAutoSendPage>(frm, "TabSendAuto")), Watch(Page), Orders(orders), Reports(reports) {
         QObject::connect(&Frm, &TFrmMain::ReceivedFlushed, &Frm,
                          [this] { LastFlush = Clock::now(); });
     }
@@ -349,11 +349,11 @@ public:
         // Whatever the last run left in flight reaches the pane first.
         RunUntil([&] { return Clock::now() - LastFlush > 300ms; }, 60000);
         Frm.ToolClearClick();
-        Frm.PageSel->setCurrentWidget(&Page);
-        Page.SetModeIndex(1);
-        Page.EdtHex->setText(FrameHex);
-        Page.edtTime->setText("0");
-        if (Page.ChkErr->Checked() != stats)
+        Part<QTabWidget>(Frm, "PageSel")->setCurrentWidget(&Page);
+        Part<QRadioButton>(Page, "RadioHex")->setChecked(true);
+        Part<QLineEdit>(Page, "EdtHex")->setText(FrameHex);
+        Part<QLineEdit>(Page, "edtTime")->setText("0");
+        if (Part<TAbDBLED>(Page, "ChkErr")->Checked() != stats)
             Page.ChkErrClick();
         Watch.Ticks.clear();
         QuietRead = false;
@@ -363,7 +363,7 @@ public:
         const auto start = Clock::now();
         Page.btnStartClick();
         run.Finished =
-            RunUntil([&] { return Frm.SendCount >= frames; }, int(frames * IntervalMs) * 3 + 5000);
+            RunUntil([&] { return Frm.SendCounter() >= frames; }, int(frames * IntervalMs) * 3 + 5000);
         if (order.Flood == FloodPaced && run.Finished) {
             run.Finished = RunUntil(
                 [&] {
@@ -382,9 +382,9 @@ public:
             RunFor(std::chrono::milliseconds(int(IntervalMs / 2)));
         }
         Page.btnStopClick();
-        run.PaneBytes = PaneBytes(Frm.ReceEdit->Store());
+        run.PaneBytes = PaneBytes(Part<TReceivePane>(Frm, "ReceEdit")->Store());
         run.Finished =
-            RunUntil([&] { return Page.btnStart->isEnabled() && !Page.TimerAuto->isActive(); },
+            RunUntil([&] { return Part<QPushButton>(Page, "btnStart")->isEnabled() && !Part<QTimer>(Page, "TimerAuto")->isActive(); },
                      3000) &&
             run.Finished;
         run.Seconds = Ms(Clock::now() - start) / 1000;
@@ -399,7 +399,7 @@ public:
         run.Stamps.resize(run.Far.Stamps);
         ReadAll(Reports, run.Stamps.data(), run.Stamps.size() * sizeof(int64_t));
         run.Ticks = Watch.Ticks;
-        run.Sent = Frm.SendCount;
+        run.Sent = Frm.SendCounter();
         run.TotalRecv = Page.TotalRecv;
         return run;
     }

@@ -119,10 +119,10 @@ int main(int argc, char** argv) {
 
     RunFor(std::chrono::milliseconds(500)); // the pane is busy before the first key
     const uint64_t floodedBefore = flooded.load();
-    const int64_t linesBefore = frm.ReceEdit->Store().LineCount();
+    const int64_t linesBefore = Part<TReceivePane>(frm, "ReceEdit")->Store().LineCount();
     Clock::time_point handled{};
-    auto filter = frm.TabSend->SendEdit->OnKeyPress;
-    frm.TabSend->SendEdit->OnKeyPress = [&](QString& text) {
+    auto filter = Part<TSendEdit>(frm, "SendEdit")->OnKeyPress;
+    Part<TSendEdit>(frm, "SendEdit")->OnKeyPress = [&](QString& text) {
         handled = Clock::now();
         return filter(text);
     };
@@ -133,9 +133,9 @@ int main(int argc, char** argv) {
         // Queued like a real key press: handled when the window's thread gets to it.
         const auto pressed = Clock::now();
         QCoreApplication::postEvent(
-            frm.TabSend->SendEdit, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
+            Part<TSendEdit>(frm, "SendEdit"), new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
         QCoreApplication::postEvent(
-            frm.TabSend->SendEdit, new QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"));
+            Part<TSendEdit>(frm, "SendEdit"), new QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"));
         const auto giveUp = pressed + std::chrono::seconds(2);
         Clock::time_point arrived{};
         while (Clock::now() < giveUp) {
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     }
     const double seconds = Ms(Clock::now() - start) / 1000.0;
     const uint64_t took = flooded.load() - floodedBefore;
-    const int64_t lines = frm.ReceEdit->Store().LineCount() - linesBefore;
+    const int64_t lines = Part<TReceivePane>(frm, "ReceEdit")->Store().LineCount() - linesBefore;
     stop = true;
     flood.join();
     reader.join();

@@ -1,16 +1,57 @@
 #pragma once
-// What the window's tests and benchmarks share: waiting on the event loop and
-// the settings a fresh window loads.
+// What the window's tests and benchmarks share: waiting on the event loop,
+// finding the window's parts by name and the settings a fresh window loads.
 
 #include "IniFormat.h"
 #include "SettingsKeys.h"
 
+#include "Abdbctrls.h"
+#include "Abled.h"
+#include "AutoSendPage.h"
+#include "ProtocolPage.h"
+#include "ReceivePane.h"
+#include "SendEdit.h"
+#include "SendPage.h"
+#include "SettingsPage.h"
+
+#include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
+#include <QTabWidget>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <functional>
+#include <memory>
 #include <string>
+
+// The part of the window (or of a page) with the object name, as the user
+// would find it; a name that is not there stops the run with a message.
+template <class T>
+T* Part(const QObject* root, const QString& name) {
+    T* part = root->findChild<T*>(name);
+    if (!part)
+        qFatal("no part named %s", qPrintable(name));
+    return part;
+}
+template <class T>
+T* Part(const QObject& root, const QString& name) {
+    return Part<T>(&root, name);
+}
+template <class T, class R>
+T* Part(const std::unique_ptr<R>& root, const QString& name) {
+    return Part<T>(root.get(), name);
+}
 
 // Runs the event loop until done() holds; false when ms passed first.
 inline bool WaitUntil(const std::function<bool()>& done, int ms = 3000) {

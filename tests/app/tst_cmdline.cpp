@@ -91,7 +91,7 @@ TEST(HelpBox, NamesTheDocumentationAndItsChaptersWithoutAPlaceholderAddress) {
     TFrmMain frm;
     frm.show();
     dialogs::RecordMessages(true);
-    QTest::mouseClick(frm.ToolHelp, Qt::LeftButton);
+    QTest::mouseClick(Part<QToolButton>(frm, "ToolHelp"), Qt::LeftButton);
     dialogs::RecordMessages(false);
     const QStringList shown = dialogs::TakeMessages();
     ASSERT_EQ(shown.size(), 1);

@@ -80,16 +80,16 @@ protected:
     }
     // Until the pane has taken every byte that arrived.
     bool Drain() {
-        const TReceiveStore& store = W->ReceEdit->Store();
+        const TReceiveStore& store = Part<TReceivePane>(W, "ReceEdit")->Store();
         return WaitUntil(
             [&] { return store.LineCount() + store.LinesShifted() == int64_t(Received + 15) / 16; },
             30000);
     }
     bool Idle() {
-        return WaitUntil([&] { return W->HistoryJob == nullptr; }, 60000);
+        return WaitUntil([&] { return W->RunningJob() == nullptr; }, 60000);
     }
     bool ButtonsOn() const {
-        return W->ToolSave->isEnabled() && W->ToolOpen->isEnabled() && W->ToolClear->isEnabled();
+        return Part<QToolButton>(W, "ToolSave")->isEnabled() && Part<QToolButton>(W, "ToolOpen")->isEnabled() && Part<QToolButton>(W, "ToolClear")->isEnabled();
     }
     void SaveAs(const QString& name) {
         dialogs::SetNextFileNames({name});
@@ -109,20 +109,20 @@ TEST_F(History, SaveWhileBytesArriveHoldsExactlyTheLinesAtTheClick) {
     Arrive(5, 2); // still queued at the click, and a partial last line
     const QString name = Dir.filePath("a.kst");
     SaveAs(name);
-    ASSERT_NE(W->HistoryJob, nullptr);
+    ASSERT_NE(W->RunningJob(), nullptr);
     EXPECT_FALSE(ButtonsOn());
     // No event has run since the click: the pane holds what the file must.
-    const std::vector<std::string> atClick = Lines(W->ReceEdit->Store());
+    const std::vector<std::string> atClick = Lines(Part<TReceivePane>(W, "ReceEdit")->Store());
     ASSERT_EQ(atClick.size(), size_t((2 << 20) / 16 + 1));
     // The pane goes on receiving; the line that was partial at the click fills up.
-    for (int i = 0; i < 20 && W->HistoryJob != nullptr; ++i) {
+    for (int i = 0; i < 20 && W->RunningJob() != nullptr; ++i) {
         Arrive(64 << 10, uint8_t(i));
         QCoreApplication::processEvents();
     }
     ASSERT_TRUE(Idle());
     EXPECT_TRUE(ButtonsOn());
     EXPECT_TRUE(dialogs::TakeMessages().isEmpty());
-    EXPECT_GT(W->ReceEdit->Store().LineCount(), int64_t(atClick.size()));
+    EXPECT_GT(Part<TReceivePane>(W, "ReceEdit")->Store().LineCount(), int64_t(atClick.size()));
     EXPECT_EQ(FileLines(name), atClick);
 }
 
@@ -136,8 +136,8 @@ TEST_F(History, ACancelledSaveLeavesTheOldFileAsItWas) {
     Arrive(8 << 20, 4);
     ASSERT_TRUE(Drain());
     SaveAs(name);
-    ASSERT_NE(W->HistoryJob, nullptr);
-    W->HistoryJob->Cancel();
+    ASSERT_NE(W->RunningJob(), nullptr);
+    W->RunningJob()->Cancel();
     ASSERT_TRUE(Idle());
     EXPECT_EQ(FileBytes(name), QByteArray("{\\rtf1 old\\par}"));
     EXPECT_TRUE(dialogs::TakeMessages().isEmpty());
@@ -148,8 +148,8 @@ TEST_F(History, AnOpenedSessionHasItsLinesBackAsCompactAsReceived) {
     Arrive(4 << 20, 5);
     Arrive(9, 6);
     ASSERT_TRUE(Drain());
-    const std::vector<std::string> before = Lines(W->ReceEdit->Store());
-    const size_t receivedMemory = W->ReceEdit->Store().MemoryUsed();
+    const std::vector<std::string> before = Lines(Part<TReceivePane>(W, "ReceEdit")->Store());
+    const size_t receivedMemory = Part<TReceivePane>(W, "ReceEdit")->Store().MemoryUsed();
     const QString name = Dir.filePath("session.kst");
     SaveAs(name);
     ASSERT_TRUE(Idle());
@@ -158,10 +158,10 @@ TEST_F(History, AnOpenedSessionHasItsLinesBackAsCompactAsReceived) {
     OpenFile(name);
     ASSERT_TRUE(Idle());
     EXPECT_TRUE(dialogs::TakeMessages().isEmpty());
-    EXPECT_EQ(Lines(W->ReceEdit->Store()), before);
-    EXPECT_LT(double(W->ReceEdit->Store().MemoryUsed()), 1.05 * double(receivedMemory));
+    EXPECT_EQ(Lines(Part<TReceivePane>(W, "ReceEdit")->Store()), before);
+    EXPECT_LT(double(Part<TReceivePane>(W, "ReceEdit")->Store().MemoryUsed()), 1.05 * double(receivedMemory));
     for (int64_t k : {int64_t(0), int64_t(before.size()) - 1})
-        EXPECT_TRUE(W->ReceEdit->Store().IsDumpLine(k));
+        EXPECT_TRUE(Part<TReceivePane>(W, "ReceEdit")->Store().IsDumpLine(k));
 }
 
 TEST_F(History, OpenReplacesAFullPaneAndKeepsBytesThatArriveMeanwhile) {
@@ -178,17 +178,17 @@ TEST_F(History, OpenReplacesAFullPaneAndKeepsBytesThatArriveMeanwhile) {
     }
     Arrive(3 << 20, 7);
     ASSERT_TRUE(Drain());
-    const uint64_t epoch = W->ReceEdit->Store().Epoch();
-    W->ReceEdit->SelectAll();
+    const uint64_t epoch = Part<TReceivePane>(W, "ReceEdit")->Store().Epoch();
+    Part<TReceivePane>(W, "ReceEdit")->SelectAll();
     OpenFile(name);
-    ASSERT_NE(W->HistoryJob, nullptr);
+    ASSERT_NE(W->RunningJob(), nullptr);
     const std::vector<uint8_t> meanwhile = {0x00, 0xFF, 'o', 'k'};
     W->OnCommData(meanwhile.data(), uint32_t(meanwhile.size()));
     ASSERT_TRUE(Idle());
-    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 200001; }));
-    const TReceiveStore& store = W->ReceEdit->Store();
+    ASSERT_TRUE(WaitUntil([&] { return Part<TReceivePane>(W, "ReceEdit")->Store().LineCount() == 200001; }));
+    const TReceiveStore& store = Part<TReceivePane>(W, "ReceEdit")->Store();
     EXPECT_NE(store.Epoch(), epoch);
-    EXPECT_FALSE(W->ReceEdit->HasSelection());
+    EXPECT_FALSE(Part<TReceivePane>(W, "ReceEdit")->HasSelection());
     EXPECT_EQ(store.Line(0), "line 0");
     EXPECT_EQ(store.Line(199999), "line 199999");
     EXPECT_EQ(store.Line(200000), "  00000000:  00 FF 6F 6B" + std::string(12 * 3 + 3, ' ') +
@@ -199,11 +199,11 @@ TEST_F(History, OpenReplacesAFullPaneAndKeepsBytesThatArriveMeanwhile) {
 TEST_F(History, AFailedOrCancelledOpenLeavesThePaneAsItWas) {
     Arrive(100, 8);
     ASSERT_TRUE(Drain());
-    const std::vector<std::string> before = Lines(W->ReceEdit->Store());
+    const std::vector<std::string> before = Lines(Part<TReceivePane>(W, "ReceEdit")->Store());
     OpenFile(Dir.filePath("missing.kst"));
     ASSERT_TRUE(Idle());
     EXPECT_EQ(dialogs::TakeMessages(), QStringList{"Open File Error!"});
-    EXPECT_EQ(Lines(W->ReceEdit->Store()), before);
+    EXPECT_EQ(Lines(Part<TReceivePane>(W, "ReceEdit")->Store()), before);
 
     const QString name = Dir.filePath("big.kst");
     {
@@ -214,11 +214,11 @@ TEST_F(History, AFailedOrCancelledOpenLeavesThePaneAsItWas) {
             f.write(line + "\n");
     }
     OpenFile(name);
-    ASSERT_NE(W->HistoryJob, nullptr);
-    W->HistoryJob->Cancel();
+    ASSERT_NE(W->RunningJob(), nullptr);
+    W->RunningJob()->Cancel();
     ASSERT_TRUE(Idle());
     EXPECT_TRUE(dialogs::TakeMessages().isEmpty());
-    EXPECT_EQ(Lines(W->ReceEdit->Store()), before);
+    EXPECT_EQ(Lines(Part<TReceivePane>(W, "ReceEdit")->Store()), before);
     EXPECT_TRUE(ButtonsOn());
 }
 
@@ -226,9 +226,9 @@ TEST_F(History, ClosingTheWindowDuringASaveEndsItCleanly) {
     const QString name = Dir.filePath("closing.kst");
     Arrive(8 << 20, 9);
     ASSERT_TRUE(Drain());
-    const int64_t lines = W->ReceEdit->Store().LineCount();
+    const int64_t lines = Part<TReceivePane>(W, "ReceEdit")->Store().LineCount();
     SaveAs(name);
-    ASSERT_NE(W->HistoryJob, nullptr);
+    ASSERT_NE(W->RunningJob(), nullptr);
     W.reset();
     // Either no file, or a whole one.
     if (QFile::exists(name)) {
@@ -237,31 +237,31 @@ TEST_F(History, ClosingTheWindowDuringASaveEndsItCleanly) {
 }
 
 TEST_F(History, PastTheMemoryLimitTheOldestLinesGoWithAMarkAndANotice) {
-    TReceiveStore& store = W->ReceEdit->Store();
+    TReceiveStore& store = Part<TReceivePane>(W, "ReceEdit")->Store();
     constexpr size_t Block = TReceiveStore::DumpBlockLines * HexDumpBytesPerLine;
     store.SetMemoryLimit(2 * Block + Block / 2);
-    W->ReceEdit->resize(600, 300);
+    Part<TReceivePane>(W, "ReceEdit")->resize(600, 300);
     Arrive(Block, 10);
     ASSERT_TRUE(Drain());
     // The user looks at line 100 and has selected part of it.
-    W->ReceEdit->verticalScrollBar()->setValue(100);
-    W->ReceEdit->Select({100, 3}, {101, 5});
+    Part<TReceivePane>(W, "ReceEdit")->verticalScrollBar()->setValue(100);
+    Part<TReceivePane>(W, "ReceEdit")->Select({100, 3}, {101, 5});
     const std::string looked = store.Line(100);
-    EXPECT_FALSE(W->lblHead->text().contains("已丢弃"));
+    EXPECT_FALSE(Part<QLabel>(W, "lblHead")->text().contains("已丢弃"));
 
     Arrive(2 * Block, 11);
     ASSERT_TRUE(Drain());
     ASSERT_GT(store.DroppedLines(), 0);
     EXPECT_EQ(store.Line(0), TReceiveStore::DroppedMark(store.DroppedLines()));
-    EXPECT_TRUE(W->lblHead->text().contains("已丢弃"));
+    EXPECT_TRUE(Part<QLabel>(W, "lblHead")->text().contains("已丢弃"));
     // The view and the selection stay on the lines they were on, unless those went.
-    W->ReceEdit->Refresh();
+    Part<TReceivePane>(W, "ReceEdit")->Refresh();
     const int64_t shift = store.LinesShifted();
     if (shift <= 100) {
-        EXPECT_EQ(W->ReceEdit->SelectionStart(), (TReceivePane::TPos{100 - shift, 3}));
+        EXPECT_EQ(Part<TReceivePane>(W, "ReceEdit")->SelectionStart(), (TReceivePane::TPos{100 - shift, 3}));
         EXPECT_EQ(store.Line(100 - shift), looked);
     } else {
-        EXPECT_EQ(W->ReceEdit->SelectionStart().Line, 0);
+        EXPECT_EQ(Part<TReceivePane>(W, "ReceEdit")->SelectionStart().Line, 0);
     }
 
 }

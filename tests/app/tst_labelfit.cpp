@@ -83,8 +83,8 @@ TEST_P(LabelFit, EveryLabelOfEveryPageHoldsItsText) {
     timed->TotalSent = timed->TotalRecv = 4294967295u;
     timed->ByteRateFigure = timed->BitRateFigure = "100.0000%";
     timed->ShownCount = 4294967295u;
-    timed->lblSendByte->setText("-");
-    timed->lblRev->setText("-");
+    Part<QLabel>(timed, "lblSendByte")->setText("-");
+    Part<QLabel>(timed, "lblRev")->setText("-");
     timed->RetranslateUi(); // shows them
 
     auto* pages = frm->findChild<QTabWidget*>();

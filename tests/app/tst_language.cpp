@@ -112,26 +112,26 @@ QStringList ChineseTexts(TFrmMain* frm) {
     TTextWalk walk;
     walk.Tree(frm);
     // The pages' popup menus as they are made when asked for.
-    std::unique_ptr<QMenu> paneMenu(frm->ReceEdit->CreateContextMenu());
+    std::unique_ptr<QMenu> paneMenu(Part<TReceivePane>(frm, "ReceEdit")->CreateContextMenu());
     walk.Tree(paneMenu.get());
-    frm->TabSend->UpdateCheckItems();
-    walk.Tree(frm->TabSend->PopStrMenu);
+    Part<TSendPage>(frm, "TabSend")->UpdateCheckItems();
+    walk.Tree(Part<QMenu>(frm, "PopStrMenu"));
     for (const QString& caption : {NumCaption(5), AddCaption(0xFF), XorCaption(0), CrcCaption(0xFFFF),
                                    QCoreApplication::translate("Checksum", TooLongCaption)})
         walk.Add("check item", caption);
 
     // Texts that carry data, in their states.
-    frm->TabSend->SetLineEnding(3);
-    frm->TabSend->ShowSendProgress(4096);
-    walk.Add("send progress", frm->TabSend->lblSendLeft->text());
-    frm->TabSend->ShowSendDropped(17);
-    walk.Add("send dropped", frm->TabSend->lblSendLeft->text());
-    frm->TabSend->SetSendMode(2); // Modem mode writes its hint into the pane
+    Part<TSendPage>(frm, "TabSend")->SetLineEnding(3);
+    Part<TSendPage>(frm, "TabSend")->ShowSendProgress(4096);
+    walk.Add("send progress", Part<QLabel>(frm, "lblSendLeft")->text());
+    Part<TSendPage>(frm, "TabSend")->ShowSendDropped(17);
+    walk.Add("send dropped", Part<QLabel>(frm, "lblSendLeft")->text());
+    Part<TSendPage>(frm, "TabSend")->SetSendMode(2); // Modem mode writes its hint into the pane
     walk.Tree(frm);
-    frm->TabSend->SetSendMode(0);
-    frm->TabComm->btnConnectClick(); // released: the strip and the button say so
+    Part<TSendPage>(frm, "TabSend")->SetSendMode(0);
+    Part<TSettingsPage>(frm, "TabComm")->btnConnectClick(); // released: the strip and the button say so
     walk.Tree(frm);
-    frm->TabComm->btnConnectClick();
+    Part<TSettingsPage>(frm, "TabComm")->btnConnectClick();
     for (int err : {ENOENT, EACCES, EBUSY, EIO}) {
         const TPortErrorText t = PortErrorText(TOpenError{1, uint32_t(err), 2, "/dev/ttyUSB9"});
         walk.Add("port error", t.Short + t.Long);
@@ -155,9 +155,9 @@ TEST_F(Language, TheEnglishWindowShowsNoChineseText) {
     EXPECT_EQ(ChineseTexts(frm.get()).join('\n'), QString());
 
     // The English texts are really there, not the Chinese ones left out.
-    EXPECT_EQ(frm->PageSel->tabText(0), "Send");
-    EXPECT_TRUE(frm->lblComSta->text().startsWith("Port:"));
-    EXPECT_EQ(frm->TabComm->CboLanguage->currentText(), "English");
+    EXPECT_EQ(Part<QTabWidget>(frm, "PageSel")->tabText(0), "Send");
+    EXPECT_TRUE(Part<QLabel>(frm, "lblComSta")->text().startsWith("Port:"));
+    EXPECT_EQ(Part<QComboBox>(frm, "CboLanguage")->currentText(), "English");
 }
 
 TEST_F(Language, TheChineseWindowIsTheDesignsOwn) {
@@ -166,13 +166,13 @@ TEST_F(Language, TheChineseWindowIsTheDesignsOwn) {
     ASSERT_TRUE(frm);
     const QStringList tabs{"发送窗口", "定时发送窗口", "参数设置", "无线通讯协议V0.8"};
     for (int i = 0; i < tabs.size(); ++i)
-        EXPECT_EQ(frm->PageSel->tabText(i), tabs[i]);
-    EXPECT_EQ(frm->lblComPort->text(), "端口状态");
-    EXPECT_EQ(frm->ChkControlRTS->Caption(), "发送时控制RTS");
-    EXPECT_EQ(frm->TabComm->btnUpdate->text(), "更新(&U)");
-    EXPECT_EQ(frm->TabComm->CboLanguage->currentText(), "中文");
+        EXPECT_EQ(Part<QTabWidget>(frm, "PageSel")->tabText(i), tabs[i]);
+    EXPECT_EQ(Part<QLabel>(frm, "lblComPort")->text(), "端口状态");
+    EXPECT_EQ(Part<TAbLED>(frm, "ChkControlRTS")->Caption(), "发送时控制RTS");
+    EXPECT_EQ(Part<QPushButton>(frm, "btnUpdate")->text(), "更新(&U)");
+    EXPECT_EQ(Part<QComboBox>(frm, "CboLanguage")->currentText(), "中文");
     // The window words the port's line as the worker does.
-    EXPECT_EQ(frm->lblComSta->text(), QString::fromStdString(frm->Worker().GetSettingsText()));
+    EXPECT_EQ(Part<QLabel>(frm, "lblComSta")->text(), QString::fromStdString(frm->Worker().GetSettingsText()));
     EXPECT_EQ(NumCaption(5), "已选字符数(&N)Hex: 0X05 Dec: 5");
     EXPECT_EQ(PortErrorText(TOpenError{1, EBUSY, 2, "/dev/ttyUSB9"}).Short, "COM2: 设备被占用");
 }
@@ -211,7 +211,7 @@ TEST_F(Language, TheTitleNamesTheProgramAndThePortWithItsDevice) {
     std::unique_ptr<TFrmMain> frm = OpenWindow();
     ASSERT_TRUE(frm);
     ASSERT_TRUE(WaitUntil([&] { return frm->windowTitle() == "Kestrel 0.6 — COM1 (环回插头)"; }));
-    frm->TabComm->CboLanguageSelect(1);
+    Part<TSettingsPage>(frm, "TabComm")->CboLanguageSelect(1);
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(frm->windowTitle(), "Kestrel 0.6 — COM1 (loopback plug)");
 }
@@ -221,21 +221,21 @@ TEST_F(Language, TheOpenWindowSwitchesBothWays) {
     std::unique_ptr<TFrmMain> frm = OpenWindow();
     ASSERT_TRUE(frm);
     // A timed run under way: its count in the caption is worded again with the same figure.
-    frm->TabProtocol->BtnVMStartClick();
-    ASSERT_TRUE(WaitUntil([&] { return frm->TabProtocol->GrpVM->title() == "定时发送[次数:1]"; }));
-    frm->TabProtocol->BtnVMStopClick();
-    frm->TabComm->CboLanguageSelect(1);
+    Part<TProtocolPage>(frm, "TabProtocol")->BtnVMStartClick();
+    ASSERT_TRUE(WaitUntil([&] { return Part<QGroupBox>(frm, "GrpVM")->title() == "定时发送[次数:1]"; }));
+    Part<TProtocolPage>(frm, "TabProtocol")->BtnVMStopClick();
+    Part<TSettingsPage>(frm, "TabComm")->CboLanguageSelect(1);
     EXPECT_EQ(CurrentLanguage(), TLanguage::English);
     QCoreApplication::sendPostedEvents(); // the window hears of the change through its queue
-    EXPECT_EQ(frm->TabProtocol->GrpVM->title(), "Timed send [×1]");
+    EXPECT_EQ(Part<QGroupBox>(frm, "GrpVM")->title(), "Timed send [×1]");
     EXPECT_EQ(ChineseTexts(frm.get()).join('\n'), QString());
-    frm->TabComm->CboLanguageSelect(0);
+    Part<TSettingsPage>(frm, "TabComm")->CboLanguageSelect(0);
     QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(frm->PageSel->tabText(2), "参数设置");
-    EXPECT_EQ(frm->TabSend->mnuChar->text(), "发送字符(&C)");
-    EXPECT_EQ(frm->TabComm->Memo1->toPlainText().section('\n', 0, 0), "快捷键定义");
-    EXPECT_EQ(frm->lblComSta->text(), QString::fromStdString(frm->Worker().GetSettingsText()));
-    EXPECT_EQ(frm->TabProtocol->GrpVM->title(), "定时发送[次数:1]");
+    EXPECT_EQ(Part<QTabWidget>(frm, "PageSel")->tabText(2), "参数设置");
+    EXPECT_EQ(Part<QAction>(frm, "mnuChar")->text(), "发送字符(&C)");
+    EXPECT_EQ(Part<QPlainTextEdit>(frm, "Memo1")->toPlainText().section('\n', 0, 0), "快捷键定义");
+    EXPECT_EQ(Part<QLabel>(frm, "lblComSta")->text(), QString::fromStdString(frm->Worker().GetSettingsText()));
+    EXPECT_EQ(Part<QGroupBox>(frm, "GrpVM")->title(), "定时发送[次数:1]");
 }
 
 TEST_F(Language, TheChoiceIsKeptAcrossARestartAndTheCommandLinesIsForOneRun) {
@@ -243,13 +243,13 @@ TEST_F(Language, TheChoiceIsKeptAcrossARestartAndTheCommandLinesIsForOneRun) {
     {
         std::unique_ptr<TFrmMain> frm = OpenWindow(false);
         ASSERT_TRUE(frm);
-        QComboBox* box = frm->TabComm->CboLanguage;
+        QComboBox* box = Part<QComboBox>(frm, "CboLanguage");
         box->setFocus();
         QTest::keyClick(box, Qt::Key_Down); // a choice of the user: English
         EXPECT_EQ(box->currentIndex(), 1);
         EXPECT_EQ(CurrentLanguage(), TLanguage::English);
         QCoreApplication::sendPostedEvents();
-        EXPECT_EQ(frm->lblComPort->text(), "Port status");
+        EXPECT_EQ(Part<QLabel>(frm, "lblComPort")->text(), "Port status");
         frm->SaveSettings();
     }
     const auto stored = [] {
@@ -265,9 +265,9 @@ TEST_F(Language, TheChoiceIsKeptAcrossARestartAndTheCommandLinesIsForOneRun) {
     {
         std::unique_ptr<TFrmMain> frm = OpenWindow(false);
         ASSERT_TRUE(frm);
-        EXPECT_EQ(frm->TabComm->CboLanguage->currentIndex(), 1);
+        EXPECT_EQ(Part<QComboBox>(frm, "CboLanguage")->currentIndex(), 1);
         frm->ApplyCommandLine(zh);
-        EXPECT_EQ(frm->TabComm->CboLanguage->currentIndex(), 0);
+        EXPECT_EQ(Part<QComboBox>(frm, "CboLanguage")->currentIndex(), 0);
         frm->SaveSettings();
     }
     EXPECT_EQ(stored().Language, 1);

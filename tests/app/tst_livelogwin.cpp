@@ -38,7 +38,7 @@ protected:
     }
     // Chooses the pane's menu item that begins with caption.
     bool Choose(const QString& caption) {
-        std::unique_ptr<QMenu> menu(Frm->ReceEdit->CreateContextMenu());
+        std::unique_ptr<QMenu> menu(Part<TReceivePane>(Frm, "ReceEdit")->CreateContextMenu());
         for (QAction* a : menu->actions())
             if (a->text().startsWith(caption)) {
                 a->trigger();
@@ -60,17 +60,17 @@ TEST_F(LiveLogWindow, AFloodIsRecordedWholeEvenWhileThePaneIsPaused) {
     const QString path = Dir.filePath("raw.bin");
     dialogs::SetNextFileNames({path});
     ASSERT_TRUE(Choose("记录到文件 (原样字节)"));
-    ASSERT_TRUE(WaitUntil([&] { return Frm->lblLog->isVisible(); }));
-    EXPECT_TRUE(Frm->lblLog->text().contains("raw.bin"));
+    ASSERT_TRUE(WaitUntil([&] { return Part<QLabel>(Frm, "lblLog")->isVisible(); }));
+    EXPECT_TRUE(Part<QLabel>(Frm, "lblLog")->text().contains("raw.bin"));
     std::vector<uint8_t> sent(1 << 20);
     for (size_t i = 0; i < sent.size(); ++i)
         sent[i] = uint8_t(i * 7 + (i >> 10));
-    QTest::mouseClick(Frm->ToolPause, Qt::LeftButton); // the pane pauses, the log does not
+    QTest::mouseClick(Part<QToolButton>(Frm, "ToolPause"), Qt::LeftButton); // the pane pauses, the log does not
     Far.Write(sent);
     ASSERT_TRUE(WaitUntil([&] { return FileText(path).size() == int(sent.size()); }, 10000));
-    EXPECT_TRUE(WaitUntil([&] { return Frm->lblLog->text().contains("1.05 MB"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Part<QLabel>(Frm, "lblLog")->text().contains("1.05 MB"); }));
     ASSERT_TRUE(Choose("停止记录"));
-    EXPECT_FALSE(Frm->lblLog->isVisible());
+    EXPECT_FALSE(Part<QLabel>(Frm, "lblLog")->isVisible());
     EXPECT_EQ(FileText(path), QByteArray(reinterpret_cast<const char*>(sent.data()), int(sent.size())));
     const uint64_t read = Frm->Worker().BytesRead();
     Far.Write({'x'});
@@ -96,7 +96,7 @@ TEST_F(LiveLogWindow, AFileThatCannotBeWrittenIsSaidAndNothingRuns) {
     const QStringList shown = dialogs::TakeMessages();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown.first().contains("不能记录到文件"));
-    EXPECT_FALSE(Frm->lblLog->isVisible());
+    EXPECT_FALSE(Part<QLabel>(Frm, "lblLog")->isVisible());
 }
 
 } // namespace

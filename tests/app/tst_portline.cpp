@@ -38,7 +38,7 @@ protected:
     void Make() {
         Frm = OpenWindow();
         ASSERT_TRUE(Frm);
-        Page = Frm->TabComm;
+        Page = Part<TSettingsPage>(Frm, "TabComm");
     }
     // Whether another program could take the device now.
     bool OthersCanTakeIt() const {
@@ -62,36 +62,36 @@ protected:
 
 TEST_F(PortLine, DisconnectReleasesTheDeviceAndConnectTakesItBack) {
     EXPECT_FALSE(OthersCanTakeIt());
-    EXPECT_EQ(Page->btnConnect->text(), "断开");
-    QTest::mouseClick(Page->btnConnect, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return Frm->lblComPort->text() == "COM1: 已断开"; }));
-    EXPECT_EQ(Page->btnConnect->text(), "连接");
+    EXPECT_EQ(Part<QToolButton>(Page, "btnConnect")->text(), "断开");
+    QTest::mouseClick(Part<QToolButton>(Page, "btnConnect"), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return Part<QLabel>(Frm, "lblComPort")->text() == "COM1: 已断开"; }));
+    EXPECT_EQ(Part<QToolButton>(Page, "btnConnect")->text(), "连接");
     EXPECT_TRUE(OthersCanTakeIt());
     // Apply keeps it released; the tip says how to take it back.
     const uint64_t waits = Frm->Worker().WaitCount();
-    QTest::mouseClick(Page->btnUpdate, Qt::LeftButton);
+    QTest::mouseClick(Part<QPushButton>(Page, "btnUpdate"), Qt::LeftButton);
     // Two waits later the worker has had its pass for the request.
     ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().WaitCount() >= waits + 2; }, 10000));
     EXPECT_FALSE(Frm->Worker().IsOpen());
-    EXPECT_TRUE(Frm->lblComPort->toolTip().contains("连接"));
+    EXPECT_TRUE(Part<QLabel>(Frm, "lblComPort")->toolTip().contains("连接"));
 
-    QTest::mouseClick(Page->btnConnect, Qt::LeftButton);
+    QTest::mouseClick(Part<QToolButton>(Page, "btnConnect"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
     // The strip keeps its caption; its tip names the device once the open is shown.
     ASSERT_TRUE(WaitUntil([&] {
-        return Frm->lblComPort->toolTip().contains(QString::fromStdString(Far.Path));
+        return Part<QLabel>(Frm, "lblComPort")->toolTip().contains(QString::fromStdString(Far.Path));
     }));
-    EXPECT_EQ(Frm->lblComPort->text(), "端口状态");
+    EXPECT_EQ(Part<QLabel>(Frm, "lblComPort")->text(), "端口状态");
     EXPECT_FALSE(OthersCanTakeIt());
 }
 
 TEST_F(PortLine, ATypedRateAndTheLineDialogReachTheDeviceAndAreKept) {
-    QLineEdit* rate = Page->CboBps->lineEdit();
+    QLineEdit* rate = Part<QComboBox>(Page, "CboBps")->lineEdit();
     ASSERT_NE(rate, nullptr);
     rate->selectAll();
     QTest::keyClicks(rate, "250000x"); // the letter is not taken
-    EXPECT_EQ(Page->CboBps->currentText(), "250000");
-    QTest::mouseClick(Page->btnUpdate, Qt::LeftButton);
+    EXPECT_EQ(Part<QComboBox>(Page, "CboBps")->currentText(), "250000");
+    QTest::mouseClick(Part<QPushButton>(Page, "btnUpdate"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return Device().OutSpeed == 250000u; }));
 
     // 7 data bits, 2 stop bits, RTS/CTS, chosen in the dialog.
@@ -104,16 +104,16 @@ TEST_F(PortLine, ATypedRateAndTheLineDialogReachTheDeviceAndAreKept) {
         QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
                           Qt::LeftButton);
     });
-    QTest::mouseClick(Page->btnLine, Qt::LeftButton);
+    QTest::mouseClick(Part<QToolButton>(Page, "btnLine"), Qt::LeftButton);
     EXPECT_TRUE(Device().TwoStopBits);
     EXPECT_TRUE(Device().HardwareFlow);
-    EXPECT_TRUE(Frm->lblComSta->text().endsWith("数 据 位: 7\n\n停 止 位: 2"))
-        << Frm->lblComSta->text().toStdString();
+    EXPECT_TRUE(Part<QLabel>(Frm, "lblComSta")->text().endsWith("数 据 位: 7\n\n停 止 位: 2"))
+        << Part<QLabel>(Frm, "lblComSta")->text().toStdString();
 
     Frm->SaveSettings();
     Frm.reset();
     Make();
-    EXPECT_EQ(Page->CboBps->currentText(), "250000");
+    EXPECT_EQ(Part<QComboBox>(Page, "CboBps")->currentText(), "250000");
     const TLineSettings line = Frm->Worker().GetLineSettings();
     EXPECT_EQ(line.BaudRate, 250000u);
     EXPECT_EQ(line.ByteSize, 7);
@@ -122,12 +122,12 @@ TEST_F(PortLine, ATypedRateAndTheLineDialogReachTheDeviceAndAreKept) {
     EXPECT_TRUE(Device().TwoStopBits);
 
     // A rate of the list again: the typed one is forgotten.
-    Page->CboBps->setCurrentIndex(12);
-    QTest::mouseClick(Page->btnUpdate, Qt::LeftButton);
+    Part<QComboBox>(Page, "CboBps")->setCurrentIndex(12);
+    QTest::mouseClick(Part<QPushButton>(Page, "btnUpdate"), Qt::LeftButton);
     Frm->SaveSettings();
     Frm.reset();
     Make();
-    EXPECT_EQ(Page->CboBps->currentText(), "115200");
+    EXPECT_EQ(Part<QComboBox>(Page, "CboBps")->currentText(), "115200");
 }
 
 } // namespace

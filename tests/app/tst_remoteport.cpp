@@ -42,9 +42,9 @@ TEST(RemotePortWindow, ARefusedConnectionIsNamedWithTheFarEndAndTheSystemsWords)
     StoreSettings(target);
     TFrmMain w;
     w.show();
-    ASSERT_TRUE(WaitUntil([&] { return w.lblComPort->text().contains("COM1"); }));
-    EXPECT_EQ(w.lblComPort->text(), "COM1: 连接被拒绝");
-    const QString tip = w.lblComPort->toolTip();
+    ASSERT_TRUE(WaitUntil([&] { return Part<QLabel>(w, "lblComPort")->text().contains("COM1"); }));
+    EXPECT_EQ(Part<QLabel>(w, "lblComPort")->text(), "COM1: 连接被拒绝");
+    const QString tip = Part<QLabel>(w, "lblComPort")->toolTip();
     EXPECT_TRUE(tip.contains("127.0.0.1:")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("RFC 2217")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("Connection refused")) << tip.toStdString();
@@ -82,14 +82,14 @@ TEST(RemotePortWindow, TheMapDialogNamesAMalformedNetworkTargetAndKeepsTheMap) {
         QTest::keyClicks(boxes[1]->lineEdit(), "tcp://127.0.0.1:7001");
         QTest::mouseClick(ok, Qt::LeftButton);
     });
-    QTest::mouseClick(w.TabComm->btnPortMap, Qt::LeftButton);
+    QTest::mouseClick(Part<QToolButton>(w, "btnPortMap"), Qt::LeftButton);
     EXPECT_TRUE(sawDialog);
     const QStringList messages = dialogs::TakeMessages();
     dialogs::RecordMessages(false);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].startsWith("COM2: ")) << messages[0].toStdString();
     EXPECT_TRUE(messages[0].contains("port number is missing")) << messages[0].toStdString();
-    EXPECT_EQ(w.TabComm->PortMap().Targets[1], "tcp://127.0.0.1:7001");
+    EXPECT_EQ(Part<TSettingsPage>(w, "TabComm")->PortMap().Targets[1], "tcp://127.0.0.1:7001");
     EXPECT_TRUE(PortTargetProblem("/dev/ttyUSB0").isEmpty());
     EXPECT_TRUE(PortTargetProblem("rfc2217://[::1]:2217").isEmpty());
 }

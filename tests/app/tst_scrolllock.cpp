@@ -29,7 +29,7 @@ protected:
         StoreSettings(Far.Path);
         Frm = OpenWindow();
         ASSERT_TRUE(Frm);
-        Pane = Frm->ReceEdit;
+        Pane = Part<TReceivePane>(Frm, "ReceEdit");
     }
     // n full dump lines from the far end, and the pane has them.
     void Receive(int lines) {
@@ -92,7 +92,7 @@ TEST_F(ScrollLock, OnTheViewHoldsWithAMarkUntilTheUserIsBackAtTheEnd) {
               1);
     Frm.reset();
     Frm = std::make_unique<TFrmMain>();
-    EXPECT_TRUE(Frm->ReceEdit->ScrollLock);
+    EXPECT_TRUE(Part<TReceivePane>(Frm, "ReceEdit")->ScrollLock);
 }
 
 } // namespace

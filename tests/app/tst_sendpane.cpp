@@ -49,7 +49,7 @@ protected:
         Frm->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
         ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
-        Edit = Frm->TabSend->SendEdit;
+        Edit = Part<TSendEdit>(Frm, "SendEdit");
         Edit->setFocus();
         dialogs::RecordMessages(true);
     }
@@ -125,7 +125,7 @@ TEST_F(SendPane, CharacterModeSendsChineseAsItsTwoBytesAndRefusesTheUnencodable)
     commit.setCommitString(QString::fromUtf8("中文"));
     QApplication::sendEvent(Edit, &commit);
     EXPECT_EQ(FarEnd(4), (Bytes{0xD6, 0xD0, 0xCE, 0xC4}));
-    Frm->TabSend->SetSendMode(3);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(3);
     QInputMethodEvent hex;
     hex.setCommitString(QString::fromUtf8("中a"));
     QApplication::sendEvent(Edit, &hex);
@@ -133,7 +133,7 @@ TEST_F(SendPane, CharacterModeSendsChineseAsItsTwoBytesAndRefusesTheUnencodable)
 }
 
 TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
-    Frm->TabSend->mnuLine->trigger();
+    Part<QAction>(Frm, "mnuLine")->trigger();
     Type("ATZ");
     Enter();
     EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 'Z'})); // no line ending at all
@@ -150,7 +150,7 @@ TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
     EXPECT_EQ(Blocks(), (QStringList{"ATZ", "ATI", "ATZ", ""}));
     EXPECT_EQ(Edit->CaretRow(), 3);
 
-    Frm->TabSend->mnuModem->trigger();
+    Part<QAction>(Frm, "mnuModem")->trigger();
     EXPECT_EQ(Blocks(), (QStringList{QString::fromUtf8("你需要将RTS与DTR设置为ON."), ""}));
     Type("ATZ");
     Enter();
@@ -173,31 +173,31 @@ TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
 }
 
 TEST_F(SendPane, LineEndingsGoAfterLineModeLinesOnlyAndAreKeptWithTheSettings) {
-    Frm->TabSend->mnuLine->trigger();
+    Part<QAction>(Frm, "mnuLine")->trigger();
     const Bytes endings[] = {{}, {0x0D}, {0x0A}, {0x0D, 0x0A}};
     for (int e : {1, 2, 3, 0}) {
-        Frm->TabSend->mnuEndings[e]->trigger();
+        Part<QAction>(Frm, QString("mnuEndings%1").arg(e))->trigger();
         Type("AT");
         Enter();
         Bytes want{'A', 'T'};
         want.insert(want.end(), endings[e].begin(), endings[e].end());
         EXPECT_EQ(FarEnd(want.size()), want) << e;
         // The pane's corner says what Enter adds, and nothing when it adds nothing.
-        EXPECT_EQ(Frm->TabSend->BtnSendMode->text(),
+        EXPECT_EQ(Part<QToolButton>(Frm, "BtnSendMode")->text(),
                   e ? QString("字符串 + ") + LineEndingName(e) : QString("字符串"))
             << e;
         for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(Frm->TabSend->mnuEndings[i]->isChecked(), i == e);
+            EXPECT_EQ(Part<QAction>(Frm, QString("mnuEndings%1").arg(i))->isChecked(), i == e);
     }
-    Frm->TabSend->mnuEndings[3]->trigger();
-    EXPECT_EQ(Frm->TabSend->BtnSendMode->text(), "字符串 + CR LF");
+    Part<QAction>(Frm, QString("mnuEndings%1").arg(3))->trigger();
+    EXPECT_EQ(Part<QToolButton>(Frm, "BtnSendMode")->text(), "字符串 + CR LF");
     // Modem mode keeps its own carriage return; Hex mode its bytes.
-    Frm->TabSend->mnuModem->trigger();
-    EXPECT_EQ(Frm->TabSend->BtnSendMode->text(), "Modem");
+    Part<QAction>(Frm, "mnuModem")->trigger();
+    EXPECT_EQ(Part<QToolButton>(Frm, "BtnSendMode")->text(), "Modem");
     Type("ATZ");
     Enter();
     EXPECT_EQ(FarEnd(4), (Bytes{'A', 'T', 'Z', 0x0D}));
-    Frm->TabSend->mnuHex->trigger();
+    Part<QAction>(Frm, "mnuHex")->trigger();
     Type("41 42");
     Enter();
     EXPECT_EQ(FarEnd(2), (Bytes{0x41, 0x42}));
@@ -206,15 +206,15 @@ TEST_F(SendPane, LineEndingsGoAfterLineModeLinesOnlyAndAreKeptWithTheSettings) {
     Frm->SaveSettings();
     Frm.reset();
     Frm = std::make_unique<TFrmMain>();
-    EXPECT_EQ(Frm->TabSend->LineEnding(), 3);
+    EXPECT_EQ(Part<TSendPage>(Frm, "TabSend")->LineEnding(), 3);
     Frm.reset();
     settings::Open().setValue(settings::LineEnding, 7);
     Frm = std::make_unique<TFrmMain>();
-    EXPECT_EQ(Frm->TabSend->LineEnding(), 0);
+    EXPECT_EQ(Part<TSendPage>(Frm, "TabSend")->LineEnding(), 0);
 }
 
 TEST_F(SendPane, LineModeSendsChineseInCodePage936AndRefusesWhatItCannotHold) {
-    Frm->TabSend->SetSendMode(1);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(1);
     QTest::sendKeyEvent(QTest::Click, Edit, Qt::Key_unknown, QString::fromUtf8("中"),
                         Qt::NoModifier);
     Type("A");
@@ -228,7 +228,7 @@ TEST_F(SendPane, LineModeSendsChineseInCodePage936AndRefusesWhatItCannotHold) {
 }
 
 TEST_F(SendPane, HexModeTakesDigitsOnlyAndEchoesWhatItSent) {
-    Frm->TabSend->SetSendMode(3);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(3);
     Type("55 aa,g");
     EXPECT_EQ(Edit->Line(0), "55 AA");
     Enter();
@@ -251,7 +251,7 @@ TEST_F(SendPane, HexModeTakesDigitsOnlyAndEchoesWhatItSent) {
 }
 
 TEST_F(SendPane, HexModeLinesAboveTheBufferAreRefusedWhole) {
-    Frm->TabSend->SetSendMode(3);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(3);
     QString line;
     for (int i = 0; i < 2048; ++i)
         line += "A5";
@@ -267,20 +267,20 @@ TEST_F(SendPane, HexModeLinesAboveTheBufferAreRefusedWhole) {
 }
 
 TEST_F(SendPane, PreambleGoesBeforeLinesButNotBeforeCharacters) {
-    Frm->EdtHead->clear();
-    QTest::keyClicks(Frm->EdtHead, "55aa,ffg");
-    EXPECT_EQ(Frm->EdtHead->text(), "55AAFF");
-    Frm->EdtRevNum->setText("0");
-    QTest::mouseClick(Frm->chkHead, Qt::LeftButton);
-    EXPECT_TRUE(Frm->chkHead->Checked());
-    EXPECT_EQ(Frm->EdtHead->text(), "55 AA FF ");
-    EXPECT_EQ(Frm->EdtRevNum->text(), "1");
-    EXPECT_FALSE(Frm->EdtHead->isEnabled());
-    EXPECT_FALSE(Frm->EdtRevNum->isEnabled());
+    Part<QLineEdit>(Frm, "EdtHead")->clear();
+    QTest::keyClicks(Part<QLineEdit>(Frm, "EdtHead"), "55aa,ffg");
+    EXPECT_EQ(Part<QLineEdit>(Frm, "EdtHead")->text(), "55AAFF");
+    Part<QLineEdit>(Frm, "EdtRevNum")->setText("0");
+    QTest::mouseClick(Part<TAbLED>(Frm, "chkHead"), Qt::LeftButton);
+    EXPECT_TRUE(Part<TAbLED>(Frm, "chkHead")->Checked());
+    EXPECT_EQ(Part<QLineEdit>(Frm, "EdtHead")->text(), "55 AA FF ");
+    EXPECT_EQ(Part<QLineEdit>(Frm, "EdtRevNum")->text(), "1");
+    EXPECT_FALSE(Part<QLineEdit>(Frm, "EdtHead")->isEnabled());
+    EXPECT_FALSE(Part<QLineEdit>(Frm, "EdtRevNum")->isEnabled());
 
     Type("A");
     EXPECT_EQ(FarEnd(1), Bytes{0x41});
-    Frm->TabSend->SetSendMode(1);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(1);
     Type("AB");
     Enter();
     EXPECT_EQ(FarEnd(5), (Bytes{0x55, 0xAA, 0xFF, 0x41, 0x42}));
@@ -288,94 +288,94 @@ TEST_F(SendPane, PreambleGoesBeforeLinesButNotBeforeCharacters) {
     EXPECT_EQ(FarEnd(3), (Bytes{0x55, 0xAA, 0xFF}));
 
     Frm->chkHeadClick();
-    EXPECT_FALSE(Frm->chkHead->Checked());
-    EXPECT_TRUE(Frm->EdtHead->isEnabled());
+    EXPECT_FALSE(Part<TAbLED>(Frm, "chkHead")->Checked());
+    EXPECT_TRUE(Part<QLineEdit>(Frm, "EdtHead")->isEnabled());
     Type("AB");
     Enter();
     EXPECT_EQ(FarEnd(2), (Bytes{0x41, 0x42}));
 }
 
 TEST_F(SendPane, PreambleRefusesBadReceiveCountsAndEmptyHeads) {
-    Frm->EdtHead->setText("55AAFF");
-    Frm->EdtRevNum->setText("12x");
+    Part<QLineEdit>(Frm, "EdtHead")->setText("55AAFF");
+    Part<QLineEdit>(Frm, "EdtRevNum")->setText("12x");
     Frm->chkHeadClick();
     EXPECT_EQ(dialogs::TakeMessages(), QStringList{"'12x' is not a valid integer value"});
-    EXPECT_FALSE(Frm->chkHead->Checked());
-    EXPECT_EQ(Frm->EdtHead->text(), "55 AA FF ");
-    EXPECT_TRUE(Frm->EdtRevNum->isEnabled());
+    EXPECT_FALSE(Part<TAbLED>(Frm, "chkHead")->Checked());
+    EXPECT_EQ(Part<QLineEdit>(Frm, "EdtHead")->text(), "55 AA FF ");
+    EXPECT_TRUE(Part<QLineEdit>(Frm, "EdtRevNum")->isEnabled());
 
-    Frm->EdtRevNum->setText("2049");
+    Part<QLineEdit>(Frm, "EdtRevNum")->setText("2049");
     Frm->chkHeadClick();
-    EXPECT_FALSE(Frm->chkHead->Checked());
-    EXPECT_TRUE(Frm->chkHead->toolTip().contains("2048"));
-    Frm->EdtRevNum->setText("2048");
+    EXPECT_FALSE(Part<TAbLED>(Frm, "chkHead")->Checked());
+    EXPECT_TRUE(Part<TAbLED>(Frm, "chkHead")->toolTip().contains("2048"));
+    Part<QLineEdit>(Frm, "EdtRevNum")->setText("2048");
     Frm->chkHeadClick();
-    EXPECT_TRUE(Frm->chkHead->Checked());
-    EXPECT_TRUE(Frm->chkHead->toolTip().isEmpty());
+    EXPECT_TRUE(Part<TAbLED>(Frm, "chkHead")->Checked());
+    EXPECT_TRUE(Part<TAbLED>(Frm, "chkHead")->toolTip().isEmpty());
     Frm->chkHeadClick();
 
-    Frm->EdtHead->setText("xyz");
+    Part<QLineEdit>(Frm, "EdtHead")->setText("xyz");
     Frm->chkHeadClick();
-    EXPECT_FALSE(Frm->chkHead->Checked());
-    EXPECT_EQ(Frm->EdtHead->text(), "xyz");
+    EXPECT_FALSE(Part<TAbLED>(Frm, "chkHead")->Checked());
+    EXPECT_EQ(Part<QLineEdit>(Frm, "EdtHead")->text(), "xyz");
     EXPECT_TRUE(dialogs::TakeMessages().isEmpty());
 }
 
 TEST_F(SendPane, ModemModeForcesTheFourTogglesAndRestoresThem) {
-    Frm->TabSend->SetSendMode(1);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(1);
     Frm->ChkControlRTSClick();
     Frm->chkHeadClick();
-    ASSERT_FALSE(Frm->chkRTS->Checked());
-    ASSERT_FALSE(Frm->chkDTR->Checked());
-    ASSERT_TRUE(Frm->ChkControlRTS->Checked());
-    ASSERT_TRUE(Frm->chkHead->Checked());
+    ASSERT_FALSE(Part<TAbLED>(Frm, "chkRTS")->Checked());
+    ASSERT_FALSE(Part<TAbLED>(Frm, "chkDTR")->Checked());
+    ASSERT_TRUE(Part<TAbLED>(Frm, "ChkControlRTS")->Checked());
+    ASSERT_TRUE(Part<TAbLED>(Frm, "chkHead")->Checked());
 
-    Frm->TabSend->SetSendMode(2);
-    EXPECT_TRUE(Frm->TabSend->mnuModem->isChecked());
-    EXPECT_FALSE(Frm->TabSend->mnuLine->isChecked());
-    EXPECT_TRUE(Frm->chkRTS->Checked());
-    EXPECT_TRUE(Frm->chkDTR->Checked());
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(2);
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuModem")->isChecked());
+    EXPECT_FALSE(Part<QAction>(Frm, "mnuLine")->isChecked());
+    EXPECT_TRUE(Part<TAbLED>(Frm, "chkRTS")->Checked());
+    EXPECT_TRUE(Part<TAbLED>(Frm, "chkDTR")->Checked());
     EXPECT_TRUE(Frm->Worker().GetRts());
     EXPECT_TRUE(Frm->Worker().GetDtr());
-    EXPECT_FALSE(Frm->ChkControlRTS->Checked());
+    EXPECT_FALSE(Part<TAbLED>(Frm, "ChkControlRTS")->Checked());
     EXPECT_FALSE(Frm->Worker().ControlRTS.load());
-    EXPECT_FALSE(Frm->chkHead->Checked());
-    EXPECT_FALSE(Frm->ChkControlRTS->isEnabled());
-    EXPECT_FALSE(Frm->chkHead->isEnabled());
-    EXPECT_EQ(Frm->chkHead->FontColor(), clBtnShadow); // held, and seen to be
+    EXPECT_FALSE(Part<TAbLED>(Frm, "chkHead")->Checked());
+    EXPECT_FALSE(Part<TAbLED>(Frm, "ChkControlRTS")->isEnabled());
+    EXPECT_FALSE(Part<TAbLED>(Frm, "chkHead")->isEnabled());
+    EXPECT_EQ(Part<TAbLED>(Frm, "chkHead")->FontColor(), clBtnShadow); // held, and seen to be
     Type("AT");
     Enter(); // no preamble, no RTS switching
     EXPECT_EQ(FarEnd(3), (Bytes{'A', 'T', 0x0D}));
 
-    Frm->TabSend->SetSendMode(1);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(1);
     EXPECT_TRUE(Blocks() == QStringList{""});
-    EXPECT_FALSE(Frm->chkRTS->Checked());
-    EXPECT_FALSE(Frm->chkDTR->Checked());
+    EXPECT_FALSE(Part<TAbLED>(Frm, "chkRTS")->Checked());
+    EXPECT_FALSE(Part<TAbLED>(Frm, "chkDTR")->Checked());
     EXPECT_FALSE(Frm->Worker().GetRts());
     EXPECT_FALSE(Frm->Worker().GetDtr());
-    EXPECT_TRUE(Frm->ChkControlRTS->Checked());
+    EXPECT_TRUE(Part<TAbLED>(Frm, "ChkControlRTS")->Checked());
     EXPECT_TRUE(Frm->Worker().ControlRTS.load());
-    EXPECT_TRUE(Frm->chkHead->Checked());
-    EXPECT_TRUE(Frm->ChkControlRTS->isEnabled());
-    EXPECT_TRUE(Frm->chkHead->isEnabled());
-    EXPECT_EQ(Frm->chkHead->FontColor(), clWindowText);
+    EXPECT_TRUE(Part<TAbLED>(Frm, "chkHead")->Checked());
+    EXPECT_TRUE(Part<TAbLED>(Frm, "ChkControlRTS")->isEnabled());
+    EXPECT_TRUE(Part<TAbLED>(Frm, "chkHead")->isEnabled());
+    EXPECT_EQ(Part<TAbLED>(Frm, "chkHead")->FontColor(), clWindowText);
 }
 
 TEST_F(SendPane, ModesClearThePaneOnlyWhenTheyChange) {
-    Frm->TabSend->SetSendMode(1);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(1);
     Type("keep");
-    Frm->TabSend->mnuLine->trigger();
+    Part<QAction>(Frm, "mnuLine")->trigger();
     EXPECT_EQ(Edit->Line(0), "keep");
-    EXPECT_TRUE(Frm->TabSend->mnuLine->isChecked());
-    Frm->TabSend->mnuHex->trigger();
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuLine")->isChecked());
+    Part<QAction>(Frm, "mnuHex")->trigger();
     EXPECT_EQ(Edit->toPlainText(), "");
-    EXPECT_TRUE(Frm->TabSend->mnuHex->isChecked());
-    EXPECT_FALSE(Frm->TabSend->mnuLine->isChecked());
-    EXPECT_EQ(Frm->TabSend->SendMode, 3);
-    Frm->TabSend->mnuChar->trigger();
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuHex")->isChecked());
+    EXPECT_FALSE(Part<QAction>(Frm, "mnuLine")->isChecked());
+    EXPECT_EQ(Part<TSendPage>(Frm, "TabSend")->SendMode, 3);
+    Part<QAction>(Frm, "mnuChar")->trigger();
     Type("A");
     EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  41 "));
-    Frm->TabSend->mnuClear->trigger();
+    Part<QAction>(Frm, "mnuClear")->trigger();
     Type("B"); // the echo starts over
     EXPECT_EQ(Blocks().size(), 1);
     EXPECT_TRUE(Edit->Line(0).startsWith(" 00000000:  42 "));
@@ -386,24 +386,24 @@ TEST_F(SendPane, CommandFilesOfferedInHexModeSaveAndLoadTheLines) {
     ASSERT_TRUE(dir.isValid());
     QTest::mousePress(Edit->viewport(), Qt::LeftButton);
     QTest::mouseRelease(Edit->viewport(), Qt::LeftButton);
-    EXPECT_FALSE(Frm->TabSend->mnuLoad->isVisible());
-    EXPECT_FALSE(Frm->TabSend->mnuSave->isVisible());
+    EXPECT_FALSE(Part<QAction>(Frm, "mnuLoad")->isVisible());
+    EXPECT_FALSE(Part<QAction>(Frm, "mnuSave")->isVisible());
 
-    Frm->TabSend->SetSendMode(3);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(3);
     QTest::mousePress(Edit->viewport(), Qt::LeftButton);
     QTest::mouseRelease(Edit->viewport(), Qt::LeftButton);
-    EXPECT_TRUE(Frm->TabSend->mnuLoad->isVisible());
-    EXPECT_TRUE(Frm->TabSend->mnuSave->isVisible());
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuLoad")->isVisible());
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuSave")->isVisible());
 
     const QStringList lines{"55 AA 01", "> 01 02 ", "", "0D 0A"};
     Edit->SetLines(lines);
     const QString name = dir.filePath("commands");
     dialogs::SetNextFileNames({name});
-    Frm->TabSend->mnuSave->trigger();
+    Part<QAction>(Frm, "mnuSave")->trigger();
     EXPECT_TRUE(QFile::exists(name + ".cmd"));
-    Frm->TabSend->mnuClear->trigger();
+    Part<QAction>(Frm, "mnuClear")->trigger();
     dialogs::SetNextFileNames({name + ".cmd"});
-    Frm->TabSend->mnuLoad->trigger();
+    Part<QAction>(Frm, "mnuLoad")->trigger();
     EXPECT_EQ(Edit->Lines(), lines);
     QTest::keyClick(Edit, Qt::Key_Home, Qt::ControlModifier);
     Enter();
@@ -412,9 +412,9 @@ TEST_F(SendPane, CommandFilesOfferedInHexModeSaveAndLoadTheLines) {
     // Failures keep the pane and say so.
     const QString before = Edit->toPlainText();
     dialogs::SetNextFileNames({dir.filePath("missing.cmd")});
-    Frm->TabSend->mnuLoad->trigger();
+    Part<QAction>(Frm, "mnuLoad")->trigger();
     dialogs::SetNextFileNames({dir.filePath("no/such/folder/x.cmd")});
-    Frm->TabSend->mnuSave->trigger();
+    Part<QAction>(Frm, "mnuSave")->trigger();
     EXPECT_EQ(dialogs::TakeMessages(),
               (QStringList{QString::fromUtf8("打开文件错误!"), "Save to File Error!"}));
     EXPECT_EQ(Edit->toPlainText(), before);
@@ -424,9 +424,9 @@ TEST_F(SendPane, CommandFilesOfferedInHexModeSaveAndLoadTheLines) {
     plain.write("01 02\r\n03\r\n");
     plain.close();
     dialogs::SetNextFileNames({plain.fileName(), QString()});
-    Frm->TabSend->mnuLoad->trigger();
+    Part<QAction>(Frm, "mnuLoad")->trigger();
     EXPECT_EQ(Edit->Lines(), (QStringList{"01 02", "03"}));
-    Frm->TabSend->mnuLoad->trigger();
+    Part<QAction>(Frm, "mnuLoad")->trigger();
     EXPECT_EQ(Edit->Lines(), (QStringList{"01 02", "03"}));
 }
 
@@ -447,74 +447,74 @@ void Select(TSendEdit* edit, int row, int from, int to) {
 }
 
 TEST_F(SendPane, ChecksumItemsShowTheSelectionAndWriteAfterIt) {
-    Frm->TabSend->SetSendMode(3);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(3);
     Edit->SetLines({"> 55 AA ", "01 02 03 04", "41 42 43"});
     Select(Edit, 2, 0, 8);
     RightClickOnSelection(Edit);
-    EXPECT_TRUE(WaitUntil([&] { return Frm->TabSend->PopStrMenu->isVisible(); }));
-    EXPECT_TRUE(Frm->TabSend->mnuAdd->isVisible());
-    EXPECT_FALSE(Frm->TabSend->mnuMsg->isVisible());
-    EXPECT_EQ(Frm->TabSend->mnuAdd->text(), QString::fromUtf8("累加校验(&A)    Hex: 0XC6 Dec: 198"));
-    EXPECT_EQ(Frm->TabSend->mnuXor->text(), QString::fromUtf8("异或校验(&X)    Hex: 0X40 Dec: 64"));
-    EXPECT_EQ(Frm->TabSend->mnuCRC->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0X4521 Dec: 17697"));
-    EXPECT_EQ(Frm->TabSend->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X03 Dec: 3"));
-    Frm->TabSend->PopStrMenu->close();
+    EXPECT_TRUE(WaitUntil([&] { return Part<QMenu>(Frm, "PopStrMenu")->isVisible(); }));
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuAdd")->isVisible());
+    EXPECT_FALSE(Part<QAction>(Frm, "mnuMsg")->isVisible());
+    EXPECT_EQ(Part<QAction>(Frm, "mnuAdd")->text(), QString::fromUtf8("累加校验(&A)    Hex: 0XC6 Dec: 198"));
+    EXPECT_EQ(Part<QAction>(Frm, "mnuXor")->text(), QString::fromUtf8("异或校验(&X)    Hex: 0X40 Dec: 64"));
+    EXPECT_EQ(Part<QAction>(Frm, "mnuCRC")->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0X4521 Dec: 17697"));
+    EXPECT_EQ(Part<QAction>(Frm, "mnuNum")->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X03 Dec: 3"));
+    Part<QMenu>(Frm, "PopStrMenu")->close();
 
     // 01 02 03 inside the longer line: the CRC lands after it, high byte first.
     Select(Edit, 1, 0, 8);
-    Frm->TabSend->UpdateCheckItems();
-    EXPECT_EQ(Frm->TabSend->mnuCRC->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0XA110 Dec: 41232"));
-    Frm->TabSend->mnuCRC->trigger();
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    EXPECT_EQ(Part<QAction>(Frm, "mnuCRC")->text(), QString::fromUtf8("CRC16校验(&R) Hex: 0XA110 Dec: 41232"));
+    Part<QAction>(Frm, "mnuCRC")->trigger();
     EXPECT_EQ(Edit->Line(1), "01 02 03 A1 10 04 ");
     Select(Edit, 0, 2, 7);
-    Frm->TabSend->UpdateCheckItems();
-    Frm->TabSend->mnuXor->trigger();
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    Part<QAction>(Frm, "mnuXor")->trigger();
     EXPECT_EQ(Edit->Line(0), "55 AA FF ");
     Select(Edit, 0, 0, 5);
-    Frm->TabSend->UpdateCheckItems();
-    Frm->TabSend->mnuAdd->trigger();
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    Part<QAction>(Frm, "mnuAdd")->trigger();
     EXPECT_EQ(Edit->Line(0), "55 AA FF FF ");
     EXPECT_EQ(Edit->Line(2), "41 42 43");
 
     // Shift+F10 prepares the items as a mouse press does, and opens the menu.
-    Frm->TabSend->PopStrMenu->close();
+    Part<QMenu>(Frm, "PopStrMenu")->close();
     Edit->SetLines({"01 02 03"});
     Select(Edit, 0, 0, 2);
     QTest::keyClick(Edit, Qt::Key_F10, Qt::ShiftModifier);
-    EXPECT_EQ(Frm->TabSend->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
-    EXPECT_TRUE(WaitUntil([&] { return Frm->TabSend->PopStrMenu->isVisible(); }));
-    Frm->TabSend->PopStrMenu->close();
+    EXPECT_EQ(Part<QAction>(Frm, "mnuNum")->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
+    EXPECT_TRUE(WaitUntil([&] { return Part<QMenu>(Frm, "PopStrMenu")->isVisible(); }));
+    Part<QMenu>(Frm, "PopStrMenu")->close();
 
     // Lower case separates, lone digits are bytes.
     Edit->SetLines({"1a 1 2 3"});
     Select(Edit, 0, 0, 2);
-    Frm->TabSend->UpdateCheckItems();
-    EXPECT_EQ(Frm->TabSend->mnuNum->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    EXPECT_EQ(Part<QAction>(Frm, "mnuNum")->text(), QString::fromUtf8("已选字符数(&N)Hex: 0X01 Dec: 1"));
     Select(Edit, 0, 3, 8);
-    Frm->TabSend->UpdateCheckItems();
-    EXPECT_EQ(Frm->TabSend->mnuAdd->text(), QString::fromUtf8("累加校验(&A)    Hex: 0X06 Dec: 6"));
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    EXPECT_EQ(Part<QAction>(Frm, "mnuAdd")->text(), QString::fromUtf8("累加校验(&A)    Hex: 0X06 Dec: 6"));
 }
 
 TEST_F(SendPane, ChecksumItemsRefuseSeveralLinesAndStayHiddenElsewhere) {
-    Frm->TabSend->SetSendMode(3);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(3);
     Edit->SetLines({"01 02", "03"});
     Select(Edit, 0, 0, 5);
-    Frm->TabSend->UpdateCheckItems();
-    const int32_t sum = Frm->TabSend->SelSum;
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    const int32_t sum = Part<TSendPage>(Frm, "TabSend")->SelSum;
     QTextCursor c = Edit->textCursor();
     c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     Edit->setTextCursor(c);
-    Frm->TabSend->UpdateCheckItems();
-    EXPECT_TRUE(Frm->TabSend->mnuMsg->isVisible());
-    EXPECT_EQ(Frm->TabSend->mnuMsg->text(), QString::fromUtf8("不能选择多行数据计算(&E)"));
-    EXPECT_FALSE(Frm->TabSend->mnuAdd->isVisible());
-    EXPECT_EQ(Frm->TabSend->SelSum, sum);
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuMsg")->isVisible());
+    EXPECT_EQ(Part<QAction>(Frm, "mnuMsg")->text(), QString::fromUtf8("不能选择多行数据计算(&E)"));
+    EXPECT_FALSE(Part<QAction>(Frm, "mnuAdd")->isVisible());
+    EXPECT_EQ(Part<TSendPage>(Frm, "TabSend")->SelSum, sum);
 
     // Nothing selected: only the command files.
     Edit->moveCursor(QTextCursor::End);
-    Frm->TabSend->UpdateCheckItems();
-    EXPECT_TRUE(Frm->TabSend->mnuSave->isVisible());
-    EXPECT_FALSE(Frm->TabSend->N1->isVisible());
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuSave")->isVisible());
+    EXPECT_FALSE(Part<QAction>(Frm, "N1")->isVisible());
 
     // More bytes than the buffer holds: no values from a cut selection.
     QString big;
@@ -522,16 +522,16 @@ TEST_F(SendPane, ChecksumItemsRefuseSeveralLinesAndStayHiddenElsewhere) {
         big += "01";
     Edit->SetLines({big});
     Edit->selectAll();
-    Frm->TabSend->UpdateCheckItems();
-    EXPECT_TRUE(Frm->TabSend->mnuMsg->isVisible());
-    EXPECT_FALSE(Frm->TabSend->mnuNum->isVisible());
-    EXPECT_EQ(Frm->TabSend->SelSum, sum);
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    EXPECT_TRUE(Part<QAction>(Frm, "mnuMsg")->isVisible());
+    EXPECT_FALSE(Part<QAction>(Frm, "mnuNum")->isVisible());
+    EXPECT_EQ(Part<TSendPage>(Frm, "TabSend")->SelSum, sum);
 
-    Frm->TabSend->SetSendMode(1);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(1);
     Edit->SetLines({"01 02"});
     Edit->selectAll();
-    Frm->TabSend->UpdateCheckItems();
-    for (QAction* a : {Frm->TabSend->N1, Frm->TabSend->mnuNum, Frm->TabSend->mnuAdd, Frm->TabSend->mnuMsg, Frm->TabSend->mnuLoad})
+    Part<TSendPage>(Frm, "TabSend")->UpdateCheckItems();
+    for (QAction* a : {Part<QAction>(Frm, "N1"), Part<QAction>(Frm, "mnuNum"), Part<QAction>(Frm, "mnuAdd"), Part<QAction>(Frm, "mnuMsg"), Part<QAction>(Frm, "mnuLoad")})
         EXPECT_FALSE(a->isVisible());
 }
 
@@ -543,9 +543,9 @@ protected:
 };
 
 TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond) {
-    Frm->TabSend->SetSendMode(1);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(1);
     Frm->ChkControlRTSClick();
-    ASSERT_FALSE(Frm->chkRTS->Checked());
+    ASSERT_FALSE(Part<TAbLED>(Frm, "chkRTS")->Checked());
     QElapsedTimer t;
     t.start();
     Type("AB");
@@ -554,8 +554,8 @@ TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond)
     Enter(); // while the first is under way: dropped
     bool raised = false;
     ASSERT_TRUE(WaitUntil([&] {
-        raised = raised || Frm->chkRTS->Checked();
-        return raised && !Frm->chkRTS->Checked();
+        raised = raised || Part<TAbLED>(Frm, "chkRTS")->Checked();
+        return raised && !Part<TAbLED>(Frm, "chkRTS")->Checked();
     }));
     EXPECT_GE(t.elapsed(), 100); // two waits of 50 ms
     // A byte sent now goes after anything still queued: the second line
@@ -563,12 +563,12 @@ TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond)
     ASSERT_TRUE(Frm->Worker().SendByte(0x5A));
     ASSERT_TRUE(WaitUntil([&] {
         Frm->FlushReceived();
-        return Frm->ReceEdit->Store().LineCount() > 0 &&
-               Frm->ReceEdit->Store().Line(0).find("5A") != std::string::npos;
+        return Part<TReceivePane>(Frm, "ReceEdit")->Store().LineCount() > 0 &&
+               Part<TReceivePane>(Frm, "ReceEdit")->Store().Line(0).find("5A") != std::string::npos;
     }));
-    EXPECT_EQ(Frm->ReceEdit->Store().LineCount(), 1);
-    EXPECT_NE(Frm->ReceEdit->Store().Line(0).find("41 42 5A  "), std::string::npos);
-    EXPECT_EQ(Frm->ReceEdit->Store().Line(0).find("43"), std::string::npos);
+    EXPECT_EQ(Part<TReceivePane>(Frm, "ReceEdit")->Store().LineCount(), 1);
+    EXPECT_NE(Part<TReceivePane>(Frm, "ReceEdit")->Store().Line(0).find("41 42 5A  "), std::string::npos);
+    EXPECT_EQ(Part<TReceivePane>(Frm, "ReceEdit")->Store().Line(0).find("43"), std::string::npos);
     EXPECT_FALSE(Frm->Worker().GetRts());
     // The dropped line stays as typed, marked, the pane moved on past it, and says why.
     EXPECT_EQ(Blocks(), (QStringList{"AB", "CD", ""}));
@@ -579,7 +579,7 @@ TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond)
 
 // The corner button shows the mode in every mode and offers the popup menu's choices.
 TEST_F(SendPane, TheCornerButtonShowsTheModeAndOffersTheMenusChoices) {
-    TSendPage* page = Frm->TabSend;
+    TSendPage* page = Part<TSendPage>(Frm, "TabSend");
     QToolButton* button = page->findChild<QToolButton*>("BtnSendMode");
     ASSERT_TRUE(button);
     EXPECT_TRUE(button->isVisible());
@@ -587,21 +587,21 @@ TEST_F(SendPane, TheCornerButtonShowsTheModeAndOffersTheMenusChoices) {
     ASSERT_TRUE(button->menu());
     EXPECT_EQ(button->popupMode(), QToolButton::InstantPopup);
     const QList<QAction*> offered = button->menu()->actions();
-    for (QAction* a : {page->mnuChar, page->mnuLine, page->mnuModem, page->mnuHex,
-                       page->mnuEnding->menuAction()})
+    for (QAction* a : {Part<QAction>(page, "mnuChar"), Part<QAction>(page, "mnuLine"), Part<QAction>(page, "mnuModem"), Part<QAction>(page, "mnuHex"),
+                       Part<QMenu>(page, "mnuEnding")->menuAction()})
         EXPECT_TRUE(offered.contains(a)) << a->text().toStdString();
     button->menu()->actions().at(3)->trigger(); // Hex, from the button's menu
-    EXPECT_TRUE(page->mnuHex->isChecked());
+    EXPECT_TRUE(Part<QAction>(page, "mnuHex")->isChecked());
     EXPECT_EQ(button->text(), "Hex");
     // It sits in the pane's top right corner, inside the pane.
-    const QRect view = page->SendEdit->viewport()->rect();
+    const QRect view = Part<TSendEdit>(page, "SendEdit")->viewport()->rect();
     EXPECT_TRUE(view.contains(button->geometry()));
     EXPECT_GT(button->x(), view.width() / 2);
 }
 
 // Typed ahead of an RTS-controlled send: the dropped line is not glued to the next one.
 TEST_F(SendPane, ALineDroppedUnderRtsControlIsNotSentWithTheNextLine) {
-    Frm->TabSend->SetSendMode(1);
+    Part<TSendPage>(Frm, "TabSend")->SetSendMode(1);
     Frm->ChkControlRTSClick();
     ASSERT_TRUE(Frm->Worker().ControlRTS.load());
     bool raised = false;
@@ -611,8 +611,8 @@ TEST_F(SendPane, ALineDroppedUnderRtsControlIsNotSentWithTheNextLine) {
     Enter(); // the first is still under way: dropped
     EXPECT_EQ(Far.Read(2, 2000), (Bytes{0x63, 0x64}));
     ASSERT_TRUE(WaitUntil([&] {
-        raised = raised || Frm->chkRTS->Checked();
-        return raised && !Frm->chkRTS->Checked();
+        raised = raised || Part<TAbLED>(Frm, "chkRTS")->Checked();
+        return raised && !Part<TAbLED>(Frm, "chkRTS")->Checked();
     }));
     Type("Z");
     Enter();
@@ -620,7 +620,7 @@ TEST_F(SendPane, ALineDroppedUnderRtsControlIsNotSentWithTheNextLine) {
     EXPECT_EQ(Blocks(), (QStringList{"cd", "ef", "Z", ""}));
     EXPECT_TRUE(Edit->IsMarkedUnsent(1));
     EXPECT_FALSE(Edit->IsMarkedUnsent(2));
-    Frm->TabSend->mnuClearClick();
+    Part<TSendPage>(Frm, "TabSend")->mnuClearClick();
     EXPECT_FALSE(Edit->IsMarkedUnsent(0));
 }
 
@@ -631,9 +631,9 @@ protected:
         StoreSettings("double");
         Frm = std::make_unique<TFrmMain>();
         Frm->Worker().SetBackendFactory(FailFactory(State));
-        Frm->TabComm->btnUpdateClick(); // reopen on the double
+        Part<TSettingsPage>(Frm, "TabComm")->btnUpdateClick(); // reopen on the double
         ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
-        Edit = Frm->TabSend->SendEdit;
+        Edit = Part<TSendEdit>(Frm, "SendEdit");
     }
     std::shared_ptr<TFailState> State;
 };
@@ -649,7 +649,7 @@ TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
     failWith(TFailState::SetState, EIO);
     Frm->chkRTSClick();
     Frm->chkDTRClick();
-    for (TAbLED* t : {Frm->chkRTS, Frm->chkDTR}) {
+    for (TAbLED* t : {Part<TAbLED>(Frm, "chkRTS"), Part<TAbLED>(Frm, "chkDTR")}) {
         EXPECT_FALSE(t->Checked());
         EXPECT_EQ(t->FontColor(), clRed);
         EXPECT_FALSE(t->toolTip().isEmpty());
@@ -658,7 +658,7 @@ TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
     failWith(TFailState::SetState, 0);
     Frm->chkRTSClick();
     Frm->chkDTRClick();
-    for (TAbLED* t : {Frm->chkRTS, Frm->chkDTR}) {
+    for (TAbLED* t : {Part<TAbLED>(Frm, "chkRTS"), Part<TAbLED>(Frm, "chkDTR")}) {
         EXPECT_TRUE(t->Checked());
         EXPECT_NE(t->FontColor(), clRed);
         EXPECT_TRUE(t->toolTip().isEmpty());
@@ -674,8 +674,8 @@ TEST_F(SendPaneDouble, FailedRtsOrDtrChangeKeepsTheToggleAndShowsIt) {
     failWith(TFailState::Write, EIO);
     Type("B");
     EXPECT_TRUE(WaitUntil([&] {
-        return !Frm->TabSend->SendBar->isHidden() &&
-               Frm->TabSend->lblSendLeft->text().contains("1 字节未发出");
+        return !Part<QWidget>(Frm, "SendBar")->isHidden() &&
+               Part<QLabel>(Frm, "lblSendLeft")->text().contains("1 字节未发出");
     }));
     EXPECT_EQ(written(), Bytes{0x41});
 }

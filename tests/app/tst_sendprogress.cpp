@@ -33,8 +33,8 @@ protected:
         Frm->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
         ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().IsOpen(); }));
-        Page = Frm->TabSend;
-        Edit = Page->SendEdit;
+        Page = Part<TSendPage>(Frm, "TabSend");
+        Edit = Part<TSendEdit>(Page, "SendEdit");
         Edit->setFocus();
         Page->SetSendMode(1);
     }
@@ -55,13 +55,13 @@ protected:
         return bytes;
     }
     bool ShowsProgress() const {
-        return Page->SendBar->isVisible() && Page->BtnStopSend->isVisible();
+        return Part<QWidget>(Page, "SendBar")->isVisible() && Part<QToolButton>(Page, "BtnStopSend")->isVisible();
     }
     // The count in the note of dropped bytes; -1 while there is none.
     long long NotSent() const {
-        if (!Page->SendBar->isVisible() || Page->BtnStopSend->isVisible())
+        if (!Part<QWidget>(Page, "SendBar")->isVisible() || Part<QToolButton>(Page, "BtnStopSend")->isVisible())
             return -1;
-        auto m = QRegularExpression("(\\d+) 字节未发出").match(Page->lblSendLeft->text());
+        auto m = QRegularExpression("(\\d+) 字节未发出").match(Part<QLabel>(Page, "lblSendLeft")->text());
         return m.hasMatch() ? m.captured(1).toLongLong() : -1;
     }
     // Reads the far end while the window runs, until want bytes came.
@@ -93,7 +93,7 @@ TEST_F(SendProgress, ASlowReaderGetsTheWholeLineWhileTheBarCountsDown) {
         [&] {
             if (ShowsProgress() && !shown) {
                 shown = true;
-                firstText = Page->lblSendLeft->text();
+                firstText = Part<QLabel>(Page, "lblSendLeft")->text();
             }
             Bytes part = Far.Read(2048, 5);
             got.insert(got.end(), part.begin(), part.end());
@@ -105,14 +105,14 @@ TEST_F(SendProgress, ASlowReaderGetsTheWholeLineWhileTheBarCountsDown) {
     EXPECT_TRUE(shown);
     EXPECT_TRUE(firstText.contains(QRegularExpression("还有 \\d+ 字节")))
         << firstText.toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return !Page->SendBar->isVisible(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !Part<QWidget>(Page, "SendBar")->isVisible(); }));
     EXPECT_EQ(Edit->Line(0).size(), 200000); // echoed as sent
 }
 
 TEST_F(SendProgress, StopDropsTheRestAndTheNoteSaysHowManyBytesDidNotGoOut) {
     const Bytes line = SendLongLine(300000);
     ASSERT_TRUE(WaitUntil([&] { return ShowsProgress(); }));
-    QTest::mouseClick(Page->BtnStopSend, Qt::LeftButton);
+    QTest::mouseClick(Part<QToolButton>(Page, "BtnStopSend"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return NotSent() >= 0; }));
     const long long notSent = NotSent();
     EXPECT_GT(notSent, 0);
@@ -164,19 +164,19 @@ protected:
 TEST_F(SendFile, AFileGoesOutWholeAsItIsAndTheNoteSaysSo) {
     Frm->Worker().SetPreambleMode(true); // a file never gets the preamble
     const Bytes file = OfferFile(10u << 20);
-    Page->mnuSendFile->trigger();
+    Part<QAction>(Page, "mnuSendFile")->trigger();
     ASSERT_TRUE(WaitUntil([&] { return ShowsProgress(); }));
-    EXPECT_TRUE(Page->lblSendLeft->text().contains("data.bin"));
+    EXPECT_TRUE(Part<QLabel>(Page, "lblSendLeft")->text().contains("data.bin"));
     const Bytes got = DrainFarEnd(file.size());
     EXPECT_EQ(got.size(), file.size());
     EXPECT_TRUE(got == file);
-    ASSERT_TRUE(WaitUntil([&] { return Page->lblSendLeft->text().contains("已发送"); }));
-    EXPECT_FALSE(Page->BtnStopSend->isVisible());
+    ASSERT_TRUE(WaitUntil([&] { return Part<QLabel>(Page, "lblSendLeft")->text().contains("已发送"); }));
+    EXPECT_FALSE(Part<QToolButton>(Page, "BtnStopSend")->isVisible());
 }
 
 TEST_F(SendFile, StoppingAFileSaysHowManyOfItsBytesDidNotGoOut) {
     const Bytes file = OfferFile(20u << 20);
-    Page->mnuSendFile->trigger();
+    Part<QAction>(Page, "mnuSendFile")->trigger();
     ASSERT_TRUE(WaitUntil([&] { return ShowsProgress(); }));
     // The far end does not read: the queue fills.
     ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().BytesToGo() >= (1u << 20); }, 10000));
@@ -204,15 +204,15 @@ TEST_F(SendFile, UnderRtsControlOrForAMissingFileNothingIsSent) {
     Frm->ChkControlRTSClick(); // on
     ASSERT_TRUE(Frm->ControlRtsOn());
     OfferFile(1000);
-    Page->mnuSendFile->trigger();
+    Part<QAction>(Page, "mnuSendFile")->trigger();
     EXPECT_FALSE(Page->SendingFile());
     dialogs::SetNextFileNames({});
     Frm->ChkControlRTSClick(); // off
 
     dialogs::SetNextFileNames({Dir.filePath("missing.bin")});
-    Page->mnuSendFile->trigger();
+    Part<QAction>(Page, "mnuSendFile")->trigger();
     EXPECT_FALSE(Page->SendingFile());
-    EXPECT_TRUE(Page->lblSendLeft->text().contains("不能发送文件")) << Page->lblSendLeft->text().toStdString();
+    EXPECT_TRUE(Part<QLabel>(Page, "lblSendLeft")->text().contains("不能发送文件")) << Part<QLabel>(Page, "lblSendLeft")->text().toStdString();
     // Nothing went: a byte sent now is the first the far end reads.
     ASSERT_TRUE(Frm->Worker().SendByte(0x7E));
     EXPECT_EQ(Far.Read(1), Bytes{0x7E});

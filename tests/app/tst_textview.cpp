@@ -33,7 +33,7 @@ protected:
         StoreSettings(Far.Path);
         Frm = OpenWindow();
         ASSERT_TRUE(Frm);
-        Pane = Frm->ReceEdit;
+        Pane = Part<TReceivePane>(Frm, "ReceEdit");
         dialogs::RecordMessages(true);
     }
     void TearDown() override {
@@ -93,8 +93,8 @@ TEST_F(TextView, BytesFromTheFarEndShowAsTextLinesStampedWhenAsked) {
     EXPECT_EQ(s.value(settings::ReceTextStamps).toInt(), 1);
     Frm.reset();
     Frm = std::make_unique<TFrmMain>();
-    EXPECT_TRUE(Frm->ReceEdit->TextView());
-    EXPECT_TRUE(Frm->ReceEdit->TextStamps());
+    EXPECT_TRUE(Part<TReceivePane>(Frm, "ReceEdit")->TextView());
+    EXPECT_TRUE(Part<TReceivePane>(Frm, "ReceEdit")->TextStamps());
 }
 
 TEST_F(TextView, ASwitchKeepsTheSameBytesAtTheTop) {
@@ -126,7 +126,7 @@ TEST_F(TextView, SaveInTheTextViewWritesThePlainTextLog) {
     const QString name = Dir.filePath("log"); // without an extension: .txt is added
     dialogs::SetNextFileNames({name});
     Frm->ToolSaveClick();
-    ASSERT_TRUE(WaitUntil([&] { return Frm->HistoryJob == nullptr; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return Frm->RunningJob() == nullptr; }, 10000));
     QFile f(name + ".txt");
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), "one\ntwo 你\nthree\n");
@@ -136,7 +136,7 @@ TEST_F(TextView, SaveInTheTextViewWritesThePlainTextLog) {
     Toggle("文本显示时间戳");
     dialogs::SetNextFileNames({Dir.filePath("stamped.txt")});
     Frm->ToolSaveClick();
-    ASSERT_TRUE(WaitUntil([&] { return Frm->HistoryJob == nullptr; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return Frm->RunningJob() == nullptr; }, 10000));
     QFile g(Dir.filePath("stamped.txt"));
     ASSERT_TRUE(g.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(g.readAll()).split('\n');
@@ -146,7 +146,7 @@ TEST_F(TextView, SaveInTheTextViewWritesThePlainTextLog) {
     Toggle("文本显示(&X)");
     dialogs::SetNextFileNames({Dir.filePath("hist")});
     Frm->ToolSaveClick();
-    ASSERT_TRUE(WaitUntil([&] { return Frm->HistoryJob == nullptr; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return Frm->RunningJob() == nullptr; }, 10000));
     EXPECT_TRUE(QFile::exists(Dir.filePath("hist.kst")));
 }
 

@@ -32,7 +32,7 @@ QColor Background(QWidget* w) {
 }
 
 std::string PaneLine(TFrmMain& w, int64_t k) {
-    return w.ReceEdit->Store().Line(k);
+    return Part<TReceivePane>(w, "ReceEdit")->Store().Line(k);
 }
 
 class Window : public ::testing::Test {
@@ -43,11 +43,11 @@ protected:
         W->show();
     }
     bool WaitOpen() {
-        return WaitUntil([&] { return Background(W->lblComPort) == TFrmMain::LineOff; });
+        return WaitUntil([&] { return Background(Part<QLabel>(W, "lblComPort")) == TFrmMain::LineOff; });
     }
     // A save or open runs on a thread of its own: until it has ended.
     bool WaitHistory() {
-        return WaitUntil([&] { return W->HistoryJob == nullptr; }, 20000);
+        return WaitUntil([&] { return W->RunningJob() == nullptr; }, 20000);
     }
     void TearDown() override {
         W.reset();
@@ -61,26 +61,44 @@ TEST_F(Window, StartsWithItsHeaderPortTextAndAGreenPortOnTheLoopbackPlug) {
     Open(LoopbackTarget);
     const std::string header =
         "   Offset    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F        ASCII";
-    EXPECT_EQ(W->lblHead->text().toStdString(), header);
-    EXPECT_EQ(W->lblEnd->text().toStdString(), header);
+    EXPECT_EQ(Part<QLabel>(W, "lblHead")->text().toStdString(), header);
+    EXPECT_EQ(Part<QLabel>(W, "lblEnd")->text().toStdString(), header);
     EXPECT_EQ(W->width(), 630);
-    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 0);
+    EXPECT_EQ(Part<TReceivePane>(W, "ReceEdit")->Store().LineCount(), 0);
     ASSERT_TRUE(WaitOpen());
-    EXPECT_EQ(W->lblComSta->text(),
+    EXPECT_EQ(Part<QLabel>(W, "lblComSta")->text(),
               "通讯端口: COM1\n\n通讯速率: 9600\n\n数据校验: None\n\n数 据 位: 8\n\n停 止 位: 1");
-    EXPECT_EQ(W->lblComPort->text(), "端口状态");
+    EXPECT_EQ(Part<QLabel>(W, "lblComPort")->text(), "端口状态");
+}
+
+// Tests and tools find the window's parts by name: a name given twice would
+// let findChild answer the wrong part.
+TEST_F(Window, EachNamedPartHasANameOfItsOwn) {
+    Open(LoopbackTarget);
+    QStringList names;
+    for (const QObject* part : W->findChildren<QObject*>()) {
+        const QString name = part->objectName();
+        if (!name.isEmpty() && !name.startsWith("qt_"))
+            names << name;
+    }
+    EXPECT_GE(names.size(), 100);
+    QStringList twice;
+    for (const QString& name : names)
+        if (names.count(name) > 1 && !twice.contains(name))
+            twice << name;
+    EXPECT_TRUE(twice.isEmpty()) << twice.join(' ').toStdString();
 }
 
 TEST_F(Window, APortThatCannotOpenIsRedWithItsReasonShownOnce) {
     Open("/nonexistent/kestrel-port");
-    ASSERT_TRUE(WaitUntil([&] { return W->lblComPort->text().contains("COM1"); }));
-    EXPECT_EQ(Background(W->lblComPort), TFrmMain::PortShut);
+    ASSERT_TRUE(WaitUntil([&] { return Part<QLabel>(W, "lblComPort")->text().contains("COM1"); }));
+    EXPECT_EQ(Background(Part<QLabel>(W, "lblComPort")), TFrmMain::PortShut);
     // Readable in the strip; the system's words and what to do in the tip.
-    EXPECT_EQ(W->lblComPort->text(), "COM1: 设备不存在");
-    EXPECT_TRUE(W->lblComPort->toolTip().contains("/nonexistent/kestrel-port"));
-    EXPECT_TRUE(W->lblComPort->toolTip().contains("No such file"));
-    EXPECT_TRUE(W->lblComPort->toolTip().contains("端口映射"));
-    for (QLabel* l : {W->lblCTS, W->lblDSR, W->lblRLSD, W->lblRI})
+    EXPECT_EQ(Part<QLabel>(W, "lblComPort")->text(), "COM1: 设备不存在");
+    EXPECT_TRUE(Part<QLabel>(W, "lblComPort")->toolTip().contains("/nonexistent/kestrel-port"));
+    EXPECT_TRUE(Part<QLabel>(W, "lblComPort")->toolTip().contains("No such file"));
+    EXPECT_TRUE(Part<QLabel>(W, "lblComPort")->toolTip().contains("端口映射"));
+    for (QLabel* l : {Part<QLabel>(W, "lblCTS"), Part<QLabel>(W, "lblDSR"), Part<QLabel>(W, "lblRLSD"), Part<QLabel>(W, "lblRI")})
         EXPECT_EQ(Background(l), TFrmMain::LineOff);
 
     TOpenError denied{ceOpen, EACCES, 1, "/dev/ttyUSB0"};
@@ -96,7 +114,7 @@ TEST_F(Window, BytesFromAPseudoTerminalAppearInThePaneAndApplyReopens) {
     ASSERT_TRUE(WaitOpen());
     pty.Write({0x48, 0x65, 0x6C, 0x6C, 0x6F, 0x0D, 0x0A});
     ASSERT_TRUE(WaitUntil([&] {
-        return W->ReceEdit->Store().LineCount() == 1 &&
+        return Part<TReceivePane>(W, "ReceEdit")->Store().LineCount() == 1 &&
                PaneLine(*W, 0).find("0A") != std::string::npos;
     }));
     EXPECT_EQ(PaneLine(*W, 0), "  00000000:  48 65 6C 6C 6F 0D 0A " + std::string(27, ' ') +
@@ -105,13 +123,13 @@ TEST_F(Window, BytesFromAPseudoTerminalAppearInThePaneAndApplyReopens) {
     for (size_t i = 0; i < more.size(); ++i)
         more[i] = static_cast<uint8_t>(i == 0 ? 0x00 : 0xF0 + i);
     pty.Write(more);
-    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return Part<TReceivePane>(W, "ReceEdit")->Store().LineCount() == 2; }));
     EXPECT_EQ(PaneLine(*W, 1).substr(0, 16), "  00000010:  F9 ");
 
     // Apply: a new rate reaches the text and the port reopens on it.
-    W->TabComm->CboBps->setCurrentText("115200");
-    QTest::mouseClick(W->TabComm->btnUpdate, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return W->lblComSta->text().contains("115200"); }));
+    Part<QComboBox>(W, "CboBps")->setCurrentText("115200");
+    QTest::mouseClick(Part<QPushButton>(W, "btnUpdate"), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return Part<QLabel>(W, "lblComSta")->text().contains("115200"); }));
     pty.Write({0x7E});
     ASSERT_TRUE(WaitUntil([&] { return PaneLine(*W, 1).find("7E") != std::string::npos; }));
 }
@@ -119,16 +137,16 @@ TEST_F(Window, BytesFromAPseudoTerminalAppearInThePaneAndApplyReopens) {
 TEST_F(Window, ModemLampsFollowTheLoopbackPlugsLines) {
     Open(LoopbackTarget);
     ASSERT_TRUE(WaitOpen());
-    QTest::mouseClick(W->chkRTS, Qt::LeftButton);
-    EXPECT_TRUE(W->chkRTS->Checked());
-    ASSERT_TRUE(WaitUntil([&] { return Background(W->lblCTS) == TFrmMain::LineOn; }));
-    EXPECT_EQ(Background(W->lblDSR), TFrmMain::LineOff);
+    QTest::mouseClick(Part<TAbLED>(W, "chkRTS"), Qt::LeftButton);
+    EXPECT_TRUE(Part<TAbLED>(W, "chkRTS")->Checked());
+    ASSERT_TRUE(WaitUntil([&] { return Background(Part<QLabel>(W, "lblCTS")) == TFrmMain::LineOn; }));
+    EXPECT_EQ(Background(Part<QLabel>(W, "lblDSR")), TFrmMain::LineOff);
     W->chkDTRClick();
-    ASSERT_TRUE(WaitUntil([&] { return Background(W->lblDSR) == TFrmMain::LineOn; }));
-    EXPECT_EQ(Background(W->lblRLSD), TFrmMain::LineOn);
-    EXPECT_EQ(Background(W->lblRI), TFrmMain::LineOff);
+    ASSERT_TRUE(WaitUntil([&] { return Background(Part<QLabel>(W, "lblDSR")) == TFrmMain::LineOn; }));
+    EXPECT_EQ(Background(Part<QLabel>(W, "lblRLSD")), TFrmMain::LineOn);
+    EXPECT_EQ(Background(Part<QLabel>(W, "lblRI")), TFrmMain::LineOff);
     W->chkRTSClick();
-    ASSERT_TRUE(WaitUntil([&] { return Background(W->lblCTS) == TFrmMain::LineOff; }));
+    ASSERT_TRUE(WaitUntil([&] { return Background(Part<QLabel>(W, "lblCTS")) == TFrmMain::LineOff; }));
 }
 
 TEST_F(Window, PauseDropsBytesAndClearRestartsTheOffsets) {
@@ -136,25 +154,25 @@ TEST_F(Window, PauseDropsBytesAndClearRestartsTheOffsets) {
     ASSERT_TRUE(WaitOpen());
     const uint8_t a[] = {0x41, 0x42};
     W->Worker().Send(a, 2);
-    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Part<TReceivePane>(W, "ReceEdit")->Store().LineCount() == 1; }));
 
-    QTest::mouseClick(W->ToolPause, Qt::LeftButton);
-    EXPECT_TRUE(W->lblHead->text().endsWith("     PAUSE"));
+    QTest::mouseClick(Part<QToolButton>(W, "ToolPause"), Qt::LeftButton);
+    EXPECT_TRUE(Part<QLabel>(W, "lblHead")->text().endsWith("     PAUSE"));
     const uint8_t lost[] = {0x00, 0xFF};
     W->Worker().Send(lost, 2);
     // Read and handed to the paused window.
     ASSERT_TRUE(WaitUntil([&] { return W->Worker().BytesRead() >= 4; }));
-    QTest::mouseClick(W->ToolPause, Qt::LeftButton);
-    EXPECT_EQ(W->lblHead->text(), W->lblEnd->text());
+    QTest::mouseClick(Part<QToolButton>(W, "ToolPause"), Qt::LeftButton);
+    EXPECT_EQ(Part<QLabel>(W, "lblHead")->text(), Part<QLabel>(W, "lblEnd")->text());
     const uint8_t c[] = {0x43};
     W->Worker().Send(c, 1);
     ASSERT_TRUE(WaitUntil([&] { return PaneLine(*W, 0).find("43") != std::string::npos; }));
     EXPECT_EQ(PaneLine(*W, 0).substr(13, 9), "41 42 43 "); // the paused bytes never show
 
-    QTest::mouseClick(W->ToolClear, Qt::LeftButton);
-    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 0);
+    QTest::mouseClick(Part<QToolButton>(W, "ToolClear"), Qt::LeftButton);
+    EXPECT_EQ(Part<TReceivePane>(W, "ReceEdit")->Store().LineCount(), 0);
     W->Worker().Send(a, 1);
-    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Part<TReceivePane>(W, "ReceEdit")->Store().LineCount() == 1; }));
     EXPECT_EQ(PaneLine(*W, 0).substr(0, 16), "  00000000:  41 ");
 }
 
@@ -167,7 +185,7 @@ TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<uint8_t>(i * 13);
     W->Worker().Send(bytes.data(), 20);
-    ASSERT_TRUE(WaitUntil([&] { return W->ReceEdit->Store().LineCount() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return Part<TReceivePane>(W, "ReceEdit")->Store().LineCount() == 2; }));
     const std::string line0 = PaneLine(*W, 0), line1 = PaneLine(*W, 1);
 
     const QString name = dir.filePath("session"); // saved as session.kst
@@ -184,7 +202,7 @@ TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
     dialogs::SetNextFileNames({name + ".kst"});
     W->ToolOpenClick();
     ASSERT_TRUE(WaitHistory());
-    ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
+    ASSERT_EQ(Part<TReceivePane>(W, "ReceEdit")->Store().LineCount(), 2);
     EXPECT_EQ(PaneLine(*W, 0), line0);
     EXPECT_EQ(PaneLine(*W, 1), line1);
 
@@ -192,8 +210,8 @@ TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
                                        0x20, 0x7E, 0x7F, 0x80, 'A', 'B', 'C', 'D',  0xFF};
     W->Worker().Send(next.data(), static_cast<uint32_t>(next.size()));
     ASSERT_TRUE(WaitUntil([&] {
-        return W->ReceEdit->Store().LineCount() == 4 && W->ReceEdit->Store().ReceLine().Count == 2;
-    })) << W->ReceEdit->Store().AllText();
+        return Part<TReceivePane>(W, "ReceEdit")->Store().LineCount() == 4 && Part<TReceivePane>(W, "ReceEdit")->Store().ReceLine().Count == 2;
+    })) << Part<TReceivePane>(W, "ReceEdit")->Store().AllText();
     const std::vector<std::string> expected = {
         line0,
         line1,
@@ -219,7 +237,7 @@ TEST_F(Window, HistoryFilesSaveOpenAndTheNextBytesStartBelowTheOpenedLines) {
     W->ToolOpenClick();
     ASSERT_TRUE(WaitHistory());
     EXPECT_EQ(dialogs::TakeMessages(), QStringList{"Open File Error!"});
-    EXPECT_EQ(W->ReceEdit->Store().LineCount(), 4);
+    EXPECT_EQ(Part<TReceivePane>(W, "ReceEdit")->Store().LineCount(), 4);
 
     // A cancelled dialog does nothing; an unwritable name says so.
     dialogs::SetNextFileNames({QString()});
@@ -248,7 +266,7 @@ TEST_F(Window, OpensAWindowsStyleHistoryFileAndPlainText) {
     dialogs::SetNextFileNames({f.fileName()});
     W->ToolOpenClick();
     ASSERT_TRUE(WaitHistory());
-    ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
+    ASSERT_EQ(Part<TReceivePane>(W, "ReceEdit")->Store().LineCount(), 2);
     EXPECT_EQ(PaneLine(*W, 0), "  00000000:  41 ");
     EXPECT_EQ(QString::fromStdString(PaneLine(*W, 1)), "通讯端");
 
@@ -259,7 +277,7 @@ TEST_F(Window, OpensAWindowsStyleHistoryFileAndPlainText) {
     dialogs::SetNextFileNames({plain.fileName()});
     W->ToolOpenClick();
     ASSERT_TRUE(WaitHistory());
-    ASSERT_EQ(W->ReceEdit->Store().LineCount(), 2);
+    ASSERT_EQ(Part<TReceivePane>(W, "ReceEdit")->Store().LineCount(), 2);
     EXPECT_EQ(PaneLine(*W, 1), "second line");
 }
 
@@ -271,21 +289,21 @@ TEST_F(Window, PressingOnTheTitleStripDragsTheWindowAndHelpChartsToggle) {
     QTest::mouseRelease(W.get(), Qt::LeftButton, {}, QPoint(140, 50));
     EXPECT_EQ(W->pos(), before + QPoint(40, 30));
 
-    QTest::mouseClick(W->ToolPort, Qt::LeftButton);
-    EXPECT_TRUE(W->PanlHelp->isVisible());
-    EXPECT_TRUE(W->ImgPort->isVisible());
-    EXPECT_FALSE(W->ImgModem->isVisible());
-    EXPECT_FALSE(W->ImgPort->pixmap().isNull());
-    QTest::mouseClick(W->ToolModem, Qt::LeftButton);
-    EXPECT_TRUE(W->ImgModem->isVisible());
-    QTest::mouseClick(W->ImgModem, Qt::LeftButton);
-    EXPECT_FALSE(W->PanlHelp->isVisible());
+    QTest::mouseClick(Part<QToolButton>(W, "ToolPort"), Qt::LeftButton);
+    EXPECT_TRUE(Part<QFrame>(W, "PanlHelp")->isVisible());
+    EXPECT_TRUE(Part<QLabel>(W, "ImgPort")->isVisible());
+    EXPECT_FALSE(Part<QLabel>(W, "ImgModem")->isVisible());
+    EXPECT_FALSE(Part<QLabel>(W, "ImgPort")->pixmap().isNull());
+    QTest::mouseClick(Part<QToolButton>(W, "ToolModem"), Qt::LeftButton);
+    EXPECT_TRUE(Part<QLabel>(W, "ImgModem")->isVisible());
+    QTest::mouseClick(Part<QLabel>(W, "ImgModem"), Qt::LeftButton);
+    EXPECT_FALSE(Part<QFrame>(W, "PanlHelp")->isVisible());
 }
 
 TEST_F(Window, ExitStopsTheWorkerAndSavesTheSettings) {
     Open(LoopbackTarget);
     ASSERT_TRUE(WaitOpen());
-    W->TabComm->CboParity->setCurrentIndex(2);
+    Part<QComboBox>(W, "CboParity")->setCurrentIndex(2);
     W->ToolExitClick();
     EXPECT_FALSE(W->isVisible());
     QSettings s = settings::Open();
