@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "Language.h"
 #include "IniFormat.h"
+#include "SettingsFile.h"
 #include "SettingsKeys.h"
 #include "StoredSettings.h"
 #include "Unitmain.h"
@@ -14,6 +15,7 @@
 #include <QMessageBox>
 #include <QSettings>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -21,7 +23,7 @@ namespace {
 // The COM map in use (the stored one, or the detected one) and what detection finds.
 QString PortListText() {
     const TStoredSettings stored =
-        ReadStoredSettings(settings::Open());
+        ReadStoredSettings(settings::ReadFile().Map);
     const TPortMap detected = TPortMap::Defaults();
     const TPortMap map = stored.PortMap ? *stored.PortMap : detected;
     auto name = [](const std::string& t) {
@@ -42,6 +44,8 @@ QString PortListText() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A log or a peer that goes away ends its own work with EPIPE, never the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -67,7 +71,7 @@ int main(int argc, char** argv) {
     InstallHandoverFilter(&app);
     // The stored language, or the command line's for this run, before any text is made.
     const TStoredSettings stored =
-        ReadStoredSettings(settings::Open());
+        ReadStoredSettings(settings::ReadFile().Map);
     SetLanguage(RunLanguage(line, stored.Language));
     QApplication::setApplicationDisplayName(
         QCoreApplication::translate("TFrmMain", "Kestrel %1测试版").arg(VersionText()));

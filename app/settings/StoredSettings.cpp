@@ -62,17 +62,17 @@ QString InPortMap(const QString& key) {
 }
 
 // A DWORD-like read: present and a whole number that 32 bits hold.
-std::optional<int64_t> ReadInt(const QSettings& s, const char* key) {
+std::optional<int64_t> ReadInt(const QSettings::SettingsMap& s, const char* key) {
     const QVariant v = s.value(key);
     if (!v.isValid())
         return std::nullopt;
     return StoredWholeNumber(v.toString());
 }
 
-bool HasPortMap(const QSettings& s) {
+bool HasPortMap(const QSettings::SettingsMap& s) {
     // The group's own keys, not those of groups inside it.
     const QString prefix = InPortMap(QString());
-    for (const QString& key : s.allKeys()) {
+    for (const QString& key : s.keys()) {
         if (key.startsWith(prefix) && !key.mid(prefix.size()).contains('/'))
             return true;
     }
@@ -90,6 +90,13 @@ std::optional<int64_t> StoredWholeNumber(const QString& text) {
 }
 
 TStoredSettings ReadStoredSettings(const QSettings& s) {
+    QSettings::SettingsMap map;
+    for (const QString& key : s.allKeys())
+        map.insert(key, s.value(key));
+    return ReadStoredSettings(map);
+}
+
+TStoredSettings ReadStoredSettings(const QSettings::SettingsMap& s) {
     TStoredSettings out;
     bool failed = false;
     for (const auto& [key, member] : Numbers) {
@@ -122,24 +129,36 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
 }
 
 void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
+    QSettings::SettingsMap before;
+    for (const QString& key : s.allKeys())
+        before.insert(key, s.value(key));
+    QSettings::SettingsMap after = before;
+    WriteStoredSettings(after, stored);
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        if (!after.contains(it.key()))
+            s.remove(it.key());
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        if (!before.contains(it.key()) || before.value(it.key()) != it.value())
+            s.setValue(it.key(), it.value());
+}
+
+void WriteStoredSettings(QSettings::SettingsMap& s, const TStoredSettings& stored) {
     for (const auto& [key, member] : Numbers) {
         if (stored.*member)
-            s.setValue(key, qlonglong(*(stored.*member)));
+            s.insert(key, qlonglong(*(stored.*member)));
     }
     if (stored.HeadBuff)
-        s.setValue(settings::HeadBuff, *stored.HeadBuff);
+        s.insert(settings::HeadBuff, *stored.HeadBuff);
     if (stored.WindowGeometry)
-        s.setValue(settings::WindowGeometry, *stored.WindowGeometry);
+        s.insert(settings::WindowGeometry, *stored.WindowGeometry);
     for (const TApart& a : Apart) {
         if (stored.*(a.Member))
-            s.setValue(a.Key, qlonglong(*(stored.*(a.Member))));
+            s.insert(a.Key, qlonglong(*(stored.*(a.Member))));
         else if (a.Member == &TStoredSettings::CustomBaudRate)
             s.remove(a.Key); // a rate of the list again
     }
     if (stored.PortMap) {
-        s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-            s.setValue(PortKey(i), TargetText(stored.PortMap->Targets[i]));
-        s.endGroup();
+            s.insert(InPortMap(PortKey(i)), TargetText(stored.PortMap->Targets[i]));
     }
 }
