@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 
@@ -91,7 +92,31 @@ void InstallKeyFilter(QWidget* widget, std::function<bool(QString& text)> filter
     widget->installEventFilter(new TKeyFilter(widget, std::move(filter)));
 }
 
-TSendEdit::TSendEdit(QWidget* parent) : QPlainTextEdit(parent) {}
+TSendEdit::TSendEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    setLineWrapMode(NoWrap);
+    setWordWrapMode(QTextOption::WrapAnywhere);
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int position, int removed, int added) {
+                if (added > 0 || (removed > 0 && Folded()))
+                    CheckFold(position, added);
+            });
+}
+
+// Folds when the changed text made a long line; unfolds when text was taken away and no long
+// line is left. Only the changed blocks are looked at, unless the pane is folded.
+void TSendEdit::CheckFold(int position, int added) {
+    const QTextDocument* doc = document();
+    auto isLong = [](const QTextBlock& b) { return b.length() > FoldChars; };
+    bool longLine = false;
+    for (QTextBlock b = doc->findBlock(position); b.isValid() && b.position() <= position + added;
+         b = b.next())
+        longLine = longLine || isLong(b);
+    if (!longLine && Folded())
+        for (QTextBlock b = doc->begin(); b.isValid() && !longLine; b = b.next())
+            longLine = isLong(b);
+    if (longLine != Folded())
+        setLineWrapMode(longLine ? WidgetWidth : NoWrap);
+}
 
 int TSendEdit::LineCount() const {
     const QTextDocument* doc = document();

@@ -10,12 +10,14 @@
 
 namespace {
 
-// A port's target as the text it was read from: fromStdString would drop a byte order mark at
-// its start, and the map would not read back as it was.
-QString TargetText(const std::string& target) {
+// A path that is not UTF-8 (a file name is any bytes) is kept as the bytes it is.
+QVariant TargetValue(const std::string& target) {
     QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
                                                     QStringDecoder::Flag::ConvertInitialBom);
-    return decode(QByteArrayView(target.data(), qsizetype(target.size())));
+    const QString text = decode(QByteArrayView(target.data(), qsizetype(target.size())));
+    if (decode.hasError())
+        return QByteArray::fromStdString(target);
+    return text;
 }
 
 // The numbers in the order they are read, each with its key.
@@ -121,8 +123,11 @@ TStoredSettings ReadStoredSettings(const QSettings::SettingsMap& s) {
 
     if (HasPortMap(s)) {
         TPortMap map;
-        for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-            map.Targets[i] = s.value(InPortMap(PortKey(i))).toString().toStdString();
+        for (uint32_t i = 0; i < TPortMap::PortCount; ++i) {
+            const QVariant v = s.value(InPortMap(PortKey(i)));
+            map.Targets[i] = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString()
+                                                                 : v.toString().toStdString();
+        }
         out.PortMap = map;
     }
     return out;
@@ -159,6 +164,6 @@ void WriteStoredSettings(QSettings::SettingsMap& s, const TStoredSettings& store
     }
     if (stored.PortMap) {
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-            s.insert(InPortMap(PortKey(i)), TargetText(stored.PortMap->Targets[i]));
+            s.insert(InPortMap(PortKey(i)), TargetValue(stored.PortMap->Targets[i]));
     }
 }

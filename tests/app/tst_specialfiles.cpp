@@ -10,8 +10,10 @@
 #include "LiveLog.h"
 #include "Openwindow.h"
 #include "Rtf.h"
+#include "SendEdit.h"
 #include "SettingsFile.h"
 #include "SettingsKeys.h"
+#include "StoredSettings.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -19,6 +21,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTextCursor>
 
 #include <gtest/gtest.h>
 
@@ -392,6 +395,44 @@ TEST_F(SpecialSettings, AHistoryFileThatIsNotRegularIsRefusedOnOpenAndSave) {
     EXPECT_FALSE(probe.Stalled());
     if (writer >= 0)
         ::close(writer);
+}
+
+TEST(SpecialPortMap, APathThatIsNotUtf8IsKeptAsItsBytes) {
+    TStoredSettings stored;
+    TPortMap map;
+    map.Targets[0] = std::string("/dev/serial/by-id/usb-\xFF\xFE") + "-port0";
+    map.Targets[1] = "/dev/ttyUSB1";
+    stored.PortMap = map;
+    QSettings::SettingsMap written;
+    WriteStoredSettings(written, stored);
+    QSettings::SettingsMap read;
+    ASSERT_TRUE(safeini::ParseIni(safeini::FormatSettings(written), read));
+    const TStoredSettings back = ReadStoredSettings(read);
+    ASSERT_TRUE(back.PortMap);
+    EXPECT_EQ(back.PortMap->Targets, map.Targets);
+}
+
+TEST(SpecialSendPane, ALongLineFoldsThePaneAndItsTextStaysExact) {
+    TSendEdit edit;
+    edit.resize(400, 100);
+    edit.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&edit));
+    EXPECT_FALSE(edit.Folded());
+    const QString line = QString(1 << 20, u'A') + u'Z';
+    edit.SetLines({"short", line});
+    EXPECT_TRUE(edit.Folded());
+    EXPECT_EQ(edit.LineCount(), 2);
+    EXPECT_EQ(edit.Line(1), line);
+    edit.setFocus();
+    StallProbe probe;
+    // A few rounds of the event loop with the caret in the long line: each blink redraws it.
+    edit.moveCursor(QTextCursor::End);
+    int answered = 0;
+    ASSERT_TRUE(WaitUntil([&] { return ++answered > 50; }));
+    EXPECT_FALSE(probe.Stalled());
+    edit.SetLine(1, "x");
+    EXPECT_FALSE(edit.Folded());
+    EXPECT_EQ(edit.Lines(), (QStringList{"short", "x"}));
 }
 
 } // namespace
