@@ -465,6 +465,10 @@ E-mail: %2</translation>
         <source>设置未保存: %1</source>
         <translation>Settings not saved: %1</translation>
     </message>
+    <message>
+        <source>选中的内容超过 %1 MB: 只复制了 %2 行中的前 %3 行, 其后的内容未复制。</source>
+        <translation>The selection is over %1 MB: of its %2 lines only the first %3 were copied; the rest was not.</translation>
+    </message>
 </context>
 <context>
     <name>THistoryJob</name>

@@ -9,6 +9,7 @@
 #include "IniFormat.h"
 #include "LiveLog.h"
 #include "Openwindow.h"
+#include "ReceivePane.h"
 #include "Rtf.h"
 #include "SendEdit.h"
 #include "SettingsFile.h"
@@ -17,7 +18,9 @@
 #include "Unitmain.h"
 #include "Windowtest.h"
 
+#include <QClipboard>
 #include <QDir>
+#include <QSignalSpy>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -433,6 +436,32 @@ TEST(SpecialSendPane, ALongLineFoldsThePaneAndItsTextStaysExact) {
     edit.SetLine(1, "x");
     EXPECT_FALSE(edit.Folded());
     EXPECT_EQ(edit.Lines(), (QStringList{"short", "x"}));
+}
+
+TEST(SpecialTextView, ALineWithoutABreakIsSelectedFromTheIndexAndCopiedCutAndSaid) {
+    TReceivePane pane;
+    pane.resize(700, 300);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    pane.SetTextView(true);
+    // A line whose text passes the copy limit: 24 MiB, no break.
+    const std::vector<uint8_t> bytes(24 << 20, 'A');
+    pane.Store().Receive(bytes.data(), bytes.size());
+    pane.Refresh();
+    QSignalSpy truncated(&pane, &TReceivePane::CopyTruncated);
+    StallProbe probe;
+    pane.SelectAll();
+    ASSERT_TRUE(pane.HasSelection());
+    pane.Copy();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(probe.Stalled());
+    ASSERT_EQ(truncated.count(), 1); // the window says so
+    EXPECT_EQ(truncated.at(0).at(0).toLongLong(), 0); // no whole line
+    EXPECT_EQ(truncated.at(0).at(1).toLongLong(), 1);
+    const QString text = QApplication::clipboard()->text();
+    EXPECT_GT(text.size(), 0);
+    EXPECT_EQ(size_t(text.size()), TReceivePane::CopyLimit);
+    EXPECT_EQ(text.count(u'A'), text.size());
 }
 
 } // namespace
