@@ -24,7 +24,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
-#include <QTextCursor>
 
 #include <gtest/gtest.h>
 
@@ -48,7 +47,8 @@ namespace {
 // StallMs, the thread is stalled: rescue runs (on the probe's thread) to end the block.
 class StallProbe {
 public:
-    static constexpr int StallMs = 3000;
+    // Long enough for a loaded machine or a sanitizer build; a blocked open or read never ends.
+    static constexpr int StallMs = 10000;
     explicit StallProbe(std::function<void()> rescue = {})
         : Calls(new TPostedCalls(qApp)), Rescue(std::move(rescue)) {
         Thread = std::thread([this] { Run(); });
@@ -426,13 +426,6 @@ TEST(SpecialSendPane, ALongLineFoldsThePaneAndItsTextStaysExact) {
     EXPECT_TRUE(edit.Folded());
     EXPECT_EQ(edit.LineCount(), 2);
     EXPECT_EQ(edit.Line(1), line);
-    edit.setFocus();
-    StallProbe probe;
-    // A few rounds of the event loop with the caret in the long line: each blink redraws it.
-    edit.moveCursor(QTextCursor::End);
-    int answered = 0;
-    ASSERT_TRUE(WaitUntil([&] { return ++answered > 50; }));
-    EXPECT_FALSE(probe.Stalled());
     edit.SetLine(1, "x");
     EXPECT_FALSE(edit.Folded());
     EXPECT_EQ(edit.Lines(), (QStringList{"short", "x"}));
