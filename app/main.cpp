@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "Language.h"
 #include "IniFormat.h"
+#include "SettingsFile.h"
 #include "SettingsKeys.h"
 #include "StallProbe.h"
 #include "StoredSettings.h"
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QSettings>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -22,7 +24,7 @@ namespace {
 // The COM map in use (the stored one, or the detected one) and what detection finds.
 QString PortListText() {
     const TStoredSettings stored =
-        ReadStoredSettings(settings::Open());
+        ReadStoredSettings(settings::ReadFile().Map);
     const TPortMap detected = TPortMap::Defaults();
     const TPortMap map = stored.PortMap ? *stored.PortMap : detected;
     auto name = [](const std::string& t) {
@@ -43,6 +45,8 @@ QString PortListText() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A log or a peer that goes away ends its own work with EPIPE, never the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -68,7 +72,7 @@ int main(int argc, char** argv) {
     InstallHandoverFilter(&app);
     // The stored language, or the command line's for this run, before any text is made.
     const TStoredSettings stored =
-        ReadStoredSettings(settings::Open());
+        ReadStoredSettings(settings::ReadFile().Map);
     SetLanguage(RunLanguage(line, stored.Language));
     QApplication::setOrganizationName("Orvane Software");
     QApplication::setApplicationName("Kestrel");

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <map>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -18,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 // What the resolver thread hands over. The thread holds its own reference, so
 // a link closed meanwhile leaves it to finish and free the state alone.
-struct TNetLink::TResolve {
+struct TNetLink::TResolveShared {
     std::mutex Lock;
     bool Done = false;                  // under Lock
     int Error = 0;                      // under Lock
@@ -49,6 +50,26 @@ int Lookup(const std::string& host, uint16_t port, int flags, std::vector<std::s
     return out.empty() ? EAI_NONAME : 0;
 }
 
+// The resolutions of the whole program: one in flight at a time (a resolver that never answers
+// costs one thread, not one per attempt), and the failure of each name until one of its later
+// resolutions succeeds, so that an attempt still resolving a name that failed is a failure too
+// and the port's state does not flicker between connecting and failed.
+struct TResolverBook {
+    std::mutex Lock;
+    std::string InFlightKey;                        // under Lock
+    std::shared_ptr<TNetLink::TResolveShared> InFlight; // under Lock
+    std::map<std::string, int> Failed;              // under Lock; name:port -> errno
+};
+
+TResolverBook& Book() {
+    static TResolverBook book;
+    return book;
+}
+
+std::string BookKey(const TNetTarget& target) {
+    return target.Host + ':' + std::to_string(target.Port);
+}
+
 } // namespace
 
 TNetLink::~TNetLink() {
@@ -62,8 +83,16 @@ void TNetLink::Close() {
     IsConnected = false;
     IsGone = false;
     Resolving.reset();
+    ResolveKey.clear();
     Addresses.clear();
     Started = {};
+}
+
+int TNetLink::StickyFailure(int otherwise) const {
+    TResolverBook& book = Book();
+    std::lock_guard lock(book.Lock);
+    const auto failed = book.Failed.find(ResolveKey);
+    return failed != book.Failed.end() ? failed->second : otherwise;
 }
 
 int TNetLink::Fail(int err) {
@@ -80,18 +109,40 @@ int TNetLink::Connect(const TNetTarget& target, std::chrono::milliseconds wait) 
         if (int err = StartResolve(target))
             return Fail(err);
     }
-    if (Clock::now() - Started > ConnectTimeout)
-        return Fail(ETIMEDOUT);
+    if (Clock::now() - Started > ConnectTimeout) {
+        const int err = Resolving || !ResolveKey.empty() ? StickyFailure(ETIMEDOUT) : ETIMEDOUT;
+        return Fail(err);
+    }
+    if (!Resolving && !ResolveKey.empty())
+        if (int err = StartResolve(target))
+            return Fail(err);
+    if (!Resolving && !ResolveKey.empty())
+        return StickyFailure(EINPROGRESS); // another name is being resolved
     if (Resolving) {
-        std::lock_guard lock(Resolving->Lock);
+        std::unique_lock lock(Resolving->Lock);
         if (!Resolving->Done)
-            return EINPROGRESS;
-        if (Resolving->Error)
-            return Fail(Resolving->Error);
+            return StickyFailure(EINPROGRESS);
+        const int error = Resolving->Error;
         Addresses = std::move(Resolving->Addresses);
+        lock.unlock();
+        {
+            TResolverBook& book = Book();
+            std::lock_guard bookLock(book.Lock);
+            if (book.InFlight == Resolving) {
+                book.InFlight.reset();
+                book.InFlightKey.clear();
+            }
+            if (error)
+                book.Failed[ResolveKey] = error;
+            else
+                book.Failed.erase(ResolveKey);
+        }
+        if (error)
+            return Fail(error);
     }
     if (Resolving) {
         Resolving.reset();
+        ResolveKey.clear();
         if (int err = TryNextAddress())
             return err;
     }
@@ -103,8 +154,28 @@ int TNetLink::StartResolve(const TNetTarget& target) {
     // A numeric address is read at once; only a name needs the resolver.
     if (Lookup(target.Host, target.Port, AI_NUMERICHOST | AI_NUMERICSERV, Addresses) == 0)
         return TryNextAddress();
-    auto state = std::make_shared<TResolve>();
-    Resolving = state;
+    ResolveKey = BookKey(target);
+    TResolverBook& book = Book();
+    std::lock_guard lock(book.Lock);
+    if (book.InFlight && book.InFlightKey != ResolveKey) {
+        // Ended with no link left to take its result: its turn is over.
+        std::lock_guard stateLock(book.InFlight->Lock);
+        if (book.InFlight->Done) {
+            if (book.InFlight->Error)
+                book.Failed[book.InFlightKey] = book.InFlight->Error;
+            else
+                book.Failed.erase(book.InFlightKey);
+            book.InFlight.reset();
+            book.InFlightKey.clear();
+        }
+    }
+    if (book.InFlight) {
+        // The same name's resolution is taken over; another name waits for its turn.
+        if (book.InFlightKey == ResolveKey)
+            Resolving = book.InFlight;
+        return 0;
+    }
+    auto state = std::make_shared<TResolveShared>();
     try {
         std::thread([state, host = target.Host, port = target.Port] {
             std::vector<std::string> found;
@@ -115,9 +186,11 @@ int TNetLink::StartResolve(const TNetTarget& target) {
             state->Done = true;
         }).detach();
     } catch (...) {
-        Resolving.reset();
         return EAGAIN;
     }
+    Resolving = state;
+    book.InFlight = state;
+    book.InFlightKey = ResolveKey;
     return 0;
 }
 

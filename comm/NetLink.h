@@ -3,7 +3,9 @@
 // blocking its caller for more than a short, given wait: Connect starts the
 // work and is called again (the worker's next open attempt) until it answers
 // 0 or an error. Host names are resolved on a short-lived thread of the link's
-// own; numeric addresses, the common case, need none.
+// own, one at a time in the whole program; numeric addresses, the common case,
+// need none. A name that failed to resolve stays failed for every attempt until
+// one of its resolutions succeeds.
 //
 // Threads: one object is used by one thread at a time (the backend's rule);
 // the resolver thread touches only the shared state it was given.
@@ -50,9 +52,14 @@ public:
     bool Gone() const { return IsGone; }
     void Close();
 
+    // The resolver's state, shared with its thread and with later links to the same name.
+    struct TResolveShared;
+
 private:
-    struct TResolve;
     int Fail(int err);
+    // The last failure to resolve this link's name while no resolution of it has succeeded
+    // since; otherwise.
+    int StickyFailure(int otherwise) const;
     int StartResolve(const TNetTarget& target);
     int TryNextAddress();
     int AwaitConnect(std::chrono::milliseconds wait);
@@ -60,7 +67,8 @@ private:
     int Sock = -1;
     bool IsConnected = false;
     bool IsGone = false;
-    std::shared_ptr<TResolve> Resolving;
+    std::shared_ptr<TResolveShared> Resolving;
+    std::string ResolveKey; // "name:port" while a name is to be resolved
     std::vector<std::string> Addresses; // sockaddr bytes still to try
     int LastError = 0;
     std::chrono::steady_clock::time_point Started{};

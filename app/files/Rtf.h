@@ -111,6 +111,12 @@ private:
 };
 
 enum class TFileResult { Ok, Failed, Cancelled };
+// The name is a regular file, or a symlink to one. A FIFO or a device is neither opened nor
+// written by the functions below (they fail): reading one could wait for ever, and a save would
+// rename its file over the device.
+bool IsRegularFile(const QString& fileName);
+// The name is there but is not a regular file (nor a symlink to one).
+bool IsOtherThanRegularFile(const QString& fileName);
 // Progress: called now and then (every MiB or so, and at the end) with done/total; returning false
 // cancels.
 using TFileProgress = std::function<bool(int64_t done, int64_t total)>;

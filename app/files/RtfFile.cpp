@@ -8,7 +8,25 @@
 
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// Opens a regular file for reading without waiting on it: anything else is closed again at once.
+bool OpenRegular(QFile& file, const QString& fileName) {
+    const int fd = ::open(QFile::encodeName(fileName).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    return file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+}
 
 // What is gathered before one write, and read in one go.
 constexpr size_t BlockSize = 1 << 20;
@@ -25,6 +43,8 @@ TFileResult SaveStream(const QString& fileName, std::string_view head, int64_t l
                        const TLine& line,
                        const std::function<void(std::string& block, std::string_view line)>& append,
                        std::string_view tail, const TFileProgress& progress) {
+    if (IsOtherThanRegularFile(fileName))
+        return TFileResult::Failed;
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return TFileResult::Failed;
@@ -60,6 +80,16 @@ TFileResult SaveStream(const QString& fileName, std::string_view head, int64_t l
 
 } // namespace
 
+bool IsRegularFile(const QString& fileName) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(fileName).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsOtherThanRegularFile(const QString& fileName) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(fileName).constData(), &st) == 0 && !IsRegularFile(fileName);
+}
+
 TFileResult SaveRtfStream(const QString& fileName, const RtfStyle& style, int64_t lineCount,
                           const TLine& line, const TFileProgress& progress) {
     const TRtfWriter writer(style);
@@ -84,8 +114,8 @@ TFileResult SaveTextStream(const QString& fileName, int64_t lineCount, const TLi
 
 TFileResult LoadRtfStream(const QString& fileName, TRtfLineSink& sink, const TFileProgress& progress,
                           bool* isRtf, RtfStyle* style) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenRegular(file, fileName))
         return TFileResult::Failed;
     const int64_t total = file.size();
     std::vector<char> block(BlockSize);
@@ -130,8 +160,8 @@ bool SaveRtfFile(const QString& fileName, const QStringList& lines, const RtfSty
 }
 
 bool LoadRtfFile(const QString& fileName, QStringList& lines, bool* isRtf, RtfStyle* style) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenRegular(file, fileName))
         return false;
     if (file.size() > RtfMaxFileSize)
         return false;

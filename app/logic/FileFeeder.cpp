@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -15,13 +17,21 @@ TFileFeeder::~TFileFeeder() {
     Cancel();
     if (Fd >= 0)
         ::close(Fd);
+    if (WakeFd >= 0)
+        ::close(WakeFd);
 }
 
 bool TFileFeeder::Start() {
-    Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO without a writer opens at once; the thread waits for its bytes.
+    Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     struct stat st {};
     if (Fd < 0 || ::fstat(Fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         Fail(std::strerror(Fd < 0 || !S_ISDIR(st.st_mode) ? errno : EISDIR));
+        return false;
+    }
+    WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (WakeFd < 0) {
+        Fail(std::strerror(errno));
         return false;
     }
     {
@@ -35,6 +45,10 @@ bool TFileFeeder::Start() {
 
 void TFileFeeder::Cancel() {
     Stop.store(true);
+    if (WakeFd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(WakeFd, &one, sizeof one);
+    }
     if (Thread.joinable())
         Thread.join();
     std::lock_guard lock(Lock);
@@ -59,10 +73,20 @@ void TFileFeeder::Fail(std::string error) {
 void TFileFeeder::Run() {
     std::vector<uint8_t> piece(PieceBytes);
     for (;;) {
+        // A FIFO's writer may be silent for as long as it likes: the wait ends with Cancel.
+        pollfd fds[2] = {{Fd, POLLIN, 0}, {WakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+            Fail(std::strerror(errno));
+            return;
+        }
+        if (Stop.load())
+            return; // Cancel marks the state
         ssize_t n;
         do
             n = ::read(Fd, piece.data(), piece.size());
         while (n < 0 && errno == EINTR);
+        if (n < 0 && errno == EAGAIN)
+            continue;
         if (n < 0) {
             Fail(std::strerror(errno));
             return;

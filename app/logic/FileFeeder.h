@@ -33,7 +33,8 @@ public:
     // Opens the file and starts handing it over; false, with the system's
     // reason in State().Error, when it cannot be opened or read.
     bool Start();
-    // Stops handing over; returns once the thread has ended.
+    // Stops handing over; returns once the thread has ended, at once even while a FIFO's writer
+    // is silent.
     void Cancel();
 
     struct TState {
@@ -52,7 +53,8 @@ private:
 
     std::string Path;
     TSend Send;
-    int Fd = -1;
+    int Fd = -1;     // opened without blocking: a FIFO may have no writer yet
+    int WakeFd = -1; // an eventfd: Cancel ends the thread's wait for the file's bytes
     std::thread Thread;
     std::atomic<bool> Stop{false};
     mutable std::mutex Lock;

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 
@@ -92,6 +93,13 @@ void InstallKeyFilter(QWidget* widget, std::function<bool(QString& text)> filter
 }
 
 TSendEdit::TSendEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    setLineWrapMode(NoWrap);
+    setWordWrapMode(QTextOption::WrapAnywhere);
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int position, int removed, int added) {
+                if (added > 0 || (removed > 0 && Folded()))
+                    CheckFold(position, added);
+            });
     // A cleared pane has no lines left to mark.
     connect(document(), &QTextDocument::contentsChanged, this, [this] {
         if (document()->isEmpty() && !extraSelections().isEmpty())
@@ -117,6 +125,22 @@ bool TSendEdit::IsMarkedUnsent(int row) const {
         if (mark.cursor.blockNumber() == row)
             return true;
     return false;
+}
+
+// Folds when the changed text made a long line; unfolds when text was taken away and no long
+// line is left. Only the changed blocks are looked at, unless the pane is folded.
+void TSendEdit::CheckFold(int position, int added) {
+    const QTextDocument* doc = document();
+    auto isLong = [](const QTextBlock& b) { return b.length() > FoldChars; };
+    bool longLine = false;
+    for (QTextBlock b = doc->findBlock(position); b.isValid() && b.position() <= position + added;
+         b = b.next())
+        longLine = longLine || isLong(b);
+    if (!longLine && Folded())
+        for (QTextBlock b = doc->begin(); b.isValid() && !longLine; b = b.next())
+            longLine = isLong(b);
+    if (longLine != Folded())
+        setLineWrapMode(longLine ? WidgetWidth : NoWrap);
 }
 
 int TSendEdit::LineCount() const {

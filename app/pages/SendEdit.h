@@ -18,6 +18,12 @@ class TSendEdit : public QPlainTextEdit {
 public:
     explicit TSendEdit(QWidget* parent = nullptr);
 
+    // Lines are not wrapped, unless one is longer than this many characters: a line that long
+    // laid out whole costs the window's thread a redraw of all of it at each blink of the caret,
+    // so while one is in the pane, lines fold at the pane's width (the text is as it was).
+    static constexpr int FoldChars = 4096;
+    bool Folded() const { return lineWrapMode() != NoWrap; }
+
     // Sees each typed character (as text: one character, or a surrogate pair)
     // before the pane inserts it; may change it. False drops it.
     std::function<bool(QString& text)> OnKeyPress;
@@ -47,6 +53,7 @@ public:
     bool IsMarkedUnsent(int row) const;
 
 protected:
+    void CheckFold(int position, int added);
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

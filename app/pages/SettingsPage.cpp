@@ -14,6 +14,7 @@
 #include "Threadcomm.h"
 
 #include <QComboBox>
+#include <QHash>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -255,6 +256,12 @@ void TSettingsPage::btnPortMapClick() {
                                "rfc2217://主机:端口 (ser2net, 可设置速率与 RTS/DTR), tcp://主机:端口 (只传数据).")));
     TPortMap map = PortMap();
     TPortMap detected = TPortMap::Defaults();
+    // The bytes of each path shown: one that is not UTF-8 shows with replacement characters
+    // and, left as it was, is kept as the bytes it is.
+    QHash<QString, std::string> shownBytes;
+    for (const TPortMap* m : {&detected, &map})
+        for (const std::string& t : m->Targets)
+            shownBytes.insert(QString::fromStdString(t), t);
     QComboBox* boxes[TPortMap::PortCount];
     for (uint32_t i = 0; i < TPortMap::PortCount; ++i) {
         auto* box = new QComboBox(&dialog);
@@ -293,8 +300,11 @@ void TSettingsPage::btnPortMapClick() {
     form->addRow(buttons);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-        map.Targets[i] = boxes[i]->currentText().trimmed().toStdString();
+    for (uint32_t i = 0; i < TPortMap::PortCount; ++i) {
+        const QString text = boxes[i]->currentText().trimmed();
+        const auto shown = shownBytes.constFind(text);
+        map.Targets[i] = shown != shownBytes.cend() ? *shown : text.toStdString();
+    }
     SetPortMap(map);
     btnUpdateClick(); // the current port reopens on its (new) device
 }

@@ -456,8 +456,9 @@ void TReceivePane::Select(TPos anchor, TPos cursor) {
 
 void TReceivePane::SelectAll() {
     const int64_t count = LineTotal();
+    // The end of the last line from the index: the line is not rendered.
     if (count > 0)
-        Select(TPos{0, 0}, TPos{count - 1, int(LineString(count - 1).size())});
+        Select(TPos{0, 0}, TPos{count - 1, INT_MAX});
 }
 
 QString TReceivePane::SelectedText() const {
@@ -471,28 +472,43 @@ QString TReceivePane::SelectedText(int64_t& lines) const {
         return {};
     const TPos s = Clamp(SelectionStart());
     const TPos e = Clamp(SelectionEnd());
+    // Units of text the copy holds at most, as many as the limit's bytes. A line cut short
+    // does not count as copied.
+    const qsizetype limitUnits = qsizetype(CopyLimit);
+    if (s.Line == e.Line) {
+        const int end = int(std::min<qsizetype>(e.Col, qsizetype(s.Col) + limitUnits));
+        QString text = LineString(s.Line, end).mid(s.Col);
+        lines = end == e.Col || text.size() < end - s.Col ? 1 : 0;
+        return text;
+    }
+    QString text = LineString(s.Line, int(std::min<qsizetype>(INT_MAX, s.Col + limitUnits)));
+    if (text.size() - s.Col >= limitUnits)
+        return text.mid(s.Col); // the first line alone fills the copy, cut short
+    text = text.mid(s.Col);
     lines = 1;
-    if (s.Line == e.Line)
-        return LineString(s.Line).mid(s.Col, e.Col - s.Col);
     // The middle lines go through one UTF-8 buffer: a selection of millions
     // of lines then costs one conversion, not one QString per line.
     std::string middle, scratch;
+    const size_t budget = CopyLimit - std::min(CopyLimit, size_t(text.size()));
     int64_t k = s.Line + 1;
     for (; k < e.Line; ++k) {
         const size_t before = middle.size();
         middle += '\n';
-        middle.append(LineUtf8(k, scratch));
-        if (middle.size() > CopyLimit) {
+        middle.append(LineUtf8(k, scratch, budget - std::min(budget, before)));
+        if (middle.size() > budget) {
             middle.resize(before);
             break;
         }
     }
-    QString text = LineString(s.Line).mid(s.Col);
     text += QString::fromUtf8(middle.data(), qsizetype(middle.size()));
     lines = k - s.Line;
     if (k == e.Line) {
-        text += QLatin1Char('\n') + LineString(e.Line).left(e.Col);
-        ++lines;
+        const qsizetype room = std::max<qsizetype>(0, limitUnits - text.size());
+        const QString last = LineString(e.Line, int(std::min<qsizetype>(e.Col, room)));
+        text += QLatin1Char('\n') + last;
+        // Whole when the line held no more than what fit.
+        if (e.Col <= room || last.size() < std::min<qsizetype>(e.Col, room))
+            ++lines;
     }
     return text;
 }

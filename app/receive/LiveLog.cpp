@@ -2,8 +2,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TLiveLog::~TLiveLog() {
@@ -13,24 +17,37 @@ TLiveLog::~TLiveLog() {
 bool TLiveLog::Start(const std::string& path, TMode mode, bool stamps,
                      TTextRender::TDecodePair decode) {
     Stop();
+    static std::once_flag ignorePipes;
+    std::call_once(ignorePipes, [] { std::signal(SIGPIPE, SIG_IGN); });
     FilePath = path;
     Mode = mode;
     Text = TTextRender(std::move(decode));
     Text.Stamps = stamps;
-    PartialWritten = 0;
     Written = 0;
+    Dropped = 0;
     Failure = false;
+    StopAsked = false;
     {
         std::lock_guard lock(Lock);
         Reason.clear();
+        ReasonErrno = 0;
         Pending.clear();
         Blocks.clear();
         Stopping = false;
     }
-    Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (Fd < 0) {
+    // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of waiting for one.
+    Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                0644);
+    if (Fd >= 0)
+        WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (Fd < 0 || WakeFd < 0) {
+        const int err = errno;
+        if (Fd >= 0)
+            ::close(Fd);
+        Fd = -1;
         std::lock_guard lock(Lock);
-        Reason = std::strerror(errno);
+        Reason = std::strerror(err);
+        ReasonErrno = err;
         return false;
     }
     Writer = std::thread([this] { Run(); });
@@ -49,6 +66,10 @@ void TLiveLog::Push(const uint8_t* bytes, size_t count) {
         std::lock_guard lock(Lock);
         if (!Accepting || Failure.load())
             return;
+        if (Pending.size() + count > MaxQueuedBytes) {
+            Dropped.fetch_add(count, std::memory_order_relaxed);
+            return;
+        }
         Blocks.push_back({ms, Pending.size(), Pending.size() + count});
         Pending.insert(Pending.end(), bytes, bytes + count);
     }
@@ -68,10 +89,15 @@ void TLiveLog::Stop() {
         Stopping = true;
         Accepting = false;
     }
+    StopAsked = true;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(WakeFd, &one, sizeof one);
     Wake.notify_one();
     Writer.join();
     ::close(Fd);
+    ::close(WakeFd);
     Fd = -1;
+    WakeFd = -1;
 }
 
 std::string TLiveLog::Error() const {
@@ -79,20 +105,42 @@ std::string TLiveLog::Error() const {
     return Reason;
 }
 
+int TLiveLog::ErrorNumber() const {
+    std::lock_guard lock(Lock);
+    return ReasonErrno;
+}
+
+bool TLiveLog::Unlinked() const {
+    struct stat st {};
+    return Fd >= 0 && ::fstat(Fd, &st) == 0 && st.st_nlink == 0;
+}
+
 void TLiveLog::Fail(int err) {
     {
         std::lock_guard lock(Lock);
         Reason = std::strerror(err);
+        ReasonErrno = err;
     }
     Failure = true;
 }
 
+// False when the write failed (the log ends) or the log stopped while a FIFO's reader took
+// nothing (the rest is dropped).
 bool TLiveLog::WriteAll(const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(Fd, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EAGAIN) {
+                if (StopAsked.load()) {
+                    Dropped.fetch_add(size, std::memory_order_relaxed);
+                    return false;
+                }
+                pollfd fds[2] = {{Fd, POLLOUT, 0}, {WakeFd, POLLIN, 0}};
+                ::poll(fds, 2, -1);
+                continue;
+            }
             Fail(errno);
             return false;
         }
@@ -107,6 +155,7 @@ void TLiveLog::Run() {
     std::vector<uint8_t> bytes;
     std::vector<TBlock> blocks;
     std::string out;
+    bool writing = true; // false once a write failed or was given up: the rest is dropped
     for (;;) {
         bool last;
         {
@@ -116,33 +165,36 @@ void TLiveLog::Run() {
             blocks.swap(Blocks);
             last = Stopping;
         }
-        out.clear();
-        if (Mode == TMode::Raw) {
-            if (!Failure && !WriteAll(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
-                return;
+        if (!writing || Failure) {
+            Dropped.fetch_add(bytes.size(), std::memory_order_relaxed);
+        } else if (Mode == TMode::Raw) {
+            writing = WriteAll(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         } else {
-            // Lines as they complete; the line being filled goes out as far as it
-            // has come, so that nothing waits for a line break to reach the disk.
+            // Lines as they complete; the line being filled goes out as far as it has come, so
+            // that nothing waits for a line break to reach the disk, and a line that never
+            // ends is never held whole.
             auto done = [&](const std::string& line) {
-                out.append(line, std::min(PartialWritten, line.size()));
+                out += line;
                 out += '\n';
-                PartialWritten = 0;
             };
-            for (const TBlock& b : blocks)
+            for (const TBlock& b : blocks) {
+                out.clear();
                 Text.Feed(bytes.data() + b.Begin, b.End - b.Begin, b.Ms, done);
-            if (last)
-                Text.Finish(done);
-            const std::string& partial = Text.Partial();
-            if (partial.size() > PartialWritten) {
-                out.append(partial, PartialWritten);
-                PartialWritten = partial.size();
+                out += Text.TakePartial();
+                if (!WriteAll(out.data(), out.size())) {
+                    writing = false;
+                    break;
+                }
             }
-            if (!Failure && !WriteAll(out.data(), out.size()))
-                return;
+            if (last && writing) {
+                out.clear();
+                Text.Finish(done);
+                writing = WriteAll(out.data(), out.size());
+            }
         }
         bytes.clear();
         blocks.clear();
-        if (last)
+        if (last || Failure)
             return;
     }
 }

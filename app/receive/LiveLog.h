@@ -4,6 +4,12 @@
 // worker's thread for each block and only copies it; the writer hands what
 // has come to the system at once, so a program that is closed or killed
 // leaves everything received so far in the file. Plain C++.
+//
+// The file may be a FIFO: it is opened without waiting for a reader (none
+// there: Start fails with ENXIO), written without blocking, and a reader that
+// stops reading never holds up Push or Stop. Blocks that do not fit the queue
+// (MaxQueuedBytes) are dropped and counted; when the reader goes away the log
+// ends with EPIPE (SIGPIPE is ignored from the first Start on, process-wide).
 
 #include "TextRender.h"
 
@@ -19,6 +25,9 @@ class TLiveLog {
 public:
     enum class TMode { Raw, Text };
 
+    // Received bytes waiting for the writer, at most.
+    static constexpr size_t MaxQueuedBytes = size_t(16) << 20;
+
     TLiveLog() = default;
     ~TLiveLog();
     TLiveLog(const TLiveLog&) = delete;
@@ -28,18 +37,25 @@ public:
     // system's reason in Error(), when the file cannot be opened.
     bool Start(const std::string& path, TMode mode, bool stamps = false,
                TTextRender::TDecodePair decode = {});
-    // A received block; any thread.
+    // A received block; any thread. Never waits for the writer.
     void Push(const uint8_t* bytes, size_t count);
-    // Writes what is left (the text's last line too) and closes the file.
+    // Writes what is left (the text's last line too) and closes the file. What
+    // a FIFO's reader does not take at once is dropped: Stop never waits for it.
     void Stop();
 
     // Window thread only, like Start and Stop.
     bool Running() const { return Fd >= 0; }
     // Bytes in the file so far.
     uint64_t FileBytes() const { return Written.load(std::memory_order_relaxed); }
+    // Received bytes that did not reach the file: the queue was full, or the log stopped first.
+    uint64_t DroppedBytes() const { return Dropped.load(std::memory_order_relaxed); }
     // Set when a write failed (the disk is full, say): the log has stopped.
     bool Failed() const { return Failure.load(); }
     std::string Error() const;
+    // The system's error number of Error(), 0 when none.
+    int ErrorNumber() const;
+    // The file no longer has a name on disk (it was deleted while the log ran).
+    bool Unlinked() const;
     const std::string& Path() const { return FilePath; }
 
 private:
@@ -54,8 +70,8 @@ private:
     std::string FilePath;
     TMode Mode = TMode::Raw;
     int Fd = -1;
+    int WakeFd = -1; // an eventfd: Stop wakes the writer waiting for room in a FIFO
     TTextRender Text;
-    size_t PartialWritten = 0; // of the text line being filled, the part in the file
 
     std::thread Writer;
     mutable std::mutex Lock;
@@ -65,6 +81,9 @@ private:
     bool Stopping = false;        // guarded by Lock
     bool Accepting = false;       // guarded by Lock: Push takes blocks
     std::string Reason;           // guarded by Lock
+    int ReasonErrno = 0;          // guarded by Lock
+    std::atomic<bool> StopAsked{false}; // Stopping, for the writer between locks
     std::atomic<uint64_t> Written{0};
+    std::atomic<uint64_t> Dropped{0};
     std::atomic<bool> Failure{false};
 };

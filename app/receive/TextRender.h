@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 class TTextRender {
 public:
@@ -25,6 +26,9 @@ public:
     // The line being filled (its text so far; empty before its first byte).
     const std::string& Partial() const { return Line; }
     bool HasPartial() const { return Started; }
+    // Hands over the line's text so far and keeps filling the same line: what follows, up to its
+    // break, comes as the rest of it. A writer that passes it on keeps no more than a block's text.
+    std::string TakePartial() { return std::exchange(Line, std::string()); }
     // Ends the line being filled, as at the end of a log; nothing when empty.
     void Finish(const std::function<void(const std::string&)>& done);
     // Starts over: no partial line, no pending CR or lead byte.

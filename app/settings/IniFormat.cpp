@@ -1,6 +1,7 @@
 #include "IniFormat.h"
 
 #include "HexText.h"
+#include "SettingsFile.h"
 #include "SettingsKeys.h"
 
 #include <QIODevice>
@@ -522,6 +523,25 @@ QByteArray FormatIni(const QSettings::SettingsMap& map) {
     return out;
 }
 
+QByteArray FormatSettings(const QSettings::SettingsMap& map) {
+    QSettings::SettingsMap own;
+    QSettings::SettingsMap foreign;
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        (settings::IsKnownKey(it.key()) ? own : foreign).insert(it.key(), it.value());
+    qsizetype foreignBytes = 0;
+    for (auto it = foreign.cbegin(); it != foreign.cend(); ++it) {
+        const qsizetype bytes = FormatIni({{it.key(), it.value()}}).size();
+        if (bytes > MaxForeignEntryBytes || foreignBytes + bytes > MaxForeignBytes)
+            continue;
+        foreignBytes += bytes;
+        own.insert(it.key(), it.value());
+    }
+    QByteArray text = FormatIni(own);
+    if (text.size() > MaxFileBytes)
+        return {};
+    return text;
+}
+
 bool ReadIni(QIODevice& device, QSettings::SettingsMap& map) {
     // One byte past the limit tells a file over it without reading the rest.
     const QByteArray data = device.read(MaxFileBytes + 1);
@@ -529,8 +549,8 @@ bool ReadIni(QIODevice& device, QSettings::SettingsMap& map) {
 }
 
 bool WriteIni(QIODevice& device, const QSettings::SettingsMap& map) {
-    const QByteArray text = FormatIni(map);
-    return device.write(text) == text.size();
+    const QByteArray text = FormatSettings(map);
+    return (!text.isEmpty() || map.isEmpty()) && device.write(text) == text.size();
 }
 
 } // namespace safeini
@@ -544,7 +564,7 @@ QSettings::Format Format() {
 }
 
 QSettings Open() {
-    return QSettings(Format(), QSettings::UserScope, Organisation, Application);
+    return QSettings(FilePath(), Format());
 }
 
 } // namespace settings

@@ -29,6 +29,13 @@ inline constexpr qsizetype MaxFileBytes = 1 << 20;
 bool ParseIni(QByteArrayView text, QSettings::SettingsMap& map);
 // The INI text of the map: [General] first, then the groups, each in key order.
 QByteArray FormatIni(const QSettings::SettingsMap& map);
+// The INI text of a settings file as Kestrel writes it: its own keys in full; keys it does not
+// know only while each is small and all of them together stay small, so that a foreign value
+// never grows the file past what ParseIni reads back. Empty when even Kestrel's own keys come
+// to more than MaxFileBytes (nothing is written then).
+inline constexpr qsizetype MaxForeignEntryBytes = 4 << 10;
+inline constexpr qsizetype MaxForeignBytes = 64 << 10;
+QByteArray FormatSettings(const QSettings::SettingsMap& map);
 
 // The two functions QSettings::registerFormat takes.
 bool ReadIni(QIODevice& device, QSettings::SettingsMap& map);
@@ -41,7 +48,9 @@ namespace settings {
 // The format above, registered once; its files end in ".conf" like those of the native format on
 // Linux, so ~/.config/Orvane Software/Kestrel.conf stays where Kestrel always kept it.
 QSettings::Format Format();
-// Kestrel's settings of the user (organisation and application of Settings.h) in that format.
+// Kestrel's settings of the user (organisation and application of SettingsKeys.h) in that format,
+// in the file FilePath() names. It reads the file as it opens: where the file may be anything
+// (a FIFO, a device), read with ReadFile of SettingsFile.h instead.
 QSettings Open();
 
 } // namespace settings

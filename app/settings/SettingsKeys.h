@@ -4,6 +4,9 @@
 // configuration folder, opened with settings::Open() of IniFormat.h). Integers and booleans are stored as numbers; a
 // boolean reads true for any value but 0.
 
+#include <QString>
+#include <QStringView>
+
 namespace settings {
 
 inline constexpr const char* Organisation = "Orvane Software";
@@ -41,6 +44,22 @@ inline constexpr const char* PaneFontSize = "PaneFontSize";     // the panes' fo
                                                                 // 12
 inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
                                                                 // smallest size, centred
+
+// Every key above, the port map's as "PortMap/COM1".."PortMap/COM6": the keys Kestrel writes in
+// full; others found in the file are kept only while small (safeini::FormatSettings).
+inline bool IsKnownKey(QStringView key) {
+    static constexpr const char* Keys[] = {
+        ComPort,    BaudRate,       ReceMemoryMiB, Parity,     ControlRTS,   AllowHead,
+        RTSEnabled, DTREnabled,     SendMode,      ReceNum,    HeadBuff,     LineEnding,
+        ByteSize,   CustomBaudRate, StopBits,      FlowControl, ScrollLock,  Language,
+        ReceTextView, ReceTextStamps, WindowGeometry};
+    for (const char* k : Keys)
+        if (key == QLatin1String(k))
+            return true;
+    const QLatin1String group("PortMap/COM");
+    return key.size() == group.size() + 1 && key.startsWith(group) && key.back() >= u'1' &&
+           key.back() <= u'6';
+}
 
 inline constexpr int DefaultComPort = 0;
 inline constexpr int DefaultBaudRate = 5;

@@ -10,12 +10,14 @@
 
 namespace {
 
-// A port's target as the text it was read from: fromStdString would drop a byte order mark at
-// its start, and the map would not read back as it was.
-QString TargetText(const std::string& target) {
+// A path that is not UTF-8 (a file name is any bytes) is kept as the bytes it is.
+QVariant TargetValue(const std::string& target) {
     QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
                                                     QStringDecoder::Flag::ConvertInitialBom);
-    return decode(QByteArrayView(target.data(), qsizetype(target.size())));
+    const QString text = decode(QByteArrayView(target.data(), qsizetype(target.size())));
+    if (decode.hasError())
+        return QByteArray::fromStdString(target);
+    return text;
 }
 
 // The numbers in the order they are read, each with its key.
@@ -64,17 +66,17 @@ QString InPortMap(const QString& key) {
 }
 
 // A DWORD-like read: present and a whole number that 32 bits hold.
-std::optional<int64_t> ReadInt(const QSettings& s, const char* key) {
+std::optional<int64_t> ReadInt(const QSettings::SettingsMap& s, const char* key) {
     const QVariant v = s.value(key);
     if (!v.isValid())
         return std::nullopt;
     return StoredWholeNumber(v.toString());
 }
 
-bool HasPortMap(const QSettings& s) {
+bool HasPortMap(const QSettings::SettingsMap& s) {
     // The group's own keys, not those of groups inside it.
     const QString prefix = InPortMap(QString());
-    for (const QString& key : s.allKeys()) {
+    for (const QString& key : s.keys()) {
         if (key.startsWith(prefix) && !key.mid(prefix.size()).contains('/'))
             return true;
     }
@@ -92,6 +94,13 @@ std::optional<int64_t> StoredWholeNumber(const QString& text) {
 }
 
 TStoredSettings ReadStoredSettings(const QSettings& s) {
+    QSettings::SettingsMap map;
+    for (const QString& key : s.allKeys())
+        map.insert(key, s.value(key));
+    return ReadStoredSettings(map);
+}
+
+TStoredSettings ReadStoredSettings(const QSettings::SettingsMap& s) {
     TStoredSettings out;
     bool failed = false;
     for (const auto& [key, member] : Numbers) {
@@ -116,32 +125,47 @@ TStoredSettings ReadStoredSettings(const QSettings& s) {
 
     if (HasPortMap(s)) {
         TPortMap map;
-        for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-            map.Targets[i] = s.value(InPortMap(PortKey(i))).toString().toStdString();
+        for (uint32_t i = 0; i < TPortMap::PortCount; ++i) {
+            const QVariant v = s.value(InPortMap(PortKey(i)));
+            map.Targets[i] = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString()
+                                                                 : v.toString().toStdString();
+        }
         out.PortMap = map;
     }
     return out;
 }
 
 void WriteStoredSettings(QSettings& s, const TStoredSettings& stored) {
+    QSettings::SettingsMap before;
+    for (const QString& key : s.allKeys())
+        before.insert(key, s.value(key));
+    QSettings::SettingsMap after = before;
+    WriteStoredSettings(after, stored);
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        if (!after.contains(it.key()))
+            s.remove(it.key());
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        if (!before.contains(it.key()) || before.value(it.key()) != it.value())
+            s.setValue(it.key(), it.value());
+}
+
+void WriteStoredSettings(QSettings::SettingsMap& s, const TStoredSettings& stored) {
     for (const auto& [key, member] : Numbers) {
         if (stored.*member)
-            s.setValue(key, qlonglong(*(stored.*member)));
+            s.insert(key, qlonglong(*(stored.*member)));
     }
     if (stored.HeadBuff)
-        s.setValue(settings::HeadBuff, *stored.HeadBuff);
+        s.insert(settings::HeadBuff, *stored.HeadBuff);
     if (stored.WindowGeometry)
-        s.setValue(settings::WindowGeometry, *stored.WindowGeometry);
+        s.insert(settings::WindowGeometry, *stored.WindowGeometry);
     for (const TApart& a : Apart) {
         if (stored.*(a.Member))
-            s.setValue(a.Key, qlonglong(*(stored.*(a.Member))));
+            s.insert(a.Key, qlonglong(*(stored.*(a.Member))));
         else if (a.Member == &TStoredSettings::CustomBaudRate)
             s.remove(a.Key); // a rate of the list again
     }
     if (stored.PortMap) {
-        s.beginGroup(settings::PortMapGroup);
         for (uint32_t i = 0; i < TPortMap::PortCount; ++i)
-            s.setValue(PortKey(i), TargetText(stored.PortMap->Targets[i]));
-        s.endGroup();
+            s.insert(InPortMap(PortKey(i)), TargetValue(stored.PortMap->Targets[i]));
     }
 }

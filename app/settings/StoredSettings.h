@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-class QSettings;
+#include <QSettings>
 
 struct TStoredSettings {
     // Read in this order. The first value that fails to read ends the reads:
@@ -58,7 +58,10 @@ struct TStoredSettings {
 // A stored number as text: trimmed, decimal, within INT32_MIN..UINT32_MAX.
 std::optional<int64_t> StoredWholeNumber(const QString& text);
 
-// Reads from the QSettings' top level (no group open).
+// Reads from the QSettings' top level (no group open), or from the keys and values of a settings
+// file as read on its own (settings::ReadFile).
 TStoredSettings ReadStoredSettings(const QSettings& s);
+TStoredSettings ReadStoredSettings(const QSettings::SettingsMap& s);
 // Writes the values present and leaves the keys of the others as they are.
 void WriteStoredSettings(QSettings& s, const TStoredSettings& stored);
+void WriteStoredSettings(QSettings::SettingsMap& s, const TStoredSettings& stored);

@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <cerrno>
+
 namespace {
 
 const char* const HistoryFilter = "Kestrel files(*.kst)";
@@ -166,6 +168,10 @@ void TFrmMain::ToolSaveClick() {
     if (name.isEmpty())
         return;
     name = dialogs::WithExtension(name, text ? "txt" : "kst");
+    if (IsOtherThanRegularFile(name)) {
+        dialogs::Message(this, tr("%1 不是普通文件, 不能保存到它。").arg(name));
+        return;
+    }
     // The file holds the pane as it is at the click; what arrives while the
     // file is written goes on into the pane.
     ApplyReceived(true);
@@ -206,6 +212,10 @@ void TFrmMain::ToolOpenClick() {
     if (name.isEmpty())
         return;
     name = dialogs::WithExtension(name, "kst");
+    if (IsOtherThanRegularFile(name)) {
+        dialogs::Message(this, tr("%1 不是普通文件, 不能打开。").arg(name));
+        return;
+    }
     // What arrived before the click belongs to the pane being replaced.
     ApplyReceived(true);
     auto fresh = std::make_shared<TReceiveStore>();
@@ -248,8 +258,10 @@ bool TFrmMain::StartLiveLog(const QString& path, int kind) {
                                   kind == 0 ? TLiveLog::TMode::Raw : TLiveLog::TMode::Text,
                                   kind == 2, CodePagePairUtf8);
     if (!ok) {
-        dialogs::Message(this, tr("不能记录到文件 %1: %2")
-                                   .arg(path, QString::fromStdString(LiveLog.Error())));
+        const QString why = LiveLog.ErrorNumber() == ENXIO
+                                ? tr("管道没有读取方")
+                                : QString::fromStdString(LiveLog.Error());
+        dialogs::Message(this, tr("不能记录到文件 %1: %2").arg(path, why));
         return false;
     }
     if (!LogTimer) {
@@ -282,7 +294,12 @@ void TFrmMain::ShowLogState() {
         return;
     }
     const double mb = double(LiveLog.FileBytes()) / 1e6;
-    lblLog->setText(tr("● 记录: %1  %2 MB").arg(name, QString::number(mb, 'f', mb < 10 ? 2 : 1)));
+    QString text = tr("● 记录: %1  %2 MB").arg(name, QString::number(mb, 'f', mb < 10 ? 2 : 1));
+    if (const uint64_t dropped = LiveLog.DroppedBytes())
+        text += tr("  丢弃 %1 字节").arg(dropped);
+    if (LiveLog.Unlinked())
+        text += tr("  文件已被删除");
+    lblLog->setText(text);
     lblLog->setToolTip(QString::fromStdString(LiveLog.Path()));
     lblLog->adjustSize();
     lblLog->move(width() - lblLog->width() - 6, 0);

@@ -6,6 +6,7 @@
 #include "MemoryReturn.h"
 #include "SendPage.h"
 #include "IniFormat.h"
+#include "SettingsFile.h"
 #include "SettingsKeys.h"
 #include "SettingsPage.h"
 #include "StoredSettings.h"
@@ -15,20 +16,21 @@
 
 #include <QLineEdit>
 #include <QSettings>
-
-namespace {
-
-QSettings Store() {
-    return settings::Open();
-}
-
-} // namespace
+#include <QTimer>
 
 // Each page loads its own part; the order is the order in which the worker
 // gets them: the lines, the port map and line, the open, then RTS control,
 // the preamble and the send mode.
 void TFrmMain::LoadSettings() {
-    const TStoredSettings stored = ReadStoredSettings(Store());
+    const settings::TFileRead file = settings::ReadFile();
+    const TStoredSettings stored = ReadStoredSettings(file.Map);
+    if (!file.Problem.isEmpty()) {
+        // Said once the window is up: the defaults apply, and what is not regular is not saved.
+        const QString text = file.NotRegular ? tr("%1: 使用默认设置, 设置不会保存。").arg(file.Problem)
+                                             : tr("%1: 使用默认设置。").arg(file.Problem);
+        SettingsProblem = file.Problem;
+        QTimer::singleShot(0, this, [this, text] { dialogs::Message(this, text); });
+    }
     // What was read before a failure is applied, in the order of reading, and the defaults
     // then go over part of it.
     if (stored.ControlRTS)
@@ -104,8 +106,15 @@ void TFrmMain::SaveSettings() {
     stored.ReceNum = StoredWholeNumber(EdtRevNum->text());
     if (stored.ReceNum)
         stored.HeadBuff = EdtHead->text();
-    QSettings s = Store();
-    WriteStoredSettings(s, stored);
+    // Keys of the file that are not Kestrel's stay, as far as they are small.
+    settings::TFileRead file = settings::ReadFile();
+    WriteStoredSettings(file.Map, stored);
+    const QString problem = settings::WriteFile(file.Map);
+    // Said once: a close goes on all the same.
+    if (!problem.isEmpty() && problem != SettingsProblem) {
+        SettingsProblem = problem;
+        dialogs::Message(this, tr("设置未保存: %1").arg(problem));
+    }
     if (!stored.ReceNum)
         throw std::invalid_argument(
             QString("'%1' is not a valid integer value").arg(EdtRevNum->text()).toStdString());

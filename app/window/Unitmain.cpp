@@ -401,6 +401,12 @@ void TFrmMain::FormCreate() {
     TabSend->mnuClearClick();
     ShowReceHeader();
     connect(ReceEdit, &TReceivePane::ViewChanged, this, &TFrmMain::ShowReceHeader);
+    connect(ReceEdit, &TReceivePane::CopyTruncated, this, [this](qint64 copied, qint64 selected) {
+        dialogs::Message(this, tr("选中的内容超过 %1 MB: 只复制了 %2 行中的前 %3 行, 其后的内容未复制。")
+                                   .arg(TReceivePane::CopyLimit >> 20)
+                                   .arg(selected)
+                                   .arg(copied));
+    });
     resize(ClientWidth, ClientHeight);
     setMinimumSize(ClientWidth, ClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())

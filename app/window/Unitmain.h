@@ -258,6 +258,7 @@ private:
                          std::function<TFileResult(const std::function<bool(int64_t, int64_t)>&)> work,
                          std::function<void(TFileResult)> done);
     std::optional<int64_t> ReceMemoryMiB; // the stored limit of the pane's memory, if any
+    QString SettingsProblem; // why the settings file was not read or written, as last said
     bool OpeningFile = false;
     // The pane's header says once per Clear or open that the oldest lines were dropped.
     void ShowDropNotice();

@@ -431,6 +431,42 @@ E-mail: %2</translation>
         <source>系统: %1</source>
         <translation>System: %1</translation>
     </message>
+    <message>
+        <source>%1 不是普通文件, 不能保存到它。</source>
+        <translation>%1 is not a regular file; cannot save to it.</translation>
+    </message>
+    <message>
+        <source>%1 不是普通文件, 不能打开。</source>
+        <translation>%1 is not a regular file; cannot open it.</translation>
+    </message>
+    <message>
+        <source>管道没有读取方</source>
+        <translation>the pipe has no reader</translation>
+    </message>
+    <message>
+        <source>  丢弃 %1 字节</source>
+        <translation>  %1 bytes dropped</translation>
+    </message>
+    <message>
+        <source>  文件已被删除</source>
+        <translation>  file deleted</translation>
+    </message>
+    <message>
+        <source>%1: 使用默认设置, 设置不会保存。</source>
+        <translation>%1: using the default settings; the settings will not be saved.</translation>
+    </message>
+    <message>
+        <source>%1: 使用默认设置。</source>
+        <translation>%1: using the default settings.</translation>
+    </message>
+    <message>
+        <source>设置未保存: %1</source>
+        <translation>Settings not saved: %1</translation>
+    </message>
+    <message>
+        <source>选中的内容超过 %1 MB: 只复制了 %2 行中的前 %3 行, 其后的内容未复制。</source>
+        <translation>The selection is over %1 MB: of its %2 lines only the first %3 were copied; the rest was not.</translation>
+    </message>
 </context>
 <context>
     <name>THistoryJob</name>
@@ -869,6 +905,29 @@ rfc2217://host:port (ser2net; rate, RTS and DTR too) or tcp://host:port (bytes o
     <message>
         <source>设备不接受这些线路设置</source>
         <translation>The device refused these line settings</translation>
+    </message>
+</context>
+<context>
+    <name>settings</name>
+    <message>
+        <source>设置文件 %1 不是普通文件</source>
+        <translation>The settings file %1 is not a regular file</translation>
+    </message>
+    <message>
+        <source>设置文件 %1 无法读取: %2</source>
+        <translation>The settings file %1 cannot be read: %2</translation>
+    </message>
+    <message>
+        <source>设置文件 %1 无法写入: %2</source>
+        <translation>The settings file %1 cannot be written: %2</translation>
+    </message>
+    <message>
+        <source>设置文件夹 %1 无法创建</source>
+        <translation>The settings folder %1 cannot be created</translation>
+    </message>
+    <message>
+        <source>设置文件 %1 无法写入: 设置过大</source>
+        <translation>The settings file %1 cannot be written: the settings are too large</translation>
     </message>
 </context>
 </TS>

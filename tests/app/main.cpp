@@ -1,4 +1,5 @@
 #include "Handover.h"
+#include "SettingsFile.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    settings::SetFolder(settingsDir.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -3,6 +3,7 @@
 // many reads, garbage, and connections refused and dropped.
 
 #include "NetBackend.h"
+#include "NetLink.h"
 #include "Recorder.h"
 #include "Scriptserver.h"
 #include "Telnet.h"
@@ -255,6 +256,26 @@ TEST(RemotePort, RtsAndDtrAreReadBackAsTheServerReportsThem) {
     EXPECT_TRUE(s.Rts);
     EXPECT_FALSE(s.Dtr);
     backend->Close();
+}
+
+// The ".invalid" top-level name never resolves (RFC 6761), and the resolver says so at once.
+TEST(RemotePort, ANameThatDoesNotResolveStaysFailedWhileItIsResolvedAgain) {
+    TNetTarget target;
+    ASSERT_TRUE(ParseNetTarget("tcp://kestrel.invalid:2000", target));
+    int err = EINPROGRESS;
+    {
+        TNetLink link;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (err == EINPROGRESS && std::chrono::steady_clock::now() < deadline)
+            err = link.Connect(target, std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(err, TNetLink::ResolveFailed);
+    // Every later attempt, its name resolved again meanwhile, is the same failure: never
+    // "connecting" in between.
+    for (int i = 0; i < 50; ++i) {
+        TNetLink link;
+        EXPECT_EQ(link.Connect(target, std::chrono::milliseconds(0)), TNetLink::ResolveFailed);
+    }
 }
 
 } // namespace

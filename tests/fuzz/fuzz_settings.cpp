@@ -3,6 +3,7 @@
 // goes through Kestrel's own INI format (Safeini.h), as the program reads it, and through that
 // format's parser and writer directly.
 #include "IniFormat.h"
+#include "SettingsFile.h"
 #include "StoredSettings.h"
 
 #include "Fuzzcheck.h"
@@ -106,7 +107,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteBytes(input,
                QByteArrayView(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     const TStoredSettings first = ReadFile(input);
+    // The window reads the file on its own (it may be a FIFO or a device) to the same values,
+    // and saves it in a form that always reads back, foreign keys bounded.
+    const settings::TFileRead direct = settings::ReadFile(input);
     QFile::remove(input);
+    Check(direct.Problem.isEmpty());
+    Check(ReadStoredSettings(direct.Map) == first);
+    {
+        QSettings::SettingsMap saved = direct.Map;
+        WriteStoredSettings(saved, first);
+        const QByteArray text = safeini::FormatSettings(saved);
+        Check(text.size() <= safeini::MaxFileBytes);
+        QSettings::SettingsMap back;
+        Check(safeini::ParseIni(text, back));
+    }
 
     // The values read form a prefix of the reading order.
     const bool present[] = {first.ComPort.has_value(),    first.BaudRate.has_value(),
