@@ -10,7 +10,7 @@
 #include <cstring>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -32,6 +32,57 @@ int HexValue(char c) {
 // A backward look for pair boundaries stops this far back: such a run of lead
 // bytes is binary noise, and a match at its end is taken as it stands.
 constexpr size_t PairLookBack = 4096;
+
+// Two bytes of a fixed pattern, tested at many places at once: only where
+// both fit (masked) is the whole pattern compared.
+struct TProbe {
+    size_t Off1 = 0, Off2 = 0; // the pattern's first and last byte that is not a wildcard
+    uint8_t V1 = 0, K1 = 0, V2 = 0, K2 = 0;
+};
+
+#ifdef __SSE2__
+// From start s on, windows of Width starts while s + Width <= limit and the
+// loads stay inside count: the first window's start with a candidate and its
+// lanes in bits, or where it stopped with bits 0.
+size_t Probe16(const uint8_t* b, size_t s, size_t limit, size_t count, const TProbe& p, uint32_t& bits) {
+    const __m128i v1 = _mm_set1_epi8(char(p.V1)), k1 = _mm_set1_epi8(char(p.K1));
+    const __m128i v2 = _mm_set1_epi8(char(p.V2)), k2 = _mm_set1_epi8(char(p.K2));
+    for (; s + 16 <= limit && s + p.Off2 + 16 <= count; s += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + s + p.Off1));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + s + p.Off2));
+        const __m128i eq = _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(a, k1), v1),
+                                         _mm_cmpeq_epi8(_mm_and_si128(c, k2), v2));
+        bits = uint32_t(_mm_movemask_epi8(eq));
+        if (bits != 0)
+            return s;
+    }
+    bits = 0;
+    return s;
+}
+
+__attribute__((target("avx2"))) size_t Probe32(const uint8_t* b, size_t s, size_t limit, size_t count,
+                                               const TProbe& p, uint32_t& bits) {
+    const __m256i v1 = _mm256_set1_epi8(char(p.V1)), k1 = _mm256_set1_epi8(char(p.K1));
+    const __m256i v2 = _mm256_set1_epi8(char(p.V2)), k2 = _mm256_set1_epi8(char(p.K2));
+    const bool exact = p.K1 == 0xFF && p.K2 == 0xFF;
+    for (; s + 32 <= limit && s + p.Off2 + 32 <= count; s += 32) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + s + p.Off1));
+        __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + s + p.Off2));
+        if (!exact) {
+            a = _mm256_and_si256(a, k1);
+            c = _mm256_and_si256(c, k2);
+        }
+        const __m256i eq = _mm256_and_si256(_mm256_cmpeq_epi8(a, v1), _mm256_cmpeq_epi8(c, v2));
+        bits = uint32_t(_mm256_movemask_epi8(eq));
+        if (bits != 0)
+            return s;
+    }
+    bits = 0;
+    return s;
+}
+
+const bool HasAvx2 = __builtin_cpu_supports("avx2");
+#endif
 
 pcre2_code* Code(void* code) {
     return static_cast<pcre2_code*>(code);
@@ -200,17 +251,20 @@ size_t TFindPattern::FixedIn(const uint8_t* b, size_t count, size_t limit, size_
     };
     size_t s = start;
 #ifdef __SSE2__
-    // Two bytes of the pattern (its first and last that are not wildcards)
-    // tested at 16 places at once; only where both fit is the whole compared.
-    const __m128i v1 = _mm_set1_epi8(char(value[m_first])), k1 = _mm_set1_epi8(char(mask[m_first]));
-    const __m128i v2 = _mm_set1_epi8(char(value[m_last])), k2 = _mm_set1_epi8(char(mask[m_last]));
-    while (s + 16 <= limit && s + m_last + 16 <= count) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + s + m_first));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + s + m_last));
-        const __m128i eq = _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(a, k1), v1),
-                                         _mm_cmpeq_epi8(_mm_and_si128(c, k2), v2));
-        unsigned bits = unsigned(_mm_movemask_epi8(eq));
-        size_t next = s + 16;
+    TProbe probe;
+    probe.Off1 = m_first;
+    probe.Off2 = m_last;
+    probe.V1 = value[m_first];
+    probe.K1 = mask[m_first];
+    probe.V2 = value[m_last];
+    probe.K2 = mask[m_last];
+    const size_t width = HasAvx2 ? 32 : 16;
+    for (;;) {
+        uint32_t bits = 0;
+        s = HasAvx2 ? Probe32(b, s, limit, count, probe, bits) : Probe16(b, s, limit, count, probe, bits);
+        if (bits == 0)
+            break;
+        size_t next = s + width;
         while (bits != 0) {
             const size_t p = s + size_t(__builtin_ctz(bits));
             bits &= bits - 1;
@@ -219,7 +273,7 @@ size_t TFindPattern::FixedIn(const uint8_t* b, size_t count, size_t limit, size_
             const size_t after = hit(p);
             if (after == SIZE_MAX)
                 return SIZE_MAX;
-            if (after >= s + 16) {
+            if (after >= s + width) {
                 next = after;
                 break;
             }
@@ -355,14 +409,29 @@ uint64_t TFindPattern::Scan(const TReceiveStore& store, uint64_t from, uint64_t 
         return 0;
     if (m_kind != EFindKind::Regex)
         return ScanFixed(store, from, to, skip, found);
-    // A regular expression reads one flat piece: the range, the bytes a match
-    // may run on into, and a little before for what it looks back on.
-    const uint64_t first = from - std::min<uint64_t>(from - begin, RegexLookBehind);
-    const uint64_t last = std::min(end, to + MaxRegexMatch);
-    std::vector<uint8_t> piece(size_t(last - first));
-    const size_t got = GatherRunBytes(store, first, piece.size(), piece.data());
-    return ScanRegex(piece.data(), got, size_t(from - first), size_t(std::min<uint64_t>(to - first, got)), first,
-                     skip, found);
+    // A regular expression reads flat pieces of a chunk each: the chunk, the
+    // bytes a match may run on into, and a little before for what it looks back on.
+    uint64_t reach = 0;
+    std::vector<uint8_t> piece;
+    bool stop = false;
+    for (uint64_t at = from; at < to && !stop; at += PieceBytes) {
+        const uint64_t pieceTo = std::min(to, at + PieceBytes);
+        const uint64_t first = at - std::min<uint64_t>(at - begin, RegexLookBehind);
+        const uint64_t last = std::min(end, pieceTo + MaxRegexMatch);
+        piece.resize(size_t(last - first));
+        const size_t got = GatherRunBytes(store, first, piece.size(), piece.data());
+        const uint64_t r = ScanRegex(piece.data(), got, size_t(at - first),
+                                     size_t(std::min<uint64_t>(pieceTo - first, got)), first,
+                                     std::max(skip, reach), [&](const TMatch& m) {
+                                         if (!found(m)) {
+                                             stop = true;
+                                             return false;
+                                         }
+                                         return true;
+                                     });
+        reach = std::max(reach, r);
+    }
+    return reach;
 }
 
 uint64_t TFindPattern::ScanFlat(const uint8_t* bytes, size_t count,

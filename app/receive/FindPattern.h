@@ -45,6 +45,8 @@ public:
     static constexpr size_t MaxRegexMatch = size_t(64) << 10;
     // Bytes before a scanned range a regular expression may look back on.
     static constexpr size_t RegexLookBehind = 256;
+    // A regular expression scans a long range this many positions at a time.
+    static constexpr size_t PieceBytes = size_t(256) << 10;
 
     struct TCompiled {
         std::shared_ptr<const TFindPattern> Pattern; // null on error
