@@ -2,6 +2,7 @@
 // the window before the focused control, and what selecting a tab does.
 
 #include "AutoSendPage.h"
+#include "FindBar.h"
 #include "ProtocolPage.h"
 #include "SendPage.h"
 #include "SettingsPage.h"
@@ -97,6 +98,15 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
         break;
     case Qt::Key_F12:
         TabSend->SetSendMode(TabSend->SendMode >= 3 ? 0 : TabSend->SendMode + 1);
+        break;
+    case Qt::Key_F:
+    case Qt::Key_G:
+        if ((shift & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier)) == Qt::ControlModifier) {
+            if (key == Qt::Key_F)
+                FindBar->Open();
+            else
+                FindBar->OpenOffset();
+        }
         break;
     case Qt::Key_1:
     case Qt::Key_2:
