@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -94,16 +95,18 @@ TFindBar::TFindBar(TReceivePane* pane) : QWidget(pane), m_pane(pane) {
     connect(m_close, &QToolButton::clicked, this, &TFindBar::Close);
 
     pane->installEventFilter(this);
-    pane->LineMarks = [this](int64_t line, const QString& text, std::vector<TReceivePane::TMark>& marks) {
-        Marks(line, text, marks);
+    // The pane outlives what it holds (its children go after its members),
+    // and the bar may go first.
+    pane->LineMarks = [bar = QPointer<TFindBar>(this)](int64_t line, const QString& text,
+                                                       std::vector<TReceivePane::TMark>& marks) {
+        if (bar)
+            bar->Marks(line, text, marks);
     };
     Retranslate();
     hide();
 }
 
-TFindBar::~TFindBar() {
-    m_pane->LineMarks = nullptr;
-}
+TFindBar::~TFindBar() = default;
 
 void TFindBar::Retranslate() {
     m_kind->setItemText(KindText, tr("文本"));
