@@ -287,10 +287,9 @@ void TFindBar::Poll() {
         m_current.reset();
         m_rank.reset();
         m_inView.clear();
+        m_pendingForward.reset(); // nothing is selected until the user steps
         m_finder.Start(m_finder.Pattern(), store.Snapshot());
         m_since.start();
-        m_pendingForward = true;
-        m_pendingFrom = 0;
     } else if (m_valid && store.Revision() != m_revision) {
         m_revision = store.Revision();
         m_finder.Update(store.Snapshot());

@@ -143,6 +143,8 @@ TEST_F(FindBarTest, ClearStartsTheCountOverAndCtrlGGoesToAnOffset) {
     QTest::keyClick(Text, Qt::Key_F9); // Clear: the function keys keep their meanings in the bar
     ASSERT_TRUE(WaitUntil([&] { return Pane->Store().TextIndex().End() == 0; }));
     Receive("abc z z");
+    EXPECT_TRUE(CountIs("0/2"));
+    QTest::keyClick(Text, Qt::Key_Return);
     EXPECT_TRUE(CountIs("1/2"));
 
     QTest::keyClick(Text, Qt::Key_G, Qt::ControlModifier);
