@@ -5,6 +5,7 @@
 #include "Language.h"
 #include "IniFormat.h"
 #include "SettingsKeys.h"
+#include "StallProbe.h"
 #include "StoredSettings.h"
 #include "Unitmain.h"
 
@@ -69,9 +70,6 @@ int main(int argc, char** argv) {
     const TStoredSettings stored =
         ReadStoredSettings(settings::Open());
     SetLanguage(RunLanguage(line, stored.Language));
-    QApplication::setApplicationDisplayName(
-        QCoreApplication::translate("TFrmMain", "Kestrel %1测试版").arg(VersionText()));
-    // The window sets it again when the language changes.
     QApplication::setOrganizationName("Orvane Software");
     QApplication::setApplicationName("Kestrel");
     QApplication::setApplicationVersion(VersionText());
@@ -80,9 +78,10 @@ int main(int argc, char** argv) {
         TFrmMain FrmMain;
         FrmMain.ApplyCommandLine(line);
         FrmMain.show();
+        StartStallProbeFromEnvironment(&FrmMain);
         return app.exec();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
+        QMessageBox::critical(nullptr, "Kestrel " + VersionText(),
                               QString::fromUtf8(e.what()));
     }
     return 0;

@@ -153,23 +153,6 @@ void TCommPort::Write(const uint8_t* data, uint32_t count) {
         throw ECommError(ceWrite, static_cast<uint32_t>(err));
 }
 
-void TCommPort::WriteFlushed(const uint8_t* data, uint32_t count) {
-    RequireOpen();
-    for (uint32_t i = 0; i < count; ++i) {
-        size_t written = 0;
-        if (int err = Handle->Write(data + i, 1, written))
-            throw ECommError(ceWrite, static_cast<uint32_t>(err));
-        Flush();
-    }
-}
-
-void TCommPort::WriteByte(uint8_t b) {
-    RequireOpen();
-    size_t written = 0;
-    if (int err = Handle->Write(&b, 1, written))
-        throw ECommError(ceWrite, static_cast<uint32_t>(err));
-}
-
 uint32_t TCommPort::WriteSome(const uint8_t* data, uint32_t count) {
     RequireOpen();
     if (count == 0 || data == nullptr)

@@ -51,9 +51,6 @@ public:
     bool GetDtr() const { return Dcb.Dtr; }
 
     void Write(const uint8_t* data, uint32_t count);
-    // One byte at a time, each flushed: for RTS-controlled half-duplex links.
-    void WriteFlushed(const uint8_t* data, uint32_t count);
-    void WriteByte(uint8_t b);
     // What the device takes now, without waiting; the count taken.
     uint32_t WriteSome(const uint8_t* data, uint32_t count);
     // Whether the last byte written has left the device, asked without waiting.

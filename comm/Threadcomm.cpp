@@ -182,6 +182,52 @@ void TWThreadComm::SetBackendFactory(TBackendFactory factory) {
     Port.SetBackendFactory(std::move(factory));
 }
 
+// ---- sending ----
+
+bool TWThreadComm::Send(const uint8_t* bytes, uint32_t count) {
+    try {
+        std::vector<uint8_t> block;
+        block.reserve(MaxPreamble + count);
+        if (PreambleMode.load()) {
+            std::lock_guard lock(FrameLock);
+            block.assign(Framer.Preamble(), Framer.Preamble() + Framer.PreambleLen());
+        }
+        if (count > 0 && bytes)
+            block.insert(block.end(), bytes, bytes + count);
+        return Enqueue(std::move(block), ControlRTS.load());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TWThreadComm::SendByte(uint8_t b) {
+    try {
+        return Enqueue(std::vector<uint8_t>{b}, false);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TWThreadComm::SendRaw(const uint8_t* bytes, uint32_t count) {
+    try {
+        return count > 0 && bytes && Enqueue(std::vector<uint8_t>(bytes, bytes + count), false);
+    } catch (...) {
+        return false;
+    }
+}
+
+void TWThreadComm::CancelSend() {
+    CancelRequest.store(true);
+    WakeUp();
+}
+
+bool TWThreadComm::Enqueue(std::vector<uint8_t>&& bytes, bool rtsControlled) {
+    if (!Queue.Add(std::move(bytes), rtsControlled))
+        return false;
+    WakeUp();
+    return true;
+}
+
 // ---- the worker ----
 
 void TWThreadComm::Raise(const std::function<void()>& call) {
@@ -195,8 +241,8 @@ void TWThreadComm::Execute() {
     pthread_setname_np(pthread_self(), "serial worker"); // as top -H and perf show it
     do {
         if (CancelRequest.exchange(false))
-            DropQueue();
-        ReportProgress();
+            Queue.Drop();
+        Queue.ReportProgress();
         if (ReleaseRequest.load()) {
             ReleasePass();
             continue;
@@ -217,13 +263,14 @@ void TWThreadComm::Execute() {
         // its lines are still read now and then in case a report was missed.
         // A device without a descriptor to wait on is asked on the short timer.
         const bool watched = ModemLines && Port.ModemFd() >= 0;
-        const bool quiet = (!ModemLines || watched) && ToGo.load() == 0 && Port.PollFd() >= 0;
+        const bool quiet = (!ModemLines || watched) && Queue.BytesToGo() == 0 && Port.PollFd() >= 0;
         auto timeout =
             std::chrono::duration_cast<Clock::duration>(quiet ? QuietInterval : ModemPollInterval);
-        if (NextDue != Clock::time_point{})
-            timeout = std::clamp(NextDue - Clock::now(), Clock::duration::zero(), timeout);
+        if (const auto due = Queue.NextDue(); due != Clock::time_point{})
+            timeout = std::clamp(due - Clock::now(), Clock::duration::zero(), timeout);
         bool ready = Flowing || WaitForActivity(timeout);
         const uint32_t got = ready ? Receive() : 0;
+        ReadCount.fetch_add(got, std::memory_order_release); // framed and delivered
         // A full chunk means more may be waiting: read again before waiting.
         Flowing = got == ReadChunk;
         auto now = Clock::now();
@@ -233,7 +280,7 @@ void TWThreadComm::Execute() {
             LastModemCheck = now;
             CheckModem();
         }
-        WritePass();
+        Queue.WritePass();
         DropVanishedPort();
     } while (!Terminated());
 }
@@ -243,12 +290,13 @@ bool TWThreadComm::WaitForActivity(Clock::duration timeout) {
     if (Terminated() || CancelRequest.load())
         return true;
     const int portFd = IsOpen() ? Port.PollFd() : -1;
-    const short portEvents = POLLIN | (WantWrite ? POLLOUT : 0);
+    const short portEvents = POLLIN | (Queue.WantWrite() ? POLLOUT : 0);
     const int modemFd = IsOpen() && ModemLines ? Port.ModemFd() : -1;
     pollfd fds[3] = {{WakeFd, POLLIN, 0}, {portFd, portEvents, 0}, {modemFd, POLLIN, 0}};
     // Nanoseconds: an RTS-controlled block checks each byte's drain at well
     // under a millisecond.
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
+    LatestWaitLimit.store(ns, std::memory_order_relaxed);
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     bool pollable = portFd >= 0;
     // poll passes over the entries whose descriptor is -1.
@@ -285,8 +333,7 @@ void TWThreadComm::ReleasePass() {
             std::lock_guard lock(PortLock);
             PortOpen.store(false, std::memory_order_release);
         }
-        DropQueue();
-        WantWrite = false;
+        Queue.Drop();
         ModemLines = false;
         {
             std::lock_guard lock(PortLock);
@@ -326,9 +373,8 @@ void TWThreadComm::OpenPass() {
             std::lock_guard lock(PortLock);
             PortOpen.store(false, std::memory_order_release);
         }
-        DropQueue();
+        Queue.Drop();
     }
-    WantWrite = false;
     bool opened = false;
     TOpenError error;
     {
@@ -449,8 +495,7 @@ void TWThreadComm::DropVanishedPort() {
         }
         PortOpen.store(false, std::memory_order_release);
     }
-    DropQueue();
-    WantWrite = false;
+    Queue.Drop();
     LastOpenFailed = true; // reopen at the retry pace
     if (OnPortState)
         Raise([&] { OnPortState(false); });

@@ -24,20 +24,19 @@
 // - Each port operation of either thread runs under PortLock, so the two never
 //   interleave inside one; the worker holds it for one non-blocking call at a
 //   time and waits for the device without it.
-// - The queue is shared under SendLock. Only the worker removes blocks and
-//   writes a block's progress, so it works on the front block without the lock
-//   (a deque keeps its elements in place while the window appends).
+// - The send queue (TSendQueue, SendQueue.h) keeps its own lock; the worker
+//   writes from it with PortLock taken for each port call.
 // - The framing state is shared under FrameLock; the other flags are atomics.
 
 #include "CommPort.h"
 #include "Framer.h"
+#include "SendQueue.h"
 #include "Thread.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -62,7 +61,7 @@ public:
     std::function<void(bool open)> OnPortState;
     // Queued bytes that will not go out (port closed or failed, CancelSend).
     std::function<void(uint64_t bytesNotSent)> OnSendDropped;
-    // Bytes still to go while a send takes long: first after ProgressInterval
+    // Bytes still to go while a send takes long: first after TSendQueue::ProgressInterval
     // of sending, then at that pace, and 0 when the queue has emptied.
     std::function<void(uint64_t bytesLeft)> OnSendProgress;
     // Something the open port wants the user to know that is no failure (a
@@ -110,7 +109,7 @@ public:
     // and an RTS-controlled block is still queued.
     // With ControlRTS on, RTS switches over at the call (even while blocks
     // queued before are still going out); the block goes out byte by byte,
-    // each flushed, between two waits of RtsSettle that start once it is first
+    // each flushed, between two waits of TSendQueue::RtsSettle that start once it is first
     // in the queue and the port is open, and RTS switches back after it. Such
     // a block is accepted with the port closed too and waits for the port to
     // open.
@@ -125,9 +124,15 @@ public:
     // Drops everything queued; OnSendDropped follows from the worker.
     void CancelSend();
     // Bytes queued and not yet written.
-    uint64_t BytesToGo() const { return ToGo.load(std::memory_order_acquire); }
-    // Waits of the worker so far, for tests that check it does not spin.
+    uint64_t BytesToGo() const { return Queue.BytesToGo(); }
+    // For tests that follow the worker's passes: its waits so far, the limit
+    // of the latest wait (how long an idle worker sleeps), and the bytes read
+    // from the device so far, counted once they are framed and delivered.
     uint64_t WaitCount() const { return Waits.load(std::memory_order_relaxed); }
+    std::chrono::nanoseconds WaitLimit() const {
+        return std::chrono::nanoseconds(LatestWaitLimit.load(std::memory_order_relaxed));
+    }
+    uint64_t BytesRead() const { return ReadCount.load(std::memory_order_acquire); }
 
     TOpenError LastOpenError() const;
     // The port map lives with the port; it applies from the next (re)open.
@@ -150,16 +155,8 @@ public:
     // changes: how late a device whose node was replaced without a hang-up,
     // or a change report that went missing, is noticed.
     static constexpr std::chrono::milliseconds QuietInterval{2000};
-    // Wait before and after the bytes of an RTS-controlled block.
-    static constexpr std::chrono::milliseconds RtsSettle{50};
-    static constexpr std::chrono::milliseconds ProgressInterval{100};
-    // The queue's bound: each block costs its bytes plus BlockCost. A block
-    // that would take the queue past the bound is refused unless the queue is
-    // empty, so a single block of any size is taken whole.
-    static constexpr uint64_t MaxQueueCost = 8u << 20;
-    static constexpr uint64_t BlockCost = 64;
-    // Most bytes written in one pass, so reads and modem checks keep their pace.
-    static constexpr uint32_t WriteChunk = 65536;
+    // The send queue's bound (see TSendQueue).
+    static constexpr uint64_t MaxQueueCost = TSendQueue::MaxQueueCost;
 
 protected:
     void Execute() override;
@@ -178,15 +175,6 @@ private:
     uint32_t Receive();
     void CheckModem();
     bool Enqueue(std::vector<uint8_t>&& bytes, bool rtsControlled);
-    // Writes what the device takes now; sets WantWrite and NextDue.
-    void WritePass();
-    // Drops the whole queue and reports it; RTS goes back for an
-    // RTS-controlled block that was dropped.
-    void DropQueue();
-    enum class TGather { NotGathered, Written, PassOver };
-    TGather WriteGathered(uint32_t& budget);
-    void FinishFront();
-    void ReportProgress();
     void DropVanishedPort();
     void Raise(const std::function<void()>& call);
 
@@ -204,29 +192,17 @@ private:
     std::atomic<bool> PreambleMode{false};
     std::atomic<bool> PortOpen{false};
     std::atomic<bool> CancelRequest{false};
-    std::atomic<uint64_t> ToGo{0};
     std::atomic<uint64_t> Waits{0};
+    std::atomic<int64_t> LatestWaitLimit{0}; // nanoseconds
+    std::atomic<uint64_t> ReadCount{0};
 
     std::mutex FrameLock;
     TFramer Framer; // under FrameLock
 
-    enum class TRtsPhase { Idle, LeadIn, Writing, Draining, LeadOut };
-    struct TSendBlock {
-        std::vector<uint8_t> Bytes; // preamble (when on) and the block, whole
-        bool RtsControlled = false;
-        // Worker only.
-        size_t Done = 0;
-        TRtsPhase Phase = TRtsPhase::Idle;
-        Clock::time_point Due{};
-    };
-    std::mutex SendLock;
-    std::deque<TSendBlock> Queue;
-    uint64_t QueueCost = 0;      // under SendLock
-    bool RtsBlockQueued = false; // under SendLock
+    TSendQueue Queue{Port, PortLock, PortOpen, {OnRtsChange, OnSendDropped, OnSendProgress}};
 
     std::vector<uint8_t> ReadBuf; // worker only, reused between reads
     std::vector<std::string> Notices; // worker only: taken with the last read
-    std::vector<uint8_t> WriteBuf; // worker only: small plain blocks gathered for one write
 
     mutable std::mutex ErrorLock;
     TOpenError OpenError;
@@ -240,10 +216,4 @@ private:
     Clock::time_point LastPresenceCheck{};
     Clock::time_point LastModemCheck{};
     bool Flowing = false;
-    bool WantWrite = false;      // the device took less than was offered
-    Clock::time_point NextDue{}; // an RTS-controlled block's next step
-    Clock::time_point LastProgress{};
-    uint64_t LastReported = 0;
-    bool ProgressShown = false; // a non-zero progress was reported
-    bool Sending = false;
 };

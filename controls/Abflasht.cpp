@@ -8,6 +8,23 @@
 #include <chrono>
 #include <mutex>
 
+namespace {
+
+// Interval values of an entry: 1 to MaxMask a bit mask, OncePerSecond the beat, anything else a
+// period in milliseconds.
+constexpr qint32 MaxMask = 16;
+constexpr qint32 OncePerSecond = 32;
+constexpr quint32 BeatMs = 1000;
+// A period entry served later than this gets lateness 0 and starts afresh from the tick.
+constexpr quint32 MaxLatenessMs = 1000;
+// Distances of the wrapping millisecond clock at or past this are taken as having wrapped.
+constexpr quint32 WrapDistance = 0x7FFFFFFFu;
+// The table keeps room for at least MinSpare more entries and grows by CapacityStep.
+constexpr int MinSpare = 2;
+constexpr int CapacityStep = 10;
+
+} // namespace
+
 TAbFlashList::TAbFlashList(TClock AClock, TDeliver ADeliver)
     : FClock(std::move(AClock)), FDeliver(std::move(ADeliver)) {}
 
@@ -34,8 +51,8 @@ void TAbFlashList::Register(QObject* AControl, TFlashProc AProc, quint32 Interva
         FAFlashRecord = entry.get();
         FList.push_back(std::move(entry));
     }
-    if (FCapacity - Count() < 2) {
-        FCapacity = Count() + 10;
+    if (FCapacity - Count() < MinSpare) {
+        FCapacity = Count() + CapacityStep;
         FList.reserve(FCapacity);
     }
 }
@@ -96,7 +113,7 @@ void TAbFlashList::AbFlash() {
     const quint32 now = FClock();
     const bool beat = now >= tickold;
     if (beat)
-        tickold = now + 1000;
+        tickold = now + BeatMs;
 
     const int count = Count();
     for (int i = 0; i < count; ++i) {
@@ -109,23 +126,23 @@ void TAbFlashList::AbFlash() {
         if (!entry.Control && !entry.Proc)
             continue;
         try {
-            if (entry.Interval >= 1 && entry.Interval <= 16) {
+            if (entry.Interval >= 1 && entry.Interval <= MaxMask) {
                 const quint32 mask = quint32(entry.Interval);
                 const quint32 bit = flashCounter & mask;
                 const bool changed = (entry.Stamp & mask) != bit;
                 entry.Stamp = flashCounter;
                 if (changed)
                     Notify(entry, bit ? -1 : 0);
-            } else if (entry.Interval == 32) {
+            } else if (entry.Interval == OncePerSecond) {
                 if (beat)
                     Notify(entry, 0);
             } else {
                 const qint32 d = qint32(now - entry.Stamp);
                 // |d| computed without overflow: -2^31 has no positive int32.
                 quint32 a = d < 0 ? 0u - quint32(d) : quint32(d);
-                if (entry.Stamp <= now || a >= 0x7FFFFFFFu) {
-                    const qint32 lateness = a < 0x7FFFFFFFu ? d : 0;
-                    if (a > 1000)
+                if (entry.Stamp <= now || a >= WrapDistance) {
+                    const qint32 lateness = a < WrapDistance ? d : 0;
+                    if (a > MaxLatenessMs)
                         a = 0;
                     const quint32 interval = quint32(entry.Interval);
                     entry.Stamp = lateness >= 0 ? interval + now - a : interval + now + a;
@@ -164,36 +181,43 @@ void PostFlash(QObject* Control, quint32 WParam, qint32 LParam) {
     QCoreApplication::postEvent(Control, message);
 }
 
-} // namespace
-
-void AbFlashCreateTable() {
-    std::lock_guard lock(TableLock());
-    if (!dynFlashList)
-        dynFlashList = new TAbFlashList(AbTickCount, PostFlash);
+// The timer's tick: true while anything is registered.
+bool FlashTimerTick() {
+    ABTIMERCALLBACK(0, 0, 0, 0, 0);
+    return AbFlashCount() > 0;
 }
 
+// The table for a registration, made with its first one; under TableLock.
+TAbFlashList& Table() {
+    if (!dynFlashList) {
+        // Frees the table at program end, after the timer has stopped: made after TableLock,
+        // so it goes before it.
+        static struct TAtExit {
+            ~TAtExit() { AbFlashFreeTable(); }
+        } atExit;
+        dynFlashList = new TAbFlashList(AbTickCount, PostFlash);
+    }
+    return *dynFlashList;
+}
+
+} // namespace
+
 void AbFlashFreeTable() {
+    // The timer first: no tick may run on a freed table.
+    AbStopFlashTimer();
     std::lock_guard lock(TableLock());
     delete dynFlashList;
     dynFlashList = nullptr;
 }
 
 void AddControl(QObject* AControl, quint32 Interval) {
+    if (!AControl)
+        return;
     {
         std::lock_guard lock(TableLock());
-        if (dynFlashList)
-            dynFlashList->AddControl(AControl, Interval);
+        Table().AddControl(AControl, Interval);
     }
-    AbWakeFlashTimer(); // outside the table's lock: the timer takes it to tick
-}
-
-void AddProc(TFlashProc AProc, quint32 Interval) {
-    {
-        std::lock_guard lock(TableLock());
-        if (dynFlashList)
-            dynFlashList->AddProc(AProc, Interval);
-    }
-    AbWakeFlashTimer();
+    AbStartFlashTimer(FlashTimerTick); // outside the table's lock: the timer takes it to tick
 }
 
 void DelControl(QObject* AControl) {
@@ -206,24 +230,6 @@ void DelControl(QObject* AControl) {
     // that stopped flashing does not blink once more.
     if (AControl && QCoreApplication::instance())
         QCoreApplication::removePostedEvents(AControl, TFlashMessage::EventType());
-}
-
-void DelProc(TFlashProc AProc) {
-    std::lock_guard lock(TableLock());
-    if (dynFlashList)
-        dynFlashList->DelProc(AProc);
-}
-
-void DelControlNo(qint16 Index) {
-    std::lock_guard lock(TableLock());
-    if (dynFlashList)
-        dynFlashList->DelControlNo(Index);
-}
-
-void DelProcNo(qint16 Index) {
-    std::lock_guard lock(TableLock());
-    if (dynFlashList)
-        dynFlashList->DelProcNo(Index);
 }
 
 int AbFlashCount() {

@@ -3,7 +3,8 @@
 // The flash service: one shared 50 ms tick that tells every registered receiver when it is due,
 // so that all controls flashing at one rate change colour on the same tick.
 //
-// Threads: the tick runs on the flash timer's own thread (see AbStartFlashTimer); registrations
+// Threads: the tick runs on the flash timer's own thread (_abproc), which the first registration
+// starts and which sleeps while the table is empty; registrations
 // and removals come from the GUI thread. The process-wide table is guarded by one recursive lock,
 // held for a whole tick and for each registration or removal, so they never overlap, and a
 // procedure receiver may remove itself while it is being served. Controls are not called on the
@@ -94,15 +95,11 @@ private:
 // Milliseconds since system start, the clock of the process-wide table.
 quint32 AbTickCount();
 
-// The process-wide table, used from the GUI thread. All of them do nothing while the table does
-// not exist (before AbStartFlashTimer or after AbStopFlashTimer).
+// The process-wide table, used from the GUI thread. The first registration makes the table and
+// starts the flash timer; the removals do nothing while there is no table.
 void AddControl(QObject* AControl, quint32 Interval);
-void AddProc(TFlashProc AProc, quint32 Interval);
 // Also drops flash messages already posted to the control and not yet delivered.
 void DelControl(QObject* AControl);
-void DelProc(TFlashProc AProc);
-void DelControlNo(qint16 Index);
-void DelProcNo(qint16 Index);
 // The number of entries in the process-wide table (0 when it does not exist).
 int AbFlashCount();
 
@@ -111,6 +108,6 @@ int AbFlashCount();
 void AbFlash();
 void ABTIMERCALLBACK(quint32 uTimerID, quint32 uMessage, quint32 dwUser, quint32 dw1, quint32 dw2);
 
-// Creation and release of the process-wide table, by AbStartFlashTimer and AbStopFlashTimer.
-void AbFlashCreateTable();
+// Stops the flash timer and frees the process-wide table with its entries; done at program end,
+// and the next registration starts both again.
 void AbFlashFreeTable();

@@ -1,7 +1,5 @@
 #include "_abproc.h"
 
-#include "Abflasht.h"
-
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPainter>
@@ -232,29 +230,28 @@ void AbBorder(TRect& R, int N) {
 
 // ---- The flash timer ----
 //
-// One thread ticks ABTIMERCALLBACK every 50 ms on a steady clock. Start and stop run on the
-// thread that loads or unloads the library or on the GUI thread; the stop flag is guarded by
-// TimerLock, and the thread is joined before the flash table is freed, so no tick can run on
-// a freed table.
+// The stop flag, the wake flag and the tick function are guarded by TimerLock; the thread is
+// joined before AbStopFlashTimer returns, so no tick runs after it.
 
 namespace {
 
 std::mutex TimerLock;
 std::condition_variable TimerWake;
 bool TimerStop = false;
-bool TimerKicked = false; // the table got an entry since the timer last looked
-std::thread TimerThread;  // the timer's identity: running while joinable
+bool TimerKicked = false;           // started again since the timer last looked
+TFlashTimerTick TimerTick = nullptr; // under TimerLock
+std::thread TimerThread;            // the timer's identity: running while joinable
 
 void TimerLoop() {
     using namespace std::chrono;
-    constexpr auto period = milliseconds(50);
+    constexpr auto period = milliseconds(FlashPeriodMs);
     auto next = steady_clock::now() + period;
     bool idle = false;
     std::unique_lock lock(TimerLock);
     for (;;) {
         if (idle) {
-            // Nothing flashes: no ticks until something is added. A tick's
-            // counter comes from the clock, so the pause changes no phase.
+            // Nothing to tick: no ticks until the timer is started again. A tick's counter comes
+            // from the clock, so the pause changes no phase.
             TimerWake.wait(lock, [] { return TimerStop || TimerKicked; });
             if (TimerStop)
                 return;
@@ -263,11 +260,11 @@ void TimerLoop() {
         TimerKicked = false;
         if (TimerWake.wait_until(lock, next, [] { return TimerStop; }))
             return;
+        const TFlashTimerTick tick = TimerTick;
         lock.unlock();
-        ABTIMERCALLBACK(0, 0, 0, 0, 0);
-        // Looked at with TimerLock free; an entry added after this look sets
-        // TimerKicked, which the wait above sees.
-        idle = AbFlashCount() == 0;
+        // With TimerLock free: a start after this tick's look sets TimerKicked, which the wait
+        // above sees.
+        idle = !tick();
         lock.lock();
         next += period;
         // After a long stall (a suspended machine) the ticks resume at the normal pace instead
@@ -278,45 +275,32 @@ void TimerLoop() {
     }
 }
 
-// Starts the timer when the library is loaded and stops it when the program ends.
-struct TFlashTimerModule {
-    TFlashTimerModule() { AbStartFlashTimer(); }
-    ~TFlashTimerModule() { AbStopFlashTimer(); }
-    TFlashTimerModule(const TFlashTimerModule&) = delete;
-    TFlashTimerModule& operator=(const TFlashTimerModule&) = delete;
-};
-TFlashTimerModule FlashTimerModule;
-
 } // namespace
 
-void AbStartFlashTimer() {
-    if (TimerThread.joinable())
-        return;
+void AbStartFlashTimer(TFlashTimerTick Tick) {
     {
         std::lock_guard lock(TimerLock);
+        TimerTick = Tick;
         TimerStop = false;
-    }
-    TimerThread = std::thread(TimerLoop);
-    // The first tick comes one period later; a tick before the table exists does nothing.
-    AbFlashCreateTable();
-}
-
-void AbWakeFlashTimer() {
-    {
-        std::lock_guard lock(TimerLock);
         TimerKicked = true;
     }
-    TimerWake.notify_all();
+    if (TimerThread.joinable())
+        TimerWake.notify_all();
+    else
+        TimerThread = std::thread(TimerLoop); // the first tick comes one period later
 }
 
 void AbStopFlashTimer() {
-    if (TimerThread.joinable()) {
-        {
-            std::lock_guard lock(TimerLock);
-            TimerStop = true;
-        }
-        TimerWake.notify_all();
-        TimerThread.join();
+    if (!TimerThread.joinable())
+        return;
+    {
+        std::lock_guard lock(TimerLock);
+        TimerStop = true;
     }
-    AbFlashFreeTable();
+    TimerWake.notify_all();
+    TimerThread.join();
+}
+
+bool AbFlashTimerRunning() {
+    return TimerThread.joinable();
 }

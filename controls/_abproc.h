@@ -1,8 +1,7 @@
 #pragma once
 
 // Drawing functions of the control family, and the start and stop of the shared flash timer.
-// Everything here runs on the GUI thread, except that the flash timer's own thread is started
-// and stopped from here.
+// The drawing runs on the GUI thread; the flash timer ticks on a thread of its own.
 
 #include <QColor>
 #include <QPoint>
@@ -72,10 +71,15 @@ inline int AbMaxInt(int A, int B) {
     return A > B ? A : B;
 }
 
-// The process-wide 50 ms flash timer. It is started when the library is loaded, before any
-// control can exist, and stopped when the program ends; both may also be called explicitly
-// (a second start or stop does nothing). Call from one thread at a time.
-void AbStartFlashTimer();
+// The flash timer: one thread that calls Tick every FlashPeriod on a steady clock. The flash
+// service (Abflasht) starts it when its first receiver registers; nothing runs before that.
+// Tick returns whether anything is left to tick: after false the thread sleeps, changing no
+// phase, until the next AbStartFlashTimer. A second start of a running timer only wakes it;
+// AbStopFlashTimer waits for a tick in progress and ends the thread (a second stop does
+// nothing). Start and stop are called from one thread at a time; Tick runs on the timer's own.
+using TFlashTimerTick = bool (*)();
+constexpr int FlashPeriodMs = 50;
+void AbStartFlashTimer(TFlashTimerTick Tick);
 void AbStopFlashTimer();
-// The timer sleeps while the flash table is empty; adding to the table wakes it.
-void AbWakeFlashTimer();
+// Whether the timer's thread exists.
+bool AbFlashTimerRunning();

@@ -23,7 +23,7 @@ public:
     static constexpr uint32_t PieceBytes = 65536;
     // State().Error when the port refused a piece; the window translates it (context "Filesend").
     static constexpr const char* PortClosedError =
-        QT_TRANSLATE_NOOP("Filesend", "端口未打开 (the port is not open)");
+        QT_TRANSLATE_NOOP("Filesend", "端口未打开");
 
     TFileFeeder(std::string path, TSend send);
     ~TFileFeeder(); // cancels and waits for the thread

@@ -54,11 +54,13 @@ QString StatText(const char* pattern, const std::string& figure) {
 
 TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
     GrpMode = new QGroupBox(this);
-    GrpMode->setGeometry(2, 0, 100, 50);
+    // Captions are a CJK font's line high (17 pixels at 12): each group's title and every label
+    // has that room, clear of the frames.
+    GrpMode->setGeometry(2, 2, 100, 60);
     RadioString = new QRadioButton(GrpMode);
-    RadioString->setGeometry(8, 14, 88, 16);
+    RadioString->setGeometry(8, 23, 88, 16);
     RadioHex = new QRadioButton(GrpMode);
-    RadioHex->setGeometry(8, 31, 88, 16);
+    RadioHex->setGeometry(8, 40, 88, 16);
     RadioString->setChecked(true);
 
     EdtString = new QLineEdit(DefaultString, this);
@@ -73,34 +75,34 @@ TAutoSendPage::TAutoSendPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     });
 
     Label6 = new QLabel(this);
-    Label6->setGeometry(404, 2, 96, 14);
+    Label6->setGeometry(402, 2, 96, 18);
     edtTime = new QLineEdit("1500", this);
-    edtTime->setGeometry(404, 17, 94, 19);
+    edtTime->setGeometry(402, 21, 94, 19);
     btnStart = new QPushButton(this);
-    btnStart->setGeometry(404, 39, 46, 22);
+    btnStart->setGeometry(402, 43, 46, 22);
     btnStop = new QPushButton(this);
-    btnStop->setGeometry(452, 39, 46, 22);
+    btnStop->setGeometry(450, 43, 46, 22);
 
     lblSendByte = new QLabel(this);
-    lblSendByte->setGeometry(6, 54, 200, 14);
+    lblSendByte->setGeometry(6, 64, 180, 18);
     lblRev = new QLabel(this);
-    lblRev->setGeometry(6, 70, 200, 14);
+    lblRev->setGeometry(6, 84, 180, 18);
 
     GroupBox2 = new QGroupBox(this);
-    GroupBox2->setGeometry(206, 48, 194, 38);
+    GroupBox2->setGeometry(188, 46, 212, 62);
     ChkErr = new TAbDBLED(GroupBox2, this);
     ChkErr->SetLED_Position(lpLeft);
     ChkErr->SetSpacing(5);
     ChkErr->SeTMode(mIndicator);
     ChkErr->SetFlashing(false);
     ChkErr->setCursor(Qt::PointingHandCursor);
-    ChkErr->move(6, 17);
+    ChkErr->move(6, 32);
     ChkErr->resize(70, 16);
     ChkErr->OnClick = [this](QObject*) { ChkErrClick(); };
     lblBytePer = new QLabel(GroupBox2);
-    lblBytePer->setGeometry(80, 11, 112, 13);
+    lblBytePer->setGeometry(76, 23, 132, 18);
     lblBitPer = new QLabel(GroupBox2);
-    lblBitPer->setGeometry(80, 24, 112, 13);
+    lblBitPer->setGeometry(76, 41, 132, 18);
 
     TimerAuto = new QTimer(this);
     TimerAuto->setSingleShot(true);

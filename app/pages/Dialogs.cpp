@@ -31,7 +31,8 @@ void Message(QWidget* parent, const QString& text) {
         Recorded << text;
         return;
     }
-    QMessageBox::information(parent, QApplication::applicationDisplayName(), text);
+    // The window's title would be added by the platform to a display name; the box names the program.
+    QMessageBox::information(parent, "Kestrel " + QApplication::applicationVersion(), text);
 }
 
 void SetNextFileNames(const QStringList& names) {

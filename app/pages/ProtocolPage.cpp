@@ -69,36 +69,38 @@ HexBytes& ParseField(HexBytes& hex, const QString& text, bool* overflow = nullpt
 TProtocolPage::TProtocolPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(host) {
     // The caption's blanks put each heading over its column.
     GroupBox1 = new QGroupBox(this);
-    GroupBox1->setGeometry(2, 0, 356, 86);
+    // Captions are a CJK font's line high (17 pixels at 12): the titles and labels have that
+    // room, clear of the frames.
+    GroupBox1->setGeometry(2, 2, 356, 106);
     // One row each for source, destination, command and reserve, in the
     // column under the first heading.
     // One letter or character each: the labels have the room of one.
     Label7 = new QLabel(GroupBox1);
-    EdtSour = MakeField(GroupBox1, "00", 2, QRect(16, 14, 22, 16));
+    EdtSour = MakeField(GroupBox1, "00", 2, QRect(17, 23, 22, 18));
     Label8 = new QLabel(GroupBox1);
-    EdtDes = MakeField(GroupBox1, "10", 2, QRect(16, 32, 22, 16));
+    EdtDes = MakeField(GroupBox1, "10", 2, QRect(17, 43, 22, 18));
     Label9 = new QLabel(GroupBox1);
-    EdtCmd = MakeField(GroupBox1, "00", 2, QRect(16, 50, 22, 16));
+    EdtCmd = MakeField(GroupBox1, "00", 2, QRect(17, 63, 22, 18));
     Label11 = new QLabel(GroupBox1);
-    EdtBY = MakeField(GroupBox1, "", 20, QRect(16, 68, 42, 16));
+    EdtBY = MakeField(GroupBox1, "", 20, QRect(17, 83, 42, 18));
     int row = 0;
     for (QLabel* l : {Label7, Label8, Label9, Label11})
-        l->setGeometry(2, 15 + 18 * row++, 12, 14);
-    VMRouter = MakePacket(GroupBox1, QColor(0, 255, 0), QColor(64, 0, 64), QRect(62, 14, 90, 70));
-    VMData = MakePacket(GroupBox1, Qt::yellow, Qt::black, QRect(154, 14, 200, 70));
+        l->setGeometry(3, 23 + 20 * row++, 13, 18);
+    VMRouter = MakePacket(GroupBox1, QColor(0, 255, 0), QColor(64, 0, 64), QRect(62, 23, 90, 80));
+    VMData = MakePacket(GroupBox1, Qt::yellow, Qt::black, QRect(154, 23, 196, 80));
 
     BtnSend = new QPushButton(this);
-    BtnSend->setGeometry(362, 3, 140, 24);
+    BtnSend->setGeometry(362, 4, 136, 24);
     GrpVM = new QGroupBox(this);
-    GrpVM->setGeometry(362, 28, 140, 58);
+    GrpVM->setGeometry(362, 32, 136, 76);
     Label12 = new QLabel(GrpVM);
-    Label12->setGeometry(5, 17, 88, 14);
+    Label12->setGeometry(5, 24, 84, 18);
     EdtVMTime = new QLineEdit("2000", GrpVM);
-    EdtVMTime->setGeometry(92, 15, 44, 18);
+    EdtVMTime->setGeometry(90, 23, 42, 19);
     BtnVMStart = new QPushButton(GrpVM);
-    BtnVMStart->setGeometry(5, 34, 63, 21);
+    BtnVMStart->setGeometry(5, 48, 61, 22);
     BtnVMStop = new QPushButton(GrpVM);
-    BtnVMStop->setGeometry(72, 34, 63, 21);
+    BtnVMStop->setGeometry(70, 48, 61, 22);
 
     // All six fields take what the preamble field takes; the packets do not
     // break lines on Enter.

@@ -91,7 +91,33 @@ void InstallKeyFilter(QWidget* widget, std::function<bool(QString& text)> filter
     widget->installEventFilter(new TKeyFilter(widget, std::move(filter)));
 }
 
-TSendEdit::TSendEdit(QWidget* parent) : QPlainTextEdit(parent) {}
+TSendEdit::TSendEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    // A cleared pane has no lines left to mark.
+    connect(document(), &QTextDocument::contentsChanged, this, [this] {
+        if (document()->isEmpty() && !extraSelections().isEmpty())
+            setExtraSelections({});
+    });
+}
+
+void TSendEdit::MarkUnsent(int row) {
+    const QTextBlock block = document()->findBlockByNumber(row);
+    if (!block.isValid() || IsMarkedUnsent(row))
+        return;
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = QTextCursor(block);
+    mark.format.setBackground(QColor(255, 214, 214));
+    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+    QList<QTextEdit::ExtraSelection> marks = extraSelections();
+    marks << mark;
+    setExtraSelections(marks);
+}
+
+bool TSendEdit::IsMarkedUnsent(int row) const {
+    for (const QTextEdit::ExtraSelection& mark : extraSelections())
+        if (mark.cursor.blockNumber() == row)
+            return true;
+    return false;
+}
 
 int TSendEdit::LineCount() const {
     const QTextDocument* doc = document();

@@ -42,6 +42,9 @@ public:
     // Scrolls to the caret, then puts the caret at the end of the text.
     void CaretToEnd();
     bool EndsWithLineBreak() const;
+    // Marks a line that was typed but not sent (shaded, until the pane is cleared).
+    void MarkUnsent(int row);
+    bool IsMarkedUnsent(int row) const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -147,14 +147,23 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
         }
         mnuEndings[0]->setChecked(true);
     }
-    lblEnding = new QLabel(SendEdit->viewport());
-    lblEnding->setAttribute(Qt::WA_TransparentForMouseEvents);
+    BtnSendMode = new QToolButton(SendEdit->viewport());
+    BtnSendMode->setObjectName("BtnSendMode");
+    BtnSendMode->setAutoRaise(true);
+    BtnSendMode->setCursor(Qt::ArrowCursor);
+    BtnSendMode->setFocusPolicy(Qt::NoFocus);
+    BtnSendMode->setPopupMode(QToolButton::InstantPopup);
+    BtnSendMode->setToolButtonStyle(Qt::ToolButtonTextOnly);
     {
-        QPalette p = lblEnding->palette();
-        p.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-        lblEnding->setPalette(p);
+        QPalette p = BtnSendMode->palette();
+        p.setColor(QPalette::ButtonText, QColor(0x60, 0x60, 0x60));
+        BtnSendMode->setPalette(p);
+        // The same actions as the popup menu's: their marks and handlers are shared.
+        auto* modes = new QMenu(BtnSendMode);
+        modes->addActions({mnuChar, mnuLine, mnuModem, mnuHex});
+        modes->addMenu(mnuEnding);
+        BtnSendMode->setMenu(modes);
     }
-    lblEnding->hide();
     SendEdit->viewport()->installEventFilter(this);
     PopStrMenu->addSeparator();
     mnuClear = item(-1, [this] { mnuClearClick(); });
@@ -199,7 +208,7 @@ void TSendPage::RetranslateUi() {
     for (const auto& [action, text] : items)
         action->setText(text);
     mnuEnding->setTitle(tr("发送字符串的行尾(&N)"));
-    mnuSendFile->setToolTip(tr("把一个文件的字节原样发出 (Send a file's bytes as they are)"));
+    mnuSendFile->setToolTip(tr("把一个文件的字节原样发出"));
     SetLineEnding(Ending);
 }
 
@@ -217,12 +226,12 @@ TSendPage::~TSendPage() {
 
 void TSendPage::mnuSendFileClick() {
     if (FileFeed) {
-        RefuseInput(tr("正在发送文件 (a file is being sent)"));
+        RefuseInput(tr("正在发送文件"));
         return;
     }
     // A file is one stream of bytes, not a half-duplex line of the transceiver.
     if (Host.ControlRtsOn()) {
-        RefuseInput(tr("发送时控制RTS开启, 不能发送文件 (no file sends under RTS control)"));
+        RefuseInput(tr("发送时控制RTS开启, 不能发送文件"));
         return;
     }
     if (!Host.Worker().IsOpen()) {
@@ -272,7 +281,7 @@ void TSendPage::ShowFileProgress() {
     if (st.Running || (!st.Failed && queued > 0)) {
         const uint64_t left = st.Size - st.Handed + queued;
         const int percent = st.Size ? int((st.Size - left) * 100 / st.Size) : 100;
-        lblSendLeft->setText(tr("正在发送文件 %1: %2 %, 还有 %3 字节 (%3 bytes to go)")
+        lblSendLeft->setText(tr("正在发送文件 %1: %2 %, 还有 %3 字节")
                                  .arg(FileName, QString::number(percent), QString::number(left)));
         return;
     }
@@ -284,7 +293,7 @@ void TSendPage::ShowFileProgress() {
                      .arg(FileName, FileErrorText(st.Error),
                           QString::number(st.Size - st.Handed + queued)));
     else
-        ShowNote(tr("文件 %1 已发送: %2 字节 (sent)").arg(FileName, QString::number(st.Handed)));
+        ShowNote(tr("文件 %1 已发送: %2 字节").arg(FileName, QString::number(st.Handed)));
 }
 
 void TSendPage::ShowNote(const QString& text) {
@@ -300,21 +309,26 @@ void TSendPage::SetLineEnding(int ending) {
     Ending = ending >= 0 && ending < 4 ? ending : 0;
     for (int e = 0; e < 4; ++e)
         mnuEndings[e]->setChecked(e == Ending);
-    // Shown in Line mode only, where it applies.
-    lblEnding->setText(tr("行尾: %1").arg(LineEndingName(Ending)));
-    lblEnding->adjustSize();
-    lblEnding->setVisible(Ending != 0 && SendMode == 1);
-    PlaceEndingLabel();
+    ShowSendModeButton();
 }
 
-void TSendPage::PlaceEndingLabel() {
+// The mode in a word, and in Line mode the ending Enter adds.
+void TSendPage::ShowSendModeButton() {
+    const QString modes[] = {tr("字符"), tr("字符串"), tr("Modem"), tr("Hex")};
+    const int mode = SendMode >= 0 && SendMode < 4 ? SendMode : 0;
+    QString text = modes[mode];
+    if (mode == 1 && Ending != 0)
+        text += " + " + QString(LineEndingName(Ending));
+    BtnSendMode->setText(text);
+    BtnSendMode->setToolTip(tr("发送模式与行尾"));
+    BtnSendMode->adjustSize();
     const QWidget* view = SendEdit->viewport();
-    lblEnding->move(view->width() - lblEnding->width() - 4, 2);
+    BtnSendMode->move(view->width() - BtnSendMode->width() - 2, 1);
 }
 
 bool TSendPage::eventFilter(QObject* watched, QEvent* event) {
     if (watched == SendEdit->viewport() && event->type() == QEvent::Resize)
-        PlaceEndingLabel();
+        ShowSendModeButton();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -382,10 +396,10 @@ bool TSendPage::SendChar(uint8_t b) {
 // Why the worker did not take a line or character; it then stays as typed, unechoed.
 QString TSendPage::NotSentText() const {
     if (!Host.Worker().IsOpen())
-        return tr("端口未打开, 未发送 (the port is not open)");
+        return tr("端口未打开, 未发送");
     if (Host.ControlRtsOn())
-        return tr("上一块数据仍在按RTS控制发送, 未发送 (an RTS-controlled send is under way)");
-    return tr("发送队列已满, 未发送 (the send queue is full)");
+        return tr("上一块数据仍在按RTS控制发送, 未发送");
+    return tr("发送队列已满, 未发送");
 }
 
 // ---- a long send ----
@@ -401,7 +415,7 @@ void TSendPage::ShowSendProgress(uint64_t bytesLeft) {
         return;
     }
     DropNoteTimer->stop();
-    lblSendLeft->setText(tr("正在发送: 还有 %1 字节 (%1 bytes to go)").arg(bytesLeft));
+    lblSendLeft->setText(tr("正在发送: 还有 %1 字节").arg(bytesLeft));
     BtnStopSend->show();
     SendBar->show();
 }
@@ -412,7 +426,7 @@ void TSendPage::ShowSendDropped(uint64_t bytesNotSent) {
     bytesNotSent += FileNotHanded;
     FileNotHanded = 0;
     LongSend = false;
-    lblSendLeft->setText(tr("已停止: %1 字节未发出 (%1 bytes not sent)").arg(bytesNotSent));
+    lblSendLeft->setText(tr("已停止: %1 字节未发出").arg(bytesNotSent));
     BtnStopSend->hide();
     SendBar->show();
     DropNoteTimer->start(DropNoteMs);
@@ -447,18 +461,27 @@ bool TSendPage::SendTextLine(bool modem) {
     } else {
         bytes.append(LineEndingBytes(Ending));
     }
-    // A line the worker did not take (no port, an RTS-controlled send still
-    // under way, a full queue) stays where it is, uncopied, and the pane says
-    // why. One taken goes out whole or is reported beneath the pane.
-    if (!Host.Worker().Send(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                            static_cast<uint32_t>(bytes.size()))) {
-        RefuseInput(NotSentText());
+    // A line the worker did not take (no port, a full queue) stays where it
+    // is, uncopied, and the pane says why. One taken goes out whole or is
+    // reported beneath the pane.
+    const bool sent = Host.Worker().Send(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                         static_cast<uint32_t>(bytes.size()));
+    if (!sent && !DroppedUnderRts())
         return false;
-    }
     if (row < SendEdit->LineCount() - 1)
         SendEdit->AddLine(line);
+    if (!sent)
+        SendEdit->MarkUnsent(SendEdit->LineCount() - 1);
     SendEdit->CaretToEnd();
     return !SendEdit->EndsWithLineBreak();
+}
+
+// A line typed while an RTS-controlled send is under way is dropped: the pane
+// moves on as after a sent line, with that line marked, so that the next line
+// typed is not joined to it. Says why in any case.
+bool TSendPage::DroppedUnderRts() {
+    RefuseInput(NotSentText());
+    return Host.Worker().IsOpen() && Host.ControlRtsOn();
 }
 
 bool TSendPage::SendHexLine(QString& text) {
@@ -479,15 +502,18 @@ bool TSendPage::SendHexLine(QString& text) {
     }
     if (hex.Count == 0)
         return false;
-    if (!Host.Worker().Send(hex.Data, hex.Count)) {
-        RefuseInput(NotSentText());
+    const bool sent = Host.Worker().Send(hex.Data, hex.Count);
+    if (!sent && !DroppedUnderRts())
         return false;
-    }
-    const QString echo = "> " + QString::fromStdString(BytesToHexText(hex));
+    // A dropped line stays as typed: "> " shows what went out.
+    const QString echo =
+        sent ? "> " + QString::fromStdString(BytesToHexText(hex)) : SendEdit->Line(row);
     if (row >= SendEdit->LineCount() - 1)
         SendEdit->SetLine(row, echo);
     else
         SendEdit->AddLine(echo);
+    if (!sent)
+        SendEdit->MarkUnsent(SendEdit->LineCount() - 1);
     SendEdit->CaretToEnd();
     return !SendEdit->EndsWithLineBreak();
 }
@@ -533,7 +559,7 @@ void TSendPage::SetSendMode(int mode) {
     if (mode >= 0 && mode <= 3)
         Host.ShowSendModeImage(mode);
     AppliedSendMode = mode;
-    lblEnding->setVisible(Ending != 0 && SendMode == 1);
+    ShowSendModeButton();
 }
 
 // ---- menu: clear and send-command files ----

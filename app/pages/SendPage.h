@@ -74,7 +74,9 @@ public:
     QAction* mnuHex = nullptr;
     QMenu* mnuEnding = nullptr;
     QAction* mnuEndings[4] = {};
-    QLabel* lblEnding = nullptr; // in the pane's corner while a line ending is added
+    // In the pane's corner: the send mode and Line mode's ending; a click offers the same
+    // choices as the popup menu.
+    QToolButton* BtnSendMode = nullptr;
     QAction* mnuClear = nullptr;
     QAction* mnuLoad = nullptr;
     QAction* mnuSave = nullptr;
@@ -102,8 +104,9 @@ private:
     void RefuseInput(const QString& why);
     void WriteCheckValue(uint32_t value, int digits);
     QString NotSentText() const;
+    bool DroppedUnderRts();
 
-    void PlaceEndingLabel();
+    void ShowSendModeButton();
     void ShowFileProgress();
     void ShowNote(const QString& text);
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -89,10 +89,10 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     connect(btnPortMap, &QToolButton::clicked, this, &TSettingsPage::btnPortMapClick);
     // Below the apply button: letting go of the port, and the line's framing.
     btnConnect = new QToolButton(middle);
-    btnConnect->setGeometry(178 - 167, 67, 41, 20);
+    btnConnect->setGeometry(178 - 167, 66, 85, 19);
     connect(btnConnect, &QToolButton::clicked, this, &TSettingsPage::btnConnectClick);
     btnLine = new QToolButton(middle);
-    btnLine->setGeometry(178 - 167 + 44, 67, 41, 20);
+    btnLine->setGeometry(178 - 167, 87, 85, 19);
     connect(btnLine, &QToolButton::clicked, this, &TSettingsPage::btnLineClick);
     row->addWidget(middle, 1);
 
@@ -127,13 +127,13 @@ void TSettingsPage::RetranslateUi() {
     const QString captions[] = {tr("通讯端口:"), tr("通讯速率:"), tr("校验方式:")};
     for (int i = 0; i < 3; ++i)
         Captions[i]->setText(captions[i]);
-    CboBps->setToolTip(tr("可以输入列表以外的速率 (any rate the device takes can be typed)"));
+    CboBps->setToolTip(tr("可以输入列表以外的速率"));
     btnUpdate->setText(tr("更新(&U)"));
     btnPortMap->setText(tr("端口映射..."));
-    btnPortMap->setToolTip(tr("COM1..COM6 各自打开的设备 (Which device each port opens)"));
+    btnPortMap->setToolTip(tr("COM1..COM6 各自打开的设备"));
     ShowConnected(ShownReleased);
     btnLine->setText(tr("线路"));
-    btnLine->setToolTip(tr("数据位, 停止位, 流控制 (data bits, stop bits, flow control)"));
+    btnLine->setToolTip(tr("数据位, 停止位, 流控制"));
     lblLanguage->setText(tr("界面语言:"));
     Memo1->clear();
     for (const char* line : HelpLines)
@@ -189,7 +189,7 @@ void TSettingsPage::PopulatePortTips() {
     for (uint32_t i = 0; i < TPortMap::PortCount && int(i) < CboPort->count(); ++i) {
         const std::string& t = map.Targets[i];
         QString tip = t.empty()             ? tr("未映射")
-                      : t == LoopbackTarget ? tr("环回插头 (loopback)")
+                      : t == LoopbackTarget ? tr("环回插头")
                                             : QString::fromStdString(t);
         CboPort->setItemData(static_cast<int>(i), tip, Qt::ToolTipRole);
     }
@@ -213,9 +213,7 @@ void TSettingsPage::btnPortMapClick() {
     dialog.setWindowTitle(tr("端口映射 (COM → 设备)"));
     auto* form = new QFormLayout(&dialog);
     form->addRow(new QLabel(tr("每个端口打开的设备: 路径, loopback (环回插头), 或网络上的端口:\n"
-                               "rfc2217://主机:端口 (ser2net, 可设置速率与 RTS/DTR), tcp://主机:端口 (只传数据).\n"
-                               "Each port's device: a path, loopback, or a port on another machine:\n"
-                               "rfc2217://host:port (settings and lines too) or tcp://host:port (bytes only).")));
+                               "rfc2217://主机:端口 (ser2net, 可设置速率与 RTS/DTR), tcp://主机:端口 (只传数据).")));
     TPortMap map = PortMap();
     TPortMap detected = TPortMap::Defaults();
     QComboBox* boxes[TPortMap::PortCount];
@@ -265,8 +263,8 @@ void TSettingsPage::btnPortMapClick() {
 void TSettingsPage::ShowConnected(bool released) {
     ShownReleased = released;
     btnConnect->setText(released ? tr("连接") : tr("断开"));
-    btnConnect->setToolTip(released ? tr("重新打开端口 (take the port back)")
-                                    : tr("关闭端口, 让其他程序使用该设备 (release the port)"));
+    btnConnect->setToolTip(released ? tr("重新打开端口")
+                                    : tr("关闭端口, 让其他程序使用该设备"));
 }
 
 void TSettingsPage::btnConnectClick() {
@@ -303,14 +301,14 @@ bool TSettingsPage::ApplyLine(int byteSize, int stopBits, int flow) {
 
 void TSettingsPage::btnLineClick() {
     QDialog dialog(this);
-    dialog.setWindowTitle(tr("线路设置 (line settings)"));
+    dialog.setWindowTitle(tr("线路设置"));
     auto* form = new QFormLayout(&dialog);
     auto* bits = new QComboBox(&dialog);
     bits->addItems({"5", "6", "7", "8"});
     auto* stops = new QComboBox(&dialog);
     stops->addItems({"1", "1.5", "2"});
     auto* flow = new QComboBox(&dialog);
-    flow->addItems({tr("无 (none)"), "RTS/CTS", "XON/XOFF"});
+    flow->addItems({tr("无"), "RTS/CTS", "XON/XOFF"});
     const TLineSettings now = Host.Worker().GetLineSettings();
     bits->setCurrentIndex(now.ByteSize - 5);
     stops->setCurrentIndex(now.StopBits);
@@ -328,5 +326,5 @@ void TSettingsPage::btnLineClick() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (!ApplyLine(bits->currentIndex() + 5, stops->currentIndex(), flow->currentIndex()))
-        dialogs::Message(this, tr("设备不接受这些线路设置 (the device refused these line settings)"));
+        dialogs::Message(this, tr("设备不接受这些线路设置"));
 }

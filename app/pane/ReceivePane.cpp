@@ -159,7 +159,7 @@ TReceivePane::TReceivePane(QWidget* parent) : QAbstractScrollArea(parent), m_lin
     UpdateMetrics();
     UpdateScrollBars();
 
-    m_newBelow = new QLabel(tr("▼ 下面有新数据 (new data below)"), viewport());
+    m_newBelow = new QLabel(tr("▼ 下面有新数据"), viewport());
     m_newBelow->setAutoFillBackground(true);
     {
         QPalette p = m_newBelow->palette();
@@ -712,7 +712,7 @@ void TReceivePane::changeEvent(QEvent* event) {
         Refresh();
     }
     if (event->type() == QEvent::LanguageChange) {
-        m_newBelow->setText(tr("▼ 下面有新数据 (new data below)"));
+        m_newBelow->setText(tr("▼ 下面有新数据"));
         PlaceNewBelow();
     }
 }

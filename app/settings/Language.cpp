@@ -1,6 +1,7 @@
 #include "Language.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QTranslator>
 
@@ -8,18 +9,31 @@ namespace {
 
 // Owned by the application object, so that it goes with it.
 QPointer<QTranslator> Installed;
+// Qt's own texts (standard buttons, the file dialog) from Debian's qt6-translations-l10n.
+QPointer<QTranslator> QtInstalled;
 TLanguage Current = TLanguage::Chinese;
 
 } // namespace
 
 bool SetLanguage(TLanguage language) {
-    if (Installed) {
-        QCoreApplication::removeTranslator(Installed);
-        delete Installed;
-    }
+    for (QPointer<QTranslator>* t : {&Installed, &QtInstalled})
+        if (*t) {
+            QCoreApplication::removeTranslator(*t);
+            delete t->data();
+        }
     Current = TLanguage::Chinese;
-    if (language == TLanguage::Chinese)
+    if (language == TLanguage::Chinese) {
+        // Qt's texts are English by themselves; without the translations installed they stay so.
+        auto* qt = new QTranslator(QCoreApplication::instance());
+        if (qt->load(QStringLiteral("qtbase_zh_CN"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QCoreApplication::installTranslator(qt);
+            QtInstalled = qt;
+        } else {
+            delete qt;
+        }
         return true;
+    }
     auto* translator = new QTranslator(QCoreApplication::instance());
     if (!translator->load(QStringLiteral(":/i18n/kestrel_en.qm"))) {
         delete translator;

@@ -10,8 +10,8 @@
 
 enum class TLanguage { Chinese = 0, English = 1 };
 
-// Installs the language's translation on the application: windows, menus and
-// dialogs made after the call speak it. False when the translation could not
+// Installs the language's translation on the application, and Qt's own for its
+// buttons and dialogs: windows, menus and dialogs made after the call speak it. False when the translation could not
 // be loaded (the texts then stay Chinese).
 bool SetLanguage(TLanguage language);
 TLanguage CurrentLanguage();

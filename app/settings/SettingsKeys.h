@@ -37,6 +37,8 @@ inline constexpr const char* ScrollLock = "ScrollLock";   // 1: scrolling up hol
 inline constexpr const char* Language = "Language";       // the interface's: 0 Chinese, 1 English; 0
 inline constexpr const char* ReceTextView = "ReceTextView";     // 1: the pane shows text; 0
 inline constexpr const char* ReceTextStamps = "ReceTextStamps"; // 1: text lines are stamped; 0
+inline constexpr const char* PaneFontSize = "PaneFontSize";     // the panes' font, pixels 8..40;
+                                                                // 12
 inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
                                                                 // smallest size, centred
 
@@ -45,5 +47,8 @@ inline constexpr int DefaultBaudRate = 5;
 inline constexpr int DefaultParity = 0;
 inline constexpr const char* DefaultReceNum = "6";
 inline constexpr const char* DefaultHeadBuff = "55 AA FF";
+inline constexpr int DefaultPaneFontSize = 12;
+inline constexpr int LeastPaneFontSize = 8;
+inline constexpr int MostPaneFontSize = 40;
 
 } // namespace settings

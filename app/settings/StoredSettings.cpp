@@ -49,6 +49,8 @@ constexpr TApart Apart[] = {
     {settings::Language, &TStoredSettings::Language, 0, 1},
     {settings::ReceTextView, &TStoredSettings::ReceTextView, 0, 1},
     {settings::ReceTextStamps, &TStoredSettings::ReceTextStamps, 0, 1},
+    {settings::PaneFontSize, &TStoredSettings::PaneFontSize, settings::LeastPaneFontSize,
+     settings::MostPaneFontSize},
     {settings::ReceMemoryMiB, &TStoredSettings::ReceMemoryMiB, INT64_MIN, INT64_MAX},
 };
 

@@ -44,6 +44,7 @@ struct TStoredSettings {
     std::optional<int64_t> Language;   // 0 Chinese, 1 English
     std::optional<int64_t> ReceTextView;   // 0 or 1
     std::optional<int64_t> ReceTextStamps; // 0 or 1
+    std::optional<int64_t> PaneFontSize;   // pixels, 8..40
     // The window's size and place as QWidget::saveGeometry gives them.
     std::optional<QByteArray> WindowGeometry;
     // Read apart too: present when stored as a whole number.

@@ -128,9 +128,11 @@ void TFrmMain::LayoutClient() {
 
     Panel2->setGeometry(0, StripHeight, width - PanelWidth, height - StripHeight);
     const int w = Panel2->width(), h = Panel2->height();
-    lblHead->setGeometry(0, 0, w, 12);
-    ReceEdit->setGeometry(0, 12, w, h - PageHeight - 24);
-    lblEnd->setGeometry(0, h - PageHeight - 12, w, 12);
+    // The column headers are as high as the panes' font is (in pixels), 12 at its default size.
+    const int header = std::max(12, lblHead->font().pixelSize());
+    lblHead->setGeometry(0, 0, w, header);
+    ReceEdit->setGeometry(0, header, w, h - PageHeight - 2 * header);
+    lblEnd->setGeometry(0, h - PageHeight - header, w, header);
     PageSel->setGeometry(0, h - PageHeight, w, PageHeight);
 
     Panel1->setGeometry(width - PanelWidth, StripHeight, PanelWidth, height - StripHeight);

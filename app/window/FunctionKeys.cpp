@@ -1,15 +1,23 @@
-// TFrmMain's keys and tab rules: the function keys and Alt+1..Alt+4, seen by
-// the window before the focused control, and what selecting a tab does.
+// TFrmMain's keys and tab rules: the function keys, Alt+1..Alt+4 and the panes'
+// zoom keys, seen by the window before the focused control, and what selecting a
+// tab does.
 
+#include "AppFonts.h"
 #include "AutoSendPage.h"
 #include "FindBar.h"
 #include "ProtocolPage.h"
+#include "ReceivePane.h"
+#include "SendEdit.h"
 #include "SendPage.h"
+#include "SettingsKeys.h"
 #include "SettingsPage.h"
 #include "Unitmain.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QComboBox>
+#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTabWidget>
@@ -47,6 +55,23 @@ bool TFrmMain::PreviewKey(QObject* watched, QEvent* event) {
     PreviewedKey = key;
     PreviewedTime = key->timestamp();
     PreviewedTarget = widget;
+    // The zoom keys are the window's alone: a pane would type or zoom on its own.
+    if (key->modifiers() & Qt::ControlModifier) {
+        switch (key->key()) {
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            SetPaneFontSize(PaneFontSize + 1);
+            return true;
+        case Qt::Key_Minus:
+            SetPaneFontSize(PaneFontSize - 1);
+            return true;
+        case Qt::Key_0:
+            SetPaneFontSize(settings::DefaultPaneFontSize);
+            return true;
+        default:
+            break;
+        }
+    }
     if (!key->isAutoRepeat() || key->key() != Qt::Key_F10)
         FormKeyDown(key->key(), key->modifiers());
     return false;
@@ -123,6 +148,17 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
     default:
         break;
     }
+}
+
+void TFrmMain::SetPaneFontSize(int pixels) {
+    PaneFontSize = std::clamp(pixels, settings::LeastPaneFontSize, settings::MostPaneFontSize);
+    const QFont font = PaneFont(PaneFontSize);
+    ReceEdit->setFont(font);
+    TabSend->SendEdit->setFont(font);
+    // The dump's column headers above and below the pane follow its font.
+    for (QLabel* header : {lblHead, lblEnd})
+        header->setFont(font);
+    LayoutClient();
 }
 
 void TFrmMain::PageSelChange(int index) {

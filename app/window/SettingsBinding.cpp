@@ -86,6 +86,7 @@ void TFrmMain::LoadSettings() {
         TabComm->CboLanguage->setCurrentIndex(int(*stored.Language));
     ReceEdit->SetTextStamps(stored.ReceTextStamps && *stored.ReceTextStamps == 1);
     ReceEdit->SetTextView(stored.ReceTextView && *stored.ReceTextView == 1);
+    SetPaneFontSize(stored.PaneFontSize ? int(*stored.PaneFontSize) : settings::DefaultPaneFontSize);
     // A stored size below the smallest, or a place off every screen, is not taken.
     if (stored.WindowGeometry) {
         const QRect before = geometry();
@@ -162,6 +163,7 @@ void TFrmMain::SaveSettings() {
     stored.Language = TabComm->CboLanguage->currentIndex();
     stored.ReceTextView = ReceEdit->TextView() ? 1 : 0;
     stored.ReceTextStamps = ReceEdit->TextStamps() ? 1 : 0;
+    stored.PaneFontSize = PaneFontSize;
     {
         bool ok = false;
         const int rate = TabComm->CboBps->currentText().toInt(&ok);

@@ -195,7 +195,6 @@ void TFrmMain::RetranslateUi() {
         {ToolURL, tr("奥文网页")},       {ToolHelp, tr("帮助")},       {ToolExit, tr("退出系统")}};
     for (const auto& [tool, hint] : hints)
         tool->setToolTip(hint);
-    QApplication::setApplicationDisplayName(tr("Kestrel %1测试版").arg(VersionText()));
     if (ReceEdit && lblEnd)
         ShowReceHeader(); // the text view's header is worded
     if (Comm) {
@@ -459,6 +458,7 @@ QString PortSettingsText(const TWThreadComm::TPortSettings& s) {
 void TFrmMain::ShowPortState(bool open, const TWThreadComm::TPortSettings& settings,
                              const TOpenError& error) {
     lblComSta->setText(PortSettingsText(settings));
+    setWindowTitle(WindowTitle(error.PortNumber ? error : Comm->LastOpenError()));
     SetBackground(lblComPort, open ? LineOff : PortShut);
     if (!open) {
         for (QLabel* l : {lblCTS, lblDSR, lblRLSD, lblRI})
@@ -483,12 +483,11 @@ void TFrmMain::ShowPortState(bool open, const TWThreadComm::TPortSettings& setti
         const TOpenError where = error.Target.empty() ? Comm->LastOpenError() : error;
         const QString port = QString("COM%1").arg(where.PortNumber);
         const QString device = where.Target == LoopbackTarget
-                                   ? tr("环回插头 (loopback)")
+                                   ? tr("环回插头")
                                    : QString::fromStdString(where.Target);
         lblComPort->setText(open ? tr("端口状态") : tr("%1: 已断开").arg(port));
         lblComPort->setToolTip(open ? port + " → " + device
-                                    : tr("%1 已断开, 其他程序可以使用该设备 (参数设置 → 连接)\n"
-                                         "(Released: another program may use the device.)")
+                                    : tr("%1 已断开, 其他程序可以使用该设备 (参数设置 → 连接)")
                                           .arg(port));
         lblComSta->setToolTip(open ? port + " → " + device : QString());
     } else {
@@ -508,12 +507,27 @@ void TFrmMain::ShowPortNotice(const QString& text) {
     lblComPort->setToolTip((tip.isEmpty() ? QString() : tip + "\n") + tr("服务器: %1").arg(text));
 }
 
+// The program once, with its version, and the port with the device it leads to, so that two
+// windows on two ports tell themselves apart: "Kestrel 0.6 — COM1 (/dev/ttyUSB0)".
+QString WindowTitle(const TOpenError& where) {
+    QString title = "Kestrel " + VersionText();
+    if (where.PortNumber == 0)
+        return title;
+    title += QString(" — COM%1").arg(where.PortNumber);
+    if (where.Target == LoopbackTarget)
+        return title + " (" + TFrmMain::tr("环回插头") + ")";
+    TNetTarget net;
+    if (IsNetTarget(where.Target) && ParseNetTarget(where.Target, net))
+        return title + " (" + QString::fromStdString(NetTargetEndpoint(net)) + ")";
+    return where.Target.empty() ? title : title + " (" + QString::fromStdString(where.Target) + ")";
+}
+
 TPortErrorText PortErrorText(const TOpenError& error) {
     QString port = QString("COM%1").arg(error.PortNumber);
     TNetTarget net;
     const bool remote = IsNetTarget(error.Target);
     const bool wellFormed = remote && ParseNetTarget(error.Target, net);
-    QString target = error.Target == LoopbackTarget ? TFrmMain::tr("环回插头 (loopback)")
+    QString target = error.Target == LoopbackTarget ? TFrmMain::tr("环回插头")
                      : wellFormed
                          ? TFrmMain::tr("%1 (网络端口 %2)")
                                .arg(QString::fromStdString(NetTargetEndpoint(net)),
@@ -531,15 +545,14 @@ TPortErrorText PortErrorText(const TOpenError& error) {
     t.Long = port + " → " + target + "\n" + reason;
     if (remote) {
         const char* what = nullptr;
-        const char* help = QT_TRANSLATE_NOOP("TFrmMain", "端口自动重连. (Kestrel keeps trying.)");
+        const char* help = QT_TRANSLATE_NOOP("TFrmMain", "端口自动重连.");
         switch (error.SysError) {
         case 0:
             break;
         case ECONNREFUSED:
             what = QT_TRANSLATE_NOOP("TFrmMain", "连接被拒绝");
             help = QT_TRANSLATE_NOOP("TFrmMain",
-                                     "服务器没有在该端口监听 (ser2net 未运行?). 端口自动重连.\n"
-                                     "(Nothing listens there; Kestrel keeps trying.)");
+                                     "服务器没有在该端口监听 (ser2net 未运行?).\n端口自动重连.");
             break;
         case EHOSTUNREACH:
         case ENETUNREACH:
@@ -558,7 +571,7 @@ TPortErrorText PortErrorText(const TOpenError& error) {
             break;
         case EADDRNOTAVAIL:
             what = QT_TRANSLATE_NOOP("TFrmMain", "主机名无法解析");
-            help = QT_TRANSLATE_NOOP("TFrmMain", "检查主机名. (The host name does not resolve.)");
+            help = QT_TRANSLATE_NOOP("TFrmMain", "检查主机名.");
             break;
         case ENODEV:
             what = QT_TRANSLATE_NOOP("TFrmMain", "地址格式错误");
@@ -571,7 +584,8 @@ TPortErrorText PortErrorText(const TOpenError& error) {
         if (what) {
             const QString said = TFrmMain::tr(what);
             t.Short = port + ": " + said;
-            t.Long = port + " → " + target + "\n" + said + " (" + reason + ")";
+            // The system's own words on a line of their own, not as a translation in brackets.
+            t.Long = port + " → " + target + "\n" + said + "\n" + TFrmMain::tr("系统: %1").arg(reason);
             if (*help)
                 t.Long += "\n" + TFrmMain::tr(help);
         }
@@ -579,16 +593,15 @@ TPortErrorText PortErrorText(const TOpenError& error) {
     }
     if (error.SysError == ENOENT || error.SysError == ENODEV || error.SysError == ENXIO) {
         t.Short = TFrmMain::tr("%1: 设备不存在").arg(port);
-        t.Long += "\n" + TFrmMain::tr("设备没有接上, 或已拔出. 接好后端口自动打开; 或在 参数设置 → "
-                                      "端口映射... 中选择别的设备.\n(The device is not there: plug "
-                                      "it in, or map the port to another device.)");
+        t.Long += "\n" + TFrmMain::tr("设备没有接上, 或已拔出. 接好后端口自动打开;\n"
+                                      "或在 参数设置 → 端口映射... 中选择别的设备.");
     } else if (error.SysError == EACCES || error.SysError == EPERM) {
-        t.Short = TFrmMain::tr("%1: 无权限 (dialout)").arg(port);
+        t.Short = TFrmMain::tr("%1: 无权限 (dialout 组)").arg(port);
         t.Long += "\n" + TFrmMain::tr("当前用户不在 dialout 组: sudo adduser $USER dialout, "
-                                      "然后重新登录.\n(You are not in the dialout group.)");
+                                      "然后重新登录.");
     } else if (error.SysError == EBUSY) {
         t.Short = TFrmMain::tr("%1: 设备被占用").arg(port);
-        t.Long += "\n" + TFrmMain::tr("另一个程序正在使用该端口. (Another program holds the port.)");
+        t.Long += "\n" + TFrmMain::tr("另一个程序正在使用该端口.");
     }
     return t;
 }
@@ -632,14 +645,14 @@ QString TFrmMain::HelpText() const {
     // The README's chapters, so that the box says what is to be found there.
     QFile file(doc);
     if (!doc.isEmpty() && file.open(QIODevice::ReadOnly)) {
-        text += "\n\n" + tr("说明书 (README) 的章节:");
+        text += "\n\n" + tr("说明书 README.md 的章节:");
         while (!file.atEnd()) {
             const QString line = QString::fromUtf8(file.readLine()).trimmed();
             if (line.startsWith("## "))
                 text += "\n  · " + line.mid(3);
         }
     }
-    text += "\n\n" + tr("串口资料, Modem资料: 状态面板上的按钮 (the reference charts).");
+    text += "\n\n" + tr("串口资料, Modem资料: 状态面板上的按钮.");
     return text;
 }
 
@@ -693,18 +706,34 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
 void TFrmMain::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
-    // A window manager moves the window itself; without one, we follow the mouse.
-    if (windowHandle() && windowHandle()->startSystemMove())
-        return;
+    // The move starts once the mouse moves: a window manager that is handed the move takes the
+    // mouse until the button is released, and the second click of a double click would not
+    // come here.
     Dragging = true;
-    DragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    DragMoving = false;
+    DragPress = event->globalPosition().toPoint();
+    DragOffset = DragPress - frameGeometry().topLeft();
 }
 
 void TFrmMain::mouseMoveEvent(QMouseEvent* event) {
-    if (Dragging && (event->buttons() & Qt::LeftButton))
-        move(event->globalPosition().toPoint() - DragOffset);
+    if (!Dragging || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint at = event->globalPosition().toPoint();
+    if (!DragMoving) {
+        if ((at - DragPress).manhattanLength() < QApplication::startDragDistance())
+            return;
+        DragMoving = true;
+        // A window manager moves the window itself; without one, we follow the mouse.
+        if (!isMaximized() && windowHandle() && windowHandle()->startSystemMove()) {
+            Dragging = false;
+            return;
+        }
+    }
+    if (!isMaximized())
+        move(at - DragOffset);
 }
 
 void TFrmMain::mouseReleaseEvent(QMouseEvent*) {
     Dragging = false;
+    DragMoving = false;
 }

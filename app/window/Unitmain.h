@@ -91,6 +91,10 @@ public:
 
     // Keys and tabs (FunctionKeys.cpp). shift: the modifiers held.
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+    // The receive and send panes' font size in pixels (Ctrl+plus, Ctrl+minus, Ctrl+0), kept
+    // within the stored range.
+    void SetPaneFontSize(int pixels);
+    int PaneFontSize = 12;
     void PageSelChange(int index);
     // lblComPort shows a port that is not open.
     bool PortLabelRed() const;
@@ -191,7 +195,7 @@ public:
     static constexpr int ClientHeight = 442;
     static constexpr int StripHeight = 41;
     static constexpr int PanelWidth = 126;
-    static constexpr int PageHeight = 120;
+    static constexpr int PageHeight = 140; // room for a CJK caption font's lines
 
 signals:
     // For tests: the pane has taken a batch from the worker.
@@ -271,7 +275,9 @@ private:
     void ShowLogState();
     void AddLogItems(QMenu* menu);
     QPoint DragOffset;
-    bool Dragging = false;
+    QPoint DragPress;         // where the button went down, in global coordinates
+    bool Dragging = false;    // the button is down on the strip
+    bool DragMoving = false;  // and the mouse has moved far enough to move the window
     QLabel* PanelImage = nullptr;   // the status panel's background
     QWidget* PanelClient = nullptr; // and its client area
     QPixmap StripPicture;           // the title strip as drawn, at the smallest width
@@ -285,5 +291,7 @@ struct TPortErrorText {
     QString Long;
 };
 TPortErrorText PortErrorText(const TOpenError& error);
+// The window's title: the program and its version, the port and its device.
+QString WindowTitle(const TOpenError& where);
 // The status panel's text of the port's number and line.
 QString PortSettingsText(const TWThreadComm::TPortSettings& settings);

@@ -61,7 +61,7 @@
 <context>
     <name>Filesend</name>
     <message>
-        <source>端口未打开 (the port is not open)</source>
+        <source>端口未打开</source>
         <translation>the port is not open</translation>
     </message>
 </context>
@@ -204,10 +204,6 @@
 </context>
 <context>
     <name>TFrmMain</name>
-    <message>
-        <source>Kestrel %1测试版</source>
-        <translation>Kestrel %1 beta</translation>
-    </message>
     <message>
         <source>%1 未能改变: %2</source>
         <translation>%1 could not be changed: %2</translation>
@@ -373,7 +369,7 @@ Data bits: %4
 Stop bits: %5</translation>
     </message>
     <message>
-        <source>环回插头 (loopback)</source>
+        <source>环回插头</source>
         <translation>loopback plug</translation>
     </message>
     <message>
@@ -381,8 +377,7 @@ Stop bits: %5</translation>
         <translation>%1: released</translation>
     </message>
     <message>
-        <source>%1 已断开, 其他程序可以使用该设备 (参数设置 → 连接)
-(Released: another program may use the device.)</source>
+        <source>%1 已断开, 其他程序可以使用该设备 (参数设置 → 连接)</source>
         <translation>%1 is released: another program may use the device (Settings → Connect).</translation>
     </message>
     <message>
@@ -410,7 +405,7 @@ Stop bits: %5</translation>
         <translation>%1 leads to no device (Settings → Port map...)</translation>
     </message>
     <message>
-        <source>端口自动重连. (Kestrel keeps trying.)</source>
+        <source>端口自动重连.</source>
         <translation>Kestrel keeps trying.</translation>
     </message>
     <message>
@@ -418,8 +413,8 @@ Stop bits: %5</translation>
         <translation>connection refused</translation>
     </message>
     <message>
-        <source>服务器没有在该端口监听 (ser2net 未运行?). 端口自动重连.
-(Nothing listens there; Kestrel keeps trying.)</source>
+        <source>服务器没有在该端口监听 (ser2net 未运行?).
+端口自动重连.</source>
         <translation>Nothing listens on that port (is ser2net running?).
 Kestrel keeps trying.</translation>
     </message>
@@ -444,7 +439,7 @@ Kestrel keeps trying.</translation>
         <translation>host name not found</translation>
     </message>
     <message>
-        <source>检查主机名. (The host name does not resolve.)</source>
+        <source>检查主机名.</source>
         <translation>Check the host name: it does not resolve.</translation>
     </message>
     <message>
@@ -464,18 +459,17 @@ Kestrel keeps trying.</translation>
         <translation>%1: no such device</translation>
     </message>
     <message>
-        <source>设备没有接上, 或已拔出. 接好后端口自动打开; 或在 参数设置 → 端口映射... 中选择别的设备.
-(The device is not there: plug it in, or map the port to another device.)</source>
+        <source>设备没有接上, 或已拔出. 接好后端口自动打开;
+或在 参数设置 → 端口映射... 中选择别的设备.</source>
         <translation>The device is not plugged in, or was pulled out. The port opens by itself once it is back;
 or choose another device in Settings → Port map...</translation>
     </message>
     <message>
-        <source>%1: 无权限 (dialout)</source>
-        <translation>%1: no permission (dialout)</translation>
+        <source>%1: 无权限 (dialout 组)</source>
+        <translation>%1: no permission (dialout group)</translation>
     </message>
     <message>
-        <source>当前用户不在 dialout 组: sudo adduser $USER dialout, 然后重新登录.
-(You are not in the dialout group.)</source>
+        <source>当前用户不在 dialout 组: sudo adduser $USER dialout, 然后重新登录.</source>
         <translation>You are not in the dialout group: sudo adduser $USER dialout, then log in again.</translation>
     </message>
     <message>
@@ -483,7 +477,7 @@ or choose another device in Settings → Port map...</translation>
         <translation>%1: device busy</translation>
     </message>
     <message>
-        <source>另一个程序正在使用该端口. (Another program holds the port.)</source>
+        <source>另一个程序正在使用该端口.</source>
         <translation>Another program holds the port.</translation>
     </message>
     <message>
@@ -493,11 +487,11 @@ or choose another device in Settings → Port map...</translation>
 E-mail: %2</translation>
     </message>
     <message>
-        <source>说明书 (README) 的章节:</source>
-        <translation>Chapters of the manual (README):</translation>
+        <source>说明书 README.md 的章节:</source>
+        <translation>Chapters of the manual README.md:</translation>
     </message>
     <message>
-        <source>串口资料, Modem资料: 状态面板上的按钮 (the reference charts).</source>
+        <source>串口资料, Modem资料: 状态面板上的按钮.</source>
         <translation>Serial port and modem charts: the buttons on the status panel.</translation>
     </message>
     <message>
@@ -511,6 +505,10 @@ E-mail: %2</translation>
     <message>
         <source>文本 (文本显示)</source>
         <translation>Text (text view)</translation>
+    </message>
+    <message>
+        <source>系统: %1</source>
+        <translation>System: %1</translation>
     </message>
     <message>
         <source>查找(&amp;F)</source>
@@ -594,7 +592,7 @@ E-mail: %2</translation>
 <context>
     <name>TReceivePane</name>
     <message>
-        <source>▼ 下面有新数据 (new data below)</source>
+        <source>▼ 下面有新数据</source>
         <translation>▼ new data below</translation>
     </message>
     <message>
@@ -677,15 +675,15 @@ E-mail: %2</translation>
         <translation>Send a &amp;file...</translation>
     </message>
     <message>
-        <source>把一个文件的字节原样发出 (Send a file&apos;s bytes as they are)</source>
+        <source>把一个文件的字节原样发出</source>
         <translation>Send a file&apos;s bytes as they are</translation>
     </message>
     <message>
-        <source>正在发送文件 (a file is being sent)</source>
+        <source>正在发送文件</source>
         <translation>A file is being sent</translation>
     </message>
     <message>
-        <source>发送时控制RTS开启, 不能发送文件 (no file sends under RTS control)</source>
+        <source>发送时控制RTS开启, 不能发送文件</source>
         <translation>RTS while sending is on: no file sends under RTS control</translation>
     </message>
     <message>
@@ -701,7 +699,7 @@ E-mail: %2</translation>
         <translation>Cannot send the file %1: %2</translation>
     </message>
     <message>
-        <source>正在发送文件 %1: %2 %, 还有 %3 字节 (%3 bytes to go)</source>
+        <source>正在发送文件 %1: %2 %, 还有 %3 字节</source>
         <translation>Sending the file %1: %2 %, %3 bytes to go</translation>
     </message>
     <message>
@@ -709,12 +707,8 @@ E-mail: %2</translation>
         <translation>The file %1 was not sent whole: %2; %3 bytes did not go out</translation>
     </message>
     <message>
-        <source>文件 %1 已发送: %2 字节 (sent)</source>
+        <source>文件 %1 已发送: %2 字节</source>
         <translation>The file %1 was sent: %2 bytes</translation>
-    </message>
-    <message>
-        <source>行尾: %1</source>
-        <translation>Ending: %1</translation>
     </message>
     <message>
         <source>此字符不在GBK代码页中, 未发送</source>
@@ -725,23 +719,23 @@ E-mail: %2</translation>
         <translation>This character is not in code page GBK</translation>
     </message>
     <message>
-        <source>端口未打开, 未发送 (the port is not open)</source>
+        <source>端口未打开, 未发送</source>
         <translation>The port is not open; not sent</translation>
     </message>
     <message>
-        <source>上一块数据仍在按RTS控制发送, 未发送 (an RTS-controlled send is under way)</source>
+        <source>上一块数据仍在按RTS控制发送, 未发送</source>
         <translation>An RTS-controlled send is under way; not sent</translation>
     </message>
     <message>
-        <source>发送队列已满, 未发送 (the send queue is full)</source>
+        <source>发送队列已满, 未发送</source>
         <translation>The send queue is full; not sent</translation>
     </message>
     <message>
-        <source>正在发送: 还有 %1 字节 (%1 bytes to go)</source>
+        <source>正在发送: 还有 %1 字节</source>
         <translation>Sending: %1 bytes to go</translation>
     </message>
     <message>
-        <source>已停止: %1 字节未发出 (%1 bytes not sent)</source>
+        <source>已停止: %1 字节未发出</source>
         <translation>Stopped: %1 bytes not sent</translation>
     </message>
     <message>
@@ -763,6 +757,26 @@ E-mail: %2</translation>
     <message>
         <source>保存发送命令...</source>
         <translation>Save commands...</translation>
+    </message>
+    <message>
+        <source>字符</source>
+        <translation>Char</translation>
+    </message>
+    <message>
+        <source>字符串</source>
+        <translation>Line</translation>
+    </message>
+    <message>
+        <source>Modem</source>
+        <translation>Modem</translation>
+    </message>
+    <message>
+        <source>Hex</source>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>发送模式与行尾</source>
+        <translation>Send mode and line ending</translation>
     </message>
 </context>
 <context>
@@ -848,7 +862,7 @@ E-mail: %2</translation>
         <translation>Parity:</translation>
     </message>
     <message>
-        <source>可以输入列表以外的速率 (any rate the device takes can be typed)</source>
+        <source>可以输入列表以外的速率</source>
         <translation>Any rate the device takes can be typed</translation>
     </message>
     <message>
@@ -860,15 +874,15 @@ E-mail: %2</translation>
         <translation>Port map...</translation>
     </message>
     <message>
-        <source>COM1..COM6 各自打开的设备 (Which device each port opens)</source>
+        <source>COM1..COM6 各自打开的设备</source>
         <translation>Which device each of COM1..COM6 opens</translation>
     </message>
     <message>
         <source>线路</source>
-        <translation>Line</translation>
+        <translation>Line setup</translation>
     </message>
     <message>
-        <source>数据位, 停止位, 流控制 (data bits, stop bits, flow control)</source>
+        <source>数据位, 停止位, 流控制</source>
         <translation>Data bits, stop bits, flow control</translation>
     </message>
     <message>
@@ -880,7 +894,7 @@ E-mail: %2</translation>
         <translation>not mapped</translation>
     </message>
     <message>
-        <source>环回插头 (loopback)</source>
+        <source>环回插头</source>
         <translation>loopback plug</translation>
     </message>
     <message>
@@ -895,34 +909,32 @@ E-mail: %2</translation>
     </message>
     <message>
         <source>每个端口打开的设备: 路径, loopback (环回插头), 或网络上的端口:
-rfc2217://主机:端口 (ser2net, 可设置速率与 RTS/DTR), tcp://主机:端口 (只传数据).
-Each port&apos;s device: a path, loopback, or a port on another machine:
-rfc2217://host:port (settings and lines too) or tcp://host:port (bytes only).</source>
+rfc2217://主机:端口 (ser2net, 可设置速率与 RTS/DTR), tcp://主机:端口 (只传数据).</source>
         <translation>Each port&apos;s device: a path, loopback (the loopback plug), or a port on another machine:
 rfc2217://host:port (ser2net; rate, RTS and DTR too) or tcp://host:port (bytes only).</translation>
     </message>
     <message>
         <source>连接</source>
-        <translation>Take</translation>
+        <translation>Reconnect</translation>
     </message>
     <message>
         <source>断开</source>
-        <translation>Free</translation>
+        <translation>Release</translation>
     </message>
     <message>
-        <source>重新打开端口 (take the port back)</source>
+        <source>重新打开端口</source>
         <translation>Take the port back (open it again)</translation>
     </message>
     <message>
-        <source>关闭端口, 让其他程序使用该设备 (release the port)</source>
+        <source>关闭端口, 让其他程序使用该设备</source>
         <translation>Release the port: close it so that another program may use the device</translation>
     </message>
     <message>
-        <source>线路设置 (line settings)</source>
+        <source>线路设置</source>
         <translation>Line settings</translation>
     </message>
     <message>
-        <source>无 (none)</source>
+        <source>无</source>
         <translation>None</translation>
     </message>
     <message>
@@ -938,7 +950,7 @@ rfc2217://host:port (ser2net; rate, RTS and DTR too) or tcp://host:port (bytes o
         <translation>Flow control:</translation>
     </message>
     <message>
-        <source>设备不接受这些线路设置 (the device refused these line settings)</source>
+        <source>设备不接受这些线路设置</source>
         <translation>The device refused these line settings</translation>
     </message>
 </context>

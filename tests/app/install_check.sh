@@ -10,7 +10,8 @@ fail=0
 for f in bin/kestrel \
     share/applications/com.orvane.Kestrel.desktop \
     share/metainfo/com.orvane.Kestrel.metainfo.xml \
-    share/man/man1/kestrel.1 \
+    share/man/man1/kestrel.1.gz \
+    share/doc/kestrel/copyright \
     share/doc/kestrel/README.md \
     share/icons/hicolor/16x16/apps/kestrel.png \
     share/icons/hicolor/48x48/apps/kestrel.png \
@@ -33,6 +34,6 @@ else
     echo "appstreamcli not installed: not validated"
 fi
 if command -v man >/dev/null; then
-    MANWIDTH=80 man -l "$prefix/share/man/man1/kestrel.1" >/dev/null 2>&1 || { echo "man page"; fail=1; }
+    MANWIDTH=80 man -l "$prefix/share/man/man1/kestrel.1.gz" >/dev/null 2>&1 || { echo "man page"; fail=1; }
 fi
 exit $fail

@@ -162,7 +162,7 @@ TEST_F(Keys, F9ClearsTheReceivePaneOnlyAndF10PausesIt) {
     EXPECT_TRUE(Frm->ToolPause->isChecked());
     EXPECT_TRUE(Frm->lblHead->text().endsWith("PAUSE"));
     Far.Write({0x43});
-    QTest::qWait(100);
+    ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().BytesRead() >= 3; })); // handed over
     Frm->FlushReceived();
     EXPECT_EQ(Frm->ReceEdit->Store().LineCount(), 0);
     Key(Qt::Key_F10);

@@ -21,12 +21,14 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 
 #include <cerrno>
@@ -173,6 +175,45 @@ TEST_F(Language, TheChineseWindowIsTheDesignsOwn) {
     EXPECT_EQ(frm->lblComSta->text(), QString::fromStdString(frm->Worker().GetSettingsText()));
     EXPECT_EQ(NumCaption(5), "已选字符数(&N)Hex: 0X05 Dec: 5");
     EXPECT_EQ(PortErrorText(TOpenError{1, EBUSY, 2, "/dev/ttyUSB9"}).Short, "COM2: 设备被占用");
+}
+
+// One language at a time: no English put in parentheses after a Chinese text; names in
+// parentheses (keys, groups, programs) stay.
+TEST_F(Language, TheChineseTextsCarryNoEnglishInParentheses) {
+    StoreSettings("loopback");
+    std::unique_ptr<TFrmMain> frm = OpenWindow();
+    ASSERT_TRUE(frm);
+    const QRegularExpression english(R"([(（][A-Za-z'.,;: -]*[A-Za-z]{2,} [A-Za-z]{2,}[^)）]*[)）])");
+    QStringList mixed;
+    for (const QString& text : ChineseTexts(frm.get()))
+        if (english.match(text).hasMatch())
+            mixed << text;
+    EXPECT_TRUE(mixed.isEmpty()) << mixed.join('\n').toStdString();
+}
+
+// Qt's own buttons and dialogs speak the chosen language too.
+TEST_F(Language, QtsOwnButtonsFollowTheLanguage) {
+    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    ASSERT_TRUE(SetLanguage(TLanguage::Chinese));
+    QCoreApplication::sendPostedEvents(); // the box hears of the change through its queue
+    EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), "取消");
+    ASSERT_TRUE(SetLanguage(TLanguage::English));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text().remove('&'), "Cancel");
+}
+
+// The title names the program once, with its version, and the port with its device.
+TEST_F(Language, TheTitleNamesTheProgramAndThePortWithItsDevice) {
+    EXPECT_EQ(WindowTitle(TOpenError{0, 0, 1, "/dev/ttyUSB0"}), "Kestrel 0.6 — COM1 (/dev/ttyUSB0)");
+    EXPECT_EQ(WindowTitle(TOpenError{0, 0, 3, "rfc2217://lab:2000"}), "Kestrel 0.6 — COM3 (lab:2000)");
+    EXPECT_EQ(WindowTitle(TOpenError{0, 0, 2, ""}), "Kestrel 0.6 — COM2");
+    StoreSettings("loopback");
+    std::unique_ptr<TFrmMain> frm = OpenWindow();
+    ASSERT_TRUE(frm);
+    ASSERT_TRUE(WaitUntil([&] { return frm->windowTitle() == "Kestrel 0.6 — COM1 (环回插头)"; }));
+    frm->TabComm->CboLanguageSelect(1);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(frm->windowTitle(), "Kestrel 0.6 — COM1 (loopback plug)");
 }
 
 TEST_F(Language, TheOpenWindowSwitchesBothWays) {

@@ -72,8 +72,9 @@ TEST_F(LiveLogWindow, AFloodIsRecordedWholeEvenWhileThePaneIsPaused) {
     ASSERT_TRUE(Choose("停止记录"));
     EXPECT_FALSE(Frm->lblLog->isVisible());
     EXPECT_EQ(FileText(path), QByteArray(reinterpret_cast<const char*>(sent.data()), int(sent.size())));
+    const uint64_t read = Frm->Worker().BytesRead();
     Far.Write({'x'});
-    QTest::qWait(100);
+    ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().BytesRead() > read; })); // handed over
     EXPECT_EQ(FileText(path).size(), int(sent.size())); // stopped
 }
 

@@ -68,8 +68,10 @@ TEST_F(PortLine, DisconnectReleasesTheDeviceAndConnectTakesItBack) {
     EXPECT_EQ(Page->btnConnect->text(), "连接");
     EXPECT_TRUE(OthersCanTakeIt());
     // Apply keeps it released; the tip says how to take it back.
+    const uint64_t waits = Frm->Worker().WaitCount();
     QTest::mouseClick(Page->btnUpdate, Qt::LeftButton);
-    QTest::qWait(300);
+    // Two waits later the worker has had its pass for the request.
+    ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().WaitCount() >= waits + 2; }, 10000));
     EXPECT_FALSE(Frm->Worker().IsOpen());
     EXPECT_TRUE(Frm->lblComPort->toolTip().contains("连接"));
 

@@ -9,6 +9,9 @@
 #include "IniFormat.h"
 #include "SettingsKeys.h"
 #include "Unitmain.h"
+#include "SendEdit.h"
+#include "SendPage.h"
+#include "StoredSettings.h"
 #include "Windowtest.h"
 
 #include <QFrame>
@@ -61,20 +64,20 @@ protected:
 
 TEST_F(Resize, TheSmallestSizeIsTheFixedLayoutAndExtraRoomGoesToThePaneAndPages) {
     EXPECT_EQ(Frm->size(), QSize(630, 442));
-    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 504, 257));
-    EXPECT_EQ(Frm->PageSel->geometry(), QRect(0, 281, 504, 120));
+    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 504, 237));
+    EXPECT_EQ(Frm->PageSel->geometry(), QRect(0, 261, 504, 140));
     EXPECT_EQ(Frm->Panel1->geometry(), QRect(504, 41, 126, 401));
 
     Frm->resize(1000, 700);
-    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 874, 515));
-    EXPECT_EQ(Frm->PageSel->geometry(), QRect(0, 539, 874, 120));
+    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 874, 495));
+    EXPECT_EQ(Frm->PageSel->geometry(), QRect(0, 519, 874, 140));
     EXPECT_EQ(Frm->Panel1->geometry(), QRect(874, 41, 126, 659));
     EXPECT_EQ(Frm->ImgMove->width(), 1000);
     EXPECT_TRUE(PanelReachable());
 
     Frm->resize(300, 200); // below the smallest: held at it
     EXPECT_EQ(Frm->size(), QSize(630, 442));
-    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 504, 257));
+    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 504, 237));
     EXPECT_TRUE(PanelReachable());
 }
 
@@ -99,8 +102,10 @@ TEST_F(Resize, EdgesResizeAndTheTitleStripMaximisesAndRestores) {
     EXPECT_TRUE(WaitUntil([&] { return !Frm->isMaximized(); }));
     // A double click below the strip is not one on it.
     QTest::mouseDClick(Frm->Panel1, Qt::LeftButton, {}, QPoint(60, 380));
-    QTest::qWait(50);
     EXPECT_FALSE(Frm->isMaximized());
+    // Nor later: a double click on the strip after it maximises the window.
+    QTest::mouseDClick(Frm.get(), Qt::LeftButton, {}, QPoint(400, 20));
+    EXPECT_TRUE(WaitUntil([&] { return Frm->isMaximized(); }));
 }
 
 TEST_F(Resize, SizeAndPlaceAreKeptAndABadStoredValueIsIgnored) {
@@ -119,3 +124,32 @@ TEST_F(Resize, SizeAndPlaceAreKeptAndABadStoredValueIsIgnored) {
 }
 
 } // namespace
+
+// Ctrl+plus, Ctrl+minus and Ctrl+0 size the font of both panes, the dump's headers with them;
+// the keys type nothing, and the size is kept with the settings.
+TEST_F(Resize, TheZoomKeysSizeBothPanesFontAndTheSizeIsKept) {
+    QWidget* send = Frm->TabSend->SendEdit;
+    send->setFocus();
+    EXPECT_EQ(Frm->ReceEdit->font().pixelSize(), 12);
+    QTest::keyClick(send, Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(send, Qt::Key_Equal, Qt::ControlModifier); // the plus key without Shift
+    EXPECT_EQ(Frm->ReceEdit->font().pixelSize(), 14);
+    EXPECT_EQ(send->font().pixelSize(), 14);
+    EXPECT_EQ(Frm->ReceEdit->y(), 14); // below a header as high as the font
+    EXPECT_EQ(Frm->TabSend->SendEdit->toPlainText(), QString());
+    Frm->SaveSettings();
+    EXPECT_EQ(ReadStoredSettings(settings::Open()).PaneFontSize, 14);
+
+    QTest::keyClick(send, Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(Frm->ReceEdit->font().pixelSize(), 12);
+    EXPECT_EQ(Frm->ReceEdit->geometry(), QRect(0, 12, 504, 237));
+    for (int i = 0; i < 10; ++i)
+        QTest::keyClick(send, Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_EQ(send->font().pixelSize(), 8); // the smallest
+    EXPECT_EQ(Frm->ReceEdit->y(), 12);
+
+    Frm.reset();
+    Frm = OpenWindow(false); // started again: the stored size
+    ASSERT_TRUE(Frm);
+    EXPECT_EQ(Frm->ReceEdit->font().pixelSize(), 14);
+}

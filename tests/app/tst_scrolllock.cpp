@@ -36,7 +36,7 @@ protected:
         const int64_t want = Pane->Store().LineCount() + lines;
         Far.Write(std::vector<uint8_t>(size_t(lines) * 16, 0x41));
         ASSERT_TRUE(WaitUntil([&] { return Pane->Store().LineCount() >= want; }));
-        QTest::qWait(30);
+        QCoreApplication::processEvents(); // what the last lines set off
     }
     void ToggleLock() {
         std::unique_ptr<QMenu> menu(Pane->CreateContextMenu());

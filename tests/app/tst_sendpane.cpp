@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QToolButton>
 #include <QToolTip>
 
 #include <gtest/gtest.h>
@@ -181,16 +182,18 @@ TEST_F(SendPane, LineEndingsGoAfterLineModeLinesOnlyAndAreKeptWithTheSettings) {
         Bytes want{'A', 'T'};
         want.insert(want.end(), endings[e].begin(), endings[e].end());
         EXPECT_EQ(FarEnd(want.size()), want) << e;
-        // The pane says what Enter adds, and nothing when it adds nothing.
-        EXPECT_EQ(Frm->TabSend->lblEnding->isVisible(), e != 0) << e;
+        // The pane's corner says what Enter adds, and nothing when it adds nothing.
+        EXPECT_EQ(Frm->TabSend->BtnSendMode->text(),
+                  e ? QString("字符串 + ") + LineEndingName(e) : QString("字符串"))
+            << e;
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(Frm->TabSend->mnuEndings[i]->isChecked(), i == e);
     }
     Frm->TabSend->mnuEndings[3]->trigger();
-    EXPECT_EQ(Frm->TabSend->lblEnding->text(), "行尾: CR LF");
+    EXPECT_EQ(Frm->TabSend->BtnSendMode->text(), "字符串 + CR LF");
     // Modem mode keeps its own carriage return; Hex mode its bytes.
     Frm->TabSend->mnuModem->trigger();
-    EXPECT_FALSE(Frm->TabSend->lblEnding->isVisible());
+    EXPECT_EQ(Frm->TabSend->BtnSendMode->text(), "Modem");
     Type("ATZ");
     Enter();
     EXPECT_EQ(FarEnd(4), (Bytes{'A', 'T', 'Z', 0x0D}));
@@ -555,16 +558,70 @@ TEST_F(SendPaneLoopback, RtsControlledSendRaisesRtsAroundTheLineAndDropsASecond)
         return raised && !Frm->chkRTS->Checked();
     }));
     EXPECT_GE(t.elapsed(), 100); // two waits of 50 ms
-    Frm->FlushReceived();
-    QTest::qWait(100);
-    Frm->FlushReceived();
+    // A byte sent now goes after anything still queued: the second line
+    // never came before it.
+    ASSERT_TRUE(Frm->Worker().SendByte(0x5A));
+    ASSERT_TRUE(WaitUntil([&] {
+        Frm->FlushReceived();
+        return Frm->ReceEdit->Store().LineCount() > 0 &&
+               Frm->ReceEdit->Store().Line(0).find("5A") != std::string::npos;
+    }));
     EXPECT_EQ(Frm->ReceEdit->Store().LineCount(), 1);
-    EXPECT_NE(Frm->ReceEdit->Store().Line(0).find("41 42  "), std::string::npos);
+    EXPECT_NE(Frm->ReceEdit->Store().Line(0).find("41 42 5A  "), std::string::npos);
     EXPECT_EQ(Frm->ReceEdit->Store().Line(0).find("43"), std::string::npos);
     EXPECT_FALSE(Frm->Worker().GetRts());
-    // The dropped line stays as typed, with no line after it, and says why.
-    EXPECT_EQ(Blocks(), (QStringList{"AB", "CD"}));
+    // The dropped line stays as typed, marked, the pane moved on past it, and says why.
+    EXPECT_EQ(Blocks(), (QStringList{"AB", "CD", ""}));
+    EXPECT_FALSE(Edit->IsMarkedUnsent(0));
+    EXPECT_TRUE(Edit->IsMarkedUnsent(1));
     EXPECT_TRUE(QToolTip::text().contains("RTS"));
+}
+
+// The corner button shows the mode in every mode and offers the popup menu's choices.
+TEST_F(SendPane, TheCornerButtonShowsTheModeAndOffersTheMenusChoices) {
+    TSendPage* page = Frm->TabSend;
+    QToolButton* button = page->findChild<QToolButton*>("BtnSendMode");
+    ASSERT_TRUE(button);
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_EQ(button->text(), "字符");
+    ASSERT_TRUE(button->menu());
+    EXPECT_EQ(button->popupMode(), QToolButton::InstantPopup);
+    const QList<QAction*> offered = button->menu()->actions();
+    for (QAction* a : {page->mnuChar, page->mnuLine, page->mnuModem, page->mnuHex,
+                       page->mnuEnding->menuAction()})
+        EXPECT_TRUE(offered.contains(a)) << a->text().toStdString();
+    button->menu()->actions().at(3)->trigger(); // Hex, from the button's menu
+    EXPECT_TRUE(page->mnuHex->isChecked());
+    EXPECT_EQ(button->text(), "Hex");
+    // It sits in the pane's top right corner, inside the pane.
+    const QRect view = page->SendEdit->viewport()->rect();
+    EXPECT_TRUE(view.contains(button->geometry()));
+    EXPECT_GT(button->x(), view.width() / 2);
+}
+
+// Typed ahead of an RTS-controlled send: the dropped line is not glued to the next one.
+TEST_F(SendPane, ALineDroppedUnderRtsControlIsNotSentWithTheNextLine) {
+    Frm->TabSend->SetSendMode(1);
+    Frm->ChkControlRTSClick();
+    ASSERT_TRUE(Frm->Worker().ControlRTS.load());
+    bool raised = false;
+    Type("cd");
+    Enter();
+    Type("ef");
+    Enter(); // the first is still under way: dropped
+    EXPECT_EQ(Far.Read(2, 2000), (Bytes{0x63, 0x64}));
+    ASSERT_TRUE(WaitUntil([&] {
+        raised = raised || Frm->chkRTS->Checked();
+        return raised && !Frm->chkRTS->Checked();
+    }));
+    Type("Z");
+    Enter();
+    EXPECT_EQ(FarEnd(1, 2000), (Bytes{0x5A}));
+    EXPECT_EQ(Blocks(), (QStringList{"cd", "ef", "Z", ""}));
+    EXPECT_TRUE(Edit->IsMarkedUnsent(1));
+    EXPECT_FALSE(Edit->IsMarkedUnsent(2));
+    Frm->TabSend->mnuClearClick();
+    EXPECT_FALSE(Edit->IsMarkedUnsent(0));
 }
 
 class SendPaneDouble : public SendPane {

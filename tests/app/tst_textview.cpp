@@ -69,7 +69,7 @@ TEST_F(TextView, BytesFromTheFarEndShowAsTextLinesStampedWhenAsked) {
     EXPECT_TRUE(Pane->TextView());
     Send("AT\r");
     ASSERT_TRUE(WaitUntil([&] { return Pane->LineTotal() == 1; }));
-    QTest::qWait(50);
+    ASSERT_TRUE(WaitUntil([&] { return Frm->Worker().BytesRead() >= 3; }));
     // The LF of the CR LF in a later read, then a pair, an escape and 0x00, 0xFF.
     Send(std::string("\nOK \xC4\xE3\x1B\x00\xFF\r\nlast", 15));
     ASSERT_TRUE(WaitUntil([&] { return Pane->LineTotal() == 3 && Line(2) == "last"; }))
@@ -104,7 +104,7 @@ TEST_F(TextView, ASwitchKeepsTheSameBytesAtTheTop) {
     Send(text);
     const int64_t hexLines = int64_t(text.size() + 15) / 16;
     ASSERT_TRUE(WaitUntil([&] { return Pane->LineTotal() == hexLines; }, 10000));
-    QTest::qWait(50);
+    ASSERT_TRUE(WaitUntil([&] { return Pane->verticalScrollBar()->maximum() >= 1100; }));
     // Hex line 1100 begins at byte 17600, inside text line 1600 (17600..17610).
     Pane->verticalScrollBar()->setValue(1100);
     ASSERT_EQ(Line(1100).left(13), "  000044C0:  ");

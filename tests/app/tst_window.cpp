@@ -142,7 +142,8 @@ TEST_F(Window, PauseDropsBytesAndClearRestartsTheOffsets) {
     EXPECT_TRUE(W->lblHead->text().endsWith("     PAUSE"));
     const uint8_t lost[] = {0x00, 0xFF};
     W->Worker().Send(lost, 2);
-    QTest::qWait(100);
+    // Read and handed to the paused window.
+    ASSERT_TRUE(WaitUntil([&] { return W->Worker().BytesRead() >= 4; }));
     QTest::mouseClick(W->ToolPause, Qt::LeftButton);
     EXPECT_EQ(W->lblHead->text(), W->lblEnd->text());
     const uint8_t c[] = {0x43};

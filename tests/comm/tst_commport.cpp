@@ -104,8 +104,7 @@ TEST_F(CommPort, OpenFailuresReleaseTheHandleWithTheirCodes) {
 TEST_F(CommPort, ClosedPortRefusesIoWithCode7AndTakesSettingsSilently) {
     uint8_t buf[4] = {};
     EXPECT_EQ(CodeOf([&] { Port.Write(buf, 0); }), cePortNotOpen);
-    EXPECT_EQ(CodeOf([&] { Port.WriteFlushed(buf, 1); }), cePortNotOpen);
-    EXPECT_EQ(CodeOf([&] { Port.WriteByte(1); }), cePortNotOpen);
+    EXPECT_EQ(CodeOf([&] { Port.WriteSome(buf, 1); }), cePortNotOpen);
     EXPECT_EQ(CodeOf([&] { Port.Read(buf, 4); }), cePortNotOpen);
     EXPECT_EQ(CodeOf([&] { Port.Flush(); }), cePortNotOpen);
     EXPECT_EQ(CodeOf([&] { Port.InQueue(); }), cePortNotOpen);
@@ -149,16 +148,16 @@ TEST_F(CommPort, WritesReadsAndTheirFailures) {
     Port.Write(data, 4);
     EXPECT_EQ(State->Written, (std::vector<uint8_t>{1, 2, 3, 4}));
 
-    // Third byte fails: the first two went out, each flushed.
+    // The second write fails: the first went out, and the port stays open.
     *State = TFailState{};
-    State->WriteFailsAtCall = 3;
-    EXPECT_EQ(CodeOf([&] { Port.WriteFlushed(data, 4); }), ceWrite);
+    State->WriteFailsAtCall = 2;
+    EXPECT_EQ(Port.WriteSome(data, 2), 2u);
+    EXPECT_EQ(CodeOf([&] { Port.WriteSome(data + 2, 2); }), ceWrite);
     EXPECT_EQ(State->Written, (std::vector<uint8_t>{1, 2}));
-    EXPECT_EQ(State->FlushCalls, 2);
     EXPECT_TRUE(Port.IsOpened());
 
     State->FailWith[TFailState::Write] = EIO;
-    EXPECT_EQ(CodeOf([&] { Port.WriteByte(9); }), ceWrite);
+    EXPECT_EQ(CodeOf([&] { Port.Write(data, 1); }), ceWrite);
     State->FailWith = {{TFailState::Flush, EIO}};
     EXPECT_EQ(CodeOf([&] { Port.Flush(); }), ceFlush);
 

@@ -1,6 +1,7 @@
 // TCommPort on real pseudo-terminals: the tty layer is part of what is tested.
 
 #include "CommPort.h"
+#include "Eventually.h"
 #include "Pty.h"
 #include "Termios2.h"
 
@@ -146,15 +147,20 @@ TEST_F(PtyPort, OpenMakesTheLineByteTransparent) {
         got.insert(got.end(), buf.begin(), buf.end());
     }
     EXPECT_EQ(got, all);
-    EXPECT_TRUE(Pty.Read(1, 50).empty()); // no echo came back
+    // No echo came back: a byte sent now is the next the far end reads.
+    const uint8_t marker = 0x42;
+    Port.Write(&marker, 1);
+    EXPECT_EQ(Pty.Read(1), std::vector<uint8_t>{marker});
 }
 
-TEST_F(PtyPort, FlushedWritesArriveInOrder) {
+TEST_F(PtyPort, WritesArriveInOrderAndDrain) {
     Port.Open();
     const uint8_t data[] = {'A', 0, 0xFF, '\n', '\r'};
-    Port.WriteFlushed(data, 5);
-    Port.WriteByte(0x7E);
-    EXPECT_EQ(Pty.Read(6), (std::vector<uint8_t>{'A', 0, 0xFF, '\n', '\r', 0x7E}));
+    EXPECT_EQ(Port.WriteSome(data, 5), 5u);
+    Port.Write(data + 2, 1);
+    Port.Flush();
+    EXPECT_EQ(Pty.Read(6), (std::vector<uint8_t>{'A', 0, 0xFF, '\n', '\r', 0xFF}));
+    EXPECT_TRUE(Eventually([&] { return Port.OutputDrained(); }));
 }
 
 TEST_F(PtyPort, PseudoTerminalHasNoModemLinesButTakesTheModes) {

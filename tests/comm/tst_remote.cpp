@@ -30,6 +30,17 @@ size_t CountStarting(TRecorder& rec, const std::string& prefix) {
     return n;
 }
 
+// What the client sent after its greeting, decoded as the far end reads it.
+std::vector<uint8_t> DataSent(std::vector<uint8_t> raw) {
+    TTelnetParser parser;
+    struct : TTelnetEvents {
+        void OnNegotiation(uint8_t, uint8_t) override {}
+        void OnSubnegotiation(const uint8_t*, size_t) override {}
+    } ignore;
+    raw.resize(parser.Feed(raw.data(), raw.size(), raw.data(), ignore));
+    return raw;
+}
+
 TEST(RemotePort, RefusedOptionsAreReportedOnceAndNeverAskedAgain) {
     TScriptServer server([](int fd, TScriptServer& s) {
         // Refuses everything, several times over, the last refusals a byte at a time.
@@ -43,8 +54,8 @@ TEST(RemotePort, RefusedOptionsAreReportedOnceAndNeverAskedAgain) {
     });
     TRunningWorker w(Rfc(server));
     ASSERT_TRUE(w.Rec.WaitEvent("open 1"));
+    // The data comes last: every refusal and notice is in before it.
     ASSERT_TRUE(w.Rec.WaitBytes(2)) << w.Rec.Joined();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(w.Rec.ReceivedBytes(), (std::vector<uint8_t>{'o', 'k'}));
     EXPECT_EQ(CountStarting(w.Rec, "notice the server refuses the COM port option"), 1u)
         << w.Rec.Joined();
@@ -52,11 +63,16 @@ TEST(RemotePort, RefusedOptionsAreReportedOnceAndNeverAskedAgain) {
     EXPECT_EQ(server.CountReceived({Iac, Will, OptComPort}), 1u);
     EXPECT_EQ(server.CountReceived({Iac, Do, OptBinary}), 1u);
     // Line changes go nowhere now, and still succeed; the port stays up.
+    // A byte sent after them is all the server gets.
     const size_t before = server.ReceivedBytes().size();
     w.Worker.SetBaudRate(19200);
     w.Worker.SetRts(true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(server.ReceivedBytes().size(), before);
+    const uint8_t z = 'z';
+    ASSERT_TRUE(w.Worker.Send(&z, 1));
+    ASSERT_TRUE(server.WaitReceived([&](const auto& raw) { return raw.size() > before; }));
+    const auto raw = server.ReceivedBytes();
+    EXPECT_EQ(std::vector<uint8_t>(raw.begin() + ptrdiff_t(before), raw.end()),
+              std::vector<uint8_t>{'z'});
     EXPECT_TRUE(w.Worker.IsOpen());
 }
 
@@ -97,26 +113,19 @@ TEST(RemotePort, SplitSequencesAndGarbageLeaveExactlyTheDataBytes) {
     });
     TRunningWorker w(Rfc(server));
     const std::vector<uint8_t> expected = {'A', 0xFF, 0x00, 0xFF, 0xFF, 'B', 'a', 'b', 'c', 'd', 'e'};
+    // 'e' is the last byte on the wire: a stray byte would come before it.
     ASSERT_TRUE(w.Rec.WaitBytes(expected.size(), std::chrono::milliseconds(5000))) << w.Rec.Joined();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(w.Rec.ReceivedBytes(), expected);
     // Each unknown option is refused once; the broken notifications lit nothing.
-    EXPECT_TRUE(server.WaitReceived([](const auto&) { return true; }));
+    // The refusals go out as the bytes before 'e' are read: a byte sent now
+    // reaches the server after all of them.
+    const uint8_t z = 'z';
+    ASSERT_TRUE(w.Worker.Send(&z, 1));
+    EXPECT_TRUE(server.WaitReceived([](const auto& raw) { return !DataSent(raw).empty(); }));
     EXPECT_EQ(server.CountReceived({Iac, Dont, 99}), 1u);
     EXPECT_EQ(server.CountReceived({Iac, Wont, 98}), 1u);
     EXPECT_EQ(server.CountReceived({Iac, Dont, 1}), 1u);
     EXPECT_EQ(CountStarting(w.Rec, "modem"), 0u) << w.Rec.Joined();
-}
-
-// What the client sent after its greeting, decoded as the far end reads it.
-std::vector<uint8_t> DataSent(std::vector<uint8_t> raw) {
-    TTelnetParser parser;
-    struct : TTelnetEvents {
-        void OnNegotiation(uint8_t, uint8_t) override {}
-        void OnSubnegotiation(const uint8_t*, size_t) override {}
-    } ignore;
-    raw.resize(parser.Feed(raw.data(), raw.size(), raw.data(), ignore));
-    return raw;
 }
 
 TEST(RemotePort, BytesOfEveryValueGoOutWholeToASlowReaderAndSettingsAsSubcommands) {
@@ -174,10 +183,17 @@ TEST(RemotePort, ARefusedConnectionIsExplainedAndRetriedUntilTheServerComes) {
     EXPECT_EQ(e.Code, ceOpen);
     EXPECT_EQ(e.SysError, uint32_t(ECONNREFUSED));
     EXPECT_EQ(e.Target, "tcp://127.0.0.1:" + std::to_string(port));
-    // The attempts keep their pace: not one per pass.
-    const size_t attempts = rec.Count("open 0");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_LE(rec.Count("open 0") - attempts, 4u);
+    // The attempts keep their pace, not one per pass: a late report can bring
+    // two a little closer, never much closer.
+    ASSERT_TRUE(rec.WaitEvent("open 0", rec.Count("open 0") + 3));
+    const auto ev = rec.Snapshot();
+    const auto times = rec.Times();
+    std::vector<Clock::time_point> failed;
+    for (size_t i = 0; i < ev.size(); ++i)
+        if (ev[i] == "open 0")
+            failed.push_back(times[i]);
+    for (size_t i = 1; i < failed.size(); ++i)
+        EXPECT_GE(failed[i] - failed[i - 1], TWThreadComm::RetryInterval / 2) << i;
 }
 
 TEST(RemotePort, ADroppedRawConnectionDeliversEveryByteThenReconnects) {

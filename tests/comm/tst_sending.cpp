@@ -1,6 +1,7 @@
 // The worker's sending over pseudo-terminals whose far end echoes, stops
 // reading or vanishes mid-block, on the loopback plug and on the failing double.
 
+#include "Eventually.h"
 #include "Failbackend.h"
 #include "Pty.h"
 #include "Recorder.h"
@@ -64,17 +65,32 @@ bool ReturnsSoon(const std::function<void()>& call, std::future<void>& pending) 
     return pending.wait_for(5s) == std::future_status::ready;
 }
 
-// Waits until the device stops taking bytes: the count left is the same twice.
-uint64_t SettledToGo(TWThreadComm& w) {
-    uint64_t last = ~uint64_t(0);
-    for (int i = 0; i < 200; ++i) {
-        std::this_thread::sleep_for(20ms);
-        uint64_t now = w.BytesToGo();
-        if (now == last)
-            return now;
-        last = now;
-    }
-    return last;
+// Waits until the device stops taking bytes: bytes are left and three passes
+// of the worker wrote none of them.
+uint64_t StalledToGo(TWThreadComm& w) {
+    uint64_t left = w.BytesToGo();
+    uint64_t waits = w.WaitCount();
+    Eventually([&] {
+        const uint64_t now = w.BytesToGo();
+        if (now != left) {
+            left = now;
+            waits = w.WaitCount();
+            return false;
+        }
+        return left > 0 && w.WaitCount() >= waits + 3;
+    });
+    return left;
+}
+
+// The count of the first "dropped N" event, 0 when there is none.
+uint64_t Dropped(const std::vector<std::string>& events) {
+    for (const auto& e : events)
+        if (e.rfind("dropped ", 0) == 0)
+            return std::stoull(e.substr(8));
+    return 0;
+}
+uint64_t Dropped(TRecorder& rec) {
+    return Dropped(rec.Snapshot());
 }
 
 class SendPty : public ::testing::Test {
@@ -99,7 +115,7 @@ TEST_F(SendPty, AnEchoedMegabyteLineGoesOutWholeAndItsEchoComesBackWhole) {
 TEST_F(SendPty, AFarEndThatStopsReadingHoldsTheBlockButNotTheCallsNorTheReads) {
     const auto block = Pattern(256 << 10, 2);
     ASSERT_TRUE(W.Worker.Send(block.data(), static_cast<uint32_t>(block.size())));
-    const uint64_t stuck = SettledToGo(W.Worker);
+    const uint64_t stuck = StalledToGo(W.Worker);
     ASSERT_GT(stuck, 0u); // the far end's buffer is full
 
     // The window's calls go through between two writes.
@@ -114,13 +130,13 @@ TEST_F(SendPty, AFarEndThatStopsReadingHoldsTheBlockButNotTheCallsNorTheReads) {
     Pty.Write({0x00, 0x7E, 0xFF});
     ASSERT_TRUE(W.Rec.WaitBytes(3));
 
-    // Long after any stall limit, the far end reads again: nothing was cut.
-    std::this_thread::sleep_for(1500ms);
+    // A hundred passes of the worker later, the far end reads again: nothing
+    // was cut.
+    const uint64_t waits = W.Worker.WaitCount();
+    ASSERT_TRUE(Eventually([&] { return W.Worker.WaitCount() >= waits + 100; }));
     EXPECT_EQ(Pty.Read(block.size(), 20000), block);
     // The worker counts its last write once the write has returned.
-    for (int i = 0; i < 200 && W.Worker.BytesToGo() != 0; ++i)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_EQ(W.Worker.BytesToGo(), 0u);
+    EXPECT_TRUE(Eventually([&] { return W.Worker.BytesToGo() == 0; }));
     EXPECT_EQ(W.Rec.Count("open 0"), 0u);
 }
 
@@ -172,10 +188,13 @@ TEST_F(SendPty, AnUnplugMidBlockDropsTheRestAndSaysHowMuch) {
     const auto block = Pattern(256 << 10, 4);
     ASSERT_TRUE(W.Worker.Send(block.data(), static_cast<uint32_t>(block.size())));
     ASSERT_TRUE(W.Worker.Send(block.data(), 1000)); // and a block behind it
-    const uint64_t left = SettledToGo(W.Worker);
+    const uint64_t left = StalledToGo(W.Worker);
     ASSERT_GT(left, 1000u);
     Pty.CloseMaster();
-    ASSERT_TRUE(W.Rec.WaitEvent("dropped " + std::to_string(left))) << W.Rec.Joined();
+    ASSERT_TRUE(W.Rec.WaitFor([](const auto& ev) { return Dropped(ev) > 0; })) << W.Rec.Joined();
+    // What the device had taken before it went is not counted.
+    EXPECT_GT(Dropped(W.Rec), 1000u);
+    EXPECT_LE(Dropped(W.Rec), left);
     EXPECT_TRUE(W.Rec.WaitEvent("open 0"));
     EXPECT_EQ(W.Worker.BytesToGo(), 0u);
     EXPECT_FALSE(W.Worker.Send(block.data(), 10)); // closed: refused, not queued
@@ -184,10 +203,10 @@ TEST_F(SendPty, AnUnplugMidBlockDropsTheRestAndSaysHowMuch) {
 TEST_F(SendPty, CancelSendDropsWhatIsQueuedAndLaterSendsGoOutAfterWhatWasWritten) {
     const auto block = Pattern(256 << 10, 5);
     ASSERT_TRUE(W.Worker.Send(block.data(), static_cast<uint32_t>(block.size())));
-    const uint64_t left = SettledToGo(W.Worker);
-    ASSERT_GT(left, 0u);
+    ASSERT_GT(StalledToGo(W.Worker), 0u);
     W.Worker.CancelSend();
-    ASSERT_TRUE(W.Rec.WaitEvent("dropped " + std::to_string(left))) << W.Rec.Joined();
+    ASSERT_TRUE(W.Rec.WaitFor([](const auto& ev) { return Dropped(ev) > 0; })) << W.Rec.Joined();
+    const uint64_t left = Dropped(W.Rec);
     EXPECT_EQ(W.Worker.BytesToGo(), 0u);
     EXPECT_TRUE(W.Worker.IsOpen());
 
@@ -196,8 +215,13 @@ TEST_F(SendPty, CancelSendDropsWhatIsQueuedAndLaterSendsGoOutAfterWhatWasWritten
     std::vector<uint8_t> expected(block.begin(), block.end() - static_cast<long>(left));
     expected.insert(expected.end(), tail, tail + 3);
     EXPECT_EQ(Pty.Read(expected.size(), 20000), expected);
-    W.Worker.CancelSend(); // nothing queued: nothing reported
-    std::this_thread::sleep_for(50ms);
+    // Nothing queued: nothing reported, however often; two waits after a
+    // cancel, the worker has had its pass for it.
+    const uint64_t waits = W.Worker.WaitCount();
+    ASSERT_TRUE(Eventually([&] {
+        W.Worker.CancelSend();
+        return W.Worker.WaitCount() >= waits + 2;
+    }));
     EXPECT_EQ(W.Rec.Count("dropped " + std::to_string(left)), 1u);
     EXPECT_EQ(W.Rec.Joined().find("dropped 0"), std::string::npos);
 }
@@ -209,13 +233,23 @@ TEST_F(SendPty, ALongSendReportsWhatIsLeftUntilItIsDoneAndAShortOneNothing) {
 
     const auto block = Pattern(128 << 10, 6);
     ASSERT_TRUE(W.Worker.Send(block.data(), static_cast<uint32_t>(block.size())));
-    // A slow reader: 8 KiB each 40 ms.
+    // A slow reader: 8 KiB after each report, until all is written.
+    const auto reports = [](const std::vector<std::string>& ev) {
+        return std::count_if(ev.begin(), ev.end(), [](auto& e) { return e.rfind("left ", 0) == 0; });
+    };
     std::vector<uint8_t> got;
     while (got.size() < block.size()) {
+        const auto seen = reports(W.Rec.Snapshot());
+        ASSERT_TRUE(W.Rec.WaitFor(
+                        [&](const auto& ev) {
+                            return reports(ev) > seen ||
+                                   std::find(ev.begin(), ev.end(), "left 0") != ev.end();
+                        },
+                        10s))
+            << W.Rec.Joined();
         auto part = Pty.Read(std::min<size_t>(8192, block.size() - got.size()), 2000);
         ASSERT_FALSE(part.empty());
         got.insert(got.end(), part.begin(), part.end());
-        std::this_thread::sleep_for(40ms);
     }
     EXPECT_EQ(got, block);
     ASSERT_TRUE(W.Rec.WaitEvent("left 0")) << W.Rec.Joined();
@@ -254,7 +288,7 @@ TEST_F(SendPty, AnRtsControlledBlockStalledMidWayLeavesTheLinesToTheWindow) {
     const auto block = Pattern(256 << 10, 7);
     ASSERT_TRUE(W.Worker.Send(block.data(), static_cast<uint32_t>(block.size())));
     ASSERT_TRUE(W.Rec.WaitEvent("rts 1"));
-    const uint64_t stuck = SettledToGo(W.Worker);
+    const uint64_t stuck = StalledToGo(W.Worker);
     ASSERT_GT(stuck, 0u);
     std::future<void> call;
     ASSERT_TRUE(ReturnsSoon([&] { W.Worker.SetRts(false); }, call));
@@ -277,9 +311,10 @@ TEST(SendRts, ABlockForAnUnpluggedDeviceWaitsWithoutSpinningAndGoesOutWhenItIsBa
     const uint8_t frame[] = {0x55, 0x00, 0xFF};
     ASSERT_TRUE(w.Worker.Send(frame, 3));
     EXPECT_TRUE(w.Worker.GetRts());
+    // A few waits per open attempt, not a busy loop.
+    const size_t failed = w.Rec.Count("open 0");
     const uint64_t before = w.Worker.WaitCount();
-    std::this_thread::sleep_for(600ms);
-    // A few waits per open attempt (every 200 ms), not a busy loop.
+    ASSERT_TRUE(w.Rec.WaitEvent("open 0", failed + 3));
     EXPECT_LT(w.Worker.WaitCount() - before, 30u);
 
     TPty pty;

@@ -143,7 +143,8 @@ TEST_F(Ser2netPort, AServerKilledMidFloodIsReconnectedWithoutLosingWhatCameBefor
     EXPECT_TRUE(rec.WaitBytes(256 * 1024, std::chrono::milliseconds(10000)));
     Server->Stop(SIGKILL);
     EXPECT_TRUE(rec.WaitEvent("open 0", 1, std::chrono::milliseconds(3000))) << rec.Joined();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // a few refused attempts
+    // A few refused attempts before the server is back.
+    EXPECT_TRUE(rec.WaitEvent("open 0", 3, std::chrono::milliseconds(5000))) << rec.Joined();
     EXPECT_TRUE(Server->Start());
     EXPECT_TRUE(rec.WaitEvent("open 1", 2, std::chrono::milliseconds(5000))) << rec.Joined();
     size_t atReopen;

@@ -1,5 +1,6 @@
 // The worker on pseudo-terminals, the loopback plug and the failing double.
 
+#include "Eventually.h"
 #include "Failbackend.h"
 #include "Pty.h"
 #include "Recorder.h"
@@ -37,16 +38,16 @@ TEST_F(WorkerPty, SendAndSendByteReachTheFarEndWithThePreambleWhenFramingIsOn) {
 // A pseudo-terminal has no modem lines: an idle worker on it sleeps until the
 // device or the window has something for it, instead of polling lines.
 TEST_F(WorkerPty, AnIdleWorkerOnADeviceWithoutModemLinesHardlyWakes) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(Eventually([&] { return W.Worker.WaitLimit() == TWThreadComm::QuietInterval; }))
+        << W.Worker.WaitLimit().count() << " ns"; // polling lines: ModemPollInterval
+    // It still answers at once, a wake-up for each thing to do.
     const uint64_t before = W.Worker.WaitCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_LE(W.Worker.WaitCount() - before, 3u); // polling lines: about 190
-    // It still answers at once.
     Pty.Write({0x42});
     EXPECT_TRUE(W.Rec.WaitBytes(1));
     const uint8_t b = 0x43;
     EXPECT_TRUE(W.Worker.Send(&b, 1));
     EXPECT_EQ(Pty.Read(1), std::vector<uint8_t>{0x43});
+    EXPECT_LE(W.Worker.WaitCount() - before, 4u);
 }
 
 TEST_F(WorkerPty, ABlockLongerThanTheSendBufferGoesOutWhole) {
@@ -88,24 +89,28 @@ TEST_F(WorkerPty, BytesFromTheFarEndArriveInOrder) {
 
 TEST_F(WorkerPty, FramingDeliversOnlyTheFrameAfterEachPreamble) {
     W.Worker.SetPreambleMode(true);
-    // Across several reads: the stray 00 and 07 are dropped.
+    // Each in a read of its own: the stray 00 and 07 are dropped.
+    uint64_t sent = 0;
     for (std::vector<uint8_t> part : {std::vector<uint8_t>{0x00, 0x55},
                                       {0xAA},
                                       {0xFF, 0x01, 0x02, 0x03},
                                       {0x04, 0x05, 0x06, 0x07}}) {
         Pty.Write(part);
-        usleep(20000);
+        sent += part.size();
+        ASSERT_TRUE(Eventually([&] { return W.Worker.BytesRead() >= sent; }));
     }
     // The second 55 restarts the match at position 1.
     Pty.Write({0x55, 0x55, 0xAA, 0xFF, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16});
-    ASSERT_TRUE(W.Rec.WaitBytes(12)) << W.Rec.Joined();
-    usleep(50000);
+    // A last frame: nothing stray was delivered before it.
+    Pty.Write({0x55, 0xAA, 0xFF, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26});
+    ASSERT_TRUE(W.Rec.WaitBytes(18)) << W.Rec.Joined();
     auto ev = W.Rec.Snapshot();
     std::vector<std::string> rx;
     for (const auto& e : ev)
         if (e.rfind("rx", 0) == 0)
             rx.push_back(e);
-    EXPECT_EQ(rx, (std::vector<std::string>{"rx 01 02 03 04 05 06", "rx 11 12 13 14 15 16"}));
+    EXPECT_EQ(rx, (std::vector<std::string>{"rx 01 02 03 04 05 06", "rx 11 12 13 14 15 16",
+                                            "rx 21 22 23 24 25 26"}));
 }
 
 TEST_F(WorkerPty, EmptyPreambleCutsTheStreamIntoFramesAndSwitchingRestartsTheHunt) {
@@ -113,12 +118,12 @@ TEST_F(WorkerPty, EmptyPreambleCutsTheStreamIntoFramesAndSwitchingRestartsTheHun
     W.Worker.SetPreambleMode(true);
     Pty.Write({1, 2, 3, 4, 5, 6});
     ASSERT_TRUE(W.Rec.WaitEvent("rx 01 02 03 04"));
-    usleep(30000);
+    ASSERT_TRUE(Eventually([&] { return W.Worker.BytesRead() >= 6; }));
     W.Worker.SetPreambleMode(true); // no change: the half frame 05 06 stays
     Pty.Write({7, 8});
     ASSERT_TRUE(W.Rec.WaitEvent("rx 05 06 07 08"));
     Pty.Write({9});
-    usleep(30000);
+    ASSERT_TRUE(Eventually([&] { return W.Worker.BytesRead() >= 9; }));
     W.Worker.SetPreambleMode(false);
     W.Worker.SetPreambleMode(true); // restart: the 09 is forgotten
     Pty.Write({10, 11, 12, 13});
@@ -172,7 +177,8 @@ TEST_P(WorkerReframe, TheNextFrameFollowsTheNewPreambleAlone) {
     burst.insert(burst.end(), c.Partial.begin(), c.Partial.end());
     Pty.Write(burst);
     ASSERT_TRUE(W.Rec.WaitEvent(oldRx)) << W.Rec.Joined();
-    usleep(30000); // for a worker that read them apart
+    // A worker that read them apart has read them all before the change.
+    ASSERT_TRUE(Eventually([&] { return W.Worker.BytesRead() >= burst.size(); }));
 
     ASSERT_TRUE(
         W.Worker.SetPreamble(c.NewPreamble.data(), uint32_t(c.NewPreamble.size()), c.NewLen));
@@ -236,8 +242,14 @@ TEST_F(WorkerPty, ReleaseLetsAnotherProgramHaveTheDeviceAndReconnectTakesItBack)
     {
         TRunningWorker other(Pty.Path);
         ASSERT_TRUE(other.Rec.WaitEvent("open 1"));
+        const uint64_t waits = W.Worker.WaitCount();
         W.Worker.RequestPort(1); // chooses the port; it stays released
-        std::this_thread::sleep_for(300ms);
+        // Two waits later the request has had its pass (Release again only
+        // wakes the worker).
+        ASSERT_TRUE(Eventually([&] {
+            W.Worker.Release();
+            return W.Worker.WaitCount() >= waits + 2;
+        }));
         EXPECT_FALSE(W.Worker.IsOpen());
         EXPECT_EQ(W.Rec.Count("open 0"), 1u);
     }
@@ -283,10 +295,17 @@ TEST(WorkerRetry, AMissingDeviceIsRetriedAtAPaceAndOpensWhenItAppears) {
     EXPECT_EQ(err.Code, ceOpen);
     EXPECT_EQ(err.SysError, static_cast<uint32_t>(ENOENT));
     EXPECT_EQ(err.Target, link.string());
-    std::this_thread::sleep_for(600ms);
-    size_t failures = w.Rec.Count("open 0");
-    EXPECT_GE(failures, 3u);
-    EXPECT_LE(failures, 8u); // about one every 200 ms, not a flood
+    // Attempts keep their pace, not a flood: a late report can bring two a
+    // little closer, never much closer.
+    ASSERT_TRUE(w.Rec.WaitEvent("open 0", 4));
+    std::vector<Clock::time_point> failed;
+    const auto ev = w.Rec.Snapshot();
+    const auto times = w.Rec.Times();
+    for (size_t i = 0; i < ev.size(); ++i)
+        if (ev[i] == "open 0")
+            failed.push_back(times[i]);
+    for (size_t i = 1; i < failed.size(); ++i)
+        EXPECT_GE(failed[i] - failed[i - 1], TWThreadComm::RetryInterval / 2) << i;
 
     TPty pty;
     fs::create_symlink(pty.Path, link);
@@ -315,7 +334,8 @@ TEST(WorkerLoopback, ModemLinesFollowRtsAndDtr) {
     // Reopening with the lines as last reported reports nothing new.
     w.Worker.RequestPort(1);
     ASSERT_TRUE(w.Rec.WaitEvent("open 1", 2));
-    std::this_thread::sleep_for(50ms);
+    w.Worker.SetRts(true); // its report comes after any of the reopening
+    ASSERT_TRUE(w.Rec.WaitEvent("modem 1101", 2));
     EXPECT_EQ(w.Rec.Count("modem 0101"), 1u);
 }
 
@@ -374,9 +394,7 @@ TEST(WorkerDouble, NoEventsAssignedStillOpensReadsAndWrites) {
     worker.SetBackendFactory(FailFactory(state));
     worker.RequestPort(1);
     worker.Resume();
-    for (int i = 0; i < 200 && !worker.IsOpen(); ++i)
-        std::this_thread::sleep_for(5ms);
-    ASSERT_TRUE(worker.IsOpen());
+    ASSERT_TRUE(Eventually([&] { return worker.IsOpen(); }));
     const uint8_t b = 9;
     EXPECT_TRUE(worker.Send(&b, 1));
     worker.Terminate();
@@ -395,13 +413,14 @@ TEST(WorkerDouble, ReadFailuresKeepThePortOpenAndStopEndsTheLoopAtOnce) {
     worker.RequestPort(1);
     worker.Resume();
     ASSERT_TRUE(rec.WaitEvent("open 1"));
-    std::this_thread::sleep_for(30ms);
+    // Several failed reads later (a device without a descriptor is asked on
+    // every pass), the port is still open.
+    const uint64_t waits = worker.WaitCount();
+    ASSERT_TRUE(Eventually([&] { return worker.WaitCount() >= waits + 5; }));
     EXPECT_TRUE(worker.IsOpen());
     EXPECT_EQ(rec.Count("open 0"), 0u);
-    auto start = Clock::now();
     worker.Terminate();
     worker.WaitFor();
-    EXPECT_LT(Clock::now() - start, 100ms);
 }
 
 } // namespace
@@ -425,11 +444,12 @@ TEST(WorkerLines, ReportedLineChangesWakeTheWorkerWhichOtherwiseSleeps) {
     worker.Resume();
     ASSERT_TRUE(rec.WaitEvent("open 1"));
     EXPECT_TRUE(rec.WaitEvent("modem 1000")); // at open, without a report
-    std::this_thread::sleep_for(100ms);
-
-    const uint64_t before = worker.WaitCount();
-    std::this_thread::sleep_for(1s);
-    EXPECT_LE(worker.WaitCount() - before, 3u); // asking the lines: about 125
+    // Asking the lines would wait ModemPollInterval at most.
+    EXPECT_TRUE(Eventually([&] { return worker.WaitLimit() == TWThreadComm::QuietInterval; }));
+    const auto linesDone = [&] {
+        std::lock_guard guard(state->Lock);
+        return state->LinesDone;
+    };
 
     auto report = [&](uint32_t lines) {
         {
@@ -439,10 +459,10 @@ TEST(WorkerLines, ReportedLineChangesWakeTheWorkerWhichOtherwiseSleeps) {
         const uint64_t one = 1;
         ASSERT_EQ(::write(state->LinesFd, &one, sizeof one), ssize_t(sizeof one));
     };
-    const auto start = Clock::now();
+    const int taken = linesDone();
     report(msDsrOn | msRlsdOn);
     EXPECT_TRUE(rec.WaitEvent("modem 0101"));
-    EXPECT_LT(Clock::now() - start, 100ms);
+    EXPECT_GT(linesDone(), taken); // the report woke it, not its timer
     report(msRingOn);
     EXPECT_TRUE(rec.WaitEvent("modem 0010"));
 
@@ -455,12 +475,12 @@ TEST(WorkerLines, ReportedLineChangesWakeTheWorkerWhichOtherwiseSleeps) {
     }
     const uint64_t one = 1;
     ASSERT_EQ(::write(fd, &one, sizeof one), ssize_t(sizeof one));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return worker.WaitLimit() == TWThreadComm::ModemPollInterval; }));
     {
         std::lock_guard guard(state->Lock);
         state->ModemLines = msCtsOn | msDsrOn;
     }
-    EXPECT_TRUE(rec.WaitEvent("modem 1100", 1, 200ms));
+    EXPECT_TRUE(rec.WaitEvent("modem 1100"));
     worker.Terminate();
     worker.WaitFor();
     ::close(fd);
@@ -470,14 +490,12 @@ TEST(WorkerLines, ReportedLineChangesWakeTheWorkerWhichOtherwiseSleeps) {
 TEST(WorkerLines, TheLoopbackPlugReportsItsLinesAndAnIdleWorkerOnItSleeps) {
     TRunningWorker w(LoopbackTarget);
     ASSERT_TRUE(w.Rec.WaitEvent("open 1"));
-    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(Eventually([&] { return w.Worker.WaitLimit() == TWThreadComm::QuietInterval; }));
     const uint64_t before = w.Worker.WaitCount();
-    std::this_thread::sleep_for(1s);
-    EXPECT_LE(w.Worker.WaitCount() - before, 3u);
-    const auto start = Clock::now();
     w.Worker.SetDtr(true);
     EXPECT_TRUE(w.Rec.WaitEvent("modem 0101"));
-    EXPECT_LT(Clock::now() - start, 100ms);
+    // Woken by the change (or by SetDtr), not by its timer after many waits.
+    EXPECT_LE(w.Worker.WaitCount() - before, 3u);
 }
 
 } // namespace

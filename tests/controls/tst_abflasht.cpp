@@ -10,6 +10,9 @@
 #include <stdexcept>
 #include <vector>
 
+// Set by main before anything else runs.
+extern bool FlashTimerRanBeforeMain;
+
 namespace {
 
 struct TDelivery {
@@ -266,28 +269,36 @@ TEST(FlashService, DeliversTicksInOrderOnTheGuiThread) {
         EXPECT_EQ(r.Got[i].WParam, r.Got[i - 1].WParam + 1);
         EXPECT_EQ(r.Got[i].LParam != 0, (r.Got[i].WParam & 1) != 0);
     }
-    // Nothing arrives after the removal, not even what was already queued.
+    // Nothing arrives after the removal, not even what was already queued: two later ticks
+    // reach another receiver, and the messages of one thread arrive in the order posted.
     const size_t n = r.Got.size();
-    QTest::qWait(200);
+    TFlashReceiver later;
+    AddControl(&later, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return later.Got.size() >= 2; }, 5000));
+    DelControl(&later);
     EXPECT_EQ(r.Got.size(), n);
 }
 
-TEST(FlashService, StopsAndRestarts) {
+// The thread starts with the first registration, not with the program; freeing the table ends
+// it, and the next registration starts both again.
+TEST(FlashService, TheTimerRunsFromTheFirstRegistrationUntilTheTableIsFreed) {
+    EXPECT_FALSE(FlashTimerRanBeforeMain);
     TFlashReceiver r;
-    AbStopFlashTimer();
-    AddControl(&r, 1); // no table: ignored
+    AbFlashFreeTable();
+    AbFlashFreeTable(); // a second release does nothing
+    EXPECT_FALSE(AbFlashTimerRunning());
+    DelControl(&r); // no table: nothing to do
     EXPECT_EQ(AbFlashCount(), 0);
-    AbStopFlashTimer(); // a second stop does nothing
-    AbStartFlashTimer();
-    AbStartFlashTimer();
+    AddControl(&r, 1);
+    EXPECT_TRUE(AbFlashTimerRunning());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !r.Got.empty(); }, 5000));
+    // Freeing with a receiver still registered frees its entry; the thread has ended, so no
+    // tick can post anything more.
+    AbFlashFreeTable();
+    EXPECT_FALSE(AbFlashTimerRunning());
+    EXPECT_EQ(AbFlashCount(), 0);
+    QCoreApplication::removePostedEvents(&r);
     AddControl(&r, 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !r.Got.empty(); }, 5000));
-    // Stopping with a receiver still registered frees its entry; nothing ticks any more.
-    AbStopFlashTimer();
-    QCoreApplication::removePostedEvents(&r);
-    const size_t n = r.Got.size();
-    QTest::qWait(150);
-    EXPECT_EQ(r.Got.size(), n);
-    AbStartFlashTimer();
-    EXPECT_EQ(AbFlashCount(), 0);
+    DelControl(&r);
 }

@@ -283,7 +283,12 @@ TEST(TAbLED, FlashingBlinksThroughTheService) {
         EXPECT_NE(led.Flashes[i], led.Flashes[i - 1]);
     led.SetFlashing(false);
     const size_t n = led.Flashes.size();
-    QTest::qWait(200);
+    // Two flashes of another LED come from later ticks: none of them reached the first.
+    TProbeLED later(&host);
+    later.SetChecked(true);
+    later.SetFrequency(ff8Hz);
+    later.SetFlashing(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return later.Flashes.size() >= 2; }, 5000));
     EXPECT_EQ(led.Flashes.size(), n);
 }
 

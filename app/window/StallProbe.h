@@ -1,0 +1,11 @@
+#pragma once
+// A probe of the window's thread for benchmarks: with KESTREL_STALL_PROBE set to a file's path,
+// a timer of 1 ms on this thread notes how late each of its ticks comes, and every 250 ms appends
+// one line to the file: the monotonic clock's time in ms (CLOCK_MONOTONIC, comparable between
+// processes) and the longest gap between two ticks in that span, in ms. Off unless asked for.
+// Window thread only.
+
+class QObject;
+
+// Starts the probe when the environment asks for it; the probe lives as long as parent.
+void StartStallProbeFromEnvironment(QObject* parent);

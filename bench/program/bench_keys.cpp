@@ -1,0 +1,372 @@
+// Prints how long a key typed in Character mode takes from the X server to the port while the far
+// end floods the receive pane, measured as a user feels it: the real kestrel under Xvfb, keys
+// injected through XTest from one persistent X connection, the far end (the pseudo-terminal's
+// master) in this process and the flood in a child process. For each flood kind and view: median,
+// 99th percentile and worst key-to-port time, the longest stall of the window's event loop that
+// its probe saw meanwhile (KESTREL_STALL_PROBE), and the rate the program drained the flood at.
+//   build/bench/program/bench_keys [keys] [kinds] [views]
+//     keys   presses per run, one every 30 ms (default 300)
+//     kinds  idle,random,lines,longline (comma-separated; default all four)
+//     views  hex,text,stamps (default all three)
+// Needs Xvfb. Everything it starts it ends by its process id.
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int KeyEveryMs = 30;
+constexpr int ArrivalTimeoutMs = 2000;
+
+double MonotonicMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, ',');)
+        if (!part.empty())
+            parts.push_back(part);
+    return parts;
+}
+
+// Xvfb on a display it chooses itself; the display's number, or -1.
+int StartXvfb(pid_t& pid) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return -1;
+    pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24",
+                 "-nolisten", "tcp", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    char buf[32] = {};
+    size_t got = 0;
+    pollfd p{fds[0], POLLIN, 0};
+    while (got < sizeof buf - 1 && ::poll(&p, 1, 10000) > 0) {
+        const ssize_t n = ::read(fds[0], buf + got, sizeof buf - 1 - got);
+        if (n <= 0)
+            break;
+        got += size_t(n);
+        if (std::memchr(buf, '\n', got))
+            break;
+    }
+    ::close(fds[0]);
+    return got ? std::atoi(buf) : -1;
+}
+
+void EndProcess(pid_t pid) {
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+// The flood: the far end writes into the master as fast as the program drains it, until killed;
+// it counts what it wrote in *counter (shared memory would do; a pipe at the end is enough).
+pid_t StartFlood(int master, const std::string& kind, int reportFd) {
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    std::vector<uint8_t> chunk(4096);
+    std::mt19937 random(7);
+    if (kind == "random") {
+        for (uint8_t& b : chunk)
+            b = uint8_t(random());
+    } else if (kind == "lines") {
+        // 40-byte text lines: 38 printable characters and CR LF.
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            const size_t col = i % 40;
+            chunk[i] = col == 38 ? '\r' : col == 39 ? '\n' : uint8_t('0' + (i / 40 + col) % 75);
+        }
+        chunk.resize(chunk.size() / 40 * 40);
+    } else { // longline: printable bytes, never a line break
+        for (size_t i = 0; i < chunk.size(); ++i)
+            chunk[i] = uint8_t(' ' + 1 + random() % 94);
+    }
+    static volatile sig_atomic_t stop = 0;
+    struct sigaction sa {};
+    sa.sa_handler = [](int) { stop = 1; };
+    ::sigaction(SIGTERM, &sa, nullptr);
+    uint64_t written = 0;
+    size_t at = 0;
+    while (!stop) {
+        const ssize_t n = ::write(master, chunk.data() + at, chunk.size() - at);
+        if (n > 0) {
+            written += uint64_t(n);
+            at = (at + size_t(n)) % chunk.size();
+        } else {
+            pollfd p{master, POLLOUT, 0};
+            ::poll(&p, 1, 5);
+        }
+    }
+    [[maybe_unused]] ssize_t w = ::write(reportFd, &written, sizeof written);
+    ::_exit(0);
+}
+
+// The program's top-level window: the largest mapped child of the root.
+Window FindWindow(Display* dpy, int& x, int& y, unsigned& w, unsigned& h) {
+    Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window best = 0;
+    unsigned bestArea = 0;
+    if (!XQueryTree(dpy, root, &root, &parent, &children, &count))
+        return 0;
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a{};
+        if (!XGetWindowAttributes(dpy, children[i], &a) || a.map_state != IsViewable)
+            continue;
+        const unsigned area = unsigned(a.width) * unsigned(a.height);
+        if (area > bestArea && a.width > 200) {
+            best = children[i];
+            bestArea = area;
+            x = a.x;
+            y = a.y;
+            w = unsigned(a.width);
+            h = unsigned(a.height);
+        }
+    }
+    if (children)
+        XFree(children);
+    return best;
+}
+
+// Waits for the byte c at the master; the time it came, or none.
+bool WaitFor(int master, uint8_t c, int timeoutMs, Clock::time_point& when) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    uint8_t buf[256];
+    while (Clock::now() < end) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 1) <= 0)
+            continue;
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        const auto now = Clock::now();
+        for (ssize_t i = 0; i < n; ++i)
+            if (buf[i] == c) {
+                when = now;
+                return true;
+            }
+    }
+    return false;
+}
+
+struct TResult {
+    std::vector<double> Keys; // ms
+    double Stall = 0;         // ms
+    double DrainMiBs = 0;
+    int Lost = 0;
+};
+
+bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
+             const std::string& view, int keys, TResult& result) {
+    char dirTemplate[] = "/tmp/kestrel-bench-keys-XXXXXX";
+    if (!::mkdtemp(dirTemplate))
+        return false;
+    const std::string dir = dirTemplate;
+    const std::string confDir = dir + "/Orvane Software";
+    ::mkdir(confDir.c_str(), 0700);
+    {
+        std::ofstream conf(confDir + "/Kestrel.conf");
+        conf << "[General]\nSendMode=0\nReceTextView=" << (view == "hex" ? 0 : 1)
+             << "\nReceTextStamps=" << (view == "stamps" ? 1 : 0) << "\n";
+    }
+    const std::string probe = dir + "/probe";
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return false;
+    const std::string slave = ::ptsname(master);
+    termios t{};
+    ::tcgetattr(master, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(master, TCSANOW, &t);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    const pid_t program = ::fork();
+    if (program == 0) {
+        ::setenv("DISPLAY", display.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+        ::setenv("KESTREL_STALL_PROBE", probe.c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+        ::close(master);
+        ::execl(KESTREL_BINARY, "kestrel", "--port", slave.c_str(), "--baud", "115200", "--lang",
+                "en", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+
+    bool ok = false;
+    pid_t flood = -1;
+    int report[2] = {-1, -1};
+    do {
+        int x = 0, y = 0;
+        unsigned w = 0, h = 0;
+        Window win = 0;
+        for (int i = 0; i < 2000 && !win; ++i) {
+            win = FindWindow(dpy, x, y, w, h);
+            if (!win)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!win) {
+            std::fprintf(stderr, "no window\n");
+            break;
+        }
+        // A click into the send pane (the first page, beneath the tabs) gives it the keys.
+        XTestFakeMotionEvent(dpy, -1, x + int(w) / 3, y + int(h) - 50, CurrentTime);
+        XTestFakeButtonEvent(dpy, 1, True, CurrentTime);
+        XTestFakeButtonEvent(dpy, 1, False, CurrentTime);
+        XSync(dpy, False);
+        const KeyCode a = XKeysymToKeycode(dpy, XK_a);
+        auto press = [&] {
+            XTestFakeKeyEvent(dpy, a, True, CurrentTime);
+            XTestFakeKeyEvent(dpy, a, False, CurrentTime);
+            XFlush(dpy);
+        };
+        // Until a key arrives the port is not open or the pane has no focus yet.
+        Clock::time_point when;
+        bool warm = false;
+        for (int i = 0; i < 100 && !warm; ++i) {
+            press();
+            warm = WaitFor(master, 'a', 100, when);
+        }
+        if (!warm) {
+            std::fprintf(stderr, "keys do not reach the port\n");
+            break;
+        }
+        if (kind != "idle") {
+            if (::pipe(report) != 0)
+                break;
+            flood = StartFlood(master, kind, report[1]);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // the pane is busy first
+        }
+        const double start = MonotonicMs();
+        for (int i = 0; i < keys; ++i) {
+            const auto pressed = Clock::now();
+            press();
+            if (WaitFor(master, 'a', ArrivalTimeoutMs, when))
+                result.Keys.push_back(std::chrono::duration<double, std::milli>(when - pressed).count());
+            else
+                ++result.Lost;
+            std::this_thread::sleep_until(pressed + std::chrono::milliseconds(KeyEveryMs));
+        }
+        const double end = MonotonicMs();
+        if (flood > 0) {
+            EndProcess(flood);
+            uint64_t written = 0;
+            ::close(report[1]);
+            report[1] = -1;
+            if (::read(report[0], &written, sizeof written) == sizeof written)
+                result.DrainMiBs = double(written) / ((end - start + 1000.0) / 1000.0) / (1 << 20);
+            flood = -1;
+        }
+        std::ifstream in(probe);
+        for (double at = 0, longest = 0; in >> at >> longest;)
+            if (at >= start && at <= end + 250)
+                result.Stall = std::max(result.Stall, longest);
+        ok = true;
+    } while (false);
+    EndProcess(flood);
+    EndProcess(program);
+    for (int fd : report)
+        if (fd >= 0)
+            ::close(fd);
+    ::close(master);
+    ::unlink(probe.c_str());
+    ::unlink((confDir + "/Kestrel.conf").c_str());
+    ::rmdir(confDir.c_str());
+    ::rmdir(dir.c_str());
+    return ok;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(std::ceil(p * double(v.size()))) - 1)];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const int keys = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
+    const auto kinds = Split(argc > 2 ? argv[2] : "idle,random,lines,longline");
+    const auto views = Split(argc > 3 ? argv[3] : "hex,text,stamps");
+
+    pid_t xvfb = -1;
+    const int number = StartXvfb(xvfb);
+    if (number < 0) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        EndProcess(xvfb);
+        return 1;
+    }
+    const std::string display = ":" + std::to_string(number);
+    Display* dpy = XOpenDisplay(display.c_str());
+    if (!dpy) {
+        EndProcess(xvfb);
+        return 1;
+    }
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(dpy, &event, &error, &major, &minor)) {
+        std::fprintf(stderr, "no XTest\n");
+        EndProcess(xvfb);
+        return 1;
+    }
+    std::printf("Key press (XTest) to byte at the port, one every %d ms, %d presses a run\n",
+                KeyEveryMs, keys);
+    std::printf("%-9s %-7s %9s %9s %9s %10s %11s %5s\n", "flood", "view", "median", "p99",
+                "worst", "stall max", "drain MiB/s", "lost");
+    int status = 0;
+    for (const auto& kind : kinds)
+        for (const auto& view : views) {
+            TResult r;
+            if (!RunOnce(dpy, display, kind, view, keys, r) || r.Keys.empty()) {
+                std::printf("%-9s %-7s failed\n", kind.c_str(), view.c_str());
+                status = 1;
+                continue;
+            }
+            std::printf("%-9s %-7s %7.2fms %7.2fms %7.2fms %8.2fms %11.1f %5d\n", kind.c_str(),
+                        view.c_str(), Percentile(r.Keys, 0.5), Percentile(r.Keys, 0.99),
+                        Percentile(r.Keys, 1.0), r.Stall, r.DrainMiBs, r.Lost);
+            std::fflush(stdout);
+        }
+    XCloseDisplay(dpy);
+    EndProcess(xvfb);
+    return status;
+}
