@@ -333,6 +333,22 @@ void TReceivePane::ScrollToEnd() {
         h->setValue(x + Margin - width);
 }
 
+void TReceivePane::ShowLine(int64_t k, int col) {
+    Refresh();
+    const int64_t top = TopLine();
+    const int visible = VisibleLines();
+    QScrollBar* v = verticalScrollBar();
+    if (k < top || k >= top + visible)
+        v->setValue(int(std::clamp<int64_t>(k - visible / 2, 0, INT_MAX)));
+    const QString text = LineString(k, col + 1);
+    const int x = int(CellOf(text, col) * m_cell);
+    QScrollBar* h = horizontalScrollBar();
+    const int width = viewport()->width();
+    if (x < h->value() || x + 4 * int(m_cell) > h->value() + width)
+        h->setValue(std::max(0, x - width / 3));
+    viewport()->update();
+}
+
 void TReceivePane::Clear() {
     m_store.Clear();
     ReturnFreeMemory();
@@ -620,6 +636,18 @@ void TReceivePane::paintEvent(QPaintEvent* event) {
             DrawCells(painter, int(x), y, text);
         else
             DrawLine(painter, x, y + m_ascent, text);
+        if (LineMarks) {
+            m_marks.clear();
+            LineMarks(k, text, m_marks);
+            for (const TMark& mark : m_marks) {
+                const int a = std::clamp(mark.From, 0, int(text.size()));
+                const int b = std::clamp(mark.To, a, int(text.size()));
+                const qreal left = x + CellOf(text, a) * m_cell, right = x + CellOf(text, b) * m_cell;
+                if (right > left)
+                    painter.fillRect(QRectF(left, y, right - left, m_lineHeight),
+                                     mark.Current ? QColor(255, 150, 0, 170) : QColor(255, 255, 0, 80));
+            }
+        }
         if (!selected || k < s.Line || k > e.Line)
             continue;
         // The selected part is drawn again inverted, clipped to its cells.

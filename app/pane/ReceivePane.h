@@ -108,6 +108,19 @@ public:
     // Lines in the view shown.
     int64_t LineTotal() const;
 
+    // Found places to mark on a line: UTF-16 positions [From, To) of the
+    // line's text as shown; the current one is marked strongly, the rest faintly.
+    struct TMark {
+        int From = 0;
+        int To = 0;
+        bool Current = false;
+    };
+    // Asked for the marks of each line painted (the find bar's).
+    std::function<void(int64_t line, const QString& text, std::vector<TMark>& marks)> LineMarks;
+    // Scrolls so that line k is in view (near the middle when it was not), and
+    // its text from UTF-16 position col on.
+    void ShowLine(int64_t k, int col = 0);
+
     // The popup menu with "复制" and "全选"; the caller owns it.
     QMenu* CreateContextMenu();
     // Adds the window's own items to the pane's menu (the live log).
@@ -174,6 +187,7 @@ private:
     TGlyphCells m_cells; // reset when the font or the colours change
     QImage m_strip;      // one line of the view, composed from cells
     std::vector<uint8_t> m_placed; // DrawCells: the characters put in place
+    std::vector<TMark> m_marks;    // paintEvent: a line's
     TPos m_anchor;
     TPos m_cursor;
     bool m_dragging = false;

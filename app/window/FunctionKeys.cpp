@@ -4,6 +4,7 @@
 
 #include "AppFonts.h"
 #include "AutoSendPage.h"
+#include "FindBar.h"
 #include "ProtocolPage.h"
 #include "ReceivePane.h"
 #include "SendEdit.h"
@@ -104,6 +105,15 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
         break;
     case Qt::Key_F12:
         TabSend->NextSendMode();
+        break;
+    case Qt::Key_F:
+    case Qt::Key_G:
+        if ((shift & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier)) == Qt::ControlModifier) {
+            if (key == Qt::Key_F)
+                FindBar->Open();
+            else
+                FindBar->OpenOffset();
+        }
         break;
     case Qt::Key_1:
     case Qt::Key_2:

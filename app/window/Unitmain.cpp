@@ -1,4 +1,5 @@
 #include "Unitmain.h"
+
 #include "CommandLine.h"
 #include "Dialogs.h"
 #include "Handover.h"
@@ -6,6 +7,7 @@
 #include "Abled.h"
 #include "AppFonts.h"
 #include "AutoSendPage.h"
+#include "FindBar.h"
 #include "ReceivePane.h"
 #include "HistoryJob.h"
 #include "MemoryReturn.h"
@@ -23,6 +25,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -252,7 +255,12 @@ void TFrmMain::BuildCentre() {
     ReceEdit->setFont(PaneFont());
     ReceEdit->SetColors(Qt::white, Qt::black);
     ReceEdit->setFrameShape(QFrame::NoFrame);
-    ReceEdit->ExtendMenu = [this](QMenu* menu) { AddLogItems(menu); };
+    FindBar = new TFindBar(ReceEdit);
+    ReceEdit->ExtendMenu = [this](QMenu* menu) {
+        connect(menu->addAction(tr("查找(&F)")), &QAction::triggered, FindBar, &TFindBar::Open);
+        menu->addSeparator();
+        AddLogItems(menu);
+    };
     // On the title strip's right end, where it hides no data.
     lblLog = new QLabel(this);
     lblLog->setAttribute(Qt::WA_TransparentForMouseEvents); // the strip still drags the window

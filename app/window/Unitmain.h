@@ -288,6 +288,7 @@ private:
     QLabel* PanelImage = nullptr;   // the status panel's background
     QWidget* PanelClient = nullptr; // and its client area
     QPixmap StripPicture;           // the title strip as drawn, at the smallest width
+    class TFindBar* FindBar = nullptr; // over the receive pane's foot (Ctrl+F, Ctrl+G)
 };
 
 // The window's texts for a port that did not open: a short one for the status

@@ -124,6 +124,85 @@
     </message>
 </context>
 <context>
+    <name>TFindBar</name>
+    <message>
+        <source>文本</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>十六进制</source>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>正则表达式</source>
+        <translation>Regex</translation>
+    </message>
+    <message>
+        <source>跳到偏移</source>
+        <translation>Go to offset</translation>
+    </message>
+    <message>
+        <source>忽略大小写</source>
+        <translation>Ignore case</translation>
+    </message>
+    <message>
+        <source>上一个</source>
+        <translation>Previous</translation>
+    </message>
+    <message>
+        <source>下一个</source>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>只能输入十六进制数字、?? 和空格</source>
+        <translation>Only hex digits, ?? and spaces</translation>
+    </message>
+    <message>
+        <source>含有代码页 936 无法表示的字符</source>
+        <translation>Holds a character that code page 936 cannot represent</translation>
+    </message>
+    <message>
+        <source>请输入要查找的内容</source>
+        <translation>Type what to find</translation>
+    </message>
+    <message>
+        <source>十六进制数字须成对：每个字节两位</source>
+        <translation>Hex digits come in pairs: two per byte</translation>
+    </message>
+    <message>
+        <source>查找内容太长：最多 %1 字节</source>
+        <translation>Too long: at most %1 bytes</translation>
+    </message>
+    <message>
+        <source>至少要有一个确定的字节</source>
+        <translation>At least one byte must not be ??</translation>
+    </message>
+    <message>
+        <source>正则表达式有误，位置 %1：%2</source>
+        <translation>Bad regular expression at %1: %2</translation>
+    </message>
+    <message>
+        <source>计数中… %1%</source>
+        <translation>Counting… %1%</translation>
+    </message>
+    <message>
+        <source>计数中…</source>
+        <translation>Counting…</translation>
+    </message>
+    <message>
+        <source>请输入十六进制偏移，如偏移栏所示</source>
+        <translation>Type a hex offset, as the offset column shows it</translation>
+    </message>
+    <message>
+        <source>偏移 %1 不在会话中</source>
+        <translation>Offset %1 is not in the session</translation>
+    </message>
+</context>
+<context>
     <name>TFrmMain</name>
     <message>
         <source>%1 未能改变: %2</source>
@@ -466,6 +545,10 @@ E-mail: %2</translation>
     <message>
         <source>选中的内容超过 %1 MB: 只复制了 %2 行中的前 %3 行, 其后的内容未复制。</source>
         <translation>The selection is over %1 MB: of its %2 lines only the first %3 were copied; the rest was not.</translation>
+    </message>
+    <message>
+        <source>查找(&amp;F)</source>
+        <translation>&amp;Find</translation>
     </message>
 </context>
 <context>
