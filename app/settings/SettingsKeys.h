@@ -39,6 +39,14 @@ inline constexpr const char* ReceTextView = "ReceTextView";     // 1: the pane s
 inline constexpr const char* ReceTextStamps = "ReceTextStamps"; // 1: text lines are stamped; 0
 inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
                                                                 // smallest size, centred
+// The plot window's, each read apart and kept at its default when it does not read:
+inline constexpr const char* PlotSource = "PlotSource";     // 0 text lines, 1 framed records; 0
+inline constexpr const char* PlotLayout = "PlotLayout";     // the records' fields as text; ""
+inline constexpr const char* PlotSpan = "PlotSpan";         // 0 10 s, 1 1 min, 2 10 min, 3 all; 1
+inline constexpr const char* PlotAutoY = "PlotAutoY";       // 1: the y range follows the values; 1
+inline constexpr const char* PlotYMin = "PlotYMin";         // the fixed y range; 0
+inline constexpr const char* PlotYMax = "PlotYMax";         //                    100
+inline constexpr const char* PlotGeometry = "PlotGeometry"; // size and place; 900 x 480
 
 inline constexpr int DefaultComPort = 0;
 inline constexpr int DefaultBaudRate = 5;

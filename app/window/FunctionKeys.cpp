@@ -2,6 +2,7 @@
 // the window before the focused control, and what selecting a tab does.
 
 #include "AutoSendPage.h"
+#include "PlotWindow.h"
 #include "ProtocolPage.h"
 #include "SendPage.h"
 #include "SettingsPage.h"
@@ -97,6 +98,10 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
         break;
     case Qt::Key_F12:
         TabSend->SetSendMode(TabSend->SendMode >= 3 ? 0 : TabSend->SendMode + 1);
+        break;
+    case Qt::Key_P:
+        if ((shift & Qt::ControlModifier) && (shift & Qt::ShiftModifier))
+            Plot->Open();
         break;
     case Qt::Key_1:
     case Qt::Key_2:

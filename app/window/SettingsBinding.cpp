@@ -4,6 +4,7 @@
 #include "Dialogs.h"
 #include "ReceivePane.h"
 #include "MemoryReturn.h"
+#include "PlotWindow.h"
 #include "SendPage.h"
 #include "IniFormat.h"
 #include "SettingsKeys.h"
@@ -103,6 +104,8 @@ void TFrmMain::LoadSettings() {
     const size_t limit = ReceMemoryMiB && *ReceMemoryMiB > 0 ? size_t(*ReceMemoryMiB) << 20
                                                                : PhysicalMemory() / 4;
     ReceEdit->Store().SetMemoryLimit(limit);
+    Plot->SetMemoryLimit(limit);
+    Plot->LoadSettings(Store());
 
     TabComm->btnUpdateClick();
     ChkControlRTSClick();
@@ -199,6 +202,7 @@ void TFrmMain::SaveSettings() {
         stored.Parity = *RunOnly.Parity >= 0 ? *RunOnly.Parity : settings::DefaultParity;
     QSettings s = Store();
     WriteStoredSettings(s, stored);
+    Plot->SaveSettings(s);
     if (!stored.ReceNum)
         throw std::invalid_argument(
             QString("'%1' is not a valid integer value").arg(EdtRevNum->text()).toStdString());

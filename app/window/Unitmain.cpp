@@ -9,12 +9,14 @@
 #include "ReceivePane.h"
 #include "HistoryJob.h"
 #include "MemoryReturn.h"
+#include "PlotWindow.h"
 #include "ProtocolPage.h"
 #include "SendEdit.h"
 #include "SendPage.h"
 #include "SettingsPage.h"
 #include "NetTarget.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFrame>
@@ -22,6 +24,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -118,6 +121,10 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     Paused = false;
     Calls = new TPostedCalls(this);
     connect(&ReceQueue, &TReceiveQueue::Ready, this, &TFrmMain::FlushReceived);
+    Plot = std::make_unique<TPlotWindow>(
+        TPlotHost{[this] { return PreambleOn(); },
+                  [this] { return "COM" + QString::number(Comm->GetPortSettings().PortNumber); }},
+        this);
     // Key preview: the window sees each key before the control with the focus.
     qApp->installEventFilter(this);
     FormCreate();
@@ -231,7 +238,12 @@ void TFrmMain::BuildCentre() {
     ReceEdit->setFont(PaneFont());
     ReceEdit->SetColors(Qt::white, Qt::black);
     ReceEdit->setFrameShape(QFrame::NoFrame);
-    ReceEdit->ExtendMenu = [this](QMenu* menu) { AddLogItems(menu); };
+    ReceEdit->ExtendMenu = [this](QMenu* menu) {
+        AddLogItems(menu);
+        menu->addSeparator();
+        QAction* plot = menu->addAction(tr("波形(&P)...") + "\tCtrl+Shift+P");
+        connect(plot, &QAction::triggered, this, [this] { Plot->Open(); });
+    };
     // On the title strip's right end, where it hides no data.
     lblLog = new QLabel(this);
     lblLog->setAttribute(Qt::WA_TransparentForMouseEvents); // the strip still drags the window

@@ -45,6 +45,7 @@ enum class TFileResult;
 class TAutoSendPage;
 class TPostedCalls;
 class TReceivePane;
+class TPlotWindow;
 class TProtocolPage;
 class TSendPage;
 class TSettingsPage;
@@ -267,6 +268,9 @@ private:
         int RunLanguage = 0;
     } RunOnly;
     TLiveLog LiveLog;
+    // The plot of the received values, in a window of its own (Ctrl+Shift+P, the pane's menu);
+    // made with the window, its feed runs from the first opening.
+    std::unique_ptr<TPlotWindow> Plot;
     QTimer* LogTimer = nullptr;  // the log's size, twice a second
     void ShowLogState();
     void AddLogItems(QMenu* menu);
