@@ -1,6 +1,7 @@
 #include "PlotFeed.h"
 
 #include <chrono>
+#include <pthread.h>
 
 TPlotFeed::~TPlotFeed() {
     Stop();
@@ -87,6 +88,7 @@ void TPlotFeed::Take(const std::vector<TPlotValue>& values, uint32_t ms) {
 }
 
 void TPlotFeed::Run() {
+    pthread_setname_np(pthread_self(), "plot feed"); // for top and profilers
     std::vector<uint8_t> bytes;
     std::vector<TBlock> blocks;
     for (;;) {

@@ -7,6 +7,7 @@
 #include "PlotChart.h"
 #include "PlotWindow.h"
 #include "Pty.h"
+#include "ReceivePane.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -143,9 +145,19 @@ TEST_F(PlotWindow, FramedRecordsAreReadByTheLayoutAndCutOnesCounted) {
     EXPECT_EQ(plot->findChild<QLabel*>("lblPlotLayoutState")->text(), "第 2 个字段不能读");
 }
 
-TEST_F(PlotWindow, AnExportOntoAFifoIsRefusedWithoutBlocking) {
+TEST_F(PlotWindow, ThePanesMenuOpensItAgainAndAnExportOntoAFifoIsRefusedWithoutBlocking) {
     TPlotWindow* plot = Open(false);
     ASSERT_TRUE(plot);
+    plot->close();
+    ASSERT_FALSE(plot->isVisible());
+    std::unique_ptr<QMenu> menu(Frm->findChild<TReceivePane*>()->CreateContextMenu());
+    QAction* item = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text().startsWith("波形"))
+            item = a;
+    ASSERT_TRUE(item);
+    item->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return plot->isVisible(); }));
     const QString fifo = Dir.filePath("pipe");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     dialogs::SetNextFileNames({fifo});
