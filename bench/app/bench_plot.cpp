@@ -52,7 +52,7 @@ long RssKiB() {
 // Lines of one value each, "v:<value>", for points points over the given milliseconds.
 void FeedPoints(TPlotFeed& feed, size_t points, int64_t startMs, int64_t spanMs) {
     std::string block;
-    const size_t perBlock = 20000;
+    const size_t perBlock = 1000; // a block a time stamp: the points spread over the span
     for (size_t i = 0; i < points;) {
         block.clear();
         const size_t n = std::min(perBlock, points - i);
