@@ -88,6 +88,13 @@ void TPlotChart::SetSeriesVisible(size_t index, bool visible) {
     update();
 }
 
+void TPlotChart::ForgetSeries() {
+    m_hidden.clear();
+    m_shown.clear();
+    m_columns.clear();
+    update();
+}
+
 bool TPlotChart::SeriesVisible(size_t index) const {
     return index >= m_hidden.size() || !m_hidden[index];
 }

@@ -42,6 +42,8 @@ public:
     void SetPaused(bool paused);
     bool Paused() const { return m_paused; }
     void SetSeriesVisible(size_t index, bool visible);
+    // The store was emptied: series that come next are shown.
+    void ForgetSeries();
     bool SeriesVisible(size_t index) const;
     // The time range in view, in milliseconds from the store's origin, as the last frame drew it.
     double ViewStart() const { return m_t0; }

@@ -136,7 +136,7 @@ TPlotWindow::TPlotWindow(TPlotHost host, QWidget* parent)
     connect(m_clear, &QToolButton::clicked, this, [this] {
         m_feed.Clear();
         m_list->clear();
-        m_chart->update();
+        m_chart->ForgetSeries();
     });
     connect(m_csv, &QToolButton::clicked, this, &TPlotWindow::ExportCsv);
     connect(m_png, &QToolButton::clicked, this, &TPlotWindow::ExportPng);
