@@ -44,6 +44,14 @@ inline constexpr const char* PaneFontSize = "PaneFontSize";     // the panes' fo
                                                                 // 12
 inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
                                                                 // smallest size, centred
+// The plot window's, each read apart and kept at its default when it does not read:
+inline constexpr const char* PlotSource = "PlotSource";     // 0 text lines, 1 framed records; 0
+inline constexpr const char* PlotLayout = "PlotLayout";     // the records' fields as text; ""
+inline constexpr const char* PlotSpan = "PlotSpan";         // 0 10 s, 1 1 min, 2 10 min, 3 all; 1
+inline constexpr const char* PlotAutoY = "PlotAutoY";       // 1: the y range follows the values; 1
+inline constexpr const char* PlotYMin = "PlotYMin";         // the fixed y range; 0
+inline constexpr const char* PlotYMax = "PlotYMax";         //                    100
+inline constexpr const char* PlotGeometry = "PlotGeometry"; // size and place; 900 x 480
 
 // Every key above, the port map's as "PortMap/COM1".."PortMap/COM6": the keys Kestrel writes in
 // full; others found in the file are kept only while small (safeini::FormatSettings).
@@ -52,7 +60,8 @@ inline bool IsKnownKey(QStringView key) {
         ComPort,    BaudRate,       ReceMemoryMiB, Parity,     ControlRTS,   AllowHead,
         RTSEnabled, DTREnabled,     SendMode,      ReceNum,    HeadBuff,     LineEnding,
         ByteSize,   CustomBaudRate, StopBits,      FlowControl, ScrollLock,  Language,
-        ReceTextView, ReceTextStamps, WindowGeometry};
+        ReceTextView, ReceTextStamps, WindowGeometry, PaneFontSize,
+        PlotSource, PlotLayout, PlotSpan, PlotAutoY, PlotYMin, PlotYMax, PlotGeometry};
     for (const char* k : Keys)
         if (key == QLatin1String(k))
             return true;

@@ -5,6 +5,7 @@
 #include "AppFonts.h"
 #include "AutoSendPage.h"
 #include "FindBar.h"
+#include "PlotWindow.h"
 #include "ProtocolPage.h"
 #include "ReceivePane.h"
 #include "SendEdit.h"
@@ -114,6 +115,10 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
             else
                 FindBar->OpenOffset();
         }
+        break;
+    case Qt::Key_P:
+        if ((shift & Qt::ControlModifier) && (shift & Qt::ShiftModifier))
+            Plot->Open();
         break;
     case Qt::Key_1:
     case Qt::Key_2:

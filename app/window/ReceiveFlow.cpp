@@ -6,6 +6,7 @@
 #include "ReceivePane.h"
 #include "HistoryJob.h"
 #include "LinePipe.h"
+#include "PlotWindow.h"
 #include "Rtf.h"
 #include "TextLines.h"
 #include "Unitmain.h"
@@ -53,6 +54,7 @@ private:
 // the window's thread, which shows it at the next displayed frame.
 void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
     LiveLog.Push(bytes, count); // every received byte, paused or not
+    Plot->Push(bytes, count);   // the plot has its own pause
     if (Paused.load())
         return;
     StatCapture.Append(bytes, count);

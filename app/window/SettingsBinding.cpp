@@ -4,6 +4,7 @@
 #include "Dialogs.h"
 #include "ReceivePane.h"
 #include "MemoryReturn.h"
+#include "PlotWindow.h"
 #include "SendPage.h"
 #include "IniFormat.h"
 #include "SettingsFile.h"
@@ -76,6 +77,8 @@ void TFrmMain::LoadSettings() {
     const size_t limit = ReceMemoryMiB && *ReceMemoryMiB > 0 ? size_t(*ReceMemoryMiB) << 20
                                                                : PhysicalMemory() / 4;
     ReceEdit->Store().SetMemoryLimit(limit);
+    Plot->SetMemoryLimit(limit);
+    Plot->LoadSettings(file.Map);
 
     TabComm->LoadSettings(stored);
     ChkControlRTSClick();
@@ -109,6 +112,7 @@ void TFrmMain::SaveSettings() {
     // Keys of the file that are not Kestrel's stay, as far as they are small.
     settings::TFileRead file = settings::ReadFile();
     WriteStoredSettings(file.Map, stored);
+    Plot->SaveSettings(file.Map);
     const QString problem = settings::WriteFile(file.Map);
     // Said once: a close goes on all the same.
     if (!problem.isEmpty() && problem != SettingsProblem) {

@@ -11,6 +11,7 @@
 #include "ReceivePane.h"
 #include "HistoryJob.h"
 #include "MemoryReturn.h"
+#include "PlotWindow.h"
 #include "ProtocolPage.h"
 #include "SendEdit.h"
 #include "SendPage.h"
@@ -18,6 +19,7 @@
 #include "NetTarget.h"
 #include "ObjectNames.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFrame>
@@ -122,6 +124,10 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     Paused = false;
     Calls = new TPostedCalls(this);
     connect(&ReceQueue, &TReceiveQueue::Ready, this, &TFrmMain::FlushReceived);
+    Plot = std::make_unique<TPlotWindow>(
+        TPlotHost{[this] { return PreambleOn(); },
+                  [this] { return "COM" + QString::number(Comm->GetPortSettings().PortNumber); }},
+        this);
     // Key preview: the window sees each key before the control with the focus.
     qApp->installEventFilter(this);
     FormCreate();
@@ -260,6 +266,9 @@ void TFrmMain::BuildCentre() {
         connect(menu->addAction(tr("查找(&F)")), &QAction::triggered, FindBar, &TFindBar::Open);
         menu->addSeparator();
         AddLogItems(menu);
+        menu->addSeparator();
+        QAction* plot = menu->addAction(tr("波形(&P)...") + "\tCtrl+Shift+P");
+        connect(plot, &QAction::triggered, this, [this] { Plot->Open(); });
     };
     // On the title strip's right end, where it hides no data.
     lblLog = new QLabel(this);

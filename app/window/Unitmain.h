@@ -50,6 +50,7 @@ enum class TFileResult;
 class TAutoSendPage;
 class TPostedCalls;
 class TReceivePane;
+class TPlotWindow;
 class TProtocolPage;
 class TSendPage;
 class TSettingsPage;
@@ -278,6 +279,9 @@ private:
     quint64 PreviewedTime = 0;
     QPointer<QWidget> PreviewedTarget;
     TLiveLog LiveLog;
+    // The plot of the received values, in a window of its own (Ctrl+Shift+P, the pane's menu);
+    // made with the window, its feed runs from the first opening.
+    std::unique_ptr<TPlotWindow> Plot;
     QTimer* LogTimer = nullptr;  // the log's size, twice a second
     void ShowLogState();
     void AddLogItems(QMenu* menu);

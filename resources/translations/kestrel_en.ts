@@ -550,12 +550,155 @@ E-mail: %2</translation>
         <source>查找(&amp;F)</source>
         <translation>&amp;Find</translation>
     </message>
+    <message>
+        <source>波形(&amp;P)...</source>
+        <translation>&amp;Plot...</translation>
+    </message>
 </context>
 <context>
     <name>THistoryJob</name>
     <message>
         <source>取消</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>TPlotWindow</name>
+    <message>
+        <source>数据来源:</source>
+        <translation>Values from:</translation>
+    </message>
+    <message>
+        <source>文本行</source>
+        <translation>Text lines</translation>
+    </message>
+    <message>
+        <source>二进制帧</source>
+        <translation>Binary frames</translation>
+    </message>
+    <message>
+        <source>帧格式:</source>
+        <translation>Frame layout:</translation>
+    </message>
+    <message>
+        <source>每个字段: 偏移 类型 [比例] [名称], 以分号分隔; 类型为 u8 i8 u16 i16 u32 i32 f32, 多字节类型后加 le 或 be</source>
+        <translation>Each field: offset type [scale] [name], separated by semicolons; the types are u8 i8 u16 i16 u32 i32 f32, with le or be after the multi-byte ones</translation>
+    </message>
+    <message>
+        <source>时间范围:</source>
+        <translation>Time span:</translation>
+    </message>
+    <message>
+        <source>最近 10 秒</source>
+        <translation>Last 10 s</translation>
+    </message>
+    <message>
+        <source>最近 1 分钟</source>
+        <translation>Last minute</translation>
+    </message>
+    <message>
+        <source>最近 10 分钟</source>
+        <translation>Last 10 minutes</translation>
+    </message>
+    <message>
+        <source>整个会话</source>
+        <translation>Whole session</translation>
+    </message>
+    <message>
+        <source>自动纵轴</source>
+        <translation>Auto y</translation>
+    </message>
+    <message>
+        <source>纵轴最小值</source>
+        <translation>Lowest y</translation>
+    </message>
+    <message>
+        <source>纵轴最大值</source>
+        <translation>Highest y</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>导出 CSV...</source>
+        <translation>Export CSV...</translation>
+    </message>
+    <message>
+        <source>导出 PNG...</source>
+        <translation>Export PNG...</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>最新</source>
+        <translation>Latest</translation>
+    </message>
+    <message>
+        <source>最小</source>
+        <translation>Min</translation>
+    </message>
+    <message>
+        <source>最大</source>
+        <translation>Max</translation>
+    </message>
+    <message>
+        <source>波形</source>
+        <translation>Plot</translation>
+    </message>
+    <message>
+        <source>第 %1 个字段不能读</source>
+        <translation>Field %1 does not read</translation>
+    </message>
+    <message>
+        <source>请输入帧格式</source>
+        <translation>Enter the frame layout</translation>
+    </message>
+    <message>
+        <source>帧头未开启: 收到的每块数据当作一帧</source>
+        <translation>Preamble off: each block received counts as a frame</translation>
+    </message>
+    <message>
+        <source>%1 个字段</source>
+        <translation>%1 fields</translation>
+    </message>
+    <message>
+        <source>截短的帧: %1</source>
+        <translation>Frames cut short: %1</translation>
+    </message>
+    <message>
+        <source>不能读的行: %1</source>
+        <translation>Lines that do not read: %1</translation>
+    </message>
+    <message>
+        <source>超出内存上限, 已丢弃最早的 %1 点</source>
+        <translation>Over the memory limit, the oldest %1 points dropped</translation>
+    </message>
+    <message>
+        <source>CSV 文件(*.csv)</source>
+        <translation>CSV files(*.csv)</translation>
+    </message>
+    <message>
+        <source>PNG 图片(*.png)</source>
+        <translation>PNG pictures(*.png)</translation>
+    </message>
+    <message>
+        <source>正在导出 %1</source>
+        <translation>Exporting %1</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>不能导出到文件 %1: %2</source>
+        <translation>Cannot export to the file %1: %2</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,143 @@
+#include "PlotFeed.h"
+
+#include <chrono>
+#include <pthread.h>
+
+TPlotFeed::~TPlotFeed() {
+    Stop();
+}
+
+void TPlotFeed::Start() {
+    if (m_reader.joinable())
+        return;
+    {
+        std::lock_guard lock(m_lock);
+        m_stopping = false;
+        m_accepting = true;
+    }
+    m_reader = std::thread([this] { Run(); });
+}
+
+void TPlotFeed::Stop() {
+    if (!m_reader.joinable())
+        return;
+    {
+        std::lock_guard lock(m_lock);
+        m_stopping = true;
+        m_accepting = false;
+    }
+    m_wake.notify_one();
+    m_reader.join();
+}
+
+void TPlotFeed::Push(const uint8_t* bytes, size_t count) {
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+    Push(bytes, count, ms);
+}
+
+void TPlotFeed::Push(const uint8_t* bytes, size_t count, int64_t epochMs) {
+    if (count == 0)
+        return;
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_accepting)
+            return;
+        m_blocks.push_back({epochMs, m_pending.size(), m_pending.size() + count});
+        m_pending.insert(m_pending.end(), bytes, bytes + count);
+    }
+    m_wake.notify_one();
+}
+
+void TPlotFeed::SetSource(TSource source, const TRecordLayout& layout) {
+    std::lock_guard lock(m_lock);
+    m_nextSource = source;
+    m_nextLayout = layout;
+    ++m_sourceSet;
+}
+
+void TPlotFeed::SetMemoryLimit(size_t bytes) {
+    std::lock_guard lock(m_dataLock);
+    m_store.SetMemoryLimit(bytes);
+    m_store.Trim();
+}
+
+void TPlotFeed::Clear() {
+    std::lock_guard lock(m_dataLock);
+    m_store.Clear();
+    m_counts = TCounts{};
+    m_badBase = ~uint64_t(0); // the reader takes its counts as the new base
+    m_generation.fetch_add(1, std::memory_order_release);
+}
+
+void TPlotFeed::Settle() {
+    std::unique_lock lock(m_lock);
+    m_idle.wait(lock, [&] { return !m_reader.joinable() || (m_blocks.empty() && !m_busy); });
+}
+
+void TPlotFeed::Take(const std::vector<TPlotValue>& values, uint32_t ms) {
+    for (const TPlotValue& v : values) {
+        TPlotSeries* s = m_store.Series(v.Name);
+        if (!s)
+            continue; // past the most series a plot holds
+        const double d = v.Value;
+        const bool fits = std::isfinite(d) && d <= 3.4028234e38 && d >= -3.4028234e38;
+        s->Append(ms, fits ? float(d) : NAN);
+    }
+}
+
+void TPlotFeed::Run() {
+    pthread_setname_np(pthread_self(), "plot feed"); // for top and profilers
+    std::vector<uint8_t> bytes;
+    std::vector<TBlock> blocks;
+    for (;;) {
+        bool last;
+        {
+            std::unique_lock lock(m_lock);
+            m_busy = false;
+            m_idle.notify_all();
+            m_wake.wait(lock, [&] { return m_stopping || !m_blocks.empty(); });
+            bytes.swap(m_pending);
+            blocks.swap(m_blocks);
+            m_pending.clear();
+            m_blocks.clear();
+            last = m_stopping;
+            m_busy = true;
+            if (m_sourceSet != m_sourceSeen) {
+                m_sourceSeen = m_sourceSet;
+                m_source = m_nextSource;
+                m_records.SetLayout(m_nextLayout);
+                m_text.Restart(); // a line begun under the other source is not read
+            }
+        }
+        {
+            std::lock_guard lock(m_dataLock);
+            const uint64_t badNow = m_text.BadLines() + m_records.BadRecords();
+            if (m_badBase == ~uint64_t(0))
+                m_badBase = badNow;
+            for (const TBlock& b : blocks) {
+                const uint32_t ms = m_store.TimeOf(b.Ms);
+                auto take = [&](const std::vector<TPlotValue>& values) {
+                    Take(values, ms);
+                    ++m_counts.Good;
+                };
+                if (m_source == TSource::Text)
+                    m_text.Feed(bytes.data() + b.Begin, b.End - b.Begin, take);
+                else
+                    m_records.Feed(bytes.data() + b.Begin, b.End - b.Begin, take);
+            }
+            m_store.Trim();
+            m_counts.Bad = m_text.BadLines() + m_records.BadRecords() - m_badBase;
+            m_counts.Dropped = m_store.DroppedPoints();
+        }
+        m_generation.fetch_add(1, std::memory_order_release);
+        bytes.clear();
+        blocks.clear();
+        if (last)
+            break;
+    }
+    std::lock_guard lock(m_lock);
+    m_busy = false;
+    m_idle.notify_all();
+}

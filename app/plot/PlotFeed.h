@@ -1,0 +1,94 @@
+#pragma once
+// TPlotFeed: the values of the received bytes, read by a thread of its own into a TPlotStore
+// as they arrive. Plain C++.
+//
+// Threads: Push is called on the worker's thread for each block received (with framing on,
+// each block is one record); it only copies the block under a short lock and never waits for
+// the reader or the window. The reader thread parses the blocks and appends to the store
+// under the data lock; the window reads the store with Read, under the same lock, and sets
+// the source with SetSource. Start, Stop, SetSource, SetMemoryLimit and Clear are called on
+// one thread (the window's).
+
+#include "PlotData.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TPlotFeed {
+public:
+    enum class TSource { Text, Records };
+
+    struct TCounts {
+        uint64_t Good = 0;  // lines or records that gave values
+        uint64_t Bad = 0;   // lines that did not read, records cut short
+        uint64_t Dropped = 0; // points dropped past the memory limit
+    };
+
+    TPlotFeed() = default;
+    ~TPlotFeed();
+    TPlotFeed(const TPlotFeed&) = delete;
+    TPlotFeed& operator=(const TPlotFeed&) = delete;
+
+    void Start();
+    void Stop();
+    bool Running() const { return m_reader.joinable(); }
+
+    // Any thread: a block received at the present time; ignored unless running.
+    void Push(const uint8_t* bytes, size_t count);
+    // Same, at a given time (milliseconds since the epoch).
+    void Push(const uint8_t* bytes, size_t count, int64_t epochMs);
+
+    // Blocks pushed from now on are read so.
+    void SetSource(TSource source, const TRecordLayout& layout);
+    void SetMemoryLimit(size_t bytes);
+    // Empties the store and the counts.
+    void Clear();
+    // Returns once every block pushed before the call has been read (for tests and benchmarks).
+    void Settle();
+
+    // f(const TPlotStore&, const TCounts&) under the data lock: keep it short.
+    template <class F>
+    void Read(F&& f) const {
+        std::lock_guard lock(m_dataLock);
+        f(m_store, m_counts);
+    }
+    // Rises each time values have been added; the window redraws when it moves.
+    uint64_t Generation() const { return m_generation.load(std::memory_order_acquire); }
+
+private:
+    struct TBlock {
+        int64_t Ms;
+        size_t Begin, End;
+    };
+    void Run();
+    void Take(const std::vector<TPlotValue>& values, uint32_t ms);
+
+    std::thread m_reader;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::vector<uint8_t> m_pending; // guarded by m_lock
+    std::vector<TBlock> m_blocks;   // guarded by m_lock
+    bool m_stopping = false;        // guarded by m_lock
+    bool m_accepting = false;       // guarded by m_lock
+    bool m_busy = false;            // guarded by m_lock: the reader holds a batch
+    TSource m_nextSource = TSource::Text; // guarded by m_lock
+    TRecordLayout m_nextLayout;           // guarded by m_lock
+    uint64_t m_sourceSet = 0;             // guarded by m_lock
+
+    // The reader's own.
+    TSource m_source = TSource::Text;
+    uint64_t m_sourceSeen = 0;
+    TTextPlotReader m_text;
+    TRecordPlotReader m_records;
+
+    mutable std::mutex m_dataLock;
+    TPlotStore m_store; // guarded by m_dataLock
+    TCounts m_counts;   // guarded by m_dataLock
+    uint64_t m_badBase = 0; // guarded by m_dataLock: the readers' bad counts at the last Clear
+    std::atomic<uint64_t> m_generation{0};
+};
