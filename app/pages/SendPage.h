@@ -79,6 +79,7 @@ public:
     QAction* mnuLoad = nullptr;
     QAction* mnuSave = nullptr;
     QAction* mnuSendFile = nullptr;
+    QAction* mnuScript = nullptr; // opens the script window (Ctrl+Shift+R)
     QAction* N1 = nullptr;
     QAction* mnuNum = nullptr;
     QAction* mnuAdd = nullptr;
@@ -93,6 +94,9 @@ public:
     int32_t SelSum = 0;
     uint8_t SelXor = 0;
     uint16_t SelCrc = 0;
+
+signals:
+    void ScriptWindowRequested();
 
 protected:
     void changeEvent(QEvent* event) override;

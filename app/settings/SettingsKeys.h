@@ -37,6 +37,9 @@ inline constexpr const char* ScrollLock = "ScrollLock";   // 1: scrolling up hol
 inline constexpr const char* Language = "Language";       // the interface's: 0 Chinese, 1 English; 0
 inline constexpr const char* ReceTextView = "ReceTextView";     // 1: the pane shows text; 0
 inline constexpr const char* ReceTextStamps = "ReceTextStamps"; // 1: text lines are stamped; 0
+// The automatic replies: an array of rules, each with Enabled, Kind (0 text, 1 hex, 2 regular
+// expression), Pattern, ReplyHex, Reply and DelayMs; read apart, a bad rule is shown red.
+inline constexpr const char* ReplyRules = "ReplyRules";
 inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
                                                                 // smallest size, centred
 

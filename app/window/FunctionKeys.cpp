@@ -98,6 +98,11 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
     case Qt::Key_F12:
         TabSend->SetSendMode(TabSend->SendMode >= 3 ? 0 : TabSend->SendMode + 1);
         break;
+    case Qt::Key_R:
+        if ((shift & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier)) ==
+            (Qt::ControlModifier | Qt::ShiftModifier))
+            ShowScriptWindow();
+        break;
     case Qt::Key_1:
     case Qt::Key_2:
     case Qt::Key_3:

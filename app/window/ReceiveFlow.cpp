@@ -8,6 +8,7 @@
 #include "HistoryJob.h"
 #include "LinePipe.h"
 #include "Rtf.h"
+#include "ScriptWindow.h"
 #include "TextLines.h"
 #include "Unitmain.h"
 
@@ -59,6 +60,7 @@ private:
 // the window's thread, which shows it at the next displayed frame.
 void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
     LiveLog.Push(bytes, count); // every received byte, paused or not
+    Scripts->Received(bytes, count); // the script and the automatic replies, paused or not
     if (Paused.load())
         return;
     TabSendAuto->CaptureStatBytes(bytes, count);

@@ -8,6 +8,7 @@
 #include "AutoSendPage.h"
 #include "ReceivePane.h"
 #include "HistoryJob.h"
+#include "ScriptWindow.h"
 #include "MemoryReturn.h"
 #include "ProtocolPage.h"
 #include "SendEdit.h"
@@ -132,7 +133,14 @@ TFrmMain::~TFrmMain() {
     // them while it runs), then closes its port.
     Comm->Terminate();
     Comm->WaitFor();
+    Scripts.reset(); // its script and replies call the worker
     Comm.reset();
+}
+
+void TFrmMain::ShowScriptWindow() {
+    Scripts->show();
+    Scripts->raise();
+    Scripts->activateWindow();
 }
 
 void TFrmMain::BuildLayout() {
@@ -382,6 +390,8 @@ void TFrmMain::FormCreate() {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
+    Scripts = std::make_unique<TScriptWindow>(*Comm);
+    connect(TabSend, &TSendPage::ScriptWindowRequested, this, &TFrmMain::ShowScriptWindow);
     Comm->OnReceive = [this](const uint8_t* b, uint32_t n) { OnCommData(b, n); };
     Comm->OnModemChange = [this](bool cts, bool dsr, bool ri, bool rlsd) {
         ModemStatusChanged(cts, dsr, ri, rlsd);
@@ -410,6 +420,7 @@ void TFrmMain::ShowSendModeImage(int mode) {
 // ---- worker events: copy, queue, return ----
 
 void TFrmMain::ModemStatusChanged(bool cts, bool dsr, bool ri, bool rlsd) {
+    Scripts->ModemChanged(cts, dsr, ri, rlsd);
     Calls->Post([this, cts, dsr, ri, rlsd] {
         SetBackground(lblCTS, cts ? LineOn : LineOff);
         SetBackground(lblDSR, dsr ? LineOn : LineOff);
@@ -664,6 +675,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
         Comm->WaitFor();
         Stopped = true;
     }
+    Scripts->close();
     event->accept();
 }
 
