@@ -113,7 +113,7 @@ int RunHeadless(const TCmdLine& line, int& argc, char** argv) {
         if (started)
             return;
         const TOpenError e = comm.LastOpenError();
-        QString text = Tr("端口打不开：%1")
+        QString text = Tr(QT_TRANSLATE_NOOP("HeadlessRun", "端口打不开：%1"))
                            .arg(QString::fromStdString(e.Target.empty() ? map.Resolve(port) : e.Target));
         if (e.SysError)
             text += QStringLiteral(": ") + QString::fromLocal8Bit(strerror(int(e.SysError)));

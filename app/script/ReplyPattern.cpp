@@ -32,7 +32,7 @@ bool ParseHex(std::string_view text, bool wildcards, std::string& bytes, std::ve
             continue;
         }
         if (i + 1 >= text.size() || IsBlank(text[i + 1])) {
-            *error = Tr("十六进制数据须成对书写");
+            *error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "十六进制数据须成对书写"));
             return false;
         }
         if (text[i] == '?' && text[i + 1] == '?' && wildcards) {
@@ -41,7 +41,7 @@ bool ParseHex(std::string_view text, bool wildcards, std::string& bytes, std::ve
         } else {
             const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
             if (hi < 0 || lo < 0) {
-                *error = Tr("十六进制数据中有无效字符");
+                *error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "十六进制数据中有无效字符"));
                 return false;
             }
             bytes.push_back(char(hi * 16 + lo));
@@ -51,7 +51,7 @@ bool ParseHex(std::string_view text, bool wildcards, std::string& bytes, std::ve
         i += 2;
     }
     if (bytes.empty()) {
-        *error = Tr("没有数据");
+        *error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "没有数据"));
         return false;
     }
     return true;
@@ -67,7 +67,7 @@ std::optional<std::string> UnescapeText(std::string_view text, std::string* erro
             continue;
         }
         if (++i >= text.size()) {
-            *error = Tr("转义符\\后缺少字符");
+            *error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "转义符\\后缺少字符"));
             return std::nullopt;
         }
         switch (text[i]) {
@@ -80,7 +80,7 @@ std::optional<std::string> UnescapeText(std::string_view text, std::string* erro
             const int hi = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
             const int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
             if (hi < 0 || lo < 0) {
-                *error = Tr("\\x后须有两位十六进制数字");
+                *error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "\\x后须有两位十六进制数字"));
                 return std::nullopt;
             }
             out.push_back(char(hi * 16 + lo));
@@ -88,7 +88,7 @@ std::optional<std::string> UnescapeText(std::string_view text, std::string* erro
             break;
         }
         default:
-            *error = Tr("未知的转义符");
+            *error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "未知的转义符"));
             return std::nullopt;
         }
     }
@@ -109,9 +109,9 @@ TReplyPattern TReplyPattern::Literal(std::string_view bytes) {
     p.Bytes.assign(bytes);
     p.Any.assign(bytes.size(), false);
     if (p.Bytes.empty())
-        p.Error = Tr("没有数据");
+        p.Error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "没有数据"));
     else if (p.Bytes.size() > MaxLength)
-        p.Error = Tr("匹配的数据太长");
+        p.Error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "匹配的数据太长"));
     return p;
 }
 
@@ -126,7 +126,7 @@ TReplyPattern TReplyPattern::FromRegex(const QRegularExpression& re) {
                       .toStdString();
     } else if (re.match(QString()).hasMatch()) {
         // It would fire on every read, and on no bytes at all.
-        p.Error = Tr("正则表达式能匹配空数据");
+        p.Error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "正则表达式能匹配空数据"));
     }
     return p;
 }
@@ -146,12 +146,12 @@ TReplyPattern TReplyPattern::Parse(TPatternKind kind, std::string_view text) {
     }
     case TPatternKind::Hex:
         if (ParseHex(text, true, p.Bytes, &p.Any, &p.Error) && p.Bytes.size() > MaxLength)
-            p.Error = Tr("匹配的数据太长");
+            p.Error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "匹配的数据太长"));
         return p;
     case TPatternKind::Regex:
         return FromRegex(QRegularExpression(QString::fromUtf8(text.data(), qsizetype(text.size()))));
     }
-    p.Error = Tr("未知的匹配方式");
+    p.Error = Tr(QT_TRANSLATE_NOOP("ReplyPattern", "未知的匹配方式"));
     return p;
 }
 

@@ -74,7 +74,7 @@ bool TScriptApi::ToBytes(const QJSValue& v, std::string& out) {
         if (length.isNumber()) {
             const double n = length.toNumber();
             if (!(n >= 0 && n <= double(MaxScriptSend))) {
-                Engine.throwError(QJSValue::RangeError, Tr("数据太长"));
+                Engine.throwError(QJSValue::RangeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "数据太长")));
                 return false;
             }
             out.reserve(size_t(n));
@@ -82,7 +82,7 @@ bool TScriptApi::ToBytes(const QJSValue& v, std::string& out) {
                 const double b = v.property(i).toNumber();
                 if (!(b >= 0 && b <= 255) || b != std::floor(b)) {
                     Engine.throwError(QJSValue::TypeError,
-                                      Tr("字节须为0到255的整数，第%1个不是").arg(i));
+                                      Tr(QT_TRANSLATE_NOOP("TScriptApi", "字节须为0到255的整数，第%1个不是")).arg(i));
                     return false;
                 }
                 out.push_back(char(uint8_t(b)));
@@ -96,7 +96,7 @@ bool TScriptApi::ToBytes(const QJSValue& v, std::string& out) {
             return true;
         }
     }
-    Engine.throwError(QJSValue::TypeError, Tr("须为文本、字节数组或Uint8Array"));
+    Engine.throwError(QJSValue::TypeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "须为文本、字节数组或Uint8Array")));
     return false;
 }
 
@@ -147,7 +147,7 @@ bool TScriptApi::Pump() {
         dropped = std::exchange(Shared->Dropped, 0);
     }
     if (dropped > 0)
-        Log(Tr("脚本未及读取，丢弃了%1字节").arg(dropped));
+        Log(Tr(QT_TRANSLATE_NOOP("TScriptApi", "脚本未及读取，丢弃了%1字节")).arg(dropped));
     for (const std::string& chunk : chunks) {
         if (!Handlers.empty()) {
             // The handlers' matches in the order their ends came in.
@@ -190,7 +190,7 @@ bool TScriptApi::Pump() {
     if (Unread.size() > TScriptRunner::MaxPending) {
         const size_t cut = Unread.size() - TScriptRunner::MaxPending;
         Unread.erase(0, cut);
-        Log(Tr("脚本未及读取，丢弃了%1字节").arg(cut));
+        Log(Tr(QT_TRANSLATE_NOOP("TScriptApi", "脚本未及读取，丢弃了%1字节")).arg(cut));
     }
     return !Shared->StopFlag.load();
 }
@@ -199,17 +199,17 @@ void TScriptApi::SendBytes(const std::string& bytes) {
     if (bytes.empty())
         return;
     if (bytes.size() > MaxScriptSend) {
-        Engine.throwError(QJSValue::RangeError, Tr("数据太长"));
+        Engine.throwError(QJSValue::RangeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "数据太长")));
         return;
     }
     // A full queue holds the script here, not the window.
     while (!Comm.Send(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()))) {
         if (!Comm.IsOpen() && !Comm.ControlRTS.load()) {
-            Throw(Tr("端口未打开"));
+            Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "端口未打开")));
             return;
         }
         if (!Pump() || !WaitUntil(Clock::now() + SendRetry)) {
-            Throw(Tr("已停止"));
+            Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "已停止")));
             return;
         }
     }
@@ -243,7 +243,7 @@ QJSValue TScriptApi::expect(const QJSValue& pattern, double timeoutMs) {
     for (;;) {
         const size_t before = Unread.size();
         if (!Pump()) {
-            Throw(Tr("已停止"));
+            Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "已停止")));
             return {};
         }
         if (Unread.size() < before) { // the oldest bytes went: start over on what is left
@@ -268,7 +268,7 @@ QJSValue TScriptApi::expect(const QJSValue& pattern, double timeoutMs) {
         if (Clock::now() >= deadline)
             break;
         if (!WaitUntil(deadline)) {
-            Throw(Tr("已停止"));
+            Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "已停止")));
             return {};
         }
     }
@@ -281,7 +281,7 @@ QJSValue TScriptApi::expect(const QJSValue& pattern, double timeoutMs) {
         std::copy_n(b.begin(), h.Count, h.Data);
         what = QString::fromStdString(BytesToHexText(h)).trimmed();
     }
-    Throw(Tr("等待“%1”超时（%2毫秒）").arg(what.left(200)).arg(timeoutMs));
+    Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "等待“%1”超时（%2毫秒）")).arg(what.left(200)).arg(timeoutMs));
     return {};
 }
 
@@ -289,13 +289,13 @@ QJSValue TScriptApi::receive(double timeoutMs) {
     const Clock::time_point deadline = DeadlineAfter(timeoutMs);
     for (;;) {
         if (!Pump()) {
-            Throw(Tr("已停止"));
+            Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "已停止")));
             return {};
         }
         if (!Unread.empty() || Clock::now() >= deadline)
             break;
         if (!WaitUntil(deadline)) {
-            Throw(Tr("已停止"));
+            Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "已停止")));
             return {};
         }
     }
@@ -308,13 +308,13 @@ void TScriptApi::sleep(double ms) {
     const Clock::time_point deadline = DeadlineAfter(ms);
     for (;;) {
         if (!Pump()) {
-            Throw(Tr("已停止"));
+            Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "已停止")));
             return;
         }
         if (Clock::now() >= deadline)
             return;
         if (!WaitUntil(deadline)) {
-            Throw(Tr("已停止"));
+            Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "已停止")));
             return;
         }
     }
@@ -325,7 +325,7 @@ void TScriptApi::logText(const QString& text) {
 }
 
 void TScriptApi::fail(const QJSValue& message) {
-    Throw(message.isUndefined() ? Tr("脚本判定失败") : message.toString());
+    Throw(message.isUndefined() ? Tr(QT_TRANSLATE_NOOP("TScriptApi", "脚本判定失败")) : message.toString());
 }
 
 void TScriptApi::setRts(bool on) {
@@ -347,7 +347,7 @@ QJSValue TScriptApi::lines() {
 
 void TScriptApi::setBaud(double rate) {
     if (!(rate >= 1 && rate <= 99999999) || rate != std::floor(rate)) {
-        Engine.throwError(QJSValue::RangeError, Tr("波特率须为1到99999999的整数"));
+        Engine.throwError(QJSValue::RangeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "波特率须为1到99999999的整数")));
         return;
     }
     Comm.SetBaudRate(uint32_t(rate));
@@ -360,7 +360,7 @@ void TScriptApi::setParity(const QString& name) {
             Comm.SetParity(i);
             return;
         }
-    Engine.throwError(QJSValue::RangeError, Tr("校验须为none、odd、even、mark或space"));
+    Engine.throwError(QJSValue::RangeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "校验须为none、odd、even、mark或space")));
 }
 
 QJSValue TScriptApi::crc16(const QJSValue& data) {
@@ -427,7 +427,7 @@ QJSValue TScriptApi::protocolFrame(const QJSValue& fields) {
             return true;
         const double n = v.toNumber();
         if (!(n >= 0 && n <= 255) || n != std::floor(n)) {
-            Engine.throwError(QJSValue::RangeError, Tr("%1须为0到255的整数").arg(QLatin1String(name)));
+            Engine.throwError(QJSValue::RangeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "%1须为0到255的整数")).arg(QLatin1String(name)));
             return false;
         }
         out = uint8_t(n);
@@ -444,7 +444,7 @@ QJSValue TScriptApi::protocolFrame(const QJSValue& fields) {
             return {};
         if (name[0] == 'r' && name[2] == 's') {
             if (b.size() > 4) {
-                Engine.throwError(QJSValue::RangeError, Tr("reserve最多4个字节"));
+                Engine.throwError(QJSValue::RangeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "reserve最多4个字节")));
                 return {};
             }
             std::copy(b.begin(), b.end(), f.Reserve);
@@ -455,7 +455,7 @@ QJSValue TScriptApi::protocolFrame(const QJSValue& fields) {
     const std::vector<uint8_t> frame = BuildProtocolFrame(f);
     if (frame.empty()) {
         Engine.throwError(QJSValue::RangeError,
-                          Tr("路由最多%1字节，数据最多%2字节").arg(VMRouteMax).arg(VMDataMax));
+                          Tr(QT_TRANSLATE_NOOP("TScriptApi", "路由最多%1字节，数据最多%2字节")).arg(VMRouteMax).arg(VMDataMax));
         return {};
     }
     return MakeBytes(std::string(frame.begin(), frame.end()));
@@ -463,7 +463,7 @@ QJSValue TScriptApi::protocolFrame(const QJSValue& fields) {
 
 void TScriptApi::onReceive(const QJSValue& pattern, const QJSValue& handler) {
     if (!handler.isCallable()) {
-        Engine.throwError(QJSValue::TypeError, Tr("onReceive的第二个参数须为函数"));
+        Engine.throwError(QJSValue::TypeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "onReceive的第二个参数须为函数")));
         return;
     }
     bool asBytes = false;
@@ -475,11 +475,11 @@ void TScriptApi::onReceive(const QJSValue& pattern, const QJSValue& handler) {
 
 void TScriptApi::test(const QString& name, const QJSValue& fn) {
     if (!fn.isCallable()) {
-        Engine.throwError(QJSValue::TypeError, Tr("test的第二个参数须为函数"));
+        Engine.throwError(QJSValue::TypeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "test的第二个参数须为函数")));
         return;
     }
     if (InTest) {
-        Throw(Tr("test不能嵌套"));
+        Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "test不能嵌套")));
         return;
     }
     TScriptTest t;
@@ -493,12 +493,12 @@ void TScriptApi::test(const QString& name, const QJSValue& fn) {
         t.Passed = false;
         t.Message = r.property(QStringLiteral("message")).toString();
         t.Line = r.property(QStringLiteral("lineNumber")).toInt();
-        Log(Tr("失败：%1 — %2:%3: %4").arg(name, Result.File).arg(t.Line).arg(t.Message));
+        Log(Tr(QT_TRANSLATE_NOOP("TScriptApi", "失败：%1 — %2:%3: %4")).arg(name, Result.File).arg(t.Line).arg(t.Message));
     } else {
-        Log(Tr("通过：%1").arg(name));
+        Log(Tr(QT_TRANSLATE_NOOP("TScriptApi", "通过：%1")).arg(name));
     }
     Result.Tests.push_back(t);
     // A stop ends the whole script, not only this test.
     if (Shared->StopFlag.load() || Engine.isInterrupted())
-        Throw(Tr("已停止"));
+        Throw(Tr(QT_TRANSLATE_NOOP("TScriptApi", "已停止")));
 }

@@ -76,7 +76,7 @@ void RunScript(TWThreadComm& comm, const std::shared_ptr<TScriptShared>& shared,
                                    !stack.contains(QLatin1String("%entry@"));
                 result.Code = parse ? 2 : 1;
                 if (shared->StopFlag.load()) {
-                    result.Message = Tr("已停止");
+                    result.Message = Tr(QT_TRANSLATE_NOOP("TScriptRunner", "已停止"));
                     result.Code = 1;
                 }
             }
@@ -84,7 +84,7 @@ void RunScript(TWThreadComm& comm, const std::shared_ptr<TScriptShared>& shared,
                 if (!t.Passed && result.Code == 0) {
                     result.Code = 1;
                     result.Line = t.Line;
-                    result.Message = Tr("测试“%1”失败：%2").arg(t.Name, t.Message);
+                    result.Message = Tr(QT_TRANSLATE_NOOP("TScriptRunner", "测试“%1”失败：%2")).arg(t.Name, t.Message);
                 }
         }
         std::lock_guard lock(shared->Lock);
@@ -188,18 +188,18 @@ bool LoadScriptFile(const QString& path, QString* source, QString* error) {
     // O_NONBLOCK: a FIFO or a device named by mistake does not hold the open; it is refused below.
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        *error = Tr("无法打开脚本文件：%1").arg(QString::fromLocal8Bit(strerror(errno)));
+        *error = Tr(QT_TRANSLATE_NOOP("TScriptRunner", "无法打开脚本文件：%1")).arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        *error = Tr("脚本须为普通文件");
+        *error = Tr(QT_TRANSLATE_NOOP("TScriptRunner", "脚本须为普通文件"));
         return false;
     }
     if (st.st_size > MaxScriptBytes) {
         ::close(fd);
-        *error = Tr("脚本文件太大（超过%1 MiB）").arg(MaxScriptBytes >> 20);
+        *error = Tr(QT_TRANSLATE_NOOP("TScriptRunner", "脚本文件太大（超过%1 MiB）")).arg(MaxScriptBytes >> 20);
         return false;
     }
     QByteArray bytes;
@@ -209,7 +209,7 @@ bool LoadScriptFile(const QString& path, QString* source, QString* error) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            *error = Tr("无法读取脚本文件：%1").arg(QString::fromLocal8Bit(strerror(errno)));
+            *error = Tr(QT_TRANSLATE_NOOP("TScriptRunner", "无法读取脚本文件：%1")).arg(QString::fromLocal8Bit(strerror(errno)));
             ::close(fd);
             return false;
         }
@@ -218,7 +218,7 @@ bool LoadScriptFile(const QString& path, QString* source, QString* error) {
         bytes.append(buf, n);
         if (bytes.size() > MaxScriptBytes) {
             ::close(fd);
-            *error = Tr("脚本文件太大（超过%1 MiB）").arg(MaxScriptBytes >> 20);
+            *error = Tr(QT_TRANSLATE_NOOP("TScriptRunner", "脚本文件太大（超过%1 MiB）")).arg(MaxScriptBytes >> 20);
             return false;
         }
     }
