@@ -1,6 +1,7 @@
 #include "HeadlessRun.h"
 
 #include "CommandLine.h"
+#include "Handover.h"
 #include "IniFormat.h"
 #include "Language.h"
 #include "ScriptRunner.h"
@@ -41,6 +42,7 @@ int RunHeadless(const TCmdLine& line, int& argc, char** argv) {
     // Output to a closed pipe fails a write, it does not end the run.
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
+    InstallHandoverFilter(&app);
     QCoreApplication::setOrganizationName("Orvane Software");
     QCoreApplication::setApplicationName("Kestrel");
     const TStoredSettings stored = ReadStoredSettings(settings::Open());

@@ -59,7 +59,8 @@ void TScriptApi::Throw(const QString& message) {
 }
 
 void TScriptApi::Log(const QString& text) {
-    emit Shared->Runner->Logged(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + text);
+    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + text;
+    Shared->Calls->Post([runner = Shared->Runner, line] { emit runner->Logged(line); });
 }
 
 bool TScriptApi::ToBytes(const QJSValue& v, std::string& out) {

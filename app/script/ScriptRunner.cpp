@@ -91,7 +91,7 @@ void RunScript(TWThreadComm& comm, const std::shared_ptr<TScriptShared>& shared,
         shared->Engine = nullptr;
     }
     result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    emit shared->Runner->Finished(result);
+    shared->Calls->Post([runner = shared->Runner, result] { emit runner->Finished(result); });
 }
 
 } // namespace
@@ -104,7 +104,8 @@ QString TScriptResult::Text() const {
     return Message;
 }
 
-TScriptRunner::TScriptRunner(TWThreadComm& comm, QObject* parent) : QObject(parent), Comm(comm) {
+TScriptRunner::TScriptRunner(TWThreadComm& comm, QObject* parent)
+    : QObject(parent), Comm(comm), Calls(new TPostedCalls(this)) {
     qRegisterMetaType<TScriptResult>();
 }
 
@@ -122,6 +123,7 @@ bool TScriptRunner::Start(const QString& fileName, const QString& source) {
     delete Thread;
     auto shared = std::make_shared<TScriptShared>();
     shared->Runner = this;
+    shared->Calls = Calls;
     {
         // The lines as last reported carry over to the new run.
         if (Shared) {

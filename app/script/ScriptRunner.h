@@ -14,8 +14,8 @@
 //   how many.
 // - The script calls the worker's Send and line settings from its own thread; a send that
 //   finds the queue full waits there, in steps, until there is room or the script is stopped.
-// - Logged and Finished are emitted on the script thread; connect them queued (the default
-//   for receivers on another thread).
+// - Logged and Finished are emitted on the owner's thread: the script thread posts them there,
+//   in order.
 
 #include <QObject>
 #include <QString>
@@ -26,6 +26,7 @@
 #include <memory>
 
 class QThread;
+class TPostedCalls;
 class TWThreadComm;
 struct TScriptShared;
 
@@ -78,6 +79,7 @@ private:
     TWThreadComm& Comm;
     std::shared_ptr<TScriptShared> Shared;
     QThread* Thread = nullptr;
+    TPostedCalls* Calls = nullptr;
 };
 
 // Reads a script file: false with *error (in the interface's words) when it is missing, not a

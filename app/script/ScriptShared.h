@@ -2,6 +2,7 @@
 // What TScriptRunner (owner and worker threads) and its script thread share. See ScriptRunner.h
 // for the threading rules.
 
+#include "Handover.h"
 #include "ScriptRunner.h"
 
 #include <atomic>
@@ -26,6 +27,8 @@ struct TScriptShared {
     QJSEngine* Engine = nullptr;     // the running script's, for Stop
     std::atomic<bool> StopFlag{false};
     std::atomic<bool> Cts{false}, Dsr{false}, Ri{false}, Rlsd{false};
-    // The runner, whose signals the script thread emits; it outlives the thread.
+    // The runner, whose signals the script thread has emitted on the owner's thread through
+    // Calls; both outlive the script thread.
     TScriptRunner* Runner = nullptr;
+    TPostedCalls* Calls = nullptr;
 };

@@ -10,6 +10,7 @@
 //     (defaults 10000 10000 10000)
 // Exits 1 when a reply is missing or out of order, or a script fails.
 
+#include "Handover.h"
 #include "Pty.h"
 #include "ReplyRules.h"
 #include "ScriptRunner.h"
@@ -119,7 +120,8 @@ std::optional<TFigures> ScriptRoundTrips(int exchanges) {
     if (!WaitOpen(comm))
         return std::nullopt;
     std::optional<TScriptResult> result;
-    QObject::connect(&runner, &TScriptRunner::Finished, [&](const TScriptResult& r) { result = r; });
+    QObject::connect(&runner, &TScriptRunner::Finished, &runner,
+                     [&](const TScriptResult& r) { result = r; });
     runner.Start("bench.js", QStringLiteral("for (var i = 0; i < %1; ++i) {\n"
                                             "    send('PING ' + i + '\\n');\n"
                                             "    expect('PING ' + i + '\\n', 2000);\n"
@@ -228,6 +230,7 @@ bool Replies(int frames, int rate, TFigures& latency) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    InstallHandoverFilter(&app);
     const int exchanges = argc > 1 ? std::max(2, std::atoi(argv[1])) : 10000;
     const int frames = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10000;
     const int rate = argc > 3 ? std::max(1, std::atoi(argv[3])) : 10000;

@@ -1,3 +1,5 @@
+#include "Handover.h"
+
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -6,6 +8,7 @@
 // One application object for the whole run (no display), and settings apart from the user's.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    InstallHandoverFilter(&app);
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());

@@ -21,9 +21,10 @@ public:
             if (Replier)
                 Replier->Received(b, n);
         };
-        QObject::connect(&Runner, &TScriptRunner::Finished,
+        QObject::connect(&Runner, &TScriptRunner::Finished, &Runner,
                          [this](const TScriptResult& r) { Result = r; });
-        QObject::connect(&Runner, &TScriptRunner::Logged, [this](const QString& l) { Log << l; });
+        QObject::connect(&Runner, &TScriptRunner::Logged, &Runner,
+                         [this](const QString& l) { Log << l; });
         TPortMap map;
         map.Targets[0] = path;
         Comm.SetPortMap(map);
