@@ -35,7 +35,14 @@ TCmdLine ParseCommandLine(const QStringList& args) {
                                   "Show the interface in LANG: zh (Chinese, the default) or en "
                                   "(English), for this run.",
                                   "LANG");
-    parser.addOptions({port, baud, parity, lang, list});
+    const QCommandLineOption run("run",
+                                 "Run the script FILE without a window, on the port (COM1 with "
+                                 "--port), then exit: 0 when it ends, 1 when it fails, 2 when it "
+                                 "cannot be loaded or parsed or the port does not open.",
+                                 "FILE");
+    const QCommandLineOption junit("junit", "With --run: also write a JUnit XML report to FILE.",
+                                   "FILE");
+    parser.addOptions({port, baud, parity, lang, list, run, junit});
     // The toolkit's own options (-platform offscreen, -style ...) pass through
     // to it: accepted here, applied by QApplication.
     for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
@@ -108,6 +115,18 @@ TCmdLine ParseCommandLine(const QStringList& args) {
         if (!language)
             return fail("--lang is zh or en, not '" + parser.value(lang) + "'");
         out.Language = int(*language);
+    }
+    if (parser.isSet(run)) {
+        if (parser.value(run).isEmpty())
+            return fail("--run needs a script file");
+        out.RunScript = parser.value(run);
+    }
+    if (parser.isSet(junit)) {
+        if (!out.RunScript)
+            return fail("--junit goes with --run");
+        if (parser.value(junit).isEmpty())
+            return fail("--junit needs a file");
+        out.JUnitFile = parser.value(junit);
     }
     out.ListPorts = parser.isSet(list);
     return out;

@@ -21,6 +21,9 @@ struct TCmdLine {
     std::optional<uint32_t> BaudRate;
     std::optional<int> Parity; // 0 none .. 4 space
     std::optional<int> Language; // the interface's, as TLanguage: 0 Chinese, 1 English
+    // Run this script without a window (HeadlessRun.h), and write a JUnit report of it.
+    std::optional<QString> RunScript;
+    std::optional<QString> JUnitFile;
 };
 
 // args as QCoreApplication::arguments gives them, the program's name first.

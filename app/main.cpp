@@ -2,6 +2,7 @@
 
 #include "AppFonts.h"
 #include "CommandLine.h"
+#include "HeadlessRun.h"
 #include "Language.h"
 #include "IniFormat.h"
 #include "SettingsFile.h"
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
         std::fputs(PortListText().toLocal8Bit().constData(), stdout);
         return 0;
     }
+    // A script run needs no display: it makes no window.
+    if (line.RunScript)
+        return RunHeadless(line, argc, argv);
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fputs("kestrel: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); "

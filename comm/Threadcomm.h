@@ -20,7 +20,10 @@
 //   must not call back into the worker. Assign them before Resume.
 // - Every other member is called from one other thread (the window's). None
 //   of them waits for the device: a setting changed during a long block takes
-//   effect between two of its bytes.
+//   effect between two of its bytes. Send, SendRaw, SetRts, SetDtr,
+//   SetBaudRate, SetParity, IsOpen and BytesToGo may also be called from a
+//   script's thread and the automatic replies' thread: each runs under the
+//   locks below, and blocks of different threads queue in the order taken.
 // - Each port operation of either thread runs under PortLock, so the two never
 //   interleave inside one; the worker holds it for one non-blocking call at a
 //   time and waits for the device without it.

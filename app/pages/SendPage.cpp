@@ -181,6 +181,7 @@ TSendPage::TSendPage(TPageHost& host, QWidget* parent) : QWidget(parent), Host(h
     mnuLoad = item(-1, [this] { mnuLoadClick(); });
     mnuSave = item(-1, [this] { mnuSaveClick(); });
     mnuSendFile = item(-1, [this] { mnuSendFileClick(); });
+    mnuScript = item(-1, [this] { emit ScriptWindowRequested(); });
     FileTimer = new QTimer(this);
     FileTimer->setInterval(100);
     connect(FileTimer, &QTimer::timeout, this, [this] { ShowFileProgress(); });
@@ -240,6 +241,7 @@ void TSendPage::RetranslateUi() {
         {mnuLoad, tr("打开发送命令(&L)...")},
         {mnuSave, tr("保存发送命令(&B)...")},
         {mnuSendFile, tr("发送文件(&F)...")},
+        {mnuScript, tr("脚本与自动应答(&R)...")},
         // The read-outs are set each time the menu opens; this one says why there are none.
         {mnuMsg, QCoreApplication::translate("Checksum", MultiLineCaption)},
     };

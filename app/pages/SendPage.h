@@ -89,6 +89,8 @@ signals:
     void SendModeChanged(int mode);
     // Modem mode was entered (true) or left (false).
     void ModemModeChanged(bool entered);
+    // The menu's script item: the window opens its script window.
+    void ScriptWindowRequested();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -112,6 +114,7 @@ private:
     QAction* mnuLoad = nullptr;
     QAction* mnuSave = nullptr;
     QAction* mnuSendFile = nullptr;
+    QAction* mnuScript = nullptr; // opens the script window (Ctrl+Shift+R)
     QAction* N1 = nullptr;
     QAction* mnuNum = nullptr;
     QAction* mnuAdd = nullptr;

@@ -42,6 +42,9 @@ inline constexpr const char* ReceTextView = "ReceTextView";     // 1: the pane s
 inline constexpr const char* ReceTextStamps = "ReceTextStamps"; // 1: text lines are stamped; 0
 inline constexpr const char* PaneFontSize = "PaneFontSize";     // the panes' font, pixels 8..40;
                                                                 // 12
+// The automatic replies: an array of rules, each with Enabled, Kind (0 text, 1 hex, 2 regular
+// expression), Pattern, ReplyHex, Reply and DelayMs; read apart, a bad rule is shown red.
+inline constexpr const char* ReplyRules = "ReplyRules";
 inline constexpr const char* WindowGeometry = "WindowGeometry"; // size and place; default: the
                                                                 // smallest size, centred
 // The plot window's, each read apart and kept at its default when it does not read:
@@ -65,6 +68,10 @@ inline bool IsKnownKey(QStringView key) {
     for (const char* k : Keys)
         if (key == QLatin1String(k))
             return true;
+    // The automatic replies' rules, an array as Qt writes one (each text bounded when read).
+    if (key.startsWith(QLatin1String(ReplyRules)) && key.size() > qsizetype(qstrlen(ReplyRules)) &&
+        key[qstrlen(ReplyRules)] == u'/')
+        return true;
     const QLatin1String group("PortMap/COM");
     return key.size() == group.size() + 1 && key.startsWith(group) && key.back() >= u'1' &&
            key.back() <= u'6';

@@ -120,6 +120,11 @@ void TFrmMain::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
         if ((shift & Qt::ControlModifier) && (shift & Qt::ShiftModifier))
             Plot->Open();
         break;
+    case Qt::Key_R:
+        if ((shift & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier)) ==
+            (Qt::ControlModifier | Qt::ShiftModifier))
+            ShowScriptWindow();
+        break;
     case Qt::Key_1:
     case Qt::Key_2:
     case Qt::Key_3:

@@ -8,6 +8,7 @@
 #include "LinePipe.h"
 #include "PlotWindow.h"
 #include "Rtf.h"
+#include "ScriptWindow.h"
 #include "TextLines.h"
 #include "Unitmain.h"
 
@@ -55,6 +56,7 @@ private:
 void TFrmMain::OnCommData(const uint8_t* bytes, uint32_t count) {
     LiveLog.Push(bytes, count); // every received byte, paused or not
     Plot->Push(bytes, count);   // the plot has its own pause
+    Scripts->Received(bytes, count); // the script and the automatic replies, paused or not
     if (Paused.load())
         return;
     StatCapture.Append(bytes, count);

@@ -10,6 +10,7 @@
 #include "FindBar.h"
 #include "ReceivePane.h"
 #include "HistoryJob.h"
+#include "ScriptWindow.h"
 #include "MemoryReturn.h"
 #include "PlotWindow.h"
 #include "ProtocolPage.h"
@@ -142,7 +143,14 @@ TFrmMain::~TFrmMain() {
     // them while it runs), then closes its port.
     Comm->Terminate();
     Comm->WaitFor();
+    Scripts.reset(); // its script and replies call the worker
     Comm.reset();
+}
+
+void TFrmMain::ShowScriptWindow() {
+    Scripts->show();
+    Scripts->raise();
+    Scripts->activateWindow();
 }
 
 void TFrmMain::BuildLayout() {
@@ -429,6 +437,8 @@ void TFrmMain::FormCreate() {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
+    Scripts = std::make_unique<TScriptWindow>(*Comm);
+    connect(TabSend, &TSendPage::ScriptWindowRequested, this, &TFrmMain::ShowScriptWindow);
     Comm->OnReceive = [this](const uint8_t* b, uint32_t n) { OnCommData(b, n); };
     Comm->OnModemChange = [this](bool cts, bool dsr, bool ri, bool rlsd) {
         ModemStatusChanged(cts, dsr, ri, rlsd);
@@ -457,6 +467,7 @@ void TFrmMain::ShowSendModeImage(int mode) {
 // ---- worker events: copy, queue, return ----
 
 void TFrmMain::ModemStatusChanged(bool cts, bool dsr, bool ri, bool rlsd) {
+    Scripts->ModemChanged(cts, dsr, ri, rlsd);
     Calls->Post([this, cts, dsr, ri, rlsd] {
         SetBackground(lblCTS, cts ? LineOn : LineOff);
         SetBackground(lblDSR, dsr ? LineOn : LineOff);
@@ -725,6 +736,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
         Comm->WaitFor();
         Stopped = true;
     }
+    Scripts->close();
     event->accept();
 }
 

@@ -52,6 +52,7 @@ class TPostedCalls;
 class TReceivePane;
 class TPlotWindow;
 class TProtocolPage;
+class TScriptWindow;
 class TSendPage;
 class TSettingsPage;
 
@@ -94,6 +95,10 @@ public:
     // page keeps what was stored for each of them unless the user changes it
     // during the run.
     void ApplyCommandLine(const TCmdLine& line);
+
+    // The window of scripts and automatic replies (Ctrl+Shift+R, the send pane's menu).
+    void ShowScriptWindow();
+    TScriptWindow* ScriptWindow() const { return Scripts.get(); }
 
     // Keys and tabs (FunctionKeys.cpp). shift: the modifiers held.
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
@@ -250,6 +255,8 @@ private:
     bool PreviewKey(QObject* watched, QEvent* event);
 
     std::unique_ptr<TWThreadComm> Comm;
+    // Made before the worker runs (its events feed it), gone after the worker stopped.
+    std::unique_ptr<TScriptWindow> Scripts;
     TPostedCalls* Calls = nullptr; // the worker's events reach this thread here
     TReceiveQueue ReceQueue;
     void ApplyReceived(bool drain);

@@ -66,10 +66,60 @@
     </message>
 </context>
 <context>
+    <name>HeadlessRun</name>
+    <message>
+        <source>端口打不开：%1</source>
+        <translation>The port does not open: %1</translation>
+    </message>
+</context>
+<context>
     <name>ProtocolFrame</name>
     <message>
         <source>长度: %1 [0X%2]</source>
         <translation>Length: %1 [0X%2]</translation>
+    </message>
+</context>
+<context>
+    <name>ReplyPattern</name>
+    <message>
+        <source>十六进制数据须成对书写</source>
+        <translation>Hex bytes are written in pairs</translation>
+    </message>
+    <message>
+        <source>十六进制数据中有无效字符</source>
+        <translation>The hex text holds a character that is no digit</translation>
+    </message>
+    <message>
+        <source>没有数据</source>
+        <translation>No bytes</translation>
+    </message>
+    <message>
+        <source>转义符\后缺少字符</source>
+        <translation>Nothing follows the escape \</translation>
+    </message>
+    <message>
+        <source>\x后须有两位十六进制数字</source>
+        <translation>\x takes two hex digits</translation>
+    </message>
+    <message>
+        <source>未知的转义符</source>
+        <translation>Unknown escape</translation>
+    </message>
+    <message>
+        <source>匹配的数据太长</source>
+        <translation>The pattern is too long</translation>
+    </message>
+    <message>
+        <source>正则表达式有误：%1，位置 %2</source>
+        <translation>Bad regular expression: %1, at %2</translation>
+    </message>
+    <message>
+        <source>正则表达式能匹配空数据</source>
+        <translation>The regular expression matches no bytes at all</translation>
+    </message>
+    <message>
+        <source>未知的匹配方式</source>
+        <translation>Unknown kind of pattern</translation>
     </message>
 </context>
 <context>
@@ -796,6 +846,215 @@ E-mail: %2</translation>
     </message>
 </context>
 <context>
+    <name>TScriptApi</name>
+    <message>
+        <source>数据太长</source>
+        <translation>Too many bytes</translation>
+    </message>
+    <message>
+        <source>字节须为0到255的整数，第%1个不是</source>
+        <translation>Bytes are whole numbers from 0 to 255; number %1 is not</translation>
+    </message>
+    <message>
+        <source>须为文本、字节数组或Uint8Array</source>
+        <translation>Expected text, an array of bytes or a Uint8Array</translation>
+    </message>
+    <message>
+        <source>脚本未及读取，丢弃了%1字节</source>
+        <translation>The script did not keep up: %1 bytes let go</translation>
+    </message>
+    <message>
+        <source>端口未打开</source>
+        <translation>The port is not open</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>等待“%1”超时（%2毫秒）</source>
+        <translation>Timed out waiting for &quot;%1&quot; (%2 ms)</translation>
+    </message>
+    <message>
+        <source>脚本判定失败</source>
+        <translation>The script failed</translation>
+    </message>
+    <message>
+        <source>波特率须为1到99999999的整数</source>
+        <translation>The baud rate is a whole number from 1 to 99999999</translation>
+    </message>
+    <message>
+        <source>校验须为none、odd、even、mark或space</source>
+        <translation>The parity is none, odd, even, mark or space</translation>
+    </message>
+    <message>
+        <source>%1须为0到255的整数</source>
+        <translation>%1 is a whole number from 0 to 255</translation>
+    </message>
+    <message>
+        <source>reserve最多4个字节</source>
+        <translation>reserve takes at most 4 bytes</translation>
+    </message>
+    <message>
+        <source>路由最多%1字节，数据最多%2字节</source>
+        <translation>The route takes at most %1 bytes, the data at most %2</translation>
+    </message>
+    <message>
+        <source>onReceive的第二个参数须为函数</source>
+        <translation>The second argument of onReceive is a function</translation>
+    </message>
+    <message>
+        <source>test的第二个参数须为函数</source>
+        <translation>The second argument of test is a function</translation>
+    </message>
+    <message>
+        <source>test不能嵌套</source>
+        <translation>test blocks do not nest</translation>
+    </message>
+    <message>
+        <source>失败：%1 — %2:%3: %4</source>
+        <translation>FAIL: %1 — %2:%3: %4</translation>
+    </message>
+    <message>
+        <source>通过：%1</source>
+        <translation>PASS: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TScriptRunner</name>
+    <message>
+        <source>已停止</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>测试“%1”失败：%2</source>
+        <translation>Test &quot;%1&quot; failed: %2</translation>
+    </message>
+    <message>
+        <source>无法打开脚本文件：%1</source>
+        <translation>Cannot open the script: %1</translation>
+    </message>
+    <message>
+        <source>脚本须为普通文件</source>
+        <translation>A script is a regular file</translation>
+    </message>
+    <message>
+        <source>脚本文件太大（超过%1 MiB）</source>
+        <translation>The script is too big (over %1 MiB)</translation>
+    </message>
+    <message>
+        <source>无法读取脚本文件：%1</source>
+        <translation>Cannot read the script: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TScriptWindow</name>
+    <message>
+        <source>脚本(*.js);;所有文件(*)</source>
+        <translation>Scripts (*.js);;All files (*)</translation>
+    </message>
+    <message>
+        <source>脚本与自动应答</source>
+        <translation>Scripts and automatic replies</translation>
+    </message>
+    <message>
+        <source>脚本</source>
+        <translation>Script</translation>
+    </message>
+    <message>
+        <source>自动应答</source>
+        <translation>Automatic replies</translation>
+    </message>
+    <message>
+        <source>打开...</source>
+        <translation>Open...</translation>
+    </message>
+    <message>
+        <source>保存...</source>
+        <translation>Save...</translation>
+    </message>
+    <message>
+        <source>运行</source>
+        <translation>Run</translation>
+    </message>
+    <message>
+        <source>运行脚本 (F9)</source>
+        <translation>Run the script (F9)</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>添加规则</source>
+        <translation>Add rule</translation>
+    </message>
+    <message>
+        <source>删除规则</source>
+        <translation>Remove rule</translation>
+    </message>
+    <message>
+        <source>启用</source>
+        <translation>On</translation>
+    </message>
+    <message>
+        <source>匹配方式</source>
+        <translation>Match as</translation>
+    </message>
+    <message>
+        <source>收到</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <source>应答方式</source>
+        <translation>Reply as</translation>
+    </message>
+    <message>
+        <source>应答</source>
+        <translation>Reply</translation>
+    </message>
+    <message>
+        <source>延时/毫秒</source>
+        <translation>Delay/ms</translation>
+    </message>
+    <message>
+        <source>次数</source>
+        <translation>Fired</translation>
+    </message>
+    <message>
+        <source>未命名</source>
+        <translation>Untitled</translation>
+    </message>
+    <message>
+        <source>%1 不是普通文件, 不能保存到它。</source>
+        <translation>%1 is not a regular file; cannot save to it.</translation>
+    </message>
+    <message>
+        <source>无法保存脚本：%1</source>
+        <translation>Cannot save the script: %1</translation>
+    </message>
+    <message>
+        <source>运行中...</source>
+        <translation>Running...</translation>
+    </message>
+    <message>
+        <source>脚本结束（%1秒）</source>
+        <translation>The script ended (%1 s)</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>十六进制</source>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>正则表达式</source>
+        <translation>Regular expression</translation>
+    </message>
+</context>
+<context>
     <name>TSendPage</name>
     <message>
         <source>一行最多%1个字节</source>
@@ -956,6 +1215,10 @@ E-mail: %2</translation>
     <message>
         <source>发送模式与行尾</source>
         <translation>Send mode and line ending</translation>
+    </message>
+    <message>
+        <source>脚本与自动应答(&amp;R)...</source>
+        <translation>Scripts and automatic &amp;replies...</translation>
     </message>
 </context>
 <context>

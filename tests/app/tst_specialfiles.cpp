@@ -319,9 +319,10 @@ TEST(SpecialLog, ALineThatNeverEndsIsWrittenAsItComesAndNotHeld) {
     for (int i = 0; i < Blocks; ++i)
         log.Push(block.data(), block.size());
     ASSERT_TRUE(WaitUntil([&] { return log.FileBytes() == uint64_t(Blocks) * block.size(); }));
-    // The writer keeps no copy of the line: the heap is back near where it was (a sanitizer's
-    // allocator reports nothing here, and the check passes there trivially).
-    EXPECT_LT(mallinfo2().uordblks, heapBefore + (2u << 20));
+    // The writer keeps no copy of the line (holding it would take 8 MiB and more): the heap is
+    // back near where it was, give or take what other threads of the process hold meanwhile (a
+    // sanitizer's allocator reports nothing here, and the check passes there trivially).
+    EXPECT_LT(mallinfo2().uordblks, heapBefore + (6u << 20));
     log.Stop();
     EXPECT_EQ(QFileInfo(path).size(), qint64(Blocks) * qint64(block.size()) + 1); // and its break
 }

@@ -1,0 +1,80 @@
+// The script window inside the program: opened by its key, a script that never ends stopped from
+// its Stop button, a failing line marked in the editor, and the reply rules with a bad one shown
+// red, answering a device and kept with the settings.
+
+#include "Openwindow.h"
+#include "Pty.h"
+#include "ScriptEditor.h"
+#include "ScriptWindow.h"
+
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+TEST(ScriptWindow, OpensByItsKeyStopsAnEndlessLoopAndMarksAFailingLine) {
+    TPty pty;
+    StoreSettings(pty.Path);
+    auto frm = OpenWindow();
+    ASSERT_TRUE(frm);
+    QTest::keyClick(frm.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    TScriptWindow* w = frm->ScriptWindow();
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(WaitUntil([&] { return w->isVisible(); }));
+    auto* editor = w->findChild<TScriptEditor*>("ScriptEditor");
+    auto* run = w->findChild<QToolButton*>("BtnRunScript");
+    auto* stop = w->findChild<QToolButton*>("BtnStopScript");
+    ASSERT_TRUE(editor && run && stop);
+    QSignalSpy finished(w, &TScriptWindow::ScriptFinished);
+
+    editor->setPlainText("log('start');\nwhile (true) {}\n");
+    run->click();
+    ASSERT_TRUE(WaitUntil([&] { return w->Running(); }));
+    EXPECT_FALSE(run->isEnabled());
+    stop->click();
+    ASSERT_TRUE(WaitUntil([&] { return finished.count() == 1; }));
+    EXPECT_EQ(finished[0][0].toInt(), 1);
+    EXPECT_TRUE(run->isEnabled());
+
+    editor->setPlainText("send('AT\\r');\n\nexpect('OK', 20);\n");
+    run->click();
+    ASSERT_TRUE(WaitUntil([&] { return finished.count() == 2; }));
+    EXPECT_EQ(finished[1][0].toInt(), 1);
+    EXPECT_EQ(editor->ErrorLine(), 3);
+    EXPECT_EQ(pty.Read(3), (std::vector<uint8_t>{'A', 'T', '\r'}));
+}
+
+TEST(ScriptWindow, ReplyRulesAnswerShowABadOneRedAndAreKept) {
+    TPty pty;
+    StoreSettings(pty.Path);
+    {
+        auto frm = OpenWindow();
+        ASSERT_TRUE(frm);
+        TScriptWindow* w = frm->ScriptWindow();
+        TReplyRule good;
+        good.Kind = TPatternKind::Hex;
+        good.Pattern = "AA ?? 55";
+        good.Reply = "ok";
+        TReplyRule bad = good;
+        bad.Kind = TPatternKind::Regex;
+        bad.Pattern = "[unclosed";
+        w->SetRules({good, bad});
+        auto* table = w->findChild<QTableWidget*>("ReplyRuleTable");
+        ASSERT_TRUE(table);
+        EXPECT_TRUE(table->item(0, 2)->toolTip().isEmpty());
+        EXPECT_FALSE(table->item(1, 2)->toolTip().isEmpty());
+        EXPECT_NE(table->item(1, 2)->background(), table->item(0, 2)->background());
+        // A frame in two writes, and the start of one that never completes: one answer.
+        pty.Write({0xAA, 0x00});
+        pty.Write({0x55, 0xAA});
+        EXPECT_EQ(pty.Read(2), (std::vector<uint8_t>{'o', 'k'}));
+        ASSERT_TRUE(WaitUntil([&] { return w->Fired(0) == 1; }));
+        EXPECT_EQ(w->Fired(1), 0u);
+    }
+    auto again = OpenWindow(false);
+    ASSERT_TRUE(again);
+    const std::vector<TReplyRule> kept = again->ScriptWindow()->Rules();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].Pattern, "AA ?? 55");
+    EXPECT_EQ(kept[1].Kind, TPatternKind::Regex);
+}
