@@ -29,11 +29,7 @@ int OpenRegularFileToWrite(const std::string& path, std::string& error) {
     return fd;
 }
 
-namespace {
-
-bool WriteAll(int fd, const std::string& s, std::string& error) {
-    const char* p = s.data();
-    size_t left = s.size();
+bool WriteAll(int fd, const char* p, size_t left, std::string& error) {
     while (left > 0) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0) {
@@ -47,6 +43,8 @@ bool WriteAll(int fd, const std::string& s, std::string& error) {
     }
     return true;
 }
+
+namespace {
 
 // "YYYY-MM-DD HH:MM:SS.mmm" in local time; the date and second are made once a second.
 class TStampText {
@@ -160,13 +158,13 @@ bool WritePlotCsv(int fd, const std::vector<TPlotSeries::TView>& series, double 
                 error = std::strerror(ECANCELED);
                 return false;
             }
-            if (!WriteAll(fd, out, error))
+            if (!WriteAll(fd, out.data(), out.size(), error))
                 return false;
             out.clear();
             percent = total ? int(done * 100 / total) : 100;
         }
     }
-    if (!WriteAll(fd, out, error))
+    if (!WriteAll(fd, out.data(), out.size(), error))
         return false;
     percent = 100;
     return true;

@@ -19,6 +19,8 @@
 // Opens path to write anew: a regular file, or a new one. Anything else (a FIFO, a device, a
 // folder, a link to one) is refused without being opened for writing. -1 with the reason.
 int OpenRegularFileToWrite(const std::string& path, std::string& error);
+// Writes all of the bytes, again after an interrupted write; false with the reason.
+bool WriteAll(int fd, const char* bytes, size_t size, std::string& error);
 
 // The CSV of series over [t0, t1) (milliseconds from origin, the store's origin in ms since
 // the epoch); percent rises from 0 to 100; false with the reason on a failure or a cancel.

@@ -343,19 +343,8 @@ void TPlotWindow::ExportPng() {
         m_chart->Picture().save(&buffer, "PNG");
     }
     StartExport(name, [png](int fd, const std::atomic<bool>&, std::atomic<int>& percent, std::string& error) {
-        const char* p = png.constData();
-        size_t left = size_t(png.size());
-        while (left > 0) {
-            const ssize_t n = ::write(fd, p, left);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                error = std::strerror(errno);
-                return false;
-            }
-            p += n;
-            left -= size_t(n);
-        }
+        if (!WriteAll(fd, png.constData(), size_t(png.size()), error))
+            return false;
         percent = 100;
         return true;
     });
