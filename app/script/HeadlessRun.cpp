@@ -5,6 +5,8 @@
 #include "IniFormat.h"
 #include "Language.h"
 #include "ScriptRunner.h"
+#include "Rtf.h"
+#include "SettingsFile.h"
 #include "StoredSettings.h"
 #include "Threadcomm.h"
 
@@ -45,7 +47,8 @@ int RunHeadless(const TCmdLine& line, int& argc, char** argv) {
     InstallHandoverFilter(&app);
     QCoreApplication::setOrganizationName("Orvane Software");
     QCoreApplication::setApplicationName("Kestrel");
-    const TStoredSettings stored = ReadStoredSettings(settings::Open());
+    // Read by Kestrel's own reader, which opens nothing but a regular file.
+    const TStoredSettings stored = ReadStoredSettings(settings::ReadFile().Map);
     SetLanguage(RunLanguage(line, stored.Language));
 
     const QString file = *line.RunScript;
@@ -78,10 +81,12 @@ int RunHeadless(const TCmdLine& line, int& argc, char** argv) {
         runner.ModemChanged(cts, dsr, ri, rlsd);
     };
     bool started = false;
-    comm.OnPortState = [&](bool open) {
+    // The worker's report reaches this thread as a posted call, told to ThreadSanitizer.
+    auto* calls = new TPostedCalls(&app);
+    comm.OnPortState = [&, calls](bool open) {
         if (!open)
             return;
-        QMetaObject::invokeMethod(&app, [&] {
+        calls->Post([&] {
             if (started)
                 return;
             started = true;
@@ -100,7 +105,12 @@ int RunHeadless(const TCmdLine& line, int& argc, char** argv) {
         code = result.Code;
         if (result.Code != 0)
             Print(stderr, QStringLiteral("kestrel: %1\n").arg(result.Text()));
-        if (line.JUnitFile) {
+        if (line.JUnitFile && IsOtherThanRegularFile(*line.JUnitFile)) {
+            // A device, a FIFO or a symlink to one is never written through.
+            Print(stderr, QStringLiteral("kestrel: %1: %2\n")
+                              .arg(*line.JUnitFile, Tr(QT_TRANSLATE_NOOP("HeadlessRun", "不是普通文件"))));
+            code = 2;
+        } else if (line.JUnitFile) {
             QSaveFile out(*line.JUnitFile);
             if (!out.open(QIODevice::WriteOnly) ||
                 out.write(JUnitReport(result, QFileInfo(file).completeBaseName())) < 0 ||

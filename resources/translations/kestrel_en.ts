@@ -71,6 +71,10 @@
         <source>端口打不开：%1</source>
         <translation>The port does not open: %1</translation>
     </message>
+    <message>
+        <source>不是普通文件</source>
+        <translation>not a regular file</translation>
+    </message>
 </context>
 <context>
     <name>ProtocolFrame</name>
