@@ -144,6 +144,12 @@ private:
 TReceivePane::TReceivePane(QWidget* parent) : QAbstractScrollArea(parent), m_lines(m_store, CodePagePairUtf8) {
     setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical));
     setHorizontalScrollBar(new TQuietScrollBar(Qt::Horizontal));
+    // The scroll area lays out its children again after every change of a bar's range, and
+    // doing so raises the bars, which repaints them and the frame around the view: while
+    // data floods in, on every frame. The vertical bar is always shown; whether the
+    // horizontal one is, is decided in UpdateScrollBars, when that changes.
+    for (QScrollBar* bar : {verticalScrollBar(), horizontalScrollBar()})
+        disconnect(bar, SIGNAL(rangeChanged(int,int)), this, SLOT(_q_showOrHideScrollBars()));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Lines never wrap; the bar appears only when the pane is narrower than a line.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -267,6 +273,11 @@ void TReceivePane::UpdateScrollBars() {
     h->setRange(0, int(std::clamp<int64_t>(width - viewport()->width(), 0, INT_MAX)));
     h->setPageStep(viewport()->width());
     h->setSingleStep(int(std::ceil(m_cell)));
+    const bool wide = h->maximum() > 0;
+    if (wide != m_wide) {
+        m_wide = wide;
+        QCoreApplication::postEvent(this, new QEvent(QEvent::LayoutRequest));
+    }
 }
 
 void TReceivePane::CheckEpoch() {

@@ -171,6 +171,7 @@ private:
     TReceiveStore m_store;
     TTextLines m_lines; // the text view of m_store
     bool m_textView = false;
+    bool m_wide = false; // lines are wider than the view: the horizontal bar is shown
     class QLabel* m_newBelow = nullptr;
     void PlaceNewBelow();
     QColor m_text{Qt::white};

@@ -331,9 +331,13 @@ TEST_F(HexPaneTest, ScrollBarRepaintsOnlyWhenItsHandleMoves) {
             return false;
         }
     } paints;
+    // Narrower than a line: both bars are shown.
+    pane->resize(300, 300);
     Receive(16 * 20000);
-    pane->ScrollToEnd();
+    QApplication::processEvents(); // the layout that shows the horizontal bar
+    pane->ScrollToEnd();            // to the end of the view it leaves
     QApplication::processEvents();
+    ASSERT_TRUE(pane->horizontalScrollBar()->isVisible());
     QScrollBar* bar = pane->verticalScrollBar();
     bar->installEventFilter(&paints);
     // At the end of many lines, more lines leave the handle where it is.
