@@ -72,9 +72,17 @@ TFileResult SaveStream(const QString& fileName, std::string_view head, int64_t l
         }
     }
     block += tail;
-    if (!write() || !file.commit())
+    if (!write()) {
+        file.cancelWriting();
+        return TFileResult::Failed;
+    }
+    // A cancel that came while the last block was written still leaves the old file.
+    if (!Report(progress, lineCount, lineCount)) {
+        file.cancelWriting();
+        return TFileResult::Cancelled;
+    }
+    if (!file.commit())
         return TFileResult::Failed; // QSaveFile drops its temporary file when not committed
-    Report(progress, lineCount, lineCount);
     return TFileResult::Ok;
 }
 

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
+#include <QMimeData>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -141,6 +142,21 @@ void TSendEdit::CheckFold(int position, int added) {
             longLine = isLong(b);
     if (longLine != Folded())
         setLineWrapMode(longLine ? WidgetWidth : NoWrap);
+}
+
+void TSendEdit::insertFromMimeData(const QMimeData* source) {
+    if (!Folded() && source != nullptr && source->hasText()) {
+        const QString text = source->text();
+        qsizetype run = 0;
+        for (const QChar c : text) {
+            run = c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator ? 0 : run + 1;
+            if (run > FoldChars) {
+                setLineWrapMode(WidgetWidth);
+                break;
+            }
+        }
+    }
+    QPlainTextEdit::insertFromMimeData(source);
 }
 
 int TSendEdit::LineCount() const {

@@ -54,6 +54,9 @@ public:
 
 protected:
     void CheckFold(int position, int added);
+    // A paste that brings a long line folds the pane before the text goes in: the line is then
+    // laid out once, folded, rather than whole and then again.
+    void insertFromMimeData(const QMimeData* source) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -1,6 +1,7 @@
 #include "ReceivePane.h"
 
 #include "CodePage.h"
+#include "Handover.h"
 #include "MemoryReturn.h"
 
 #include <QApplication>
@@ -20,6 +21,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -141,7 +144,81 @@ private:
 
 } // namespace
 
+namespace {
+
+// The lines a copy reads: line k as UTF-8 (maxBytes: see TTextLines), and whether it is a dump
+// line of the hex view, whose bytes are its text.
+struct TCopyLines {
+    std::function<std::string_view(int64_t k, std::string& scratch, size_t maxBytes)> Utf8;
+    std::function<bool(int64_t k)> Latin1;
+};
+
+QString LineStringOf(const TCopyLines& src, int64_t k, int maxUnits) {
+    std::string scratch;
+    maxUnits = std::max(0, maxUnits);
+    // A UTF-16 unit takes at most 3 bytes of UTF-8 (4 for a pair of units).
+    const size_t bytes = size_t(maxUnits) * 3 + 4;
+    std::string_view line = src.Utf8(k, scratch, bytes);
+    if (src.Latin1(k))
+        return QString::fromLatin1(line.substr(0, size_t(maxUnits)));
+    QString text = QString::fromUtf8(line.substr(0, bytes));
+    if (text.size() > maxUnits)
+        text.truncate(maxUnits);
+    return text;
+}
+
+// The text from s to e up to CopyLimit; lines tells how many whole lines it holds. Stops early,
+// with what it has, once cancel is set.
+QString CopyText(const TCopyLines& src, TReceivePane::TPos s, TReceivePane::TPos e, int64_t& lines,
+                 const std::atomic<bool>* cancel) {
+    lines = 0;
+    // Units of text the copy holds at most, as many as the limit's bytes. A line cut short
+    // does not count as copied.
+    const qsizetype limitUnits = qsizetype(TReceivePane::CopyLimit);
+    if (s.Line == e.Line) {
+        const int end = int(std::min<qsizetype>(e.Col, qsizetype(s.Col) + limitUnits));
+        QString text = LineStringOf(src, s.Line, end).mid(s.Col);
+        lines = end == e.Col || text.size() < end - s.Col ? 1 : 0;
+        return text;
+    }
+    QString text = LineStringOf(src, s.Line, int(std::min<qsizetype>(INT_MAX, s.Col + limitUnits)));
+    if (text.size() - s.Col >= limitUnits)
+        return text.mid(s.Col); // the first line alone fills the copy, cut short
+    text = text.mid(s.Col);
+    lines = 1;
+    // The middle lines go through one UTF-8 buffer: a selection of millions
+    // of lines then costs one conversion, not one QString per line.
+    std::string middle, scratch;
+    const size_t budget = TReceivePane::CopyLimit - std::min(TReceivePane::CopyLimit, size_t(text.size()));
+    int64_t k = s.Line + 1;
+    for (; k < e.Line; ++k) {
+        if (cancel != nullptr && (k & 0xFFF) == 0 && cancel->load(std::memory_order_relaxed))
+            return {};
+        const size_t before = middle.size();
+        middle += '\n';
+        middle.append(src.Utf8(k, scratch, budget - std::min(budget, before)));
+        if (middle.size() > budget) {
+            middle.resize(before);
+            break;
+        }
+    }
+    text += QString::fromUtf8(middle.data(), qsizetype(middle.size()));
+    lines = k - s.Line;
+    if (k == e.Line) {
+        const qsizetype room = std::max<qsizetype>(0, limitUnits - text.size());
+        const QString last = LineStringOf(src, e.Line, int(std::min<qsizetype>(e.Col, room)));
+        text += QLatin1Char('\n') + last;
+        // Whole when the line held no more than what fit.
+        if (e.Col <= room || last.size() < std::min<qsizetype>(e.Col, room))
+            ++lines;
+    }
+    return text;
+}
+
+} // namespace
+
 TReceivePane::TReceivePane(QWidget* parent) : QAbstractScrollArea(parent), m_lines(m_store, CodePagePairUtf8) {
+    m_copyCalls->Calls = new TPostedCalls(this);
     setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical));
     setHorizontalScrollBar(new TQuietScrollBar(Qt::Horizontal));
     // The scroll area lays out its children again after every change of a bar's range, and
@@ -361,12 +438,14 @@ void TReceivePane::ShowLine(int64_t k, int col) {
 }
 
 void TReceivePane::Clear() {
+    CancelCopy();
     m_store.Clear();
     ReturnFreeMemory();
     Refresh();
 }
 
 void TReceivePane::Adopt(TReceiveStore&& fresh) {
+    CancelCopy();
     m_store.Adopt(std::move(fresh));
     ReturnFreeMemory();
     Refresh();
@@ -432,17 +511,10 @@ void TReceivePane::SetTextStamps(bool on) {
 }
 
 QString TReceivePane::LineString(int64_t k, int maxUnits) const {
-    std::string scratch;
-    maxUnits = std::max(0, maxUnits);
-    // A UTF-16 unit takes at most 3 bytes of UTF-8 (4 for a pair of units).
-    const size_t bytes = size_t(maxUnits) * 3 + 4;
-    std::string_view line = LineUtf8(k, scratch, bytes);
-    if (!m_textView && m_store.IsDumpLine(k))
-        return QString::fromLatin1(line.substr(0, size_t(maxUnits)));
-    QString text = QString::fromUtf8(line.substr(0, bytes));
-    if (text.size() > maxUnits)
-        text.truncate(maxUnits);
-    return text;
+    return LineStringOf(
+        TCopyLines{[this](int64_t n, std::string& scratch, size_t maxBytes) { return LineUtf8(n, scratch, maxBytes); },
+                   [this](int64_t n) { return !m_textView && m_store.IsDumpLine(n); }},
+        k, maxUnits);
 }
 
 int TReceivePane::ShownUnits(qreal x) const {
@@ -497,57 +569,71 @@ QString TReceivePane::SelectedText(int64_t& lines) const {
     lines = 0;
     if (!HasSelection())
         return {};
-    const TPos s = Clamp(SelectionStart());
-    const TPos e = Clamp(SelectionEnd());
-    // Units of text the copy holds at most, as many as the limit's bytes. A line cut short
-    // does not count as copied.
-    const qsizetype limitUnits = qsizetype(CopyLimit);
-    if (s.Line == e.Line) {
-        const int end = int(std::min<qsizetype>(e.Col, qsizetype(s.Col) + limitUnits));
-        QString text = LineString(s.Line, end).mid(s.Col);
-        lines = end == e.Col || text.size() < end - s.Col ? 1 : 0;
-        return text;
-    }
-    QString text = LineString(s.Line, int(std::min<qsizetype>(INT_MAX, s.Col + limitUnits)));
-    if (text.size() - s.Col >= limitUnits)
-        return text.mid(s.Col); // the first line alone fills the copy, cut short
-    text = text.mid(s.Col);
-    lines = 1;
-    // The middle lines go through one UTF-8 buffer: a selection of millions
-    // of lines then costs one conversion, not one QString per line.
-    std::string middle, scratch;
-    const size_t budget = CopyLimit - std::min(CopyLimit, size_t(text.size()));
-    int64_t k = s.Line + 1;
-    for (; k < e.Line; ++k) {
-        const size_t before = middle.size();
-        middle += '\n';
-        middle.append(LineUtf8(k, scratch, budget - std::min(budget, before)));
-        if (middle.size() > budget) {
-            middle.resize(before);
-            break;
-        }
-    }
-    text += QString::fromUtf8(middle.data(), qsizetype(middle.size()));
-    lines = k - s.Line;
-    if (k == e.Line) {
-        const qsizetype room = std::max<qsizetype>(0, limitUnits - text.size());
-        const QString last = LineString(e.Line, int(std::min<qsizetype>(e.Col, room)));
-        text += QLatin1Char('\n') + last;
-        // Whole when the line held no more than what fit.
-        if (e.Col <= room || last.size() < std::min<qsizetype>(e.Col, room))
-            ++lines;
-    }
-    return text;
+    return CopyText(
+        TCopyLines{[this](int64_t n, std::string& scratch, size_t maxBytes) { return LineUtf8(n, scratch, maxBytes); },
+                   [this](int64_t n) { return !m_textView && m_store.IsDumpLine(n); }},
+        Clamp(SelectionStart()), Clamp(SelectionEnd()), lines, nullptr);
+}
+
+TReceivePane::~TReceivePane() {
+    m_copyCancel->store(true);
+    std::lock_guard lock(m_copyCalls->Lock);
+    m_copyCalls->Calls = nullptr; // the calls go with the pane's children
+}
+
+void TReceivePane::CancelCopy() {
+    m_copying = false;
+    m_copyCancel->store(true);
+    m_copyCancel = std::make_shared<std::atomic<bool>>(false);
 }
 
 void TReceivePane::Copy() {
     if (!HasSelection())
         return;
-    int64_t copied = 0;
-    QApplication::clipboard()->setText(SelectedText(copied));
-    const int64_t selected = Clamp(SelectionEnd()).Line - Clamp(SelectionStart()).Line + 1;
-    if (copied < selected)
-        emit CopyTruncated(copied, selected);
+    CancelCopy();
+    const TPos s = Clamp(SelectionStart());
+    const TPos e = Clamp(SelectionEnd());
+    const int64_t selected = e.Line - s.Line + 1;
+    // The lengths from the index: a small selection is copied at once. Many short lines count
+    // as large too, so that this look stays short.
+    size_t bytes = 0;
+    for (int64_t k = s.Line; k <= e.Line && bytes <= CopyNowBytes; ++k)
+        bytes += std::max<size_t>(LineLength(k) + 1, 64);
+    if (bytes <= CopyNowBytes) {
+        int64_t copied = 0;
+        QApplication::clipboard()->setText(SelectedText(copied));
+        if (copied < selected)
+            emit CopyTruncated(copied, selected);
+        return;
+    }
+    // A large one is built on a thread of its own from a snapshot of the store; the clipboard
+    // takes it on this thread when it is done.
+    m_copying = true;
+    std::thread([shot = m_store.Snapshot(), textView = m_textView, stamps = m_lines.Stamps,
+                 cancel = m_copyCancel, calls = m_copyCalls, s, e, selected, this]() mutable {
+        TTextLines lines(*shot, CodePagePairUtf8);
+        lines.Stamps = stamps;
+        int64_t copied = 0;
+        QString text = CopyText(
+            TCopyLines{[&](int64_t n, std::string& scratch, size_t maxBytes) {
+                           return textView ? lines.LineView(n, scratch, maxBytes) : shot->LineView(n, scratch);
+                       },
+                       [&](int64_t n) { return !textView && shot->IsDumpLine(n); }},
+            s, e, copied, cancel.get());
+        shot.reset(); // blocks the pane dropped meanwhile go now, on this thread
+        std::lock_guard lock(calls->Lock);
+        if (calls->Calls == nullptr || cancel->load())
+            return;
+        // Runs only while the pane is there: the calls are its child.
+        calls->Calls->Post([this, cancel, text = std::move(text), copied, selected] {
+            if (cancel->load())
+                return;
+            m_copying = false;
+            QApplication::clipboard()->setText(text);
+            if (copied < selected)
+                emit CopyTruncated(copied, selected);
+        });
+    }).detach();
 }
 
 TReceivePane::TPos TReceivePane::PosAt(QPoint point) const {

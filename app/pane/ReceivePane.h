@@ -22,8 +22,11 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <climits>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 class QMenu;
@@ -38,6 +41,10 @@ public:
     // to the last whole line that fits (see CopyTruncated). A whole session
     // belongs in a history file, not on the clipboard.
     static constexpr size_t CopyLimit = size_t(16) << 20;
+    // A selection of up to this many bytes (as the line index tells) is copied at once; a
+    // larger one is built on a thread of its own and reaches the clipboard when done. Another
+    // Copy, Clear or a load cancels it.
+    static constexpr size_t CopyNowBytes = size_t(1) << 20;
 
     // A place in the pane: line k, Col UTF-16 units into its text.
     struct TPos {
@@ -47,6 +54,7 @@ public:
     };
 
     explicit TReceivePane(QWidget* parent = nullptr);
+    ~TReceivePane() override;
 
     TReceiveStore& Store() { return m_store; }
     const TReceiveStore& Store() const { return m_store; }
@@ -85,6 +93,8 @@ public:
     TPos SelectionEnd() const { return std::max(m_anchor, m_cursor); }
     // Copies the selection to the clipboard as plain text, lines joined by "\n".
     void Copy();
+    // A large copy is being built.
+    bool Copying() const { return m_copying; }
 
     int64_t TopLine() const;
     // Lines that fit the viewport completely (at least 1).
@@ -189,6 +199,16 @@ private:
     QImage m_strip;      // one line of the view, composed from cells
     std::vector<uint8_t> m_placed; // DrawCells: the characters put in place
     std::vector<TMark> m_marks;    // paintEvent: a line's
+    // The copy being built on its thread: its cancel flag, and the way back to this thread,
+    // which the pane closes (under Lock) as it goes.
+    struct TCopyCalls {
+        std::mutex Lock;
+        class TPostedCalls* Calls = nullptr;
+    };
+    void CancelCopy();
+    std::shared_ptr<std::atomic<bool>> m_copyCancel = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<TCopyCalls> m_copyCalls = std::make_shared<TCopyCalls>();
+    bool m_copying = false;
     TPos m_anchor;
     TPos m_cursor;
     bool m_dragging = false;

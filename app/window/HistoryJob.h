@@ -6,8 +6,12 @@
 // Threads: the work function runs on the job's thread and must touch nothing
 // of the window; what it needs it owns (a snapshot, a fresh store). Everything
 // else, Finished included, happens on the thread that made the job (the
-// window's). The progress figures cross over as atomics. Destroying a job that
-// is still running cancels it and waits for its thread.
+// window's). The progress figures and the cancel flag cross over as atomics in
+// a state the job and its thread share; the way back (TPostedCalls) sits behind
+// a lock. Cancel and the destructor never wait for the thread: a read or write
+// that blocks (a stalled network mount) would hold the window for ever. The
+// thread is left to end by itself; it owns its work and the shared state, so
+// it outlives the job safely, and its result then goes nowhere.
 
 #include "Rtf.h"
 
@@ -18,6 +22,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 class QProgressDialog;
@@ -32,26 +37,29 @@ public:
     THistoryJob(QWidget* parent, const QString& title, TWork work);
     ~THistoryJob() override;
 
-    // As the dialog's cancel button: the work sees it at its next progress call.
+    // As the dialog's cancel button: the work sees it at its next progress
+    // call; the job ends at once with Cancelled, without waiting for it.
     void Cancel();
     bool Running() const { return IsRunning; }
     // The dialog, once shown (for tests); null before.
     QProgressDialog* Dialog() const;
 
 signals:
-    // The work has ended and its thread is joined.
+    // The work has ended and its thread is joined, or the job was cancelled
+    // (Cancelled) and its thread left to end by itself. Emitted once.
     void Finished(TFileResult result);
 
 private:
+    struct TShared;
     void Poll();
     void Done(TFileResult result);
+    // Lets the thread go: it posts nothing more to this job.
+    void Abandon();
 
     QWidget* Parent;
     QString Title;
     std::thread Thread;
-    std::atomic<bool> CancelAsked{false};
-    std::atomic<int64_t> DoneCount{0};
-    std::atomic<int64_t> Total{0};
+    std::shared_ptr<TShared> Shared;
     bool IsRunning = true;
     QTimer PollTimer;
     int Polled = 0;

@@ -220,6 +220,12 @@ void TFrmMain::ToolOpenClick() {
         dialogs::Message(this, tr("%1 不是普通文件, 不能打开。").arg(name));
         return;
     }
+    OpenHistory(name, [](const QString& file, TRtfLineSink& sink, const TFileProgress& progress) {
+        return LoadRtfStream(file, sink, progress);
+    });
+}
+
+void TFrmMain::OpenHistory(const QString& name, THistoryRead read) {
     // What arrived before the click belongs to the pane being replaced.
     ApplyReceived(true);
     auto fresh = std::make_shared<TReceiveStore>();
@@ -227,12 +233,12 @@ void TFrmMain::ToolOpenClick() {
     OpeningFile = true;
     StartHistoryJob(
         tr("打开..."),
-        [fresh, name](const TFileProgress& progress) {
+        [fresh, name, read = std::move(read)](const TFileProgress& progress) {
             // The file is read and parsed on this thread while the pipe's
             // thread builds the store from its lines.
             TStoreSink sink(*fresh);
             TLinePipe pipe(sink);
-            const TFileResult r = LoadRtfStream(name, pipe, progress);
+            const TFileResult r = read(name, pipe, progress);
             if (r == TFileResult::Ok) {
                 pipe.Finish();
                 fresh->EndLoad();

@@ -47,6 +47,7 @@ class TAbLED;
 struct TCmdLine;
 class THistoryJob;
 enum class TFileResult;
+class TRtfLineSink;
 class TAutoSendPage;
 class TPostedCalls;
 class TReceivePane;
@@ -128,6 +129,12 @@ public:
     // and so does anything that must see the pane up to date (clear, open).
     void FlushReceived();
 
+    // Reads the history file name into a fresh pane on a job of its own, holding received
+    // bytes back until it ends. ToolOpenClick passes the history reader and a name it checked.
+    using THistoryRead =
+        std::function<TFileResult(const QString& name, TRtfLineSink& sink,
+                                   const std::function<bool(int64_t done, int64_t total)>& progress)>;
+    void OpenHistory(const QString& name, THistoryRead read);
     // The save or open of a history file under way; null when none.
     THistoryJob* RunningJob() const { return HistoryJob; }
 

@@ -330,16 +330,17 @@ TEST(HistoryJob, AShortJobShowsNoDialogAndADestroyedOneIsCancelled) {
         EXPECT_EQ(*result, TFileResult::Ok);
         EXPECT_EQ(job.Dialog(), nullptr);
     }
-    std::atomic<bool> cancelled{false};
+    // The job does not wait for its thread: the thread sees the cancel by itself.
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
     {
-        THistoryJob job(&window, "打开...", [&](const TFileProgress& progress) {
+        THistoryJob job(&window, "打开...", [cancelled](const TFileProgress& progress) {
             while (progress(0, 1))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            cancelled = true;
+            *cancelled = true;
             return TFileResult::Cancelled;
         });
     }
-    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(WaitUntil([&] { return cancelled->load(); }));
 }
 
 } // namespace

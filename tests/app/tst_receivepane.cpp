@@ -1,5 +1,6 @@
 #include "GlyphCells.h"
 #include "ReceivePane.h"
+#include "Windowtest.h"
 
 #include <QAction>
 #include <QApplication>
@@ -194,6 +195,7 @@ TEST_F(HexPaneTest, HugeSelectionIsCutAtWholeLinesAndReported) {
     QSignalSpy truncated(pane.get(), &TReceivePane::CopyTruncated);
     pane->SelectAll();
     pane->Copy();
+    ASSERT_TRUE(WaitUntil([&] { return !pane->Copying(); }, 60000));
     ASSERT_EQ(truncated.count(), 1);
     const QString text = QApplication::clipboard()->text();
     const qint64 copied = truncated.at(0).at(0).toLongLong();

@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "FileFeeder.h"
 #include "Handover.h"
+#include "HistoryJob.h"
 #include "IniFormat.h"
 #include "LiveLog.h"
 #include "Openwindow.h"
@@ -401,6 +402,58 @@ TEST_F(SpecialSettings, AHistoryFileThatIsNotRegularIsRefusedOnOpenAndSave) {
         ::close(writer);
 }
 
+TEST_F(SpecialSettings, AnOpenBlockedInItsReadEndsAtOnceOnCancelAndOnClose) {
+    Frm = OpenWindow(false);
+    ASSERT_TRUE(Frm);
+    const QString fifo = Dir.filePath("stalled");
+    ASSERT_TRUE(MakeFifo(fifo));
+    // The writer's end stays open and silent: a read of the FIFO waits as one on a stalled
+    // network mount does. Closing it ends every such read.
+    std::atomic<int> writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer.load(), 0);
+    const auto release = [&writer] {
+        const int w = writer.exchange(-1);
+        if (w >= 0)
+            ::close(w);
+    };
+    StallProbe probe(release);
+    // Shared with the reads: a read left behind may end after the test.
+    auto reading = std::make_shared<std::atomic<int>>(0);
+    const auto read = [reading](const QString& name, TRtfLineSink&, const TFileProgress&) {
+        const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
+        ++*reading;
+        char c = 0;
+        if (fd >= 0) {
+            [[maybe_unused]] const ssize_t n = ::read(fd, &c, 1);
+            ::close(fd);
+        }
+        return TFileResult::Failed;
+    };
+    TReceivePane* pane = Part<TReceivePane>(Frm, "ReceEdit");
+    Frm->OpenHistory(fifo, read);
+    ASSERT_NE(Frm->RunningJob(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return reading->load() == 1; }));
+    const std::vector<uint8_t> held = {0x00, 0xFF, 'o', 'k'};
+    Frm->OnCommData(held.data(), uint32_t(held.size()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pane->Store().LineCount(), 0); // held back while the file is read
+
+    Frm->RunningJob()->Cancel();
+    EXPECT_EQ(Frm->RunningJob(), nullptr);
+    EXPECT_TRUE(WaitUntil([&] {
+        return pane->Store().LineCount() == 1 && pane->Store().Line(0).find("00 FF 6F 6B") != std::string::npos;
+    }));
+    EXPECT_TRUE(dialogs::TakeMessages().isEmpty());
+
+    // Closing the window while a read waits.
+    Frm->OpenHistory(fifo, read);
+    ASSERT_TRUE(WaitUntil([&] { return reading->load() == 2; }));
+    Frm.reset();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(probe.Stalled());
+    release();
+}
+
 TEST(SpecialPortMap, APathThatIsNotUtf8IsKeptAsItsBytes) {
     TStoredSettings stored;
     TPortMap map;
@@ -432,7 +485,7 @@ TEST(SpecialSendPane, ALongLineFoldsThePaneAndItsTextStaysExact) {
     EXPECT_EQ(edit.Lines(), (QStringList{"short", "x"}));
 }
 
-TEST(SpecialTextView, ALineWithoutABreakIsSelectedFromTheIndexAndCopiedCutAndSaid) {
+TEST(SpecialTextView, ALineWithoutABreakIsSelectedFromTheIndexAndCopiedOnAThreadCutAndSaid) {
     TReceivePane pane;
     pane.resize(700, 300);
     pane.show();
@@ -447,6 +500,11 @@ TEST(SpecialTextView, ALineWithoutABreakIsSelectedFromTheIndexAndCopiedCutAndSai
     pane.SelectAll();
     ASSERT_TRUE(pane.HasSelection());
     pane.Copy();
+    // Built on a thread of its own; another Copy cancels the first.
+    EXPECT_TRUE(pane.Copying());
+    pane.Copy();
+    EXPECT_TRUE(pane.Copying());
+    EXPECT_TRUE(WaitUntil([&] { return !pane.Copying(); }, 60000));
     QCoreApplication::processEvents();
     EXPECT_FALSE(probe.Stalled());
     ASSERT_EQ(truncated.count(), 1); // the window says so
