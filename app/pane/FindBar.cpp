@@ -75,7 +75,10 @@ TFindBar::TFindBar(TReceivePane* pane) : QWidget(pane), m_pane(pane) {
         p.setColor(QPalette::WindowText, QColor(200, 0, 0));
         m_message->setPalette(p);
     }
+    m_filter = new QCheckBox(this);
+    m_filter->setObjectName("findFilter");
     bottom->addWidget(m_caseless);
+    bottom->addWidget(m_filter);
     bottom->addWidget(m_count);
     bottom->addWidget(m_message, 1);
 
@@ -93,6 +96,12 @@ TFindBar::TFindBar(TReceivePane* pane) : QWidget(pane), m_pane(pane) {
             Step(true);
     });
     connect(m_close, &QToolButton::clicked, this, &TFindBar::Close);
+    connect(m_filter, &QCheckBox::toggled, this, [this] {
+        int row = 0;
+        const int64_t keep = KeptLine(row);
+        ApplyFilter(keep, row);
+    });
+    connect(pane, &TReceivePane::ViewChanged, this, &TFindBar::UpdateEnabled);
 
     pane->installEventFilter(this);
     // The pane outlives what it holds (its children go after its members),
@@ -114,6 +123,14 @@ void TFindBar::Retranslate() {
     m_kind->setItemText(KindRegex, tr("正则表达式"));
     m_kind->setItemText(KindOffset, tr("跳到偏移"));
     m_caseless->setText(tr("忽略大小写"));
+    m_filter->setText(tr("只显示匹配的行"));
+    m_filter->setToolTip(tr("文本显示时只显示含有匹配的行"));
+    // PCRE2 reads the bytes as they arrived: decoding them first would lose
+    // the mapping of every match back to its bytes.
+    m_kind->setItemData(KindRegex,
+                        tr("正则表达式按代码页 936 的字节匹配：一个汉字是两个字节，“.”只匹配一个字节，"
+                           "任意一个汉字要写成“..”"),
+                        Qt::ToolTipRole);
     m_prev->setToolTip(tr("上一个"));
     m_next->setToolTip(tr("下一个"));
     m_close->setToolTip(tr("关闭"));
@@ -162,10 +179,13 @@ void TFindBar::OpenOffset() {
 }
 
 void TFindBar::Close() {
+    int row = 0;
+    const int64_t keep = KeptLine(row);
     hide();
     m_poll->stop();
     m_finder.Stop();
     m_valid = false;
+    ApplyFilter(keep, row);
     m_current.reset();
     m_rank.reset();
     m_pendingForward.reset();
@@ -199,6 +219,14 @@ void TFindBar::ShowError(const QString& message) {
 }
 
 void TFindBar::Recompile() {
+    const int64_t keep = m_pane->TextView() ? m_pane->RunTextLine(m_pane->TopLine()) : -1;
+    Compile();
+    UpdateEnabled();
+    ApplyFilter(keep, 0);
+    Poll();
+}
+
+void TFindBar::Compile() {
     m_finder.Stop();
     m_valid = false;
     m_current.reset();
@@ -267,13 +295,12 @@ void TFindBar::Recompile() {
     const TReceiveStore& store = m_pane->Store();
     m_epoch = store.Epoch();
     m_revision = store.Revision();
-    m_finder.Start(compiled.Pattern, store.Snapshot());
+    m_finder.Start(compiled.Pattern, store.Snapshot(), m_filter->isChecked());
     m_valid = true;
     m_since.start();
     // The first match from the top of the view on, as soon as it is found.
     m_pendingForward = true;
     m_pendingFrom = TopPosition();
-    Poll();
 }
 
 void TFindBar::Poll() {
@@ -288,8 +315,9 @@ void TFindBar::Poll() {
         m_rank.reset();
         m_inView.clear();
         m_pendingForward.reset(); // nothing is selected until the user steps
-        m_finder.Start(m_finder.Pattern(), store.Snapshot());
+        m_finder.Start(m_finder.Pattern(), store.Snapshot(), m_finder.CollectsLines());
         m_since.start();
+        ApplyFilter(-1, 0);
     } else if (m_valid && store.Revision() != m_revision) {
         m_revision = store.Revision();
         m_finder.Update(store.Snapshot());
@@ -315,6 +343,7 @@ void TFindBar::Poll() {
             break;
         }
     }
+    FollowFilter();
     if (m_current && m_valid) {
         uint64_t rank = 0;
         if (m_finder.Rank(store, *m_current, rank))
@@ -393,14 +422,14 @@ uint64_t TFindBar::TopPosition() const {
     const int64_t runStart = (store.DroppedLines() > 0 ? 1 : 0) + store.LinesBeforeRun();
     const int64_t k = m_pane->TopLine();
     const uint64_t begin = uint64_t(store.RunFirstLine()) * HexDumpBytesPerLine;
-    if (k <= runStart)
+    if (k <= runStart && !m_pane->Filtered())
         return begin;
     if (!m_pane->TextView())
         return uint64_t(k - runStart + store.RunFirstLine()) * HexDumpBytesPerLine;
     const TTextIndex& index = store.TextIndex();
-    const int64_t t = k - runStart + index.FirstLine();
-    if (t >= index.EndLine())
-        return index.End();
+    const int64_t t = m_pane->RunTextLine(k);
+    if (t < 0)
+        return k >= m_pane->LineTotal() ? index.End() : begin;
     return index.Line(t).Begin;
 }
 
@@ -409,8 +438,7 @@ int64_t TFindBar::LineOf(uint64_t pos) const {
     const int64_t runStart = (store.DroppedLines() > 0 ? 1 : 0) + store.LinesBeforeRun();
     if (!m_pane->TextView())
         return runStart + int64_t(pos / HexDumpBytesPerLine) - store.RunFirstLine();
-    const TTextIndex& index = store.TextIndex();
-    return runStart + index.LineAt(pos) - index.FirstLine();
+    return m_pane->TextViewLine(store.TextIndex().LineAt(pos));
 }
 
 void TFindBar::Marks(int64_t line, const QString&, std::vector<TReceivePane::TMark>& marks) {
@@ -418,17 +446,17 @@ void TFindBar::Marks(int64_t line, const QString&, std::vector<TReceivePane::TMa
         return;
     const TReceiveStore& store = m_pane->Store();
     const int64_t runStart = (store.DroppedLines() > 0 ? 1 : 0) + store.LinesBeforeRun();
-    if (line < runStart)
-        return;
     const bool textView = m_pane->TextView();
+    if (line < runStart && !textView)
+        return;
     uint64_t a = 0, b = 0;
     const TTextIndex& index = store.TextIndex();
     if (!textView) {
         a = uint64_t(line - runStart + store.RunFirstLine()) * HexDumpBytesPerLine;
         b = a + HexDumpBytesPerLine;
     } else {
-        const int64_t t = line - runStart + index.FirstLine();
-        if (t >= index.EndLine())
+        const int64_t t = m_pane->RunTextLine(line);
+        if (t < 0)
             return;
         const TTextIndex::TLine l = index.Line(t);
         a = l.Begin;
@@ -491,4 +519,86 @@ void TFindBar::Marks(int64_t line, const QString&, std::vector<TReceivePane::TMa
         const int from = column(std::max(m.Pos, a)), to = column(std::min(m.Pos + m.Len, b));
         marks.push_back({from, std::max(to, from + 1), isCurrent(m)});
     }
+}
+
+void TFindBar::UpdateEnabled() {
+    m_filter->setEnabled(m_pane->TextView() && m_kind->currentIndex() != KindOffset);
+}
+
+bool TFindBar::Filter() const {
+    return m_filter->isChecked();
+}
+
+void TFindBar::SetFilter(bool on) {
+    m_filter->setChecked(on);
+}
+
+int64_t TFindBar::KeptLine(int& row) const {
+    row = 0;
+    if (!m_pane->TextView())
+        return -1;
+    const int64_t top = m_pane->TopLine();
+    if (m_current) {
+        const int64_t t = m_pane->Store().TextIndex().LineAt(m_current->Pos);
+        const int64_t k = m_pane->TextViewLine(t);
+        if (m_pane->RunTextLine(k) == t && k >= top && k < top + m_pane->VisibleLines()) {
+            row = int(k - top);
+            return t;
+        }
+    }
+    return m_pane->RunTextLine(top);
+}
+
+void TFindBar::ApplyFilter(int64_t keep, int row) {
+    m_placeLine = -1;
+    const bool on = isVisible() && m_filter->isChecked() && m_valid && m_kind->currentIndex() != KindOffset;
+    if (!on) {
+        if (m_pane->LineFilter()) {
+            m_pane->SetFilter(nullptr);
+            if (keep >= 0 && m_pane->TextView())
+                m_pane->PlaceTextLine(keep, row);
+        }
+        return;
+    }
+    if (!m_finder.CollectsLines()) {
+        // Counted without the lines: counted again, collecting them.
+        const TReceiveStore& store = m_pane->Store();
+        m_epoch = store.Epoch();
+        m_revision = store.Revision();
+        m_finder.Start(m_finder.Pattern(), store.Snapshot(), true);
+        m_rank.reset();
+        m_inView.clear();
+        m_since.start();
+    }
+    m_pane->SetFilter(m_finder.Lines());
+    m_filterShown = m_pane->LineTotal();
+    if (keep >= 0 && m_pane->TextView()) {
+        m_pane->PlaceTextLine(keep, row);
+        // Until the count has come as far as the line, it is placed again.
+        m_placeLine = keep;
+        m_placeRow = row;
+    }
+}
+
+void TFindBar::FollowFilter() {
+    if (!m_pane->Filtered())
+        return;
+    const int64_t count = m_pane->LineTotal();
+    if (m_placeLine >= 0) {
+        const bool reached = m_pane->TextViewLine(m_placeLine) < count || !m_finder.State().Running;
+        m_filterShown = count;
+        m_pane->PlaceTextLine(m_placeLine, m_placeRow);
+        if (reached)
+            m_placeLine = -1;
+        return;
+    }
+    if (count == m_filterShown)
+        return;
+    // Followed to the end while the last line was in view, as new data is.
+    const bool wasAtEnd = m_filterShown == 0 || m_filterShown - 1 < m_pane->TopLine() + m_pane->VisibleLines();
+    m_filterShown = count;
+    if (wasAtEnd)
+        m_pane->ScrollToEnd();
+    else
+        m_pane->Refresh();
 }

@@ -11,6 +11,12 @@
 // snapshot when bytes have arrived (the count goes on from where it stood)
 // and starts over when the pane is cleared or a file opened. The selected
 // match and the other matches in view are marked in the pane, in either view.
+//
+// "Only matching lines" filters the text view (like grep): the count then
+// also collects the text lines that hold a match (TFoundLines), and the pane
+// shows those as they are found, following new ones at the end as it follows
+// new data. Turning it on or off keeps the selected match, when in view, at
+// its row, and otherwise the line at the top. The hex view is not filtered.
 // User-interface thread only.
 
 #include "FindCount.h"
@@ -50,6 +56,9 @@ public:
     // Goes to the next (or previous) match; when the count has not yet come
     // that far, it goes there as soon as it has.
     void Step(bool forward);
+    // Shows only the text lines that hold a match, in the text view.
+    void SetFilter(bool on);
+    bool Filter() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,6 +78,16 @@ private:
     // The pane's line that shows run position pos, in the view shown.
     int64_t LineOf(uint64_t pos) const;
     void ShowError(const QString& message);
+    // Hands the count's lines to the pane when the filter is on and a
+    // pattern is counted, none otherwise; keep as in TReceivePane::SetFilter.
+    // Keeps run text line keep at row (when keep >= 0), now or once counted.
+    void ApplyFilter(int64_t keep, int row);
+    // The run text line to keep in place when the filter changes and its
+    // row: the selected match's, when it is in view, or the top line's.
+    int64_t KeptLine(int& row) const;
+    void Compile();
+    void FollowFilter();
+    void UpdateEnabled();
 
     TReceivePane* m_pane;
     QComboBox* m_kind = nullptr;
@@ -77,6 +96,7 @@ private:
     QToolButton* m_next = nullptr;
     QToolButton* m_close = nullptr;
     QCheckBox* m_caseless = nullptr;
+    QCheckBox* m_filter = nullptr;
     QLabel* m_count = nullptr;
     QLabel* m_message = nullptr;
     QTimer* m_poll = nullptr;
@@ -94,4 +114,9 @@ private:
     // Matches in view, found once per change of what is shown.
     std::vector<TFindPattern::TMatch> m_inView;
     uint64_t m_inViewFrom = 0, m_inViewTo = 0, m_inViewKey = 0;
+    // The filtered lines the pane's scroll range was last set for, and a
+    // run text line to bring to a row once the count has come that far.
+    int64_t m_filterShown = 0;
+    int64_t m_placeLine = -1;
+    int m_placeRow = 0;
 };

@@ -462,15 +462,79 @@ void TReceivePane::Load(const std::vector<std::string>& lines) {
 }
 
 int64_t TReceivePane::LineTotal() const {
+    if (Filtered())
+        return FilterCount();
     return m_textView ? m_lines.LineCount() : m_store.LineCount();
 }
 
 std::string_view TReceivePane::LineUtf8(int64_t k, std::string& scratch, size_t maxBytes) const {
+    if (Filtered()) {
+        k = Unfiltered(k);
+        if (k < 0) {
+            scratch.clear();
+            return scratch;
+        }
+    }
     return m_textView ? m_lines.LineView(k, scratch, maxBytes) : m_store.LineView(k, scratch);
 }
 
 size_t TReceivePane::LineLength(int64_t k) const {
+    if (Filtered()) {
+        k = Unfiltered(k);
+        if (k < 0)
+            return 0;
+    }
     return m_textView ? m_lines.LineBytes(k) : m_store.LineBytes(k);
+}
+
+int64_t TReceivePane::FilterCount() const {
+    return m_filter->Epoch() == m_store.Epoch() ? m_filter->Count() : 0;
+}
+
+int64_t TReceivePane::RunStart() const {
+    return (m_store.DroppedLines() > 0 ? 1 : 0) + m_store.LinesBeforeRun();
+}
+
+int64_t TReceivePane::Unfiltered(int64_t k) const {
+    const int64_t t = RunTextLine(k);
+    return t < 0 ? -1 : RunStart() + t - m_store.TextIndex().FirstLine();
+}
+
+int64_t TReceivePane::RunTextLine(int64_t k) const {
+    const TTextIndex& index = m_store.TextIndex();
+    int64_t t = -1;
+    if (Filtered()) {
+        if (m_filter->Epoch() == m_store.Epoch())
+            t = m_filter->Line(k);
+    } else if (k >= RunStart()) {
+        t = index.FirstLine() + (k - RunStart());
+    }
+    return t >= index.FirstLine() && t < index.EndLine() ? t : -1;
+}
+
+int64_t TReceivePane::TextViewLine(int64_t t) const {
+    if (Filtered())
+        return m_filter->Epoch() == m_store.Epoch() ? m_filter->Before(t) : 0;
+    return RunStart() + std::max<int64_t>(0, t - m_store.TextIndex().FirstLine());
+}
+
+void TReceivePane::SetFilter(std::shared_ptr<const TFoundLines> filter) {
+    CheckEpoch();
+    const int64_t t = m_textView ? RunTextLine(TopLine()) : -1;
+    m_filter = std::move(filter);
+    // A selection's lines belong to the other set of lines.
+    m_anchor = m_cursor = TPos{};
+    m_dragging = false;
+    m_shifted = Shifted();
+    UpdateScrollBars();
+    if (m_textView)
+        verticalScrollBar()->setValue(t >= 0 ? int(std::clamp<int64_t>(TextViewLine(t), 0, INT_MAX)) : 0);
+    viewport()->update();
+}
+
+void TReceivePane::PlaceTextLine(int64_t t, int row) {
+    Refresh();
+    verticalScrollBar()->setValue(int(std::clamp<int64_t>(TextViewLine(t) - row, 0, INT_MAX)));
 }
 
 size_t TReceivePane::MaxLineWidth() const {
@@ -478,6 +542,8 @@ size_t TReceivePane::MaxLineWidth() const {
 }
 
 int64_t TReceivePane::Shifted() const {
+    if (Filtered())
+        return m_filter->Dropped();
     return m_textView ? m_lines.LinesShifted() : m_store.LinesShifted();
 }
 
@@ -486,9 +552,18 @@ void TReceivePane::SetTextView(bool on) {
         return;
     CheckEpoch();
     const bool atEnd = ShowsEnd();
-    const int64_t top = TopLine();
-    const int64_t mapped = on ? m_lines.FromHexLine(top) : m_lines.ToHexLine(top);
+    int64_t top = TopLine();
+    if (Filtered()) {
+        const int64_t t = RunTextLine(top);
+        top = t >= 0 ? RunStart() + t - m_store.TextIndex().FirstLine() : 0;
+    }
+    int64_t mapped = on ? m_lines.FromHexLine(top) : m_lines.ToHexLine(top);
     m_textView = on;
+    if (Filtered()) {
+        // mapped counts every line of the text view; the filter shows some.
+        const int64_t t = m_store.TextIndex().FirstLine() + std::max<int64_t>(0, mapped - RunStart());
+        mapped = TextViewLine(t);
+    }
     // A selection's columns belong to the other view's lines.
     m_anchor = m_cursor = TPos{};
     m_dragging = false;

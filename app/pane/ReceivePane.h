@@ -11,6 +11,7 @@
 // two cells, so the hex columns of dump lines stay aligned under any font.
 // User-interface thread only.
 
+#include "FindCount.h"
 #include "GlyphCells.h"
 #include "ReceiveStore.h"
 #include "TextLines.h"
@@ -115,6 +116,20 @@ public:
     void SetTextStamps(bool on);
     bool TextStamps() const { return m_lines.Stamps; }
     const TTextLines& TextLines() const { return m_lines; }
+    // The text view shows only the lines of the receive run that filter names
+    // (those of another epoch of the store count as none); null shows every
+    // line. The hex view ignores it. The run line at the top stays at the top.
+    void SetFilter(std::shared_ptr<const TFoundLines> filter);
+    const std::shared_ptr<const TFoundLines>& LineFilter() const { return m_filter; }
+    bool Filtered() const { return m_textView && m_filter != nullptr; }
+    // Scrolls the text view so that the line showing run text line t (or the
+    // first one after it) is at row.
+    void PlaceTextLine(int64_t t, int row);
+    // The run's text line (TTextIndex numbering) that text-view line k shows;
+    // -1 for the lines of an opened file, the mark line and those past the end.
+    int64_t RunTextLine(int64_t k) const;
+    // The text-view line that shows run text line t, or the first one after it.
+    int64_t TextViewLine(int64_t t) const;
     // Lines in the view shown.
     int64_t LineTotal() const;
 
@@ -177,11 +192,17 @@ private:
     size_t LineLength(int64_t k) const;
     size_t MaxLineWidth() const;
     int64_t Shifted() const;
+    // The text view's lines before the run's first, unfiltered.
+    int64_t RunStart() const;
+    // Text-view line k unfiltered, for filtered line k; -1 when none.
+    int64_t Unfiltered(int64_t k) const;
+    int64_t FilterCount() const;
 
     TReceiveStore m_store;
     TTextLines m_lines; // the text view of m_store
     bool m_textView = false;
     bool m_wide = false; // lines are wider than the view: the horizontal bar is shown
+    std::shared_ptr<const TFoundLines> m_filter;
     class QLabel* m_newBelow = nullptr;
     void PlaceNewBelow();
     QColor m_text{Qt::white};

@@ -3,6 +3,7 @@
 #include "HexDump.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -10,7 +11,103 @@ uint64_t RunBegin(const TReceiveStore& store) {
     return uint64_t(store.RunFirstLine()) * HexDumpBytesPerLine;
 }
 
+// Notes in out the text lines that match touches (ascending, each once).
+// line and end: the last line noted and where it ends (line -1 at first);
+// matches come in order, so one that begins before end lies in that line.
+void NoteLines(const TTextIndex& index, const TFindPattern::TMatch& match, int64_t& line, uint64_t& end,
+               std::vector<int64_t>& out) {
+    const auto note = [&](int64_t t) {
+        if (out.empty() || out.back() < t)
+            out.push_back(t);
+    };
+    if (line < 0 || match.Pos >= end) {
+        line = index.LineAt(match.Pos);
+        end = index.Line(line).End;
+    }
+    note(line);
+    const uint64_t last = match.Pos + std::max<uint32_t>(match.Len, 1) - 1;
+    while (last >= end && line + 1 < index.EndLine()) {
+        ++line;
+        end = index.Line(line).End;
+        note(line);
+    }
+}
+
 } // namespace
+
+int64_t TFoundLines::Count() const {
+    std::lock_guard lock(m_mutex);
+    return int64_t(m_final.size() + m_tail.size());
+}
+
+int64_t TFoundLines::Line(int64_t k) const {
+    std::lock_guard lock(m_mutex);
+    if (k < 0)
+        return -1;
+    if (size_t(k) < m_final.size())
+        return m_final[size_t(k)];
+    k -= int64_t(m_final.size());
+    return size_t(k) < m_tail.size() ? m_tail[size_t(k)] : -1;
+}
+
+int64_t TFoundLines::Before(int64_t t) const {
+    std::lock_guard lock(m_mutex);
+    const auto f = std::lower_bound(m_final.begin(), m_final.end(), t);
+    if (f != m_final.end())
+        return f - m_final.begin();
+    return int64_t(m_final.size()) + (std::lower_bound(m_tail.begin(), m_tail.end(), t) - m_tail.begin());
+}
+
+int64_t TFoundLines::Dropped() const {
+    std::lock_guard lock(m_mutex);
+    return m_dropped;
+}
+
+uint64_t TFoundLines::Epoch() const {
+    std::lock_guard lock(m_mutex);
+    return m_epoch;
+}
+
+void TFoundLines::AddFinal(const std::vector<int64_t>& lines) {
+    std::lock_guard lock(m_mutex);
+    for (const int64_t t : lines) {
+        if (m_final.empty() || m_final.back() < t)
+            m_final.push_back(t);
+    }
+    // The tail counted before is shown until the new one is: what it holds
+    // past the final lines stays.
+    if (!m_final.empty()) {
+        const auto keep = std::upper_bound(m_tail.begin(), m_tail.end(), m_final.back());
+        m_tail.erase(m_tail.begin(), keep);
+    }
+}
+
+void TFoundLines::SetTail(const std::vector<int64_t>& lines) {
+    std::lock_guard lock(m_mutex);
+    const int64_t after = m_final.empty() ? std::numeric_limits<int64_t>::min() : m_final.back();
+    m_tail.assign(std::upper_bound(lines.begin(), lines.end(), after), lines.end());
+}
+
+void TFoundLines::DropBefore(int64_t firstLine) {
+    std::lock_guard lock(m_mutex);
+    while (!m_final.empty() && m_final.front() < firstLine) {
+        m_final.pop_front();
+        ++m_dropped;
+    }
+    if (m_final.empty()) {
+        const auto keep = std::lower_bound(m_tail.begin(), m_tail.end(), firstLine);
+        m_dropped += keep - m_tail.begin();
+        m_tail.erase(m_tail.begin(), keep);
+    }
+}
+
+void TFoundLines::Reset(uint64_t epoch) {
+    std::lock_guard lock(m_mutex);
+    m_final = {};
+    m_tail = {};
+    m_dropped = 0;
+    m_epoch = epoch;
+}
 
 TFindCount::TFindCount() : m_thread([this] { Run(); }) {}
 
@@ -24,11 +121,14 @@ TFindCount::~TFindCount() {
     m_thread.join();
 }
 
-void TFindCount::Start(std::shared_ptr<const TFindPattern> pattern, std::shared_ptr<const TReceiveStore> shot) {
+void TFindCount::Start(std::shared_ptr<const TFindPattern> pattern, std::shared_ptr<const TReceiveStore> shot,
+                       bool collectLines) {
     {
         std::lock_guard lock(m_mutex);
         ++m_generation;
         m_pattern = std::move(pattern);
+        m_collect = collectLines && m_pattern != nullptr;
+        m_lines->Reset(shot ? shot->Epoch() : 0);
         m_chunks.clear();
         m_droppedMatches = m_counted = 0;
         m_begin = shot ? RunBegin(*shot) : 0;
@@ -77,7 +177,10 @@ TFindCount::TState TFindCount::State() const {
     return s;
 }
 
-void TFindCount::DropBefore(uint64_t begin) {
+void TFindCount::DropBefore(const TReceiveStore& shot) {
+    if (m_collect)
+        m_lines->DropBefore(shot.TextIndex().FirstLine());
+    const uint64_t begin = RunBegin(shot);
     m_begin = std::max(m_begin, begin);
     const uint64_t first = begin / ChunkBytes;
     while (!m_chunks.empty() && m_firstChunk < first) {
@@ -100,17 +203,21 @@ void TFindCount::Run() {
         const uint64_t generation = m_generation;
         const std::shared_ptr<const TFindPattern> pattern = m_pattern;
         std::shared_ptr<const TReceiveStore> shot = m_shot;
+        const bool collect = m_collect;
         if (pattern == nullptr || shot == nullptr) {
             m_running = false;
             continue;
         }
-        DropBefore(RunBegin(*shot));
+        DropBefore(*shot);
         uint64_t c = m_firstChunk + m_chunks.size();
         uint64_t skip = c == m_resumeChunk ? m_resumeSkip : 0;
         lock.unlock();
 
         bool cancelled = false;
         uint64_t tail = 0, tailSkip = skip;
+        std::vector<int64_t> lines; // of the chunk scanned, when collected
+        int64_t line = -1;
+        uint64_t lineEnd = 0;
         for (;;) {
             if (m_generation != generation) {
                 cancelled = true;
@@ -121,7 +228,7 @@ void TFindCount::Run() {
                 m_work = false;
                 if (m_generation == generation) {
                     shot = m_shot;
-                    DropBefore(RunBegin(*shot));
+                    DropBefore(*shot);
                     if (c < m_firstChunk) {
                         c = m_firstChunk;
                         skip = 0;
@@ -136,16 +243,24 @@ void TFindCount::Run() {
                 // The tail: counted whole again on the next update.
                 tail = 0;
                 tailSkip = skip;
-                pattern->Scan(*shot, c * ChunkBytes, end, skip, [&](const TFindPattern::TMatch&) {
+                lines.clear();
+                line = -1;
+                pattern->Scan(*shot, c * ChunkBytes, end, skip, [&](const TFindPattern::TMatch& m) {
                     ++tail;
+                    if (collect)
+                        NoteLines(shot->TextIndex(), m, line, lineEnd, lines);
                     return true;
                 });
                 break;
             }
             uint32_t count = 0;
+            lines.clear();
+            line = -1;
             const uint64_t reach = pattern->Scan(*shot, c * ChunkBytes, chunkEnd, skip,
-                                                 [&](const TFindPattern::TMatch&) {
+                                                 [&](const TFindPattern::TMatch& m) {
                                                      ++count;
+                                                     if (collect)
+                                                         NoteLines(shot->TextIndex(), m, line, lineEnd, lines);
                                                      return true;
                                                  });
             const uint64_t nextSkip = std::max(reach, skip);
@@ -166,6 +281,8 @@ void TFindCount::Run() {
                 m_resumeChunk = c + 1;
                 m_resumeSkip = nextSkip;
                 m_tailKnown = false;
+                if (collect)
+                    m_lines->AddFinal(lines);
             }
             lock.unlock();
             skip = nextSkip;
@@ -177,6 +294,8 @@ void TFindCount::Run() {
             m_tailSkip = tailSkip;
             m_tailCount = tail;
             m_tailKnown = true;
+            if (collect)
+                m_lines->SetTail(lines);
             m_done = shot->TextIndex().End();
             m_running = m_work; // a newer snapshot is waiting
         }

@@ -16,6 +16,11 @@
 // blocks shared, not copied). Chunks the store drops at its memory limit are
 // dropped from the count with their matches when the next snapshot arrives.
 //
+// For the text view's filter the count can also collect the text lines
+// (TTextIndex numbering) that hold a match, in a TFoundLines: 8 bytes per
+// such line, only while asked for. A match that runs over a line break puts
+// every line it touches there.
+//
 // Threads: Start, Update, Stop, State and the finding calls come from the
 // window's thread; the counting thread takes each newer snapshot at the next
 // chunk and starts over at the next chunk when the pattern changes. All
@@ -32,6 +37,37 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+// The text lines that hold a match, ascending, each once. Written by the
+// counting thread, read on any thread: every call locks for O(1) or O(log).
+class TFoundLines {
+public:
+    int64_t Count() const;
+    // Found line k (from 0): its TTextIndex line; -1 out of range.
+    int64_t Line(int64_t k) const;
+    // How many found lines come before text line t.
+    int64_t Before(int64_t t) const;
+    // Found lines forgotten from the front since the count started (their
+    // bytes were dropped at the memory limit).
+    int64_t Dropped() const;
+    // The store's epoch these lines belong to.
+    uint64_t Epoch() const;
+
+private:
+    friend class TFindCount;
+    // Under the lock: appends the lines of a chunk now final, each once.
+    void AddFinal(const std::vector<int64_t>& lines);
+    void SetTail(const std::vector<int64_t>& lines);
+    void DropBefore(int64_t firstLine);
+    void Reset(uint64_t epoch);
+
+    mutable std::mutex m_mutex;
+    std::deque<int64_t> m_final;  // of the final chunks
+    std::vector<int64_t> m_tail;  // of the tail, each after m_final's last
+    int64_t m_dropped = 0;
+    uint64_t m_epoch = 0;
+};
 
 class TFindCount {
 public:
@@ -44,7 +80,9 @@ public:
 
     // A new pattern (or a new session: after Clear or Open) counted from the
     // start of shot; what was counted before is forgotten.
-    void Start(std::shared_ptr<const TFindPattern> pattern, std::shared_ptr<const TReceiveStore> shot);
+    // collectLines: the lines that hold a match go to Lines() as they are counted.
+    void Start(std::shared_ptr<const TFindPattern> pattern, std::shared_ptr<const TReceiveStore> shot,
+               bool collectLines = false);
     // Newer bytes of the same session: counted on from where the count stands.
     void Update(std::shared_ptr<const TReceiveStore> shot);
     // No pattern: the thread stops counting at its next chunk.
@@ -60,6 +98,9 @@ public:
     };
     TState State() const;
     const std::shared_ptr<const TFindPattern>& Pattern() const { return m_pattern; }
+    bool CollectsLines() const { return m_collect; }
+    // The lines found; empty unless Start asked for them. Lives as long as its holders.
+    std::shared_ptr<const TFoundLines> Lines() const { return m_lines; }
 
     enum class EFound { Match, None, NotYet };
     // On the window's thread, over the live store of the counted session: the
@@ -82,7 +123,7 @@ private:
     };
     void Run();
     // Under the lock: forgets the chunks before the snapshot's first position.
-    void DropBefore(uint64_t begin);
+    void DropBefore(const TReceiveStore& shot);
     // Under the lock: the skip of chunk c, or false when it is not known.
     bool SkipOf(uint64_t c, uint64_t& skip) const;
     // Scans chunk c (or the tail from it) of store with the recorded skip.
@@ -93,6 +134,8 @@ private:
     std::condition_variable m_wake;
     std::shared_ptr<const TFindPattern> m_pattern; // window's thread; written under the lock
     std::shared_ptr<const TReceiveStore> m_shot;
+    bool m_collect = false; // window's thread; written under the lock
+    const std::shared_ptr<TFoundLines> m_lines = std::make_shared<TFoundLines>();
     bool m_work = false;
     bool m_quit = false;
     std::atomic<uint64_t> m_generation{0};

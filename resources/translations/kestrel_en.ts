@@ -255,6 +255,18 @@
         <source>偏移 %1 不在会话中</source>
         <translation>Offset %1 is not in the session</translation>
     </message>
+    <message>
+        <source>只显示匹配的行</source>
+        <translation>Only matching lines</translation>
+    </message>
+    <message>
+        <source>文本显示时只显示含有匹配的行</source>
+        <translation>In the text view, show only the lines that hold a match</translation>
+    </message>
+    <message>
+        <source>正则表达式按代码页 936 的字节匹配：一个汉字是两个字节，“.”只匹配一个字节，任意一个汉字要写成“..”</source>
+        <translation>Regular expressions match the bytes of code page 936: a Chinese character is two bytes and “.” matches one byte, so write “..” for any one Chinese character</translation>
+    </message>
 </context>
 <context>
     <name>TFrmMain</name>

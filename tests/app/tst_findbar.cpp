@@ -2,7 +2,8 @@
 // opens the bar, typing finds and counts, Enter and Shift+Enter step, bytes
 // that arrive later are counted, the matches are marked in both views, bad
 // patterns say why, Clear starts the count over, Ctrl+G goes to an offset,
-// Esc closes the bar.
+// Esc closes the bar. The text view can show only the lines that hold a
+// match, growing as lines arrive.
 
 #include "FindBar.h"
 #include "Openwindow.h"
@@ -11,7 +12,9 @@
 #include "Unitmain.h"
 #include "Windowtest.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -156,6 +159,77 @@ TEST_F(FindBarTest, ClearStartsTheCountOverAndCtrlGGoesToAnOffset) {
     Find("1000");
     QTest::keyClick(Text, Qt::Key_Return);
     EXPECT_FALSE(Message->text().isEmpty());
+}
+
+// Only matching lines: exactly the stamped lines of the text view that hold
+// a match, over a session whose lines cross block ends; turning it off keeps
+// the line at the top; lines that arrive are added as they match; Clear
+// starts it over; the hex view is not filtered.
+TEST_F(FindBarTest, FilterShowsOnlyTheMatchingLinesAndFollowsNewOnes) {
+    std::string session;
+    for (int i = 0; session.size() < 2 * TReceiveStore::DumpBlockLines * 16 + 5000; ++i) {
+        session += "line " + std::to_string(i) + (i % 53 == 0 ? " has a HIT" : " has none") + "\r\n";
+        if (i == 900)
+            session += "HIT" + std::string(300000, '.') + "HIT across block ends\r\n";
+    }
+    const size_t half = session.size() / 2;
+    Pane->Store().Receive(reinterpret_cast<const uint8_t*>(session.data()), half, 1000);
+    Pane->Store().Receive(reinterpret_cast<const uint8_t*>(session.data()) + half, session.size() - half, 61000);
+    Pane->SetTextView(true);
+    Pane->SetTextStamps(true);
+    Pane->Refresh();
+    std::vector<QString> want;
+    for (int64_t k = 0; k < Pane->LineTotal(); ++k) {
+        const QString line = Pane->LineString(k);
+        if (line.contains("HIT"))
+            want.push_back(line);
+    }
+    ASSERT_GT(want.size(), 100u);
+    EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:01\\.000 line 0 has a HIT$").match(want.front()).hasMatch())
+        << want.front().toStdString();
+
+    QTest::keyClick(Pane, Qt::Key_F, Qt::ControlModifier);
+    Find("HIT");
+    auto* filter = Bar->findChild<QCheckBox*>("findFilter");
+    ASSERT_TRUE(filter && filter->isEnabled());
+    filter->click();
+    ASSERT_TRUE(WaitUntil([&] { return Pane->LineTotal() == int64_t(want.size()); }));
+    EXPECT_TRUE(CountIs(QString("1/%1").arg(want.size() + 1)));
+    for (size_t k = 0; k < want.size(); ++k)
+        ASSERT_EQ(Pane->LineString(int64_t(k)), want[k]) << k;
+
+    // Off: the line at the top stays at the top.
+    const int64_t top = int64_t(want.size()) / 2;
+    Pane->PlaceTextLine(Pane->RunTextLine(top), 0);
+    ASSERT_EQ(Pane->TopLine(), top);
+    filter->click();
+    EXPECT_GT(Pane->LineTotal(), int64_t(want.size()) * 50);
+    EXPECT_EQ(Pane->LineString(Pane->TopLine()), want[size_t(top)]);
+
+    // On again at the end: a matching line that arrives is added and followed,
+    // one that does not match is not.
+    Pane->ScrollToEnd();
+    filter->click();
+    ASSERT_TRUE(WaitUntil([&] { return Pane->LineTotal() == int64_t(want.size()); }));
+    Receive("no match\r\nnew HIT\r\nnone either\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return Pane->LineTotal() == int64_t(want.size()) + 1; }));
+    EXPECT_TRUE(Pane->LineString(Pane->LineTotal() - 1).endsWith(" new HIT"));
+    EXPECT_TRUE(WaitUntil([&] { return Pane->ShowsEnd(); }));
+
+    // The hex view is not filtered.
+    Pane->SetTextView(false);
+    EXPECT_FALSE(filter->isEnabled());
+    EXPECT_EQ(Pane->LineTotal(), Pane->Store().LineCount());
+    Pane->SetTextView(true);
+    EXPECT_EQ(Pane->LineTotal(), int64_t(want.size()) + 1);
+
+    // Clear starts the filtered lines over on what arrives next.
+    QTest::keyClick(Text, Qt::Key_F9);
+    ASSERT_TRUE(WaitUntil([&] { return Pane->Store().TextIndex().End() == 0; }));
+    EXPECT_EQ(Pane->LineTotal(), 0);
+    Receive("after HIT\r\nnot this\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return Pane->LineTotal() == 1; }));
+    EXPECT_TRUE(Pane->LineString(0).endsWith(" after HIT"));
 }
 
 } // namespace

@@ -248,3 +248,71 @@ TEST(FindCount, DroppedBlocksTakeTheirMatches) {
     ASSERT_TRUE(count.Rank(store, m, rank));
     EXPECT_EQ(rank, 0u);
 }
+
+// With lines collected, the count holds each text line that holds a match
+// once: a line that runs across a block's end, a match that runs over a line
+// break (both lines), lines that arrive later; lines dropped at the memory
+// limit leave and are counted as dropped.
+TEST(FindCount, CollectsTheLinesThatHoldAMatch) {
+    std::string bytes;
+    std::vector<int64_t> want;
+    int64_t line = 0;
+    const auto add = [&](const std::string& text, bool hit) {
+        if (hit)
+            want.push_back(line);
+        bytes += text + "\r\n";
+        ++line;
+    };
+    while (bytes.size() < 3 * Chunk) {
+        add(Filler(30, unsigned(line)), false);
+        if (line % 97 == 5)
+            add("two KEY! on one KEY! line", true);
+        if (bytes.size() > Chunk - 500 && bytes.size() < Chunk) {
+            // KEY! on both sides of the first block's end, one line.
+            add("KEY!" + Filler(1000) + "KEY!", true);
+        }
+        if (line % 1000 == 7) {
+            want.push_back(line++);
+            bytes += "ends with KEY\r\n";
+            add("! and goes on", true);
+        }
+    }
+    TReceiveStore store;
+    Feed(store, bytes.substr(0, 2 * Chunk), {4099});
+    TFindCount count;
+    count.Start(Compile(EFindKind::Regex, "KEY(\\r\\n)?!"), store.Snapshot(), true);
+    Feed(store, bytes.substr(2 * Chunk), {4099});
+    count.Update(store.Snapshot());
+    FinalCount(count);
+    const auto lines = count.Lines();
+    const auto all = [&] {
+        std::vector<int64_t> got;
+        for (int64_t k = 0; k < lines->Count(); ++k)
+            got.push_back(lines->Line(k));
+        return got;
+    };
+    EXPECT_EQ(all(), want);
+    EXPECT_EQ(lines->Before(want[3]), 3);
+    EXPECT_EQ(lines->Before(want.back() + 1), int64_t(want.size()));
+
+    // A count without the lines collects none.
+    TFindCount plain;
+    plain.Start(Compile(EFindKind::Text, "KEY!"), store.Snapshot());
+    FinalCount(plain);
+    EXPECT_EQ(plain.Lines()->Count(), 0);
+
+    store.SetMemoryLimit(2 * Chunk);
+    Feed(store, "late KEY!\r\n", {3});
+    count.Update(store.Snapshot());
+    FinalCount(count);
+    const int64_t first = store.TextIndex().FirstLine();
+    ASSERT_GT(first, 0);
+    std::vector<int64_t> kept;
+    for (int64_t t : want) {
+        if (t >= first)
+            kept.push_back(t);
+    }
+    kept.push_back(line);
+    EXPECT_EQ(all(), kept);
+    EXPECT_EQ(lines->Dropped(), int64_t(want.size() + 1 - kept.size()));
+}
