@@ -7,7 +7,8 @@
 // - Start, Stop, Running and the destructor are called on the owner's thread (the window's, or
 //   the headless run's main thread). Stop returns at once: the script ends within
 //   milliseconds, an endless loop included (QJSEngine::setInterrupted), a wait of the script
-//   at once. The destructor stops the script and waits for its thread.
+//   at once. The destructor stops the script and waits for its thread. A script that has left
+//   onReceive handlers runs until Stop (see ScriptApi.h); that stop ends it with code 0.
 // - Received and ModemChanged are called on the worker thread, from its events: they copy the
 //   bytes under a lock and wake the script, and never wait for it. What the script has not
 //   taken yet is bounded (MaxPending); past it the oldest bytes go, and the script's log says
