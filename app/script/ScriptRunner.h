@@ -15,8 +15,8 @@
 //   how many.
 // - The script calls the worker's Send and line settings from its own thread; a send that
 //   finds the queue full waits there, in steps, until there is room or the script is stopped.
-// - Logged and Finished are emitted on the owner's thread: the script thread posts them there,
-//   in order.
+// - Logged, Finished, BaudRateSet and ParitySet are emitted on the owner's thread: the script
+//   thread posts them there, in order, and never waits for them.
 
 #include <QObject>
 #include <QString>
@@ -75,6 +75,9 @@ signals:
     // A log line with its time stamp ("hh:mm:ss.zzz text").
     void Logged(const QString& line);
     void Finished(const TScriptResult& result);
+    // The script has set the worker's rate or parity (setBaud, setParity): for whoever shows them.
+    void BaudRateSet(quint32 rate);
+    void ParitySet(int parity);
 
 private:
     TWThreadComm& Comm;
