@@ -393,6 +393,22 @@ void TSettingsPage::NextParity() {
     btnUpdateClick();
 }
 
+void TSettingsPage::ShowBaudRate(uint32_t rate) {
+    const QString text = QString::number(rate);
+    const int index = CboBps->findText(text);
+    if (index >= 0)
+        CboBps->setCurrentIndex(index);
+    else
+        CboBps->setEditText(text);
+    emit PortSettingsChanged();
+}
+
+void TSettingsPage::ShowParity(int parity) {
+    if (parity >= 0 && parity < CboParity->count())
+        CboParity->setCurrentIndex(parity);
+    emit PortSettingsChanged();
+}
+
 void TSettingsPage::SetPortGroupEnabled(bool on) {
     GrpCom->setEnabled(on);
 }

@@ -50,6 +50,10 @@ public:
     void NextPort();
     void NextRate();
     void NextParity();
+    // The worker's rate or parity has been set elsewhere (by a script): the lists show it and
+    // the status panel is told; the worker is not touched again.
+    void ShowBaudRate(uint32_t rate);
+    void ShowParity(int parity);
     // The port group can be changed only while its page is on show.
     void SetPortGroupEnabled(bool on);
 

@@ -14,10 +14,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +34,17 @@ void Print(FILE* to, const QString& text) {
     const QByteArray b = text.toLocal8Bit();
     std::fwrite(b.constData(), 1, size_t(b.size()), to);
     std::fflush(to);
+}
+
+// SIGINT and SIGTERM end the run through this pipe: the handler writes a byte, the main
+// thread reads it.
+int SignalPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const int saved = errno;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = ::write(SignalPipe[1], &byte, 1);
+    errno = saved;
 }
 
 // How long the port may take to open before the run gives up.
@@ -121,6 +137,29 @@ int RunHeadless(const TCmdLine& line, int& argc, char** argv) {
         }
         app.quit();
     });
+    // A stop signal stops the script (a device's play ends with code 0) and the run goes on to
+    // its report; before the script has started the run ends at once.
+    std::unique_ptr<QSocketNotifier> stopSignal;
+    if (::pipe2(SignalPipe, O_NONBLOCK | O_CLOEXEC) == 0) {
+        stopSignal = std::make_unique<QSocketNotifier>(SignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(stopSignal.get(), &QSocketNotifier::activated, &app, [&] {
+            char buf[16];
+            while (::read(SignalPipe[0], buf, sizeof buf) > 0) {
+            }
+            if (runner.Running()) {
+                runner.Stop();
+            } else if (!started) {
+                code = 1;
+                app.quit();
+            }
+        });
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGTERM, &action, nullptr);
+    }
     QTimer::singleShot(OpenTimeoutMs, &app, [&] {
         if (started)
             return;

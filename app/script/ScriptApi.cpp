@@ -352,6 +352,7 @@ void TScriptApi::setBaud(double rate) {
         return;
     }
     Comm.SetBaudRate(uint32_t(rate));
+    Shared->Calls->Post([runner = Shared->Runner, r = quint32(rate)] { emit runner->BaudRateSet(r); });
 }
 
 void TScriptApi::setParity(const QString& name) {
@@ -359,6 +360,7 @@ void TScriptApi::setParity(const QString& name) {
     for (uint8_t i = 0; i < 5; ++i)
         if (name.trimmed().toLower() == QLatin1String(Names[i])) {
             Comm.SetParity(i);
+            Shared->Calls->Post([runner = Shared->Runner, p = int(i)] { emit runner->ParitySet(p); });
             return;
         }
     Engine.throwError(QJSValue::RangeError, Tr(QT_TRANSLATE_NOOP("TScriptApi", "校验须为none、odd、even、mark或space")));

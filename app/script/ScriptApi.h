@@ -10,8 +10,16 @@
 //   setRts(on)  setDtr(on)  lines() -> {cts, dsr, ri, rlsd}  setBaud(n)  setParity(name)
 //   crc16(bytes)  sum8(bytes)  xor8(bytes)  hex(bytes)  bytes(hexText)
 //   protocolFrame({src, dst, cmd, reserve, route, data})
-//   onReceive(pattern, fn)  fn(match) runs whenever the pattern comes in while the script waits
-//                           (in sleep, expect, receive); a string or bytes it returns is sent
+//   onReceive(pattern, fn)  fn(match) runs for each match of the pattern whenever the script
+//                           waits (in sleep, expect, receive, a send held by a full queue) and
+//                           after its body has ended; a string or bytes it returns is sent.
+//                           JavaScript runs one thing at a time: a handler never interrupts the
+//                           body's own code, the bytes wait for the body's next wait. A body
+//                           that ends well (no throw, no failed test) with handlers registered
+//                           does not end the script: it goes on answering, as a device
+//                           simulator, until Stop (the script window's Stop button; SIGINT or
+//                           SIGTERM for `kestrel --run`), and that stop ends it with code 0. A
+//                           handler that throws ends the script with its failure.
 //   test(name, fn)          a test case of the JUnit report; a failing one fails the run and
 //                           the next one runs
 // Script thread only.
@@ -62,6 +70,8 @@ public:
 
     // Set once a JavaScript error has been thrown from C++: the caller returns at once.
     bool Stopped() const;
+    // onReceive has been called: the script keeps answering after its body ends.
+    bool HasHandlers() const { return !Handlers.empty(); }
 
 private:
     // Bytes of a string, array or typed array; false (and a thrown TypeError) otherwise.

@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,6 +43,16 @@ const char* const Prelude = R"JS(
 })
 )JS";
 
+// The end of a script that left onReceive handlers: it waits for received bytes until Stop.
+const char* const Serve = R"JS(
+(function (api) {
+    return function () {
+        for (;;)
+            api.sleep(86400000);
+    };
+})
+)JS";
+
 void RunScript(TWThreadComm& comm, const std::shared_ptr<TScriptShared>& shared,
                const QString& fileName, const QString& source) {
     TScriptResult result;
@@ -65,13 +76,26 @@ void RunScript(TWThreadComm& comm, const std::shared_ptr<TScriptShared>& shared,
             global.setProperty(QStringLiteral("log"),
                                engine.evaluate(QLatin1String(Prelude)).call({apiObject}));
 
-            const QJSValue r = engine.evaluate(source, fileName, 1);
-            if (r.isError()) {
+            // Waits in sleep for ever: the handlers answer until Stop.
+            QJSValue serve = engine.evaluate(QLatin1String(Serve)).call({apiObject});
+
+            QJSValue r = engine.evaluate(source, fileName, 1);
+            // A script whose body ended well with handlers left plays its device until Stop.
+            const bool serving = !r.isError() && api.HasHandlers() && !shared->StopFlag.load() &&
+                                 std::all_of(result.Tests.begin(), result.Tests.end(),
+                                             [](const TScriptTest& t) { return t.Passed; });
+            if (serving) {
+                api.logText(Tr(QT_TRANSLATE_NOOP("TScriptRunner", "脚本主体已结束，onReceive继续应答，直到停止")));
+                r = serve.call();
+            }
+            if (serving && r.isError() && shared->StopFlag.load()) {
+                // The stop that ends a device's play is the script's normal end.
+            } else if (r.isError()) {
                 const QString stack = r.property(QStringLiteral("stack")).toString();
                 result.Line = r.property(QStringLiteral("lineNumber")).toInt();
                 result.Message = r.property(QStringLiteral("message")).toString();
                 // A parse error stops the script before its first line: no frame of it runs.
-                const bool parse = r.property(QStringLiteral("name")).toString() ==
+                const bool parse = !serving && r.property(QStringLiteral("name")).toString() ==
                                        QLatin1String("SyntaxError") &&
                                    !stack.contains(QLatin1String("%entry@"));
                 result.Code = parse ? 2 : 1;

@@ -7,15 +7,16 @@
 // - Start, Stop, Running and the destructor are called on the owner's thread (the window's, or
 //   the headless run's main thread). Stop returns at once: the script ends within
 //   milliseconds, an endless loop included (QJSEngine::setInterrupted), a wait of the script
-//   at once. The destructor stops the script and waits for its thread.
+//   at once. The destructor stops the script and waits for its thread. A script that has left
+//   onReceive handlers runs until Stop (see ScriptApi.h); that stop ends it with code 0.
 // - Received and ModemChanged are called on the worker thread, from its events: they copy the
 //   bytes under a lock and wake the script, and never wait for it. What the script has not
 //   taken yet is bounded (MaxPending); past it the oldest bytes go, and the script's log says
 //   how many.
 // - The script calls the worker's Send and line settings from its own thread; a send that
 //   finds the queue full waits there, in steps, until there is room or the script is stopped.
-// - Logged and Finished are emitted on the owner's thread: the script thread posts them there,
-//   in order.
+// - Logged, Finished, BaudRateSet and ParitySet are emitted on the owner's thread: the script
+//   thread posts them there, in order, and never waits for them.
 
 #include <QObject>
 #include <QString>
@@ -74,6 +75,9 @@ signals:
     // A log line with its time stamp ("hh:mm:ss.zzz text").
     void Logged(const QString& line);
     void Finished(const TScriptResult& result);
+    // The script has set the worker's rate or parity (setBaud, setParity): for whoever shows them.
+    void BaudRateSet(quint32 rate);
+    void ParitySet(int parity);
 
 private:
     TWThreadComm& Comm;

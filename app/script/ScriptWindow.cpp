@@ -126,6 +126,8 @@ TScriptWindow::TScriptWindow(TWThreadComm& comm, QWidget* parent)
     connect(BtnStop, &QToolButton::clicked, this, &TScriptWindow::Stop);
     connect(Runner.get(), &TScriptRunner::Logged, Log, &QPlainTextEdit::appendPlainText);
     connect(Runner.get(), &TScriptRunner::Finished, this, &TScriptWindow::ShowResult);
+    connect(Runner.get(), &TScriptRunner::BaudRateSet, this, &TScriptWindow::BaudRateSet);
+    connect(Runner.get(), &TScriptRunner::ParitySet, this, &TScriptWindow::ParitySet);
     connect(BtnAddRule, &QToolButton::clicked, this, [this] {
         AddRuleRow(TReplyRule{});
         RulesEdited();

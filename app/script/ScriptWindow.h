@@ -53,6 +53,9 @@ public:
 signals:
     // For tests: a run has ended.
     void ScriptFinished(int code);
+    // The script has set the port's rate or parity; the worker has it already.
+    void BaudRateSet(quint32 rate);
+    void ParitySet(int parity);
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -439,6 +439,8 @@ void TFrmMain::FormCreate() {
 
     Scripts = std::make_unique<TScriptWindow>(*Comm);
     connect(TabSend, &TSendPage::ScriptWindowRequested, this, &TFrmMain::ShowScriptWindow);
+    connect(Scripts.get(), &TScriptWindow::BaudRateSet, TabComm, &TSettingsPage::ShowBaudRate);
+    connect(Scripts.get(), &TScriptWindow::ParitySet, TabComm, &TSettingsPage::ShowParity);
     Comm->OnReceive = [this](const uint8_t* b, uint32_t n) { OnCommData(b, n); };
     Comm->OnModemChange = [this](bool cts, bool dsr, bool ri, bool rlsd) {
         ModemStatusChanged(cts, dsr, ri, rlsd);

@@ -962,6 +962,10 @@ E-mail: %2</translation>
         <source>无法读取脚本文件：%1</source>
         <translation>Cannot read the script: %1</translation>
     </message>
+    <message>
+        <source>脚本主体已结束，onReceive继续应答，直到停止</source>
+        <translation>The script&apos;s body has ended; onReceive goes on answering until Stop</translation>
+    </message>
 </context>
 <context>
     <name>TScriptWindow</name>

@@ -1,12 +1,14 @@
 // The script window inside the program: opened by its key, a script that never ends stopped from
-// its Stop button, a failing line marked in the editor, and the reply rules with a bad one shown
-// red, answering a device and kept with the settings.
+// its Stop button, a failing line marked in the editor, the reply rules with a bad one shown
+// red, answering a device and kept with the settings, and a script's line settings shown.
 
 #include "Openwindow.h"
 #include "Pty.h"
 #include "ScriptEditor.h"
 #include "ScriptWindow.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QToolButton>
@@ -77,4 +79,33 @@ TEST(ScriptWindow, ReplyRulesAnswerShowABadOneRedAndAreKept) {
     ASSERT_EQ(kept.size(), 2u);
     EXPECT_EQ(kept[0].Pattern, "AA ?? 55");
     EXPECT_EQ(kept[1].Kind, TPatternKind::Regex);
+}
+
+// A script's setBaud and setParity show on the settings page and in the status panel, a rate
+// outside the list as typed.
+TEST(ScriptWindow, SetBaudAndSetParityShowOnTheSettingsPageAndInThePanel) {
+    TPty pty;
+    StoreSettings(pty.Path);
+    auto frm = OpenWindow();
+    ASSERT_TRUE(frm);
+    TScriptWindow* w = frm->ScriptWindow();
+    auto* editor = w->findChild<TScriptEditor*>("ScriptEditor");
+    auto* rate = frm->findChild<QComboBox*>("CboBps");
+    auto* parity = frm->findChild<QComboBox*>("CboParity");
+    auto* panel = frm->findChild<QLabel*>("lblComSta");
+    ASSERT_TRUE(editor && rate && parity && panel);
+    ASSERT_NE(rate->currentText(), "250000");
+    ASSERT_NE(parity->currentIndex(), 2);
+    QSignalSpy finished(w, &TScriptWindow::ScriptFinished);
+
+    editor->setPlainText("setBaud(250000);\nsetParity('even');\n");
+    w->Run();
+    // Posted in order: the settings have arrived before the end.
+    ASSERT_TRUE(WaitUntil([&] { return finished.count() == 1; }));
+    EXPECT_EQ(finished[0][0].toInt(), 0);
+    EXPECT_EQ(rate->currentText(), "250000");
+    EXPECT_EQ(parity->currentIndex(), 2);
+    EXPECT_TRUE(panel->text().contains("250000")) << panel->text().toStdString();
+    EXPECT_TRUE(panel->text().contains("Even")) << panel->text().toStdString();
+    EXPECT_EQ(frm->Worker().GetLineSettings().BaudRate, 250000u);
 }

@@ -173,11 +173,47 @@ TEST(ScriptRun, ScriptHandlersAndReplyRulesAtOnce) {
         return got.size() >= 2 * Pings;
     }));
     host.Pty.Write({'E', 'N', 'D'});
+    // The handler stays: the script answers on until stopped.
+    ASSERT_TRUE(WaitFor([&] { return bench.Log.size() >= 3; })) << bench.Log.join('\n').toStdString();
+    EXPECT_TRUE(bench.Log[1].endsWith("answered 200")) << bench.Log.join('\n').toStdString();
+    bench.Runner.Stop();
     ASSERT_TRUE(WaitFor([&] { return bench.Result.has_value(); }));
     EXPECT_EQ(bench.Result->Code, 0) << bench.Result->Text().toStdString();
-    EXPECT_TRUE(bench.Log.last().endsWith("answered 200")) << bench.Log.join('\n').toStdString();
     std::lock_guard g(lock);
     EXPECT_EQ(std::count(got.begin(), got.end(), 'r'), Pings);
     EXPECT_EQ(std::count(got.begin(), got.end(), 's'), Pings);
     EXPECT_EQ(bench.Replier->Fired(0), uint64_t(Pings));
+}
+
+// A script whose body only registers handlers plays its device after the body has ended: each
+// request is answered, the run goes on until Stop, and that stop is a clean end.
+TEST(ScriptRun, HandlersLeftByTheBodyAnswerUntilStop) {
+    std::mutex lock;
+    std::string got;
+    TPtyDevice host([&](std::string& received) {
+        std::lock_guard g(lock);
+        got += received;
+        received.clear();
+        return std::vector<std::string>{};
+    });
+    TScriptBench bench(host.Pty.Path);
+    ASSERT_TRUE(WaitFor([&] { return bench.Comm.IsOpen(); }));
+    ASSERT_TRUE(bench.Runner.Start("sim.js", R"(
+        onReceive(/REQ(\d)/, function (m) { return "ANS" + m.substring(3) + "\n"; });
+    )"));
+    // The body has ended once the script says it goes on answering.
+    ASSERT_TRUE(WaitFor([&] { return !bench.Log.isEmpty(); }));
+    for (char n : {'1', '2'}) {
+        host.Pty.Write({'R', 'E', 'Q', uint8_t(n)});
+        ASSERT_TRUE(WaitFor([&] {
+            std::lock_guard g(lock);
+            return got.find(std::string("ANS") + n + "\n") != std::string::npos;
+        })) << got;
+    }
+    EXPECT_TRUE(bench.Runner.Running());
+    EXPECT_FALSE(bench.Result.has_value());
+    bench.Runner.Stop();
+    ASSERT_TRUE(WaitFor([&] { return bench.Result.has_value(); }));
+    EXPECT_EQ(bench.Result->Code, 0) << bench.Result->Text().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return !bench.Runner.Running(); }));
 }

@@ -1,0 +1,3 @@
+send("AT\r");
+expect("AT", 100);
+log("ok");

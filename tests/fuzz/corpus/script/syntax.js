@@ -1,0 +1,2 @@
+function f() { f(); }
+f(
