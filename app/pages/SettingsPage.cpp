@@ -22,13 +22,43 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
+
+// A read-only text box that shows whole lines: the height left below the last whole line is
+// kept out of the view and painted like it, so no line is cut in half at the foot.
+class TWholeLinesEdit : public QPlainTextEdit {
+public:
+    explicit TWholeLinesEdit(QWidget* parent) : QPlainTextEdit(parent) {
+        setReadOnly(true);
+        setAutoFillBackground(true);
+        setBackgroundRole(QPalette::Base);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QPlainTextEdit::resizeEvent(event);
+        const int line = std::max(1, int(std::ceil(QFontMetricsF(font()).height())));
+        const int top = int(document()->documentMargin());
+        const int left = std::max(0, contentsRect().height() - top) % line;
+        if (left != m_left) {
+            m_left = left;
+            setViewportMargins(0, 0, 0, left);
+        }
+    }
+
+private:
+    int m_left = 0;
+};
 
 const char* const HelpLines[] = {
     QT_TRANSLATE_NOOP("TSettingsPage", "快捷键定义"),
@@ -139,8 +169,7 @@ TSettingsPage::TSettingsPage(TPageHost& host, QWidget* parent) : QWidget(parent)
     languageRow->addWidget(CboLanguage, 1);
     right->addLayout(languageRow);
 
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setReadOnly(true);
+    Memo1 = new TWholeLinesEdit(this);
     Memo1->setFixedWidth(221);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     right->addWidget(Memo1, 1);

@@ -17,11 +17,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -291,6 +293,7 @@ void TFrmMain::StopLiveLog() {
     if (LogTimer)
         LogTimer->stop();
     lblLog->hide();
+    Label1->show();
 }
 
 void TFrmMain::ShowLogState() {
@@ -304,15 +307,31 @@ void TFrmMain::ShowLogState() {
         return;
     }
     const double mb = double(LiveLog.FileBytes()) / 1e6;
-    QString text = tr("● 记录: %1  %2 MB").arg(name, QString::number(mb, 'f', mb < 10 ? 2 : 1));
+    QString rest = tr("%1 MB").arg(QString::number(mb, 'f', mb < 10 ? 2 : 1));
     if (const uint64_t dropped = LiveLog.DroppedBytes())
-        text += tr("  丢弃 %1 字节").arg(dropped);
+        rest += tr("  丢弃 %1 字节").arg(dropped);
     if (LiveLog.Unlinked())
-        text += tr("  文件已被删除");
-    lblLog->setText(text);
+        rest += tr("  文件已被删除");
+    const QString head = tr("● 记录: ");
+    const QFontMetrics metrics(lblLog->font());
+    const auto widthOf = [&](const QString& t) { return metrics.horizontalAdvance(t) + 4; };
+    // The badge lies on the title strip where its picture leaves room: past the picture's end
+    // on one line when the window is wider than it, else in two lines in the version label's
+    // place, between the name and the wave, the file's name shortened to fit.
+    const int pastPicture = width() - StripPicture.width() - 12;
+    const bool past = widthOf(head + name + "  " + rest) <= pastPicture;
+    const int room = past ? pastPicture : StripGapRight - StripGapLeft;
+    const QString shown = past ? name
+                               : metrics.elidedText(name, Qt::ElideMiddle,
+                                                    std::max(0, room - widthOf(head)));
+    lblLog->setText(past ? head + name + "  " + rest
+                         : head + shown + "\n" + metrics.elidedText(rest, Qt::ElideRight, room - 4));
     lblLog->setToolTip(QString::fromStdString(LiveLog.Path()));
     lblLog->adjustSize();
-    lblLog->move(width() - lblLog->width() - 6, 0);
+    lblLog->resize(std::min(lblLog->width(), room), lblLog->height());
+    lblLog->move(past ? width() - lblLog->width() - 6 : StripGapLeft,
+                 std::max(0, (StripHeight - lblLog->height()) / 2));
+    Label1->setVisible(past);
     lblLog->show();
     lblLog->raise();
 }

@@ -37,6 +37,8 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <algorithm>
+
 const QColor TFrmMain::LineOn(0, 255, 0);
 const QColor TFrmMain::LineOff(0, 128, 0);
 const QColor TFrmMain::PortShut(255, 0, 0);
@@ -96,11 +98,15 @@ protected:
         QPainter painter(this);
         painter.setPen(palette().color(QPalette::WindowText));
         painter.setFont(font());
-        const int ascent = QFontMetrics(font()).ascent();
+        const QFontMetrics metrics(font());
+        const QStringList lines = text().split('\n');
+        // More lines than fit at the usual step come closer together.
+        const int step = lines.size() < 2 ? LineStep
+                         : std::min<int>(LineStep, (height() - metrics.height()) / (lines.size() - 1));
         int y = 0;
-        for (const QString& line : text().split('\n')) {
-            painter.drawText(0, y + ascent - 2, line);
-            y += LineStep;
+        for (const QString& line : lines) {
+            painter.drawText(0, y + metrics.ascent() - 2, line);
+            y += step;
         }
     }
 
@@ -278,7 +284,7 @@ void TFrmMain::BuildCentre() {
         QAction* plot = menu->addAction(tr("波形(&P)...") + "\tCtrl+Shift+P");
         connect(plot, &QAction::triggered, this, [this] { Plot->Open(); });
     };
-    // On the title strip's right end, where it hides no data.
+    // On the title strip, where it hides neither data nor the picture (see ShowLogState).
     lblLog = new QLabel(this);
     lblLog->setAttribute(Qt::WA_TransparentForMouseEvents); // the strip still drags the window
     {
@@ -505,7 +511,12 @@ QString PortSettingsText(const TWThreadComm::TPortSettings& s) {
              QString::number(line.ByteSize),
              line.StopBits == 0   ? QStringLiteral("1")
              : line.StopBits == 1 ? QStringLiteral("1.5")
-                                  : QStringLiteral("2"));
+                                  : QStringLiteral("2")) +
+           // Flow control shows only when it is on: a port that seems dead may be held by it.
+           (line.Flow == 0 ? QString()
+                           : "\n\n" + TFrmMain::tr("流控: %1")
+                                          .arg(line.Flow == 1 ? QStringLiteral("RTS/CTS")
+                                                              : QStringLiteral("XON/XOFF")));
 }
 
 void TFrmMain::ShowPortState(bool open, const TWThreadComm::TPortSettings& settings,

@@ -159,6 +159,9 @@ public:
     static constexpr int ClientWidth = 630;
     static constexpr int ClientHeight = 442;
     static constexpr int StripHeight = 41;
+    // The title strip's picture is plain between the end of its name and the start of its wave.
+    static constexpr int StripGapLeft = 160;
+    static constexpr int StripGapRight = 336;
     static constexpr int PanelWidth = 126;
     static constexpr int PageHeight = 140; // room for a CJK caption font's lines
 

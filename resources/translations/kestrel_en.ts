@@ -303,10 +303,6 @@
         <translation>Logging to the file %1 failed: %2</translation>
     </message>
     <message>
-        <source>● 记录: %1  %2 MB</source>
-        <translation>● Log: %1  %2 MB</translation>
-    </message>
-    <message>
         <source>停止记录(&amp;L)</source>
         <translation>Stop &amp;logging</translation>
     </message>
@@ -619,6 +615,18 @@ E-mail: %2</translation>
     <message>
         <source>波形(&amp;P)...</source>
         <translation>&amp;Plot...</translation>
+    </message>
+    <message>
+        <source>● 记录: </source>
+        <translation>● Log: </translation>
+    </message>
+    <message>
+        <source>流控: %1</source>
+        <translation>Flow: %1</translation>
+    </message>
+    <message>
+        <source>%1 MB</source>
+        <translation>%1 MB</translation>
     </message>
 </context>
 <context>

@@ -62,6 +62,12 @@ TEST_F(LiveLogWindow, AFloodIsRecordedWholeEvenWhileThePaneIsPaused) {
     ASSERT_TRUE(Choose("记录到文件 (原样字节)"));
     ASSERT_TRUE(WaitUntil([&] { return Part<QLabel>(Frm, "lblLog")->isVisible(); }));
     EXPECT_TRUE(Part<QLabel>(Frm, "lblLog")->text().contains("raw.bin"));
+    // On the title strip, clear of its wave and of the version beside the name.
+    const QRect badge = Part<QLabel>(Frm, "lblLog")->geometry();
+    EXPECT_TRUE(QRect(0, 0, Frm->width(), TFrmMain::StripHeight).contains(badge));
+    EXPECT_TRUE((badge.left() >= TFrmMain::StripGapLeft && badge.right() < TFrmMain::StripGapRight) || badge.left() >= 630) << badge.left();
+    const QLabel* version = Part<QLabel>(Frm, "Label1");
+    EXPECT_FALSE(version->isVisible() && version->geometry().intersects(badge));
     std::vector<uint8_t> sent(1 << 20);
     for (size_t i = 0; i < sent.size(); ++i)
         sent[i] = uint8_t(i * 7 + (i >> 10));
@@ -71,6 +77,7 @@ TEST_F(LiveLogWindow, AFloodIsRecordedWholeEvenWhileThePaneIsPaused) {
     EXPECT_TRUE(WaitUntil([&] { return Part<QLabel>(Frm, "lblLog")->text().contains("1.05 MB"); }));
     ASSERT_TRUE(Choose("停止记录"));
     EXPECT_FALSE(Part<QLabel>(Frm, "lblLog")->isVisible());
+    EXPECT_TRUE(version->isVisible());
     EXPECT_EQ(FileText(path), QByteArray(reinterpret_cast<const char*>(sent.data()), int(sent.size())));
     const uint64_t read = Frm->Worker().BytesRead();
     Far.Write({'x'});

@@ -107,7 +107,7 @@ TEST_F(PortLine, ATypedRateAndTheLineDialogReachTheDeviceAndAreKept) {
     QTest::mouseClick(Part<QToolButton>(Page, "btnLine"), Qt::LeftButton);
     EXPECT_TRUE(Device().TwoStopBits);
     EXPECT_TRUE(Device().HardwareFlow);
-    EXPECT_TRUE(Part<QLabel>(Frm, "lblComSta")->text().endsWith("数 据 位: 7\n\n停 止 位: 2"))
+    EXPECT_TRUE(Part<QLabel>(Frm, "lblComSta")->text().endsWith("数 据 位: 7\n\n停 止 位: 2\n\n流控: RTS/CTS"))
         << Part<QLabel>(Frm, "lblComSta")->text().toStdString();
 
     Frm->SaveSettings();
