@@ -99,7 +99,7 @@ void TFrmMain::ApplyReceived(bool drain) {
         ++BacklogNext;
         any = true;
         if (!drain && spent.elapsed() >= SliceMs && BacklogNext < Backlog.BlockCount()) {
-            QTimer::singleShot(0, this, &TFrmMain::FlushReceived);
+            FlushLater->start();
             break;
         }
     }

@@ -131,6 +131,12 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     Paused = false;
     Calls = new TPostedCalls(this);
     connect(&ReceQueue, &TReceiveQueue::Ready, this, &TFrmMain::FlushReceived);
+    // A pass that stops at its slice goes on through a timer, not a posted call: posted calls
+    // run one after another in a single go, a timer lets the keys and paints waiting run first.
+    FlushLater = new QTimer(this);
+    FlushLater->setSingleShot(true);
+    FlushLater->setInterval(0);
+    connect(FlushLater, &QTimer::timeout, this, &TFrmMain::FlushReceived);
     Plot = std::make_unique<TPlotWindow>(
         TPlotHost{[this] { return PreambleOn(); },
                   [this] { return "COM" + QString::number(Comm->GetPortSettings().PortNumber); }},

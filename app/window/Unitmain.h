@@ -285,7 +285,10 @@ private:
     uint64_t DropNoticeEpoch = ~uint64_t(0); // received blocks stay queued until the opened file is in
     TReceiveBatch Backlog; // taken from ReceQueue, not yet in the pane
     size_t BacklogNext = 0;
-    static constexpr int SliceMs = 8;
+    // One pass of feeding received blocks to the pane works this long at most, so that a frame
+    // of painting and a key typed meanwhile are never held up by more than a few milliseconds.
+    static constexpr int SliceMs = 2;
+    class QTimer* FlushLater = nullptr; // the next pass, after the events that wait
     TOpenError ShownError; // the reason on show, so that it changes once per failure
     bool Stopped = false;  // the worker has been stopped by ToolExit
     bool Exiting = false;  // ToolExit asked for the close under way
