@@ -1,10 +1,12 @@
 #include "SendEdit.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMimeData>
+#include <QStyleHints>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -140,8 +142,45 @@ void TSendEdit::CheckFold(int position, int added) {
     if (!longLine && Folded())
         for (QTextBlock b = doc->begin(); b.isValid() && !longLine; b = b.next())
             longLine = isLong(b);
-    if (longLine != Folded())
+    if (longLine != Folded()) {
         setLineWrapMode(longLine ? WidgetWidth : NoWrap);
+        HoldBlink();
+    }
+}
+
+// To place the caret, Qt works out the character boundaries of its whole line each time it
+// draws it: with a line of a million characters, tens of milliseconds at each blink. While such
+// a line is in the focused pane the caret stays lit instead (the blink is the application's
+// setting, so it is given back when the pane loses the focus or the line).
+void TSendEdit::HoldBlink() {
+    QStyleHints* hints = QGuiApplication::styleHints();
+    const bool hold = Folded() && hasFocus();
+    if (hold && HeldFlashTime < 0) {
+        HeldFlashTime = hints->cursorFlashTime();
+        hints->setCursorFlashTime(0);
+    } else if (!hold && HeldFlashTime >= 0) {
+        hints->setCursorFlashTime(HeldFlashTime);
+        HeldFlashTime = -1;
+    }
+}
+
+TSendEdit::~TSendEdit() {
+    if (HeldFlashTime >= 0)
+        QGuiApplication::styleHints()->setCursorFlashTime(HeldFlashTime);
+}
+
+void TSendEdit::focusInEvent(QFocusEvent* event) {
+    QPlainTextEdit::focusInEvent(event);
+    HoldBlink();
+}
+
+void TSendEdit::focusOutEvent(QFocusEvent* event) {
+    // Given back first, so that the pane that takes the focus blinks as it should.
+    if (HeldFlashTime >= 0) {
+        QGuiApplication::styleHints()->setCursorFlashTime(HeldFlashTime);
+        HeldFlashTime = -1;
+    }
+    QPlainTextEdit::focusOutEvent(event);
 }
 
 void TSendEdit::insertFromMimeData(const QMimeData* source) {
@@ -152,6 +191,7 @@ void TSendEdit::insertFromMimeData(const QMimeData* source) {
             run = c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator ? 0 : run + 1;
             if (run > FoldChars) {
                 setLineWrapMode(WidgetWidth);
+                HoldBlink();
                 break;
             }
         }

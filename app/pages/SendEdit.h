@@ -17,6 +17,7 @@ class TSendEdit : public QPlainTextEdit {
     Q_OBJECT
 public:
     explicit TSendEdit(QWidget* parent = nullptr);
+    ~TSendEdit() override;
 
     // Lines are not wrapped, unless one is longer than this many characters: a line that long
     // laid out whole costs the window's thread a redraw of all of it at each blink of the caret,
@@ -61,6 +62,12 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void HoldBlink();
+    int HeldFlashTime = -1; // the application's blink, while this pane holds it still
 };
 
 // Runs filter on each character typed into widget (a line edit, say), as

@@ -1,11 +1,14 @@
 // Prints how long the window's thread spends when a line of 1 MiB characters without a break is
-// pasted into the send pane (the paste and the paint that follows), and then what one blink of
-// the caret costs (a repaint of the caret's spot).
+// pasted into the send pane (the paste and the paint that follows), what one repaint of the
+// caret's spot costs (as after a key), and how much of the window's thread the pane then takes
+// while the user does nothing for 3 s (the caret's blink).
 //   build/bench/app/bench_sendpaste [MiB]   (default 1)
 
 #include "SendEdit.h"
 
 #include <QApplication>
+#include <QStyleHints>
+#include <sys/resource.h>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -23,6 +26,9 @@ int main(int argc, char** argv) {
     edit.resize(600, 200);
     edit.show();
     if (!QTest::qWaitForWindowExposed(&edit))
+        return 1;
+    edit.activateWindow();
+    if (!QTest::qWaitForWindowActive(&edit))
         return 1;
     edit.setFocus();
     QCoreApplication::processEvents();
@@ -44,8 +50,29 @@ int main(int argc, char** argv) {
         edit.viewport()->repaint(caret);
     const double blinkMs = double(timer.nsecsElapsed()) / 1e6 / Blinks;
 
+    struct TPaints : QObject {
+        int Count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            Count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    edit.viewport()->installEventFilter(&paints);
+    const auto cpuMs = [] {
+        rusage use{};
+        getrusage(RUSAGE_THREAD, &use);
+        return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1e3 +
+               double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e3;
+    };
+    QTest::qWait(1000); // what the paste left to do
+    paints.Count = 0;
+    const double cpuBefore = cpuMs();
+    QTest::qWait(3000);
+    const double idleCpu = cpuMs() - cpuBefore;
+
     const bool exact = edit.Line(0) == line;
-    std::printf("paste of a %d MiB line: %.1f ms on the window's thread; one caret blink: %.2f ms; text %s\n",
-                mib, pasteMs, blinkMs, exact ? "exact" : "CHANGED");
+    std::printf("paste of a %d MiB line: %.1f ms on the window's thread; a repaint of the caret: "
+                "%.2f ms; then 3 s idle: %.1f ms of the window's thread, %d repaints; text %s\n",
+                mib, pasteMs, blinkMs, idleCpu, paints.Count, exact ? "exact" : "CHANGED");
     return exact ? 0 : 1;
 }

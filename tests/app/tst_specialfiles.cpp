@@ -22,6 +22,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QSignalSpy>
+#include <QStyleHints>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -474,15 +475,24 @@ TEST(SpecialSendPane, ALongLineFoldsThePaneAndItsTextStaysExact) {
     edit.resize(400, 100);
     edit.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&edit));
+    edit.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&edit));
+    edit.setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return edit.hasFocus(); }));
+    const int blink = QGuiApplication::styleHints()->cursorFlashTime();
+    ASSERT_GT(blink, 0);
     EXPECT_FALSE(edit.Folded());
     const QString line = QString(1 << 20, u'A') + u'Z';
     edit.SetLines({"short", line});
     EXPECT_TRUE(edit.Folded());
     EXPECT_EQ(edit.LineCount(), 2);
     EXPECT_EQ(edit.Line(1), line);
+    // The caret holds still while the line is there: each blink would draw the line again.
+    EXPECT_EQ(QGuiApplication::styleHints()->cursorFlashTime(), 0);
     edit.SetLine(1, "x");
     EXPECT_FALSE(edit.Folded());
     EXPECT_EQ(edit.Lines(), (QStringList{"short", "x"}));
+    EXPECT_EQ(QGuiApplication::styleHints()->cursorFlashTime(), blink);
 }
 
 TEST(SpecialTextView, ALineWithoutABreakIsSelectedFromTheIndexAndCopiedOnAThreadCutAndSaid) {
