@@ -11,6 +11,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <utility>
+
 namespace {
 
 bool IsEnter(const QKeyEvent* event) {
@@ -153,20 +155,23 @@ void TSendEdit::CheckFold(int position, int added) {
 // a line is in the focused pane the caret stays lit instead (the blink is the application's
 // setting, so it is given back when the pane loses the focus or the line).
 void TSendEdit::HoldBlink() {
-    QStyleHints* hints = QGuiApplication::styleHints();
-    const bool hold = Folded() && hasFocus();
-    if (hold && HeldFlashTime < 0) {
-        HeldFlashTime = hints->cursorFlashTime();
-        hints->setCursorFlashTime(0);
-    } else if (!hold && HeldFlashTime >= 0) {
-        hints->setCursorFlashTime(HeldFlashTime);
-        HeldFlashTime = -1;
+    if (!Folded() || !hasFocus()) {
+        GiveBlinkBack();
+        return;
+    }
+    if (HeldFlashTime < 0) {
+        HeldFlashTime = QGuiApplication::styleHints()->cursorFlashTime();
+        QGuiApplication::styleHints()->setCursorFlashTime(0);
     }
 }
 
-TSendEdit::~TSendEdit() {
+void TSendEdit::GiveBlinkBack() {
     if (HeldFlashTime >= 0)
-        QGuiApplication::styleHints()->setCursorFlashTime(HeldFlashTime);
+        QGuiApplication::styleHints()->setCursorFlashTime(std::exchange(HeldFlashTime, -1));
+}
+
+TSendEdit::~TSendEdit() {
+    GiveBlinkBack();
 }
 
 void TSendEdit::focusInEvent(QFocusEvent* event) {
@@ -175,11 +180,7 @@ void TSendEdit::focusInEvent(QFocusEvent* event) {
 }
 
 void TSendEdit::focusOutEvent(QFocusEvent* event) {
-    // Given back first, so that the pane that takes the focus blinks as it should.
-    if (HeldFlashTime >= 0) {
-        QGuiApplication::styleHints()->setCursorFlashTime(HeldFlashTime);
-        HeldFlashTime = -1;
-    }
+    GiveBlinkBack(); // first, so that the pane that takes the focus blinks as it should
     QPlainTextEdit::focusOutEvent(event);
 }
 

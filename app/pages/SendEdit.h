@@ -67,6 +67,7 @@ protected:
 
 private:
     void HoldBlink();
+    void GiveBlinkBack();
     int HeldFlashTime = -1; // the application's blink, while this pane holds it still
 };
 

@@ -56,6 +56,22 @@ std::vector<std::string> Silent(std::string& received) {
     return {};
 }
 
+// A far end that only keeps what it receives.
+struct TRecordingHost {
+    std::string Got() {
+        std::lock_guard g(Lock);
+        return Text;
+    }
+    std::mutex Lock;
+    std::string Text;
+    TPtyDevice Device{[this](std::string& received) {
+        std::lock_guard g(Lock);
+        Text += received;
+        received.clear();
+        return std::vector<std::string>{};
+    }};
+};
+
 } // namespace
 
 TEST(ScriptRun, TalksToAModemAndToADeviceThatSplitsItsAnswers) {
@@ -137,14 +153,8 @@ TEST(ScriptRun, StopEndsAnEndlessLoopAndASendHeldByTheQueue) {
 // A script that plays a device with onReceive while automatic replies answer too: both answer
 // every request, and the script's own expectations still see the bytes.
 TEST(ScriptRun, ScriptHandlersAndReplyRulesAtOnce) {
-    std::mutex lock;
-    std::string got;
-    TPtyDevice host([&](std::string& received) {
-        std::lock_guard g(lock);
-        got += received;
-        received.clear();
-        return std::vector<std::string>{};
-    });
+    TRecordingHost recorder;
+    TPtyDevice& host = recorder.Device;
     TScriptBench bench(host.Pty.Path);
     bench.Replier = std::make_unique<TAutoReplier>([&](const uint8_t* b, uint32_t n) {
         return bench.Comm.Send(b, n) ? TSendResult::Sent : TSendResult::Full;
@@ -169,8 +179,7 @@ TEST(ScriptRun, ScriptHandlersAndReplyRulesAtOnce) {
         pings += "PING";
     host.Pty.Write(std::vector<uint8_t>(pings.begin(), pings.end()));
     ASSERT_TRUE(WaitFor([&] {
-        std::lock_guard g(lock);
-        return got.size() >= 2 * Pings;
+        return recorder.Got().size() >= 2 * Pings;
     }));
     host.Pty.Write({'E', 'N', 'D'});
     // The handler stays: the script answers on until stopped.
@@ -179,7 +188,7 @@ TEST(ScriptRun, ScriptHandlersAndReplyRulesAtOnce) {
     bench.Runner.Stop();
     ASSERT_TRUE(WaitFor([&] { return bench.Result.has_value(); }));
     EXPECT_EQ(bench.Result->Code, 0) << bench.Result->Text().toStdString();
-    std::lock_guard g(lock);
+    const std::string got = recorder.Got();
     EXPECT_EQ(std::count(got.begin(), got.end(), 'r'), Pings);
     EXPECT_EQ(std::count(got.begin(), got.end(), 's'), Pings);
     EXPECT_EQ(bench.Replier->Fired(0), uint64_t(Pings));
@@ -188,14 +197,8 @@ TEST(ScriptRun, ScriptHandlersAndReplyRulesAtOnce) {
 // A script whose body only registers handlers plays its device after the body has ended: each
 // request is answered, the run goes on until Stop, and that stop is a clean end.
 TEST(ScriptRun, HandlersLeftByTheBodyAnswerUntilStop) {
-    std::mutex lock;
-    std::string got;
-    TPtyDevice host([&](std::string& received) {
-        std::lock_guard g(lock);
-        got += received;
-        received.clear();
-        return std::vector<std::string>{};
-    });
+    TRecordingHost recorder;
+    TPtyDevice& host = recorder.Device;
     TScriptBench bench(host.Pty.Path);
     ASSERT_TRUE(WaitFor([&] { return bench.Comm.IsOpen(); }));
     ASSERT_TRUE(bench.Runner.Start("sim.js", R"(
@@ -206,9 +209,8 @@ TEST(ScriptRun, HandlersLeftByTheBodyAnswerUntilStop) {
     for (char n : {'1', '2'}) {
         host.Pty.Write({'R', 'E', 'Q', uint8_t(n)});
         ASSERT_TRUE(WaitFor([&] {
-            std::lock_guard g(lock);
-            return got.find(std::string("ANS") + n + "\n") != std::string::npos;
-        })) << got;
+            return recorder.Got().find(std::string("ANS") + n + "\n") != std::string::npos;
+        })) << recorder.Got();
     }
     EXPECT_TRUE(bench.Runner.Running());
     EXPECT_FALSE(bench.Result.has_value());
