@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace {
 
 std::string Tr(const char* text) {
@@ -202,17 +204,19 @@ void TStreamMatcher::FeedRegex(const TFound& found) {
         // it is reported once the next read decides it.
         const QRegularExpressionMatch m =
             P.Regex.match(subject, from, QRegularExpression::PartialPreferFirstMatch);
+        // A partial match may come without a start (one that hangs on "\\A", say), and no
+        // match may begin before the search did: the previous match ends there.
+        const qsizetype start = std::clamp<qsizetype>(m.capturedStart(), from, subject.size());
         if (m.hasPartialMatch()) {
-            keepFrom = size_t(m.capturedStart());
+            keepFrom = size_t(start);
             break;
         }
         if (!m.hasMatch())
             break;
-        const qsizetype end = m.capturedEnd();
+        const qsizetype end = std::max(m.capturedEnd(), start);
         found(WindowAt + uint64_t(end),
-              std::string_view(Window).substr(size_t(m.capturedStart()),
-                                              size_t(end - m.capturedStart())));
-        from = end > m.capturedStart() ? end : end + 1;
+              std::string_view(Window).substr(size_t(start), size_t(end - start)));
+        from = end > start ? end : end + 1;
         keepFrom = size_t(std::min<qsizetype>(from, subject.size()));
     }
     // A match still growing past MaxLength bytes is given up from its start.

@@ -72,3 +72,17 @@ TEST(ReplyPattern, FindsEachMatchOnceHoweverTheReadsSplitIt) {
         EXPECT_EQ(r[1], (std::pair<uint64_t, std::string>{10, "OK3;"}));
     }
 }
+
+// A regular expression that may match only at the start of what it is given ("\\A") reported a
+// partial match with no start once the stream had moved on: the matcher lost its place, and
+// matches came with positions before the stream's first byte.
+TEST(ReplyPattern, AnAnchoredAlternativeKeepsThePositionsInTheStream) {
+    const TReplyPattern p = TReplyPattern::Parse(TPatternKind::Regex, "x\\Ay|000");
+    ASSERT_TRUE(p.Valid());
+    for (size_t piece : {size_t(1), size_t(4), size_t(100)}) {
+        const auto found = Matches(p, std::string(9, '0'), piece);
+        ASSERT_EQ(found.size(), 3u) << piece;
+        for (size_t i = 0; i < found.size(); ++i)
+            EXPECT_EQ(found[i].first, 3 * (i + 1)) << piece;
+    }
+}
