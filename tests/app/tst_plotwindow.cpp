@@ -127,7 +127,9 @@ TEST_F(PlotWindow, FramedRecordsAreReadByTheLayoutAndCutOnesCounted) {
     // Two records of six bytes after the preamble, with noise between them.
     Send(std::string("\x55\xAA\xFF\x34\x12\x00\xFF\xFE\xFF", 9) + "xx" +
          std::string("\x55\xAA\xFF\x00\x00\x00\x00\x02\x00", 9));
-    ASSERT_TRUE(WaitUntil([&] { return Row(plot, "u8@5") == QStringList{"u8@5", "0", "0", "255"}; }));
+    ASSERT_TRUE(WaitUntil([&] { return Row(plot, "u8@5") == QStringList{"u8@5", "0", "0", "255"}; }))
+        << Row(plot, "u8@5").join(' ').toStdString() << " | "
+        << plot->findChild<QLabel*>("lblPlotBad")->text().toStdString();
     EXPECT_EQ(Row(plot, "t"), (QStringList{"t", "0", "0", "4660"}));
     EXPECT_EQ(Row(plot, "half"), (QStringList{"half", "1", "-1", "1"}));
 
