@@ -120,6 +120,27 @@ int64_t TTextIndex::TChunk::MsAt(uint32_t offset) const {
     return it == StampAt.begin() ? BaseMs : StampMs[size_t(it - StampAt.begin()) - 1];
 }
 
+static_assert(TTextIndex::ChunkBytes == uint64_t(4) << 16, "a chunk is four quarters of 64 KiB");
+
+void TTextIndex::TStarts::Push(uint32_t offset) {
+    for (uint32_t quarter = 1; quarter <= offset >> 16; ++quarter)
+        if (QuarterFirst[quarter] == None)
+            QuarterFirst[quarter] = uint32_t(Low.size());
+    Low.push_back(uint16_t(offset));
+}
+
+size_t TTextIndex::TStarts::UpperBound(uint32_t offset) const {
+    const uint32_t quarter = offset >> 16;
+    const size_t begin = QuarterFirst[quarter];
+    if (begin == None)
+        return Low.size();
+    const size_t end =
+        quarter < 3 && QuarterFirst[quarter + 1] != None ? QuarterFirst[quarter + 1] : Low.size();
+    return size_t(std::upper_bound(Low.begin() + ptrdiff_t(begin), Low.begin() + ptrdiff_t(end),
+                                   uint16_t(offset)) -
+                  Low.begin());
+}
+
 void TTextIndex::Clear() {
     *this = TTextIndex();
 }
@@ -127,7 +148,7 @@ void TTextIndex::Clear() {
 void TTextIndex::NewChunk() {
     if (!m_chunks.empty()) {
         TChunk& back = *m_chunks.back();
-        back.Starts.shrink_to_fit();
+        back.Starts.ShrinkToFit();
         back.StampAt.shrink_to_fit();
         back.StampMs.shrink_to_fit();
         m_closedBytes += back.MemoryBytes();
@@ -169,7 +190,7 @@ void TTextIndex::Scan(const uint8_t* bytes, size_t count, int64_t ms) {
             m_cells = 0;
             m_lead = false;
             const uint32_t at = first + uint32_t(i);
-            chunk.Starts.push_back(at);
+            chunk.Starts.Push(at);
             if (!m_anyStamp || ms != m_lastMs) {
                 chunk.StampAt.push_back(at);
                 chunk.StampMs.push_back(ms);
@@ -262,8 +283,7 @@ int64_t TTextIndex::LineAt(uint64_t pos) const {
     pos = std::clamp(pos, m_base, m_end - 1);
     const size_t i = size_t((pos - m_base) / ChunkBytes);
     const TChunk& chunk = *m_chunks[i];
-    const auto it = std::upper_bound(chunk.Starts.begin(), chunk.Starts.end(), uint32_t(pos % ChunkBytes));
-    const int64_t k = chunk.FirstLine + int64_t(it - chunk.Starts.begin()) - 1;
+    const int64_t k = chunk.FirstLine + int64_t(chunk.Starts.UpperBound(uint32_t(pos % ChunkBytes))) - 1;
     return std::clamp(k, first, m_lines - 1);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // TTextIndex: where the text lines of the received bytes begin, and when, for
 // the receive pane's text view. The bytes themselves stay in the receive
-// store; this holds about 4 bytes per line.
+// store; this holds about 2 bytes per line.
 //
 // Lines are those of TTextRender: CR, LF and CR LF end a line, and a CR LF
 // split between two blocks is one break. A line begins at its first byte (the
@@ -12,8 +12,8 @@
 //
 // Positions count received bytes from 0. The index is kept in chunks of
 // ChunkBytes positions, which line up with the store's dump blocks, so the
-// store's dropping of whole blocks drops whole chunks. A chunk holds the 32-bit
-// offsets of the lines that begin in it and the times of the blocks in which
+// store's dropping of whole blocks drops whole chunks. A chunk holds the offsets
+// of the lines that begin in it (2 bytes each) and the times of the blocks in which
 // they begin: an entry only where a line begins in a block whose time differs
 // from the entry before, so a flood of large blocks costs next to nothing and
 // a trickle of single bytes no more than its lines do.
@@ -23,6 +23,7 @@
 // chunks with the copy and copies only the last.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -73,16 +74,38 @@ public:
     TTextIndex Snapshot() const;
 
 private:
+    // The offsets of the lines begun in a chunk, in order: their low 16 bits, and where each
+    // quarter of the chunk (64 KiB) begins among them.
+    class TStarts {
+    public:
+        void Push(uint32_t offset);
+        size_t size() const { return Low.size(); }
+        uint32_t operator[](size_t i) const {
+            const uint32_t quarter = uint32_t(i >= QuarterFirst[1]) + uint32_t(i >= QuarterFirst[2]) +
+                                     uint32_t(i >= QuarterFirst[3]);
+            return quarter << 16 | Low[i];
+        }
+        // The first of them above offset (size() when none is).
+        size_t UpperBound(uint32_t offset) const;
+        void ShrinkToFit() { Low.shrink_to_fit(); }
+        size_t MemoryBytes() const { return Low.capacity() * sizeof(uint16_t); }
+
+    private:
+        static constexpr uint32_t None = UINT32_MAX; // no line begins in this quarter or after it
+        std::vector<uint16_t> Low;
+        std::array<uint32_t, 4> QuarterFirst{0, None, None, None};
+    };
+
     struct TChunk {
         int64_t FirstLine = 0;   // lines begun before the chunk
         bool OpenAtStart = false; // one of them runs on into it
         int64_t BaseMs = 0;       // the time of the last line begun before it
-        std::vector<uint32_t> Starts;
+        TStarts Starts;
         std::vector<uint32_t> StampAt; // offsets where the time changes
         std::vector<int64_t> StampMs;
 
         size_t MemoryBytes() const {
-            return sizeof(TChunk) + 32 + (Starts.capacity() + StampAt.capacity()) * 4 +
+            return sizeof(TChunk) + 32 + Starts.MemoryBytes() + StampAt.capacity() * 4 +
                    StampMs.capacity() * 8;
         }
         int64_t MsAt(uint32_t offset) const;

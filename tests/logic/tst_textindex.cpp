@@ -151,6 +151,35 @@ TEST(TextIndex, LongLinesSpanChunksAndDroppingKeepsTheLineThatRunsAcrossTheCut) 
     EXPECT_EQ(t.Line(3), "more");
 }
 
+// Line beginnings are held in 16 bits with a base for each quarter of a chunk: lines that
+// begin on either side of each quarter's edge, exactly on it, and a line that leaps over a
+// whole quarter are all found where they begin.
+TEST(TextIndex, LinesAreFoundOnEitherSideOfEveryQuarterOfAChunk) {
+    constexpr size_t Q = size_t(1) << 16;
+    TStream s;
+    std::vector<uint64_t> begins;
+    const auto line = [&](size_t bytes) { // bytes with its LF
+        begins.push_back(s.Bytes.size());
+        s.Feed(std::string(bytes - 1, 'q') + "\n");
+    };
+    line(Q - 1);         // the next begins just below the second quarter
+    line(1);             // a lone break: the next begins exactly on its edge
+    line(Q + Q / 2);
+    line(Q + Q / 2);     // over the fourth quarter, which begins no line, to the next chunk
+    line(2 * Q + 10);    // over the next chunk's second quarter
+    for (int i = 0; i < 4; ++i)
+        line(Q / 2 + 7);
+    for (size_t k = 0; k < begins.size(); ++k) {
+        EXPECT_EQ(s.Index.Line(int64_t(k)).Begin, begins[k]) << k;
+        EXPECT_EQ(s.Index.LineAt(begins[k]), int64_t(k)) << k;
+        if (k > 0) {
+            EXPECT_EQ(s.Index.LineAt(begins[k] - 1), int64_t(k) - 1) << k;
+        }
+    }
+    EXPECT_EQ(s.Index.LineAt(3 * Q + Q / 2), 3); // inside the lines that leap a quarter
+    EXPECT_EQ(s.Index.LineAt(5 * Q), 4);
+}
+
 // The widest line's cells, counted byte by byte with the code page pairs of
 // every line, against the index fed in blocks of any size: binary bytes and
 // Chinese text, whose pairs take two cells instead of eight.
