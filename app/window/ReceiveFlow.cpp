@@ -105,9 +105,30 @@ void TFrmMain::ApplyReceived(bool drain) {
     }
     if (!any)
         return;
-    ReceEdit->FollowNewData(wasAtEnd);
+    FollowReceived(drain, wasAtEnd);
     ShowDropNotice();
     emit ReceivedFlushed();
+}
+
+void TFrmMain::FollowReceived(bool drain, bool wasAtEnd) {
+    if (!FollowDue)
+        FollowAtEnd = wasAtEnd; // later passes find the pane behind its store
+    FollowDue = true;
+    const bool more = BacklogNext < Backlog.BlockCount() || ReceQueue.Pending();
+    const qint64 since = SinceFollow.isValid() ? SinceFollow.elapsed() : TReceiveQueue::FrameMs;
+    if (drain || !more || since >= TReceiveQueue::FrameMs)
+        FollowNow();
+    else if (!FollowLater->isActive())
+        FollowLater->start(int(TReceiveQueue::FrameMs - since));
+}
+
+void TFrmMain::FollowNow() {
+    FollowLater->stop();
+    if (!FollowDue)
+        return;
+    FollowDue = false;
+    SinceFollow.start();
+    ReceEdit->FollowNewData(FollowAtEnd);
 }
 
 void TFrmMain::ShowDropNotice() {

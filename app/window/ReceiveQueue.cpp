@@ -13,15 +13,29 @@ void TReceiveQueue::Push(const uint8_t* bytes, size_t count) {
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
+    bool full;
     {
         std::lock_guard lock(Lock);
         if (count > 0 && bytes != nullptr)
             Queued.Bytes.insert(Queued.Bytes.end(), bytes, bytes + count);
         Queued.Ends.push_back(Queued.Bytes.size());
         Queued.Ms.push_back(ms);
+        full = Queued.Bytes.size() >= WakeBytes;
     }
     if (!Posted.exchange(true))
         Calls->Post([this] { Wake(); });
+    if (full && !EarlyPosted.exchange(true))
+        Calls->Post([this] {
+            EarlyPosted.store(false);
+            // Unless the frame's wake-up took them meanwhile.
+            {
+                std::lock_guard lock(Lock);
+                if (Queued.Bytes.size() < WakeBytes)
+                    return;
+            }
+            Frame.stop();
+            Emit();
+        });
 }
 
 TReceiveBatch TReceiveQueue::TakeAll() {

@@ -7,8 +7,9 @@
 // thread, never drops data: the queue grows if the window falls behind.
 // Everything else runs on the thread that owns the object (the user-interface
 // thread). The first Push after a TakeAll posts one queued wake-up; the
-// wake-up emits Ready at most once per FrameMs, so the window updates the
-// pane at most once per displayed frame however fast blocks arrive.
+// wake-up emits Ready at most once per FrameMs, unless WakeBytes are waiting:
+// a flood is then taken in pieces of about that size instead of a frame's
+// worth, which the queue and the window would each hold at once.
 // The worker must have stopped pushing before the queue is destroyed.
 
 #include <QElapsedTimer>
@@ -40,6 +41,7 @@ class TReceiveQueue : public QObject {
     Q_OBJECT
 public:
     static constexpr int FrameMs = 16;
+    static constexpr size_t WakeBytes = size_t(256) << 10;
 
     explicit TReceiveQueue(QObject* parent = nullptr);
 
@@ -66,6 +68,7 @@ private:
     TReceiveBatch Queued;  // guarded by Lock
     TReceiveBatch Spare;   // empty, with the capacity of an earlier batch; guarded by Lock
     std::atomic<bool> Posted{false};
+    std::atomic<bool> EarlyPosted{false}; // a wake-up for WakeBytes waiting is on its way
     QTimer Frame;
     QElapsedTimer LastReady;
     TPostedCalls* Calls; // wake-ups from the pushing thread

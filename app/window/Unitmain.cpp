@@ -137,6 +137,9 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     FlushLater->setSingleShot(true);
     FlushLater->setInterval(0);
     connect(FlushLater, &QTimer::timeout, this, &TFrmMain::FlushReceived);
+    FollowLater = new QTimer(this);
+    FollowLater->setSingleShot(true);
+    connect(FollowLater, &QTimer::timeout, this, &TFrmMain::FollowNow);
     Plot = std::make_unique<TPlotWindow>(
         TPlotHost{[this] { return PreambleOn(); },
                   [this] { return "COM" + QString::number(Comm->GetPortSettings().PortNumber); }},

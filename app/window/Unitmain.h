@@ -30,6 +30,7 @@
 #include <functional>
 #include <optional>
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
@@ -289,6 +290,14 @@ private:
     // of painting and a key typed meanwhile are never held up by more than a few milliseconds.
     static constexpr int SliceMs = 2;
     class QTimer* FlushLater = nullptr; // the next pass, after the events that wait
+    // The pane scrolls and repaints at most once a frame while more blocks wait: the passes
+    // that come closer feed the store only.
+    void FollowReceived(bool drain, bool wasAtEnd);
+    void FollowNow();
+    class QTimer* FollowLater = nullptr;
+    QElapsedTimer SinceFollow;
+    bool FollowDue = false;    // blocks went in that the pane has not followed yet
+    bool FollowAtEnd = false;  // whether the pane showed the end before the first of them
     TOpenError ShownError; // the reason on show, so that it changes once per failure
     bool Stopped = false;  // the worker has been stopped by ToolExit
     bool Exiting = false;  // ToolExit asked for the close under way

@@ -17,11 +17,12 @@ TEST(ReceQueue, KeepsOrderAndBlockBoundariesAcrossThreads) {
     qint64 shortestGap = 1 << 30;
     int readies = 0;
     QObject::connect(&queue, &TReceiveQueue::Ready, [&] {
-        if (sinceReady.isValid())
-            shortestGap = std::min(shortestGap, sinceReady.elapsed());
+        const qint64 gap = sinceReady.isValid() ? sinceReady.elapsed() : 1 << 30;
         sinceReady.start();
         ++readies;
         TReceiveBatch batch = queue.TakeAll();
+        if (batch.Bytes.size() < TReceiveQueue::WakeBytes)
+            shortestGap = std::min(shortestGap, gap);
         for (size_t i = 0; i < batch.BlockCount(); ++i)
             received.emplace_back(batch.Block(i), batch.Block(i) + batch.BlockSize(i));
         // The window hands every batch back; its memory takes later blocks,
@@ -51,7 +52,7 @@ TEST(ReceQueue, KeepsOrderAndBlockBoundariesAcrossThreads) {
             ASSERT_EQ(b, next++) << i;
     }
     EXPECT_FALSE(queue.Pending());
-    // Wake-ups are spaced by at least a frame.
+    // Wake-ups are spaced by at least a frame, unless a flood's pieces are waiting.
     if (readies > 1) {
         EXPECT_GE(shortestGap, TReceiveQueue::FrameMs - 1);
     }
