@@ -8,8 +8,11 @@
 
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QTextBlock>
+#include <QTextCursor>
 
 #include <functional>
+#include <vector>
 
 class QMenu;
 
@@ -19,11 +22,12 @@ public:
     explicit TSendEdit(QWidget* parent = nullptr);
     ~TSendEdit() override;
 
-    // Lines are not wrapped, unless one is longer than this many characters: a line that long
-    // laid out whole costs the window's thread a redraw of all of it at each blink of the caret,
-    // so while one is in the pane, lines fold at the pane's width (the text is as it was).
-    static constexpr int FoldChars = 4096;
-    bool Folded() const { return lineWrapMode() != NoWrap; }
+    // A line longer than this many characters is held in several blocks of the document (the
+    // text between line breaks), each continuing the one above it: Qt lays a block out whole to
+    // draw the caret in it, which for a line of a million characters costs tens of milliseconds
+    // at each blink and key. The line functions below, the selection's text and what is copied
+    // out see whole lines; the pane shows each block as a line of its own.
+    static constexpr int FoldChars = 1024;
 
     // Sees each typed character (as text: one character, or a surrogate pair)
     // before the pane inserts it; may change it. False drops it.
@@ -46,6 +50,11 @@ public:
     // further lines; one at its end leaves an empty last line.
     void AddLine(const QString& text);
     int CaretRow() const;
+    // The line a document position is on, and (in column) its place in that line.
+    int RowAt(int position, int* column = nullptr) const;
+    // The selected text with a paragraph separator (U+2029) for each line break in it, as
+    // QTextCursor::selectedText gives it, but none where a long line continues in the next block.
+    QString SelectedText() const;
     // Scrolls to the caret, then puts the caret at the end of the text.
     void CaretToEnd();
     bool EndsWithLineBreak() const;
@@ -54,21 +63,38 @@ public:
     bool IsMarkedUnsent(int row) const;
 
 protected:
-    void CheckFold(int position, int added);
-    // A paste that brings a long line folds the pane before the text goes in: the line is then
-    // laid out once, folded, rather than whole and then again.
+    // Pasted or dropped text goes in already held in short blocks, so that no long block is ever
+    // laid out.
     void insertFromMimeData(const QMimeData* source) override;
+    QMimeData* createMimeDataFromSelection() const override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    void HoldBlink();
-    void GiveBlinkBack();
-    int HeldFlashTime = -1; // the application's blink, while this pane holds it still
+    static bool Continues(const QTextBlock& block);
+    // The first block of each line, by block number; rebuilt after each change of the document.
+    const std::vector<int>& LineStarts() const;
+    QTextCursor LineCursor(int row) const;
+    void EditKey(QKeyEvent* event);
+    void BreakLine();
+    void RemoveSelected(QTextCursor& c);
+    void KeepLineStart(int position, bool continues);
+    // Inserts text at c in place of its selection: \n, \r, \r\n and U+2029 end lines.
+    void InsertText(QTextCursor& c, const QString& text);
+    // Splits the blocks between the two positions that are longer than FoldChars, and joins an
+    // empty continuing block to the block above it (or a block above it that is empty). join:
+    // as part of the undo step before.
+    void Refold(int from, int to, bool join = false);
+    // The changes made outside the pane's own edits (an undo, a cut from a menu), refolded.
+    void RefoldChanged();
+
+    mutable std::vector<int> Starts;
+    mutable bool StartsValid = false;
+    bool OwnEdit = false; // the document's changes are the pane's own, already folded
+    int ChangedFrom = -1; // the span RefoldChanged looks at, -1 when there is none
+    int ChangedTo = -1;
 };
 
 // Runs filter on each character typed into widget (a line edit, say), as

@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QTextBlock>
 
 void TSendPage::SendEditMouseDown() {
     UpdateCheckItems();
@@ -21,7 +20,7 @@ void TSendPage::UpdateCheckItems() {
         return;
     mnuLoad->setVisible(true);
     mnuSave->setVisible(true);
-    const QString selected = SendEdit->textCursor().selectedText();
+    const QString selected = SendEdit->SelectedText();
     if (selected.isEmpty())
         return;
     // A selection across lines holds a paragraph separator in place of the break.
@@ -37,7 +36,8 @@ void TSendPage::UpdateCheckItems() {
     if (multiLine || overflow) {
         // The stored values stay as they were.
         N1->setVisible(true);
-        mnuMsg->setText(QCoreApplication::translate("Checksum", multiLine ? MultiLineCaption : TooLongCaption));
+        mnuMsg->setText(
+            QCoreApplication::translate("Checksum", multiLine ? MultiLineCaption : TooLongCaption));
         mnuMsg->setVisible(true);
         return;
     }
@@ -57,13 +57,12 @@ void TSendPage::UpdateCheckItems() {
 // The value stored by the last preparation goes right after the selection's
 // end, and the whole line is written back as clean byte pairs.
 void TSendPage::WriteCheckValue(uint32_t value, int digits) {
-    const int end = SendEdit->textCursor().selectionEnd();
-    const QTextBlock block = SendEdit->document()->findBlock(end);
-    if (!block.isValid())
+    int column = 0;
+    const int row = SendEdit->RowAt(SendEdit->textCursor().selectionEnd(), &column);
+    if (row < 0)
         return;
-    const int row = block.blockNumber();
-    QString line = block.text();
-    if (!InsertCheckValue(line, end - block.position(), value, digits)) {
+    QString line = SendEdit->Line(row);
+    if (!InsertCheckValue(line, column, value, digits)) {
         RefuseInput(tr("一行最多%1个字节").arg(HexBytesCapacity));
         return;
     }

@@ -1,7 +1,8 @@
 // Prints how long the window's thread spends when a line of 1 MiB characters without a break is
 // pasted into the send pane (the paste and the paint that follows), what one repaint of the
-// caret's spot costs (as after a key), and how much of the window's thread the pane then takes
-// while the user does nothing for 3 s (the caret's blink).
+// caret's spot costs, what a key typed in the middle of the line costs with its repaint, and how
+// much of the window's thread the pane then takes while the user does nothing for 3 s (the
+// caret's blink).
 //   build/bench/app/bench_sendpaste [MiB]   (default 1)
 
 #include "SendEdit.h"
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QTest>
+#include <QTextDocument>
 
 #include <cstdio>
 #include <cstdlib>
@@ -69,10 +71,26 @@ int main(int argc, char** argv) {
     const double cpuBefore = cpuMs();
     QTest::qWait(3000);
     const double idleCpu = cpuMs() - cpuBefore;
+    const int idlePaints = paints.Count;
 
     const bool exact = edit.Line(0) == line;
+
+    // Keys typed in the middle of the line, each drawn before the next.
+    QTextCursor middle = edit.textCursor();
+    middle.setPosition(edit.document()->characterCount() / 2);
+    edit.setTextCursor(middle);
+    edit.repaint();
+    constexpr int Keys = 20;
+    timer.restart();
+    for (int i = 0; i < Keys; ++i) {
+        QTest::keyClick(&edit, Qt::Key_X);
+        edit.viewport()->repaint();
+    }
+    const double keyMs = double(timer.nsecsElapsed()) / 1e6 / Keys;
+
     std::printf("paste of a %d MiB line: %.1f ms on the window's thread; a repaint of the caret: "
-                "%.2f ms; then 3 s idle: %.1f ms of the window's thread, %d repaints; text %s\n",
-                mib, pasteMs, blinkMs, idleCpu, paints.Count, exact ? "exact" : "CHANGED");
+                "%.2f ms; a key typed in the line, with its repaint: %.2f ms; then 3 s idle: "
+                "%.1f ms of the window's thread, %d repaints; text %s\n",
+                mib, pasteMs, blinkMs, keyMs, idleCpu, idlePaints, exact ? "exact" : "CHANGED");
     return exact ? 0 : 1;
 }

@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
@@ -170,6 +171,28 @@ TEST_F(SendPane, LineAndModemModesSendTheCaretLine) {
     EXPECT_EQ(FarEnd(4), (Bytes{'A', 'T', 'Z', 0x0D}));
     EXPECT_EQ(Blocks().mid(1), (QStringList{"ATZ", "ATI", "ATZ", ""}));
     EXPECT_EQ(Edit->CaretRow(), 4);
+}
+
+// The pane holds a long line in several blocks: the line goes out as it was pasted, and the pane
+// treats it as one line.
+TEST_F(SendPane, APastedMebibyteLineGoesOutByteExactAsOneLine) {
+    Part<QAction>(Frm, "mnuLine")->trigger();
+    QString line;
+    line.reserve(1 << 20);
+    for (int i = 0; i < (1 << 20); ++i)
+        line += QChar(u'!' + i % 94);
+    QApplication::clipboard()->setText(line);
+    QTest::keyClick(Edit, Qt::Key_V, Qt::ControlModifier);
+    ASSERT_GT(Edit->document()->blockCount(), 1);
+    EXPECT_EQ(Edit->LineCount(), 1);
+    EXPECT_EQ(Edit->CaretRow(), 0);
+    EXPECT_EQ(Edit->Line(0), line);
+    Enter();
+    const QByteArray bytes = line.toLatin1();
+    EXPECT_EQ(FarEnd(size_t(bytes.size()), 20000), Bytes(bytes.begin(), bytes.end()));
+    EXPECT_EQ(Edit->Lines(), QStringList{line});
+    EXPECT_TRUE(Edit->EndsWithLineBreak());
+    EXPECT_EQ(Edit->CaretRow(), 1);
 }
 
 TEST_F(SendPane, LineEndingsGoAfterLineModeLinesOnlyAndAreKeptWithTheSettings) {

@@ -26,6 +26,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -481,18 +482,105 @@ TEST(SpecialSendPane, ALongLineFoldsThePaneAndItsTextStaysExact) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return edit.hasFocus(); }));
     const int blink = QGuiApplication::styleHints()->cursorFlashTime();
     ASSERT_GT(blink, 0);
-    EXPECT_FALSE(edit.Folded());
     const QString line = QString(1 << 20, u'A') + u'Z';
     edit.SetLines({"short", line});
-    EXPECT_TRUE(edit.Folded());
     EXPECT_EQ(edit.LineCount(), 2);
     EXPECT_EQ(edit.Line(1), line);
-    // The caret holds still while the line is there: each blink would draw the line again.
-    EXPECT_EQ(QGuiApplication::styleHints()->cursorFlashTime(), 0);
-    edit.SetLine(1, "x");
-    EXPECT_FALSE(edit.Folded());
-    EXPECT_EQ(edit.Lines(), (QStringList{"short", "x"}));
+    EXPECT_EQ(edit.Lines(), (QStringList{"short", line}));
+    // The line is held in short blocks, each cheap to lay out when the caret is drawn in it; so
+    // the caret goes on blinking.
+    int longest = 0;
+    for (QTextBlock b = edit.document()->begin(); b.isValid(); b = b.next())
+        longest = std::max(longest, b.length() - 1);
+    EXPECT_LE(longest, TSendEdit::FoldChars);
+    EXPECT_GT(edit.document()->blockCount(), 2);
     EXPECT_EQ(QGuiApplication::styleHints()->cursorFlashTime(), blink);
+    edit.SetLine(1, "x");
+    EXPECT_EQ(edit.Lines(), (QStringList{"short", "x"}));
+    EXPECT_EQ(edit.document()->blockCount(), 2);
+}
+
+// Keys and copies where a long line goes on in the next block act on the line as if it were whole.
+TEST(SpecialSendPane, EditsAtAFoldPointActOnTheWholeLine) {
+    TSendEdit edit;
+    edit.resize(400, 100);
+    edit.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&edit));
+    edit.setFocus();
+    QString line;
+    for (int i = 0; i < 3 * TSendEdit::FoldChars; ++i)
+        line += QChar(u'a' + i % 26);
+    edit.SetLines({line});
+    const QTextDocument* doc = edit.document();
+    ASSERT_GT(doc->blockCount(), 1);
+    const int fold = doc->findBlockByNumber(1).position(); // where the second block starts
+    const int column = fold - 1;                           // the line's character there
+    const auto caretAt = [&](int position, int anchor = -1) {
+        QTextCursor c(edit.document());
+        c.setPosition(anchor < 0 ? position : anchor);
+        c.setPosition(position, QTextCursor::KeepAnchor);
+        edit.setTextCursor(c);
+    };
+    const auto expectOneLine = [&](const QString& text) {
+        EXPECT_EQ(edit.LineCount(), 1);
+        EXPECT_EQ(edit.Line(0), text);
+        EXPECT_EQ(edit.Lines(), QStringList{text});
+    };
+
+    // A copy across the fold has no line break in it.
+    caretAt(fold + 2, fold - 2);
+    EXPECT_EQ(edit.SelectedText(), line.mid(column - 1, 3));
+    edit.copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), line.mid(column - 1, 3));
+
+    // Backspace takes the character before the fold; undo brings it back.
+    caretAt(fold);
+    EXPECT_EQ(edit.CaretRow(), 0);
+    QTest::keyClick(&edit, Qt::Key_Backspace);
+    expectOneLine(QString(line).remove(column - 1, 1));
+    edit.undo();
+    expectOneLine(line);
+    caretAt(fold - 1);
+    QTest::keyClick(&edit, Qt::Key_Delete);
+    expectOneLine(QString(line).remove(column, 1));
+    edit.undo();
+    expectOneLine(line);
+
+    // Enter at the fold ends the line there, without an empty line; anywhere else it splits the
+    // line at the caret, the rest of its blocks going with the new line.
+    caretAt(fold);
+    QTest::keyClick(&edit, Qt::Key_Return);
+    EXPECT_EQ(edit.Lines(), (QStringList{line.left(column), line.mid(column)}));
+    EXPECT_EQ(edit.CaretRow(), 1);
+    edit.undo();
+    expectOneLine(line);
+    edit.redo();
+    EXPECT_EQ(edit.Lines(), (QStringList{line.left(column), line.mid(column)}));
+    edit.undo();
+    caretAt(fold + 5);
+    QTest::keyClick(&edit, Qt::Key_Return);
+    EXPECT_EQ(edit.Lines(), (QStringList{line.left(column + 5), line.mid(column + 5)}));
+    // Backspace then joins the two lines again: one line, blocks no longer than allowed.
+    QTest::keyClick(&edit, Qt::Key_Backspace);
+    expectOneLine(line);
+
+    // Typing into a full block keeps the blocks short, in one undo step with the key.
+    const int blocks = doc->blockCount();
+    caretAt(fold - 1);
+    QTest::keyClick(&edit, Qt::Key_X, Qt::NoModifier);
+    expectOneLine(QString(line).insert(column, u'x'));
+    int longest = 0;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+        longest = std::max(longest, b.length() - 1);
+    EXPECT_LE(longest, TSendEdit::FoldChars);
+    edit.undo();
+    expectOneLine(line);
+    EXPECT_EQ(doc->blockCount(), blocks);
+
+    // The unsent mark shades each block of the line.
+    edit.MarkUnsent(0);
+    EXPECT_TRUE(edit.IsMarkedUnsent(0));
+    EXPECT_EQ(edit.extraSelections().size(), doc->blockCount());
 }
 
 TEST(SpecialTextView, ALineWithoutABreakIsSelectedFromTheIndexAndCopiedOnAThreadCutAndSaid) {
