@@ -271,8 +271,11 @@ void TWThreadComm::Execute() {
         bool ready = Flowing || WaitForActivity(timeout);
         const uint32_t got = ready ? Receive() : 0;
         ReadCount.fetch_add(got, std::memory_order_release); // framed and delivered
-        // A full chunk means more may be waiting: read again before waiting.
-        Flowing = got == ReadChunk;
+        // Bytes came: more may be waiting, so read again before waiting. A terminal gives at
+        // most the 4 KiB of its line discipline's buffer a read, never a whole chunk: asking the
+        // device first before each read of a flood would double the calls into the kernel.
+        // A burst's end costs one read that finds nothing.
+        Flowing = got > 0;
         auto now = Clock::now();
         if (ModemLines && (ModemSignalled || now - LastModemCheck >=
                                                  (watched ? QuietInterval : ModemPollInterval))) {
