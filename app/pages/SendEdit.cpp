@@ -147,10 +147,23 @@ TSendEdit::TSendEdit(QWidget* parent) : QPlainTextEdit(parent) {
     connect(document(), &QTextDocument::contentsChanged, this, [this] {
         if (document()->isEmpty() && !extraSelections().isEmpty())
             setExtraSelections({});
+        if (!WrapCheckPosted) {
+            WrapCheckPosted = true;
+            QMetaObject::invokeMethod(this, &TSendEdit::CheckWrap, Qt::QueuedConnection);
+        }
     });
 }
 
 TSendEdit::~TSendEdit() = default;
+
+// Once the edits of a pass are done: a long line shows wrapped at the pane's width, as one run of
+// text, rather than as rows of a thousand characters of which the view shows one stretch.
+void TSendEdit::CheckWrap() {
+    WrapCheckPosted = false;
+    const bool folded = LineStarts().size() < size_t(document()->blockCount());
+    if (folded != (lineWrapMode() != NoWrap))
+        setLineWrapMode(folded ? WidgetWidth : NoWrap);
+}
 
 bool TSendEdit::Continues(const QTextBlock& block) {
     return block.isValid() && block.blockFormat().boolProperty(ContinuesProperty);

@@ -26,7 +26,8 @@ public:
     // text between line breaks), each continuing the one above it: Qt lays a block out whole to
     // draw the caret in it, which for a line of a million characters costs tens of milliseconds
     // at each blink and key. The line functions below, the selection's text and what is copied
-    // out see whole lines; the pane shows each block as a line of its own.
+    // out see whole lines. While such a line is in the pane, lines wrap at the pane's width (a
+    // block is never longer than FoldChars, so wrapping it is cheap).
     static constexpr int FoldChars = 1024;
 
     // Sees each typed character (as text: one character, or a surrogate pair)
@@ -95,6 +96,8 @@ private:
     bool OwnEdit = false; // the document's changes are the pane's own, already folded
     int ChangedFrom = -1; // the span RefoldChanged looks at, -1 when there is none
     int ChangedTo = -1;
+    void CheckWrap();
+    bool WrapCheckPosted = false;
 };
 
 // Runs filter on each character typed into widget (a line edit, say), as
