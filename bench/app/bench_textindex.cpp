@@ -28,15 +28,18 @@ double Feed(const std::vector<uint8_t>& bytes, int64_t& lines) {
 int main(int argc, char** argv) {
     const size_t total = size_t(argc > 1 ? std::max(1, std::atoi(argv[1])) : 64) << 20;
     std::mt19937 random(7);
-    std::vector<uint8_t> noise(total), text(total), flat(total, 'x');
+    std::vector<uint8_t> noise(total), text(total), flat(total, 'x'), even(total);
     for (auto& b : noise)
         b = uint8_t(random());
+    for (size_t i = 0; i < total; ++i) // lines of about the same width: the widest is never plain
+        even[i] = uint8_t((i * 2654435761u) >> 13);
     for (size_t i = 0; i < total; ++i)
         text[i] = i % 40 == 38 ? '\r' : i % 40 == 39 ? '\n' : uint8_t('a' + i % 26);
     const struct {
         const char* Name;
         const std::vector<uint8_t>& Bytes;
-    } cases[] = {{"random bytes", noise}, {"40-byte text lines", text}, {"one long line", flat}};
+    } cases[] = {{"random bytes", noise}, {"40-byte text lines", text}, {"one long line", flat},
+                 {"lines of equal width", even}};
     for (const auto& c : cases) {
         double best = 0;
         int64_t lines = 0;

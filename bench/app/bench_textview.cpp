@@ -7,6 +7,9 @@
 //   bench_textview [MiB, default 64] [rounds, default 5]
 // Each round runs the plain loop and then the program: the ratio of each pair, so a machine
 // that is busier in one round than in another shows as spread, not as a better or worse figure.
+// Where the time went: the cores of the machine busy while the program drains, and the CPU time
+// of the window's thread and of the worker for each MiB (medians of the rounds). The far end
+// waits for room when the terminal is full, as a device or a network peer would.
 
 #include "ReceivePane.h"
 #include "Openwindow.h"
@@ -21,8 +24,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -45,6 +53,9 @@ struct TFigures {
     // Each round: the plain loop, then the program, one after the other.
     double RoundRatio[MaxRounds] = {};
     int Rounds = 0;
+    // Medians of the rounds: cores of the machine busy while the program drains, and the CPU
+    // time the window's thread and the worker spend on each MiB.
+    double Cores = 0, WindowMsPerMiB = 0, WorkerMsPerMiB = 0;
     double RssPerByte = 0;
     double StorePerByte = 0;
     int64_t TextLines = 0;
@@ -58,6 +69,7 @@ uint8_t Pattern(size_t i, bool text) {
 }
 
 void WriteAll(int fd, size_t total, bool text) {
+    pthread_setname_np(pthread_self(), "far end");
     std::vector<uint8_t> chunk(4096);
     for (size_t sent = 0; sent < total;) {
         const size_t n = std::min(chunk.size(), total - sent);
@@ -65,8 +77,12 @@ void WriteAll(int fd, size_t total, bool text) {
             chunk[i] = Pattern(sent + i, text);
         for (size_t done = 0; done < n;) {
             const ssize_t w = write(fd, chunk.data() + done, n - done);
-            if (w > 0)
+            if (w > 0) {
                 done += size_t(w);
+            } else { // full: wait for room as a device or a network peer would, not spin
+                pollfd p{fd, POLLOUT, 0};
+                poll(&p, 1, 100);
+            }
         }
         sent += n;
     }
@@ -87,6 +103,45 @@ double PlainReadLoop(size_t total) {
     w.join();
     close(fd);
     return double(total) / s;
+}
+
+// CPU time, in clock ticks: the machine's (all cores, busy and in all) and this process's thread
+// of a name, taken before and after a flood to say where its time went.
+struct TCpu {
+    long long Busy = 0, All = 0, Worker = 0;
+    double Window = 0; // seconds of this (the window's) thread
+};
+
+TCpu CpuNow() {
+    TCpu c;
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    stat >> cpu;
+    for (int i = 0; i < 8; ++i) {
+        long long v = 0;
+        stat >> v;
+        c.All += v;
+        if (i != 3 && i != 4) // idle and waiting for input or output
+            c.Busy += v;
+    }
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream f(task.path() / "stat");
+        const std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        const size_t close = s.rfind(')');
+        if (close == std::string::npos || s.find("(serial worker)") == std::string::npos)
+            continue;
+        std::istringstream rest(s.substr(close + 2));
+        std::string field;
+        for (int i = 0; i < 11; ++i)
+            rest >> field;
+        long long user = 0, sys = 0;
+        rest >> user >> sys;
+        c.Worker += user + sys;
+    }
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    c.Window = double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+    return c;
 }
 
 long StatusKiB(const char* key) {
@@ -133,14 +188,24 @@ TFigures Run(int argc, char** argv, size_t total, int rounds, bool textView, boo
     flood(); // the first round also measures the memory the session takes
     f.RssPerByte = double(StatusKiB("VmHWM:") - rssBefore) * 1024 / double(total);
     f.StorePerByte = double(store.MemoryUsed()) / double(total);
-    std::vector<double> plain, program;
+    std::vector<double> plain, program, cores, windowMs, workerMs;
     for (int round = 0; round < rounds; ++round) {
         plain.push_back(PlainReadLoop(total));
+        const TCpu c1 = CpuNow();
         program.push_back(flood());
+        const TCpu c2 = CpuNow();
+        const double ticks = double(sysconf(_SC_CLK_TCK)), mib = double(total >> 20);
+        cores.push_back(double(std::thread::hardware_concurrency()) * double(c2.Busy - c1.Busy) /
+                        double(std::max(1LL, c2.All - c1.All)));
+        windowMs.push_back((c2.Window - c1.Window) * 1000 / mib);
+        workerMs.push_back(double(c2.Worker - c1.Worker) / ticks * 1000 / mib);
         f.RoundRatio[f.Rounds++] = program.back() / plain.back();
     }
     f.Plain = Median(plain);
     f.Program = Median(program);
+    f.Cores = Median(cores);
+    f.WindowMsPerMiB = Median(windowMs);
+    f.WorkerMsPerMiB = Median(workerMs);
     f.TextLines = pane->TextLines().LineCount();
     f.AllThere = !textFlood || f.TextLines == int64_t((total + 41) / 42);
     return f;
@@ -155,8 +220,8 @@ int main(int argc, char** argv) {
                 "pseudo-terminal, %d rounds each run one after the other: medians, and the "
                 "ratio's lowest and highest round\n",
                 total >> 20, rounds);
-    std::printf("%-22s %-16s %12s %12s %7s %13s %8s %9s\n", "flood", "view", "program", "plain",
-                "ratio", "spread", "RSS B/B", "store B/B");
+    std::printf("%-22s %-16s %12s %12s %7s %13s %8s %9s %6s %11s %11s\n", "flood", "view", "program",
+                "plain", "ratio", "spread", "RSS B/B", "store B/B", "cores", "window ms", "worker ms");
     bool ok = true;
     for (bool textFlood : {false, true}) {
         for (bool textView : {false, true}) {
@@ -179,12 +244,13 @@ int main(int argc, char** argv) {
             ok = ok && got && f.AllThere;
             const std::vector<double> ratios(f.RoundRatio, f.RoundRatio + f.Rounds);
             const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
-            std::printf("%-22s %-16s %6.1f MiB/s %6.1f MiB/s %7.2f %6.2f-%-6.2f %8.2f %9.2f%s\n",
+            std::printf("%-22s %-16s %6.1f MiB/s %6.1f MiB/s %7.2f %6.2f-%-6.2f %8.2f %9.2f %6.2f "
+                        "%6.2f /MiB %6.2f /MiB%s\n",
                         textFlood ? "text lines of 40" : "bytes of every value",
                         textView ? "text, stamps on" : "hex", f.Program / (1 << 20),
                         f.Plain / (1 << 20), Median(ratios), ratios.empty() ? 0 : *low,
-                        ratios.empty() ? 0 : *high, f.RssPerByte, f.StorePerByte,
-                        got && f.AllThere ? "" : "  (LINES MISSING)");
+                        ratios.empty() ? 0 : *high, f.RssPerByte, f.StorePerByte, f.Cores,
+                        f.WindowMsPerMiB, f.WorkerMsPerMiB, got && f.AllThere ? "" : "  (LINES MISSING)");
         }
     }
     return ok ? 0 : 1;

@@ -216,16 +216,26 @@ TEST(TextIndex, WidestLineCountsItsPairsHoweverTheBlocksAreCut) {
         seed = seed * 1103515245u + 12345u;
         return seed >> 16;
     };
-    std::string binary, chinese;
+    std::string binary, chinese, records;
     for (int i = 0; i < 200000; ++i)
         binary += char(next());
+    // Binary records of one length: no line is plainly narrower than the widest, so every
+    // line's pairs are counted, across runs of leads of every length and parity.
+    for (int line = 0; line < 2000; ++line) {
+        for (int k = 0; k < 150; ++k) {
+            const uint32_t r = next();
+            const char c = char(r % 3 == 0 ? 0x81 + r % 0x7E : r >> 3);
+            records += c == '\r' || c == '\n' ? 'x' : c;
+        }
+        records += "\r\n";
+    }
     for (int line = 0; line < 3000; ++line) {
         const uint32_t n = next() % 90;
         for (uint32_t k = 0; k < n; ++k)
             chinese += k % 7 == 3 ? std::string("a\\") : std::string("\xC4\xE3");
         chinese += next() % 2 ? "\r\n" : "\n";
     }
-    for (const std::string* bytes : {&binary, &chinese}) {
+    for (const std::string* bytes : {&binary, &chinese, &records}) {
         for (const size_t block : {size_t(1), size_t(3), size_t(17), size_t(4096), size_t(70000)}) {
             TTextIndex index;
             for (size_t at = 0; at < bytes->size(); at += block) {
