@@ -26,6 +26,7 @@ struct TProbe {
     qint64 Last = 0;
     qint64 SpanStart = 0;
     qint64 Longest = 0;
+    double LongestFrom = 0; // when the longest began, on the monotonic clock
     ~TProbe() {
         if (Out)
             std::fclose(Out);
@@ -49,11 +50,14 @@ void StartStallProbeFromEnvironment(QObject* parent) {
     timer->setInterval(TickMs);
     QObject::connect(timer, &QTimer::timeout, timer, [probe] {
         const qint64 now = probe->Clock.nsecsElapsed();
-        if (probe->Last)
-            probe->Longest = std::max(probe->Longest, now - probe->Last);
+        if (probe->Last && now - probe->Last > probe->Longest) {
+            probe->Longest = now - probe->Last;
+            probe->LongestFrom = MonotonicMs() - double(probe->Longest) / 1e6;
+        }
         probe->Last = now;
         if (now - probe->SpanStart >= ReportEveryNs) {
-            std::fprintf(probe->Out, "%.3f %.3f\n", MonotonicMs(), double(probe->Longest) / 1e6);
+            std::fprintf(probe->Out, "%.3f %.3f %.3f\n", MonotonicMs(), double(probe->Longest) / 1e6,
+                         probe->LongestFrom);
             std::fflush(probe->Out);
             probe->SpanStart = now;
             probe->Longest = 0;

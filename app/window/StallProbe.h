@@ -2,7 +2,8 @@
 // A probe of the window's thread for benchmarks: with KESTREL_STALL_PROBE set to a file's path,
 // a timer of 1 ms on this thread notes how late each of its ticks comes, and every 250 ms appends
 // one line to the file: the monotonic clock's time in ms (CLOCK_MONOTONIC, comparable between
-// processes) and the longest gap between two ticks in that span, in ms. Off unless asked for.
+// processes), the longest gap between two ticks in that span, in ms, and when that gap began (to
+// find it in a trace of the same run). Off unless asked for.
 // Window thread only.
 
 class QObject;

@@ -8,7 +8,8 @@
 // Each round runs the plain loop and then the program: the ratio of each pair, so a machine
 // that is busier in one round than in another shows as spread, not as a better or worse figure.
 // Where the time went: the cores of the machine busy while the program drains, and the CPU time
-// of the window's thread and of the worker for each MiB (medians of the rounds). The far end
+// of the window's thread and of the worker for each MiB, and of the plain loop's reader beside the
+// worker (medians of the rounds). The far end
 // waits for room when the terminal is full, as a device or a network peer would.
 
 #include "ReceivePane.h"
@@ -56,6 +57,7 @@ struct TFigures {
     // Medians of the rounds: cores of the machine busy while the program drains, and the CPU
     // time the window's thread and the worker spend on each MiB.
     double Cores = 0, WindowMsPerMiB = 0, WorkerMsPerMiB = 0;
+    double ReaderMsPerMiB = 0; // the plain loop's reader, beside the worker
     double RssPerByte = 0;
     double StorePerByte = 0;
     int64_t TextLines = 0;
@@ -188,8 +190,9 @@ TFigures Run(int argc, char** argv, size_t total, int rounds, bool textView, boo
     flood(); // the first round also measures the memory the session takes
     f.RssPerByte = double(StatusKiB("VmHWM:") - rssBefore) * 1024 / double(total);
     f.StorePerByte = double(store.MemoryUsed()) / double(total);
-    std::vector<double> plain, program, cores, windowMs, workerMs;
+    std::vector<double> plain, program, cores, windowMs, workerMs, readerMs;
     for (int round = 0; round < rounds; ++round) {
+        const TCpu c0 = CpuNow();
         plain.push_back(PlainReadLoop(total));
         const TCpu c1 = CpuNow();
         program.push_back(flood());
@@ -199,6 +202,7 @@ TFigures Run(int argc, char** argv, size_t total, int rounds, bool textView, boo
                         double(std::max(1LL, c2.All - c1.All)));
         windowMs.push_back((c2.Window - c1.Window) * 1000 / mib);
         workerMs.push_back(double(c2.Worker - c1.Worker) / ticks * 1000 / mib);
+        readerMs.push_back((c1.Window - c0.Window) * 1000 / mib); // the plain loop reads on this thread
         f.RoundRatio[f.Rounds++] = program.back() / plain.back();
     }
     f.Plain = Median(plain);
@@ -206,6 +210,7 @@ TFigures Run(int argc, char** argv, size_t total, int rounds, bool textView, boo
     f.Cores = Median(cores);
     f.WindowMsPerMiB = Median(windowMs);
     f.WorkerMsPerMiB = Median(workerMs);
+    f.ReaderMsPerMiB = Median(readerMs);
     f.TextLines = pane->TextLines().LineCount();
     f.AllThere = !textFlood || f.TextLines == int64_t((total + 41) / 42);
     return f;
@@ -220,8 +225,9 @@ int main(int argc, char** argv) {
                 "pseudo-terminal, %d rounds each run one after the other: medians, and the "
                 "ratio's lowest and highest round\n",
                 total >> 20, rounds);
-    std::printf("%-22s %-16s %12s %12s %7s %13s %8s %9s %6s %11s %11s\n", "flood", "view", "program",
-                "plain", "ratio", "spread", "RSS B/B", "store B/B", "cores", "window ms", "worker ms");
+    std::printf("%-22s %-16s %12s %12s %7s %13s %8s %9s %6s %11s %11s %11s\n", "flood", "view",
+                "program", "plain", "ratio", "spread", "RSS B/B", "store B/B", "cores", "window ms",
+                "worker ms", "reader ms");
     bool ok = true;
     for (bool textFlood : {false, true}) {
         for (bool textView : {false, true}) {
@@ -245,12 +251,12 @@ int main(int argc, char** argv) {
             const std::vector<double> ratios(f.RoundRatio, f.RoundRatio + f.Rounds);
             const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
             std::printf("%-22s %-16s %6.1f MiB/s %6.1f MiB/s %7.2f %6.2f-%-6.2f %8.2f %9.2f %6.2f "
-                        "%6.2f /MiB %6.2f /MiB%s\n",
+                        "%6.2f /MiB %6.2f /MiB %6.2f /MiB%s\n",
                         textFlood ? "text lines of 40" : "bytes of every value",
                         textView ? "text, stamps on" : "hex", f.Program / (1 << 20),
                         f.Plain / (1 << 20), Median(ratios), ratios.empty() ? 0 : *low,
                         ratios.empty() ? 0 : *high, f.RssPerByte, f.StorePerByte, f.Cores,
-                        f.WindowMsPerMiB, f.WorkerMsPerMiB, got && f.AllThere ? "" : "  (LINES MISSING)");
+                        f.WindowMsPerMiB, f.WorkerMsPerMiB, f.ReaderMsPerMiB, got && f.AllThere ? "" : "  (LINES MISSING)");
         }
     }
     return ok ? 0 : 1;

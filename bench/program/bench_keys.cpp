@@ -191,6 +191,7 @@ bool WaitFor(int master, uint8_t c, int timeoutMs, Clock::time_point& when) {
 struct TResult {
     std::vector<double> Keys; // ms
     double Stall = 0;         // ms
+    double StallFrom = 0;     // when it began, CLOCK_MONOTONIC ms
     double DrainMiBs = 0;
     int Lost = 0;
 };
@@ -298,9 +299,11 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
             flood = -1;
         }
         std::ifstream in(probe);
-        for (double at = 0, longest = 0; in >> at >> longest;)
-            if (at >= start && at <= end + 250)
-                result.Stall = std::max(result.Stall, longest);
+        for (double at = 0, longest = 0, from = 0; in >> at >> longest >> from;)
+            if (at >= start && at <= end + 250 && longest > result.Stall) {
+                result.Stall = longest;
+                result.StallFrom = from;
+            }
         ok = true;
     } while (false);
     EndProcess(flood);
@@ -364,6 +367,9 @@ int main(int argc, char** argv) {
             std::printf("%-9s %-7s %7.2fms %7.2fms %7.2fms %8.2fms %11.1f %5d\n", kind.c_str(),
                         view.c_str(), Percentile(r.Keys, 0.5), Percentile(r.Keys, 0.99),
                         Percentile(r.Keys, 1.0), r.Stall, r.DrainMiBs, r.Lost);
+            // To find the stall in a trace (perf record -k CLOCK_MONOTONIC) of the same run.
+            std::fprintf(stderr, "%s %s: the longest stall began at %.3f ms (CLOCK_MONOTONIC)\n",
+                         kind.c_str(), view.c_str(), r.StallFrom);
             std::fflush(stdout);
         }
     XCloseDisplay(dpy);
