@@ -129,10 +129,7 @@ TPairMasks PairMasks(const uint8_t* bytes) {
 // 64 bytes at a time, without a step per byte: equal lines of binary records
 // have every line's pairs counted, as none of them is plainly narrower than
 // the widest.
-// Built twice, the processor choosing at start: every x86-64 of the last fifteen years counts
-// bits in one instruction, the first ones call a library function for it.
-__attribute__((target_clones("popcnt", "default"))) uint64_t
-PairSavings(const uint8_t* bytes, size_t count, size_t readable, bool& lead) {
+uint64_t PairSavings(const uint8_t* bytes, size_t count, size_t readable, bool& lead) {
     constexpr uint64_t Odd = 0xAAAAAAAAAAAAAAAAull;
     uint64_t merged = 0;
     uint64_t carry = lead ? 1 : 0; // the first byte follows a lead that may begin a pair
