@@ -10,6 +10,7 @@
 #include "PlotChart.h"
 #include "PlotWindow.h"
 #include "Pty.h"
+#include "ThreadCpu.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -21,9 +22,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 #include <string>
 #include <sys/resource.h>
@@ -103,30 +102,6 @@ void MeasureFrames(size_t points) {
                 best, sum / frames, double(storeBytes) / double(std::max<size_t>(stored, 1)),
                 double(rss1 - rss0) * 1024 / double(std::max<size_t>(stored, 1)));
     plot.close();
-}
-
-// CPU seconds of the thread named name so far (0 when there is none).
-double ThreadCpuSeconds(const std::string& name) {
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(entry.path() / "comm");
-        std::string n;
-        std::getline(comm, n);
-        if (n != name)
-            continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        std::istringstream rest(text.substr(text.rfind(')') + 2));
-        std::string field;
-        long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14)
-                utime = std::stol(field);
-            if (i == 15)
-                stime = std::stol(field);
-        }
-        return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-    }
-    return 0;
 }
 
 struct TFloodResult {

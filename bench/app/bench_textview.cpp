@@ -15,6 +15,7 @@
 #include "ReceivePane.h"
 #include "Openwindow.h"
 #include "Pty.h"
+#include "ThreadCpu.h"
 #include "Unitmain.h"
 #include "Windowtest.h"
 
@@ -25,10 +26,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <poll.h>
 #include <pthread.h>
@@ -107,10 +106,11 @@ double PlainReadLoop(size_t total) {
     return double(total) / s;
 }
 
-// CPU time, in clock ticks: the machine's (all cores, busy and in all) and this process's thread
-// of a name, taken before and after a flood to say where its time went.
+// CPU time taken before and after a flood to say where its time went: the machine's (all cores,
+// busy and in all, in clock ticks), the worker's and this thread's.
 struct TCpu {
-    long long Busy = 0, All = 0, Worker = 0;
+    long long Busy = 0, All = 0;
+    double Worker = 0; // seconds of the worker
     double Window = 0; // seconds of this (the window's) thread
 };
 
@@ -126,20 +126,7 @@ TCpu CpuNow() {
         if (i != 3 && i != 4) // idle and waiting for input or output
             c.Busy += v;
     }
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream f(task.path() / "stat");
-        const std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        const size_t close = s.rfind(')');
-        if (close == std::string::npos || s.find("(serial worker)") == std::string::npos)
-            continue;
-        std::istringstream rest(s.substr(close + 2));
-        std::string field;
-        for (int i = 0; i < 11; ++i)
-            rest >> field;
-        long long user = 0, sys = 0;
-        rest >> user >> sys;
-        c.Worker += user + sys;
-    }
+    c.Worker = ThreadCpuSeconds("serial worker");
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     c.Window = double(t.tv_sec) + double(t.tv_nsec) / 1e9;
@@ -197,11 +184,11 @@ TFigures Run(int argc, char** argv, size_t total, int rounds, bool textView, boo
         const TCpu c1 = CpuNow();
         program.push_back(flood());
         const TCpu c2 = CpuNow();
-        const double ticks = double(sysconf(_SC_CLK_TCK)), mib = double(total >> 20);
+        const double mib = double(total >> 20);
         cores.push_back(double(std::thread::hardware_concurrency()) * double(c2.Busy - c1.Busy) /
                         double(std::max(1LL, c2.All - c1.All)));
         windowMs.push_back((c2.Window - c1.Window) * 1000 / mib);
-        workerMs.push_back(double(c2.Worker - c1.Worker) / ticks * 1000 / mib);
+        workerMs.push_back((c2.Worker - c1.Worker) * 1000 / mib);
         readerMs.push_back((c1.Window - c0.Window) * 1000 / mib); // the plain loop reads on this thread
         f.RoundRatio[f.Rounds++] = program.back() / plain.back();
     }
