@@ -1,7 +1,9 @@
 #include "BlockSupply.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -17,9 +19,24 @@
 namespace blocksupply {
 namespace {
 
+std::atomic<size_t> MappedBlocks{0};
+
 void* Map() {
     void* p = ::mmap(nullptr, BlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
+}
+
+// Makes the pages of a fresh block present: one call where the system can, rather than a fault
+// for each page.
+void Populate(void* block) {
+#ifdef MADV_POPULATE_WRITE
+    if (::madvise(block, BlockBytes, MADV_POPULATE_WRITE) == 0)
+        return;
+#endif
+    const size_t page = size_t(std::max(4096L, sysconf(_SC_PAGESIZE)));
+    auto* bytes = static_cast<volatile unsigned char*>(block);
+    for (size_t at = 0; at < BlockBytes; at += page)
+        bytes[at] = 0; // writing one byte of each page makes the system provide it now
 }
 
 class TSupply {
@@ -59,6 +76,7 @@ public:
             block = Map();
         if (block == nullptr)
             throw std::bad_alloc();
+        MappedBlocks.fetch_add(1, std::memory_order_relaxed);
         return block;
     }
 
@@ -77,24 +95,21 @@ private:
         sched_param param{};
         if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
             setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-        const size_t page = size_t(std::max(4096L, sysconf(_SC_PAGESIZE)));
         std::unique_lock lock(m_lock);
         for (;;) {
             m_wake.wait(lock, [this] { return m_stop || m_ready.size() < ReadyBlocks; });
             if (m_stop)
                 return;
             lock.unlock();
-            // Writing one byte of each page makes the system provide it now.
-            auto* block = static_cast<volatile unsigned char*>(Map());
+            void* block = Map();
             if (block != nullptr)
-                for (size_t at = 0; at < BlockBytes; at += page)
-                    block[at] = 0;
+                Populate(block);
             lock.lock();
             if (block == nullptr) { // out of memory: let Take map (and fail) on its own
                 m_wake.wait(lock, [this] { return m_stop; });
                 return;
             }
-            m_ready.push_back(const_cast<unsigned char*>(block));
+            m_ready.push_back(block);
         }
     }
 
@@ -111,6 +126,63 @@ TSupply& Supply() {
     return supply;
 }
 
+// The discarding thread: at a low priority (nice 10), not the lowest, so that a busy machine
+// still gets the memory back. It lives as long as the process: a job thread still running at exit
+// may let go of a store after the static objects are gone, and what is queued then is the
+// system's to take back.
+class TDiscard {
+public:
+    void Add(std::function<void()>& work) {
+        {
+            std::lock_guard lock(m_lock);
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { Run(); });
+            m_queue.push_back(std::move(work));
+            ++m_added;
+        }
+        m_wake.notify_all();
+    }
+
+    void Settle() {
+        std::unique_lock lock(m_lock);
+        const uint64_t target = m_added;
+        m_wake.wait(lock, [&] { return m_done >= target; });
+    }
+
+private:
+    void Run() {
+        pthread_setname_np(pthread_self(), "discard");
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+        std::unique_lock lock(m_lock);
+        for (;;) {
+            m_wake.wait(lock, [this] { return !m_queue.empty(); });
+            std::vector<std::function<void()>> batch;
+            batch.swap(m_queue);
+            lock.unlock();
+            for (std::function<void()>& work : batch) {
+                work();
+                work = nullptr; // what it held goes here too
+            }
+            const size_t n = batch.size();
+            batch.clear();
+            lock.lock();
+            m_done += n;
+            m_wake.notify_all();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::vector<std::function<void()>> m_queue;
+    uint64_t m_added = 0, m_done = 0;
+    std::thread m_thread;
+};
+
+TDiscard& Discarder() {
+    static TDiscard* const discard = new TDiscard;
+    return *discard;
+}
+
 } // namespace
 
 void* Take() {
@@ -118,8 +190,36 @@ void* Take() {
 }
 
 void Release(void* block) noexcept {
-    if (block != nullptr)
-        ::munmap(block, BlockBytes);
+    if (block == nullptr)
+        return;
+    ::munmap(block, BlockBytes);
+    MappedBlocks.fetch_sub(1, std::memory_order_relaxed);
+}
+
+void Discard(std::shared_ptr<void> garbage) noexcept {
+    if (garbage != nullptr)
+        AfterDiscards([garbage = std::move(garbage)]() mutable { garbage.reset(); });
+}
+
+void AfterDiscards(std::function<void()> work) noexcept {
+    try {
+        Discarder().Add(work);
+    } catch (...) { // no thread or no memory for the queue: the work is done here
+        if (work) {
+            try {
+                work();
+            } catch (...) {
+            }
+        }
+    }
+}
+
+void Settle() {
+    Discarder().Settle();
+}
+
+size_t Mapped() {
+    return MappedBlocks.load(std::memory_order_relaxed);
 }
 
 size_t Ready() {

@@ -8,10 +8,16 @@
 // a few blocks mapped and written to, so the window's thread finds them
 // ready. When it has none ready the block is mapped on the spot, as before.
 //
-// Threads: Take and Release may be called from any thread.
+// What a store lets go of at once (a Clear after a long session: gigabytes, thousands of
+// blocks) is destroyed on a thread of its own, so that unmapping it never holds the thread that
+// cleared.
+//
+// Threads: every function may be called from any thread.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 namespace blocksupply {
 
@@ -23,6 +29,15 @@ constexpr size_t ReadyBlocks = 4;
 void* Take();
 // Gives a block from Take back to the system.
 void Release(void* block) noexcept;
+// Destroys garbage on the discarding thread, after whatever was discarded before it; where no
+// thread can be had, at once.
+void Discard(std::shared_ptr<void> garbage) noexcept;
+// Runs work on the discarding thread once what was discarded before it is destroyed.
+void AfterDiscards(std::function<void()> work) noexcept;
+// Waits until everything discarded so far is destroyed (for the tests).
+void Settle();
+// Blocks taken and not yet released.
+size_t Mapped();
 // Blocks ready now, and how many Take calls found one ready (for the tests
 // and the benchmarks).
 size_t Ready();

@@ -1,5 +1,7 @@
 #include "MemoryReturn.h"
 
+#include "BlockSupply.h"
+
 #include <unistd.h>
 
 size_t PhysicalMemory() {
@@ -22,7 +24,9 @@ void PinLargeAllocations() {
 }
 
 void ReturnFreeMemory() {
-    malloc_trim(0);
+    // Walking every heap takes longer the more the session held: not on the caller's thread, and
+    // after what the caller let go of is freed.
+    blocksupply::AfterDiscards([] { malloc_trim(0); });
 }
 #else
 void PinLargeAllocations() {}

@@ -9,5 +9,6 @@
 void PinLargeAllocations();
 // Bytes of physical memory (0 when unknown).
 size_t PhysicalMemory();
-// After a large free: hands the free parts of every heap back to the system.
+// After a large free: hands the free parts of every heap back to the system, on the discarding
+// thread of BlockSupply.h once what was discarded before is freed.
 void ReturnFreeMemory();

@@ -1,5 +1,7 @@
 #include "TextIndex.h"
 
+#include "BlockSupply.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -126,6 +128,20 @@ TPairMasks PairMasks(const uint8_t* bytes) {
     return m;
 }
 
+// Bits set in x: one instruction where the build may use it, otherwise a few in line (the
+// compiler's fallback is a call into its library for each word, a seventh of the window's work
+// under a flood of binary records).
+inline uint64_t Pop(uint64_t x) {
+#ifdef __POPCNT__
+    return uint64_t(__builtin_popcountll(x));
+#else
+    x -= (x >> 1) & 0x5555555555555555ull;
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return (x * 0x0101010101010101ull) >> 56;
+#endif
+}
+
 // 64 bytes at a time, without a step per byte: equal lines of binary records
 // have every line's pairs counted, as none of them is plainly narrower than
 // the widest.
@@ -158,9 +174,8 @@ uint64_t PairSavings(const uint8_t* bytes, size_t count, size_t readable, bool& 
         const uint64_t open = code & m.Lead;
         const uint64_t trails = follows & m.Trail;
         // A trail gives back its own cells and two: 3 for ASCII, 4 for a backslash, 6 from 0x80.
-        merged += 3 * uint64_t(__builtin_popcountll(trails)) +
-                  uint64_t(__builtin_popcountll(trails & m.Slash)) +
-                  3 * uint64_t(__builtin_popcountll(trails & m.High));
+        if (trails != 0)
+            merged += 3 * Pop(trails) + Pop(trails & m.Slash) + 3 * Pop(trails & m.High);
         carry = (open >> (n - 1)) & 1;
     }
     lead = carry != 0;
@@ -210,6 +225,13 @@ size_t TTextIndex::TStarts::UpperBound(uint32_t offset) const {
 }
 
 void TTextIndex::Clear() {
+    // A long session's chunks are many: they are freed on another thread.
+    if (!m_chunks.empty()) {
+        try {
+            blocksupply::Discard(std::make_shared<decltype(m_chunks)>(std::move(m_chunks)));
+        } catch (const std::bad_alloc&) { // then they go here and now
+        }
+    }
     *this = TTextIndex();
 }
 

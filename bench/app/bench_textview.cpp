@@ -9,7 +9,8 @@
 // that is busier in one round than in another shows as spread, not as a better or worse figure.
 // Where the time went: the cores of the machine busy while the program drains, and the CPU time
 // of the window's thread and of the worker for each MiB, and of the plain loop's reader beside the
-// worker (medians of the rounds). The far end
+// worker (medians of the rounds); and the CPU of the whole machine for each MiB, the program's
+// flood against the plain loop's. The far end
 // waits for room when the terminal is full, as a device or a network peer would.
 
 #include "ReceivePane.h"
@@ -57,6 +58,8 @@ struct TFigures {
     // time the window's thread and the worker spend on each MiB.
     double Cores = 0, WindowMsPerMiB = 0, WorkerMsPerMiB = 0;
     double ReaderMsPerMiB = 0; // the plain loop's reader, beside the worker
+    // CPU of the whole machine for each MiB, all its cores: the program's flood and the plain loop's
+    double MachineMsPerMiB = 0, PlainMachineMsPerMiB = 0;
     double RssPerByte = 0;
     double StorePerByte = 0;
     int64_t TextLines = 0;
@@ -177,7 +180,8 @@ TFigures Run(int argc, char** argv, size_t total, int rounds, bool textView, boo
     flood(); // the first round also measures the memory the session takes
     f.RssPerByte = double(StatusKiB("VmHWM:") - rssBefore) * 1024 / double(total);
     f.StorePerByte = double(store.MemoryUsed()) / double(total);
-    std::vector<double> plain, program, cores, windowMs, workerMs, readerMs;
+    std::vector<double> plain, program, cores, windowMs, workerMs, readerMs, machineMs, plainMachineMs;
+    const double tickMs = 1000.0 / double(sysconf(_SC_CLK_TCK));
     for (int round = 0; round < rounds; ++round) {
         const TCpu c0 = CpuNow();
         plain.push_back(PlainReadLoop(total));
@@ -190,6 +194,8 @@ TFigures Run(int argc, char** argv, size_t total, int rounds, bool textView, boo
         windowMs.push_back((c2.Window - c1.Window) * 1000 / mib);
         workerMs.push_back((c2.Worker - c1.Worker) * 1000 / mib);
         readerMs.push_back((c1.Window - c0.Window) * 1000 / mib); // the plain loop reads on this thread
+        machineMs.push_back(double(c2.Busy - c1.Busy) * tickMs / mib);
+        plainMachineMs.push_back(double(c1.Busy - c0.Busy) * tickMs / mib);
         f.RoundRatio[f.Rounds++] = program.back() / plain.back();
     }
     f.Plain = Median(plain);
@@ -198,6 +204,8 @@ TFigures Run(int argc, char** argv, size_t total, int rounds, bool textView, boo
     f.WindowMsPerMiB = Median(windowMs);
     f.WorkerMsPerMiB = Median(workerMs);
     f.ReaderMsPerMiB = Median(readerMs);
+    f.MachineMsPerMiB = Median(machineMs);
+    f.PlainMachineMsPerMiB = Median(plainMachineMs);
     f.TextLines = pane->TextLines().LineCount();
     f.AllThere = !textFlood || f.TextLines == int64_t((total + 41) / 42);
     return f;
@@ -212,9 +220,9 @@ int main(int argc, char** argv) {
                 "pseudo-terminal, %d rounds each run one after the other: medians, and the "
                 "ratio's lowest and highest round\n",
                 total >> 20, rounds);
-    std::printf("%-22s %-16s %12s %12s %7s %13s %8s %9s %6s %11s %11s %11s\n", "flood", "view",
+    std::printf("%-22s %-16s %12s %12s %7s %13s %8s %9s %6s %11s %11s %11s %15s\n", "flood", "view",
                 "program", "plain", "ratio", "spread", "RSS B/B", "store B/B", "cores", "window ms",
-                "worker ms", "reader ms");
+                "worker ms", "reader ms", "machine ms");
     bool ok = true;
     for (bool textFlood : {false, true}) {
         for (bool textView : {false, true}) {
@@ -238,12 +246,13 @@ int main(int argc, char** argv) {
             const std::vector<double> ratios(f.RoundRatio, f.RoundRatio + f.Rounds);
             const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
             std::printf("%-22s %-16s %6.1f MiB/s %6.1f MiB/s %7.2f %6.2f-%-6.2f %8.2f %9.2f %6.2f "
-                        "%6.2f /MiB %6.2f /MiB %6.2f /MiB%s\n",
+                        "%6.2f /MiB %6.2f /MiB %6.2f /MiB %5.1f/%-5.1f/MiB%s\n",
                         textFlood ? "text lines of 40" : "bytes of every value",
                         textView ? "text, stamps on" : "hex", f.Program / (1 << 20),
                         f.Plain / (1 << 20), Median(ratios), ratios.empty() ? 0 : *low,
                         ratios.empty() ? 0 : *high, f.RssPerByte, f.StorePerByte, f.Cores,
-                        f.WindowMsPerMiB, f.WorkerMsPerMiB, f.ReaderMsPerMiB, got && f.AllThere ? "" : "  (LINES MISSING)");
+                        f.WindowMsPerMiB, f.WorkerMsPerMiB, f.ReaderMsPerMiB, f.MachineMsPerMiB,
+                        f.PlainMachineMsPerMiB, got && f.AllThere ? "" : "  (LINES MISSING)");
         }
     }
     return ok ? 0 : 1;

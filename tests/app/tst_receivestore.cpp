@@ -1,5 +1,7 @@
 #include "ReceiveStore.h"
 
+#include "BlockSupply.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -228,6 +230,31 @@ TEST(ReceStoreMemory, AboutOneBytePerReceivedByte) {
     EXPECT_LT(perByte, 1.1);
     store.Clear();
     EXPECT_LT(store.MemoryUsed(), 1024u);
+}
+
+// Clear and Adopt hand the old blocks to the discarding thread: none may be kept, and none that
+// a snapshot (a save under way) still reads may go.
+TEST(ReceStoreMemory, ClearAndAdoptGiveEveryBlockBack) {
+    blocksupply::Settle(); // what tests before this one let go of
+    const size_t before = blocksupply::Mapped();
+    const std::vector<uint8_t> bytes = Sequence(4 * blocksupply::BlockBytes);
+    {
+        TReceiveStore store, opened;
+        Feed(store, bytes);
+        Feed(opened, bytes);
+        EXPECT_GE(blocksupply::Mapped(), before + 8);
+        const std::shared_ptr<const TReceiveStore> shot = store.Snapshot();
+        const int64_t k = shot->LineCount() - 2;
+        const std::string line = shot->Line(k);
+        store.Adopt(std::move(opened));
+        store.Clear();
+        blocksupply::Settle();
+        EXPECT_EQ(store.LineCount(), 0);
+        EXPECT_EQ(shot->Line(k), line);
+        EXPECT_EQ(shot->Line(0), Expected(Sequence(16), 0));
+    }
+    blocksupply::Settle();
+    EXPECT_EQ(blocksupply::Mapped(), before);
 }
 
 } // namespace
