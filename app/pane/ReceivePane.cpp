@@ -12,9 +12,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
@@ -219,6 +221,9 @@ QString CopyText(const TCopyLines& src, TReceivePane::TPos s, TReceivePane::TPos
 
 TReceivePane::TReceivePane(QWidget* parent) : QAbstractScrollArea(parent), m_lines(m_store, CodePagePairUtf8) {
     m_copyCalls->Calls = new TPostedCalls(this);
+    m_paintLater = new QTimer(this);
+    m_paintLater->setSingleShot(true);
+    connect(m_paintLater, &QTimer::timeout, this, [this] { viewport()->update(); });
     setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical));
     setHorizontalScrollBar(new TQuietScrollBar(Qt::Horizontal));
     // The scroll area lays out its children again after every change of a bar's range, and
@@ -286,6 +291,8 @@ bool TReceivePane::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TReceivePane::FollowNewData(bool wasAtEnd) {
+    m_forData = true;
+    const auto done = qScopeGuard([this] { m_forData = false; });
     if (!ScrollLock || wasAtEnd) {
         ScrollToEnd();
         m_newBelow->hide();
@@ -385,7 +392,19 @@ void TReceivePane::CheckEpoch() {
 void TReceivePane::Refresh() {
     CheckEpoch();
     UpdateScrollBars();
-    viewport()->update();
+    UpdateView();
+}
+
+void TReceivePane::UpdateView() {
+    const qint64 since = m_painted.isValid() ? m_painted.elapsed() : FrameMs;
+    if (!m_forData || since >= FrameMs)
+        viewport()->update();
+    else if (!m_paintLater->isActive())
+        m_paintLater->start(int(FrameMs - since));
+}
+
+void TReceivePane::scrollContentsBy(int, int) {
+    UpdateView();
 }
 
 void TReceivePane::ScrollToEnd() {
@@ -783,6 +802,8 @@ void TReceivePane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QS
 }
 
 void TReceivePane::paintEvent(QPaintEvent* event) {
+    m_painted.start();
+    m_paintLater->stop();
     CheckEpoch();
     QPainter painter(viewport());
     painter.fillRect(event->rect(), m_background);

@@ -18,6 +18,7 @@
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRawFont>
 #include <QString>
@@ -159,6 +160,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -170,6 +172,14 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // Repaints the viewport: at once, or while FollowNewData runs at most once a frame. A flood
+    // follows the end a few hundred times a second; painting each of them took up to half the
+    // window's thread in the text view, and the picture changes no faster than the screen's.
+    void UpdateView();
+    static constexpr int FrameMs = 16;
+    bool m_forData = false;    // FollowNewData is running
+    QElapsedTimer m_painted;   // since the last paint
+    class QTimer* m_paintLater = nullptr;
     // UTF-16 units enough to fill the viewport's width (and the scrolled-off part).
     int ShownUnits(qreal x) const;
     void UpdateMetrics();

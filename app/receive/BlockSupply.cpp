@@ -9,9 +9,7 @@
 #include <mutex>
 #include <new>
 #include <pthread.h>
-#include <sched.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -56,8 +54,8 @@ public:
     void* Take() {
         void* block = nullptr;
         {
-            // Only tried: the supply's thread runs at the lowest priority, and
-            // a caller must never wait for it to be given a core again.
+            // Only tried: a caller must never wait for the supply's thread to
+            // be given a core again.
             std::unique_lock lock(m_lock, std::try_to_lock);
             if (lock.owns_lock()) {
                 if (!m_thread.joinable()) {
@@ -92,9 +90,6 @@ public:
 private:
     void Run() {
         pthread_setname_np(pthread_self(), "block supply");
-        sched_param param{};
-        if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
-            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
         std::unique_lock lock(m_lock);
         for (;;) {
             m_wake.wait(lock, [this] { return m_stop || m_ready.size() < ReadyBlocks; });
@@ -126,8 +121,7 @@ TSupply& Supply() {
     return supply;
 }
 
-// The discarding thread: at a low priority (nice 10), not the lowest, so that a busy machine
-// still gets the memory back. It lives as long as the process: a job thread still running at exit
+// The discarding thread. It lives as long as the process: a job thread still running at exit
 // may let go of a store after the static objects are gone, and what is queued then is the
 // system's to take back.
 class TDiscard {
@@ -152,7 +146,6 @@ public:
 private:
     void Run() {
         pthread_setname_np(pthread_self(), "discard");
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
         std::unique_lock lock(m_lock);
         for (;;) {
             m_wake.wait(lock, [this] { return !m_queue.empty(); });

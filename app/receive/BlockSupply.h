@@ -3,14 +3,19 @@
 //
 // A flood fills a new 256 KiB block every few milliseconds, and the first
 // write to each page of fresh memory is a page fault: on the window's thread
-// that was a third of its work while receiving. A thread of the lowest
-// priority (SCHED_IDLE: it runs only when a core would otherwise idle) keeps
-// a few blocks mapped and written to, so the window's thread finds them
-// ready. When it has none ready the block is mapped on the spot, as before.
+// that was a third of its work while receiving. A thread of its own keeps a
+// few blocks mapped and present, so the window's thread finds them ready.
+// When it has none ready the block is mapped on the spot, as before.
 //
 // What a store lets go of at once (a Clear after a long session: gigabytes, thousands of
 // blocks) is destroyed on a thread of its own, so that unmapping it never holds the thread that
 // cleared.
+//
+// Both threads run at the window's priority, never below: mapping, unmapping and making pages
+// present hold the process's memory map lock, which the window's thread needs for its own page
+// faults and allocations. A thread of the lowest priority (SCHED_IDLE) that the scheduler kept
+// off both cores while it held the lock left the window's thread asleep behind it for up to
+// 9 ms under a flood.
 //
 // Threads: every function may be called from any thread.
 

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRawFont>
 #include <QMenu>
@@ -354,6 +355,41 @@ TEST_F(HexPaneTest, ScrollBarRepaintsOnlyWhenItsHandleMoves) {
     bar->setValue(0);
     QApplication::processEvents();
     EXPECT_GE(paints.Count, 1);
+}
+
+// Bytes arriving faster than frames repaint the view once a frame, and their last picture
+// still comes; what the user does repaints at once.
+TEST_F(HexPaneTest, NewDataRepaintsAtMostOnceAFrameAndTheLastPictureComes) {
+    struct TPaints : QObject {
+        int Count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            Count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    Receive(16 * 100);
+    pane->FollowNewData(true);
+    QApplication::processEvents();
+    View()->installEventFilter(&paints);
+    QElapsedTimer spent;
+    spent.start();
+    constexpr int Follows = 200;
+    const std::vector<uint8_t> line(16, 'x');
+    for (int i = 0; i < Follows; ++i) {
+        pane->Store().Receive(line.data(), line.size()); // as the window feeds it
+        pane->FollowNewData(true);
+        QApplication::processEvents();
+    }
+    const qint64 ms = spent.elapsed();
+    EXPECT_LE(paints.Count, ms / 16 + 2) << ms << " ms";
+    EXPECT_TRUE(pane->ShowsEnd());
+    const int before = paints.Count;
+    EXPECT_TRUE(WaitUntil([&] { return paints.Count > before; }));
+    // A key that scrolls paints without waiting for a frame.
+    const int painted = paints.Count;
+    QTest::keyClick(pane.get(), Qt::Key_PageUp);
+    QApplication::processEvents();
+    EXPECT_GT(paints.Count, painted);
 }
 
 } // namespace
