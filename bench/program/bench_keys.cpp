@@ -3,7 +3,9 @@
 // injected through XTest from one persistent X connection, the far end (the pseudo-terminal's
 // master) in this process and the flood in a child process. For each flood kind and view: median,
 // 99th percentile and worst key-to-port time, the longest stall of the window's event loop that
-// its probe saw meanwhile (KESTREL_STALL_PROBE), and the rate the program drained the flood at.
+// its probe saw meanwhile (KESTREL_STALL_PROBE), the rate the program drained the flood at, and
+// the share of the machine's time that the host of a virtual machine took meanwhile (steal): a
+// machine that is not running stalls every thread of it.
 //   build/bench/program/bench_keys [keys] [kinds] [views]
 //     keys   presses per run, one every 30 ms (default 300)
 //     kinds  idle,random,lines,longline (comma-separated; default all four)
@@ -189,11 +191,33 @@ bool WaitFor(int master, uint8_t c, int timeoutMs, Clock::time_point& when) {
     return false;
 }
 
+// The machine's CPU time so far in clock ticks: all of it, and what the host of this virtual
+// machine took from it (steal). A stall can be time in which the machine did not run at all.
+struct TTicks {
+    long long All = 0, Stolen = 0;
+};
+
+TTicks TicksNow() {
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    stat >> cpu;
+    TTicks t;
+    for (int i = 0; i < 8; ++i) {
+        long long v = 0;
+        stat >> v;
+        t.All += v;
+        if (i == 7)
+            t.Stolen = v;
+    }
+    return t;
+}
+
 struct TResult {
     std::vector<double> Keys; // ms
     double Stall = 0;         // ms
     double StallFrom = 0;     // when it began, CLOCK_MONOTONIC ms
     double DrainMiBs = 0;
+    double StolenPct = 0; // of the machine's time while the keys were pressed
     int Lost = 0;
 };
 
@@ -289,6 +313,7 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
             std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // the pane is busy first
         }
         const double start = MonotonicMs();
+        const TTicks ticks0 = TicksNow();
         for (int i = 0; i < keys; ++i) {
             const auto pressed = Clock::now();
             press();
@@ -299,6 +324,9 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
             std::this_thread::sleep_until(pressed + std::chrono::milliseconds(KeyEveryMs));
         }
         const double end = MonotonicMs();
+        const TTicks ticks1 = TicksNow();
+        result.StolenPct = 100.0 * double(ticks1.Stolen - ticks0.Stolen) /
+                           double(std::max(1LL, ticks1.All - ticks0.All));
         if (flood > 0) {
             EndProcess(flood);
             uint64_t written = 0;
@@ -363,8 +391,8 @@ int main(int argc, char** argv) {
     }
     std::printf("Key press (XTest) to byte at the port, one every %d ms, %d presses a run\n",
                 KeyEveryMs, keys);
-    std::printf("%-9s %-7s %9s %9s %9s %10s %11s %5s\n", "flood", "view", "median", "p99",
-                "worst", "stall max", "drain MiB/s", "lost");
+    std::printf("%-9s %-7s %9s %9s %9s %10s %11s %5s %7s\n", "flood", "view", "median", "p99",
+                "worst", "stall max", "drain MiB/s", "lost", "stolen");
     int status = 0;
     for (const auto& kind : kinds)
         for (const auto& view : views) {
@@ -374,9 +402,9 @@ int main(int argc, char** argv) {
                 status = 1;
                 continue;
             }
-            std::printf("%-9s %-7s %7.2fms %7.2fms %7.2fms %8.2fms %11.1f %5d\n", kind.c_str(),
+            std::printf("%-9s %-7s %7.2fms %7.2fms %7.2fms %8.2fms %11.1f %5d %6.1f%%\n", kind.c_str(),
                         view.c_str(), Percentile(r.Keys, 0.5), Percentile(r.Keys, 0.99),
-                        Percentile(r.Keys, 1.0), r.Stall, r.DrainMiBs, r.Lost);
+                        Percentile(r.Keys, 1.0), r.Stall, r.DrainMiBs, r.Lost, r.StolenPct);
             // To find the stall in a trace (perf record -k CLOCK_MONOTONIC) of the same run.
             std::fprintf(stderr, "%s %s: the longest stall began at %.3f ms (CLOCK_MONOTONIC)\n",
                          kind.c_str(), view.c_str(), r.StallFrom);
