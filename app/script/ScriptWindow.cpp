@@ -140,11 +140,11 @@ TScriptWindow::TScriptWindow(TWThreadComm& comm, QWidget* parent)
         }
     });
     connect(RuleTable, &QTableWidget::itemChanged, this, [this] { RulesEdited(); });
-    // Counts are read while the window shows, at a pace the eye follows.
+    // Counts are read while the window shows, at a pace the eye follows; a hidden window never
+    // wakes the program.
     CountTimer = new QTimer(this);
     CountTimer->setInterval(250);
     connect(CountTimer, &QTimer::timeout, this, &TScriptWindow::ShowRuleCounts);
-    CountTimer->start();
     auto* run = new QShortcut(QKeySequence(Qt::Key_F9), this);
     connect(run, &QShortcut::activated, this, &TScriptWindow::Run);
 
@@ -164,6 +164,17 @@ void TScriptWindow::Received(const uint8_t* bytes, uint32_t count) {
 
 void TScriptWindow::ModemChanged(bool cts, bool dsr, bool ri, bool rlsd) {
     Runner->ModemChanged(cts, dsr, ri, rlsd);
+}
+
+void TScriptWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    ShowRuleCounts();
+    CountTimer->start();
+}
+
+void TScriptWindow::hideEvent(QHideEvent* event) {
+    CountTimer->stop();
+    QWidget::hideEvent(event);
 }
 
 void TScriptWindow::changeEvent(QEvent* event) {

@@ -11,8 +11,11 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 TEST(ScriptWindow, OpensByItsKeyStopsAnEndlessLoopAndMarksAFailingLine) {
     TPty pty;
@@ -72,6 +75,16 @@ TEST(ScriptWindow, ReplyRulesAnswerShowABadOneRedAndAreKept) {
         EXPECT_EQ(pty.Read(2), (std::vector<uint8_t>{'o', 'k'}));
         ASSERT_TRUE(WaitUntil([&] { return w->Fired(0) == 1; }));
         EXPECT_EQ(w->Fired(1), 0u);
+        // Hidden, nothing of it ticks (the program's idle wake-ups); shown, the counts come.
+        const auto ticking = [w] {
+            const QList<QTimer*> timers = w->findChildren<QTimer*>();
+            return std::any_of(timers.begin(), timers.end(), [](QTimer* t) { return t->isActive(); });
+        };
+        EXPECT_FALSE(ticking());
+        w->show();
+        EXPECT_TRUE(WaitUntil([&] { return table->item(0, 6)->text() == "1"; }));
+        w->hide();
+        EXPECT_FALSE(ticking());
     }
     auto again = OpenWindow(false);
     ASSERT_TRUE(again);
