@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <functional>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <pthread.h>

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 
 namespace blocksupply {
 
@@ -37,6 +38,18 @@ void Release(void* block) noexcept;
 // Destroys garbage on the discarding thread, after whatever was discarded before it; where no
 // thread can be had, at once.
 void Discard(std::shared_ptr<void> garbage) noexcept;
+// Moves what a container holds to the discarding thread and leaves it empty; where no memory can
+// be had to hand it over, it is destroyed here.
+template <class TContainer>
+void DiscardContents(TContainer& container) {
+    if (container.empty())
+        return;
+    try {
+        Discard(std::make_shared<TContainer>(std::move(container)));
+    } catch (const std::bad_alloc&) {
+    }
+    TContainer().swap(container);
+}
 // Runs work on the discarding thread once what was discarded before it is destroyed.
 void AfterDiscards(std::function<void()> work) noexcept;
 // Waits until everything discarded so far is destroyed (for the tests).

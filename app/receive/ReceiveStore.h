@@ -156,9 +156,6 @@ private:
     // Line k (the mark line excluded by the caller) in its block.
     TWhere Find(int64_t k, size_t* hint = nullptr) const;
     void Reset();
-    // Lets go of every block; a long session's are unmapped on another thread, so a Clear
-    // takes no longer after a day of receiving than after a minute.
-    void DiscardSlots();
     // A new last block; the one before it is finished.
     TBlock& Open(bool dump);
     void CloseTail();

@@ -226,12 +226,7 @@ size_t TTextIndex::TStarts::UpperBound(uint32_t offset) const {
 
 void TTextIndex::Clear() {
     // A long session's chunks are many: they are freed on another thread.
-    if (!m_chunks.empty()) {
-        try {
-            blocksupply::Discard(std::make_shared<decltype(m_chunks)>(std::move(m_chunks)));
-        } catch (const std::bad_alloc&) { // then they go here and now
-        }
-    }
+    blocksupply::DiscardContents(m_chunks);
     *this = TTextIndex();
 }
 

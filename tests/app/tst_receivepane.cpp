@@ -23,6 +23,15 @@ namespace {
 
 using TPos = TReceivePane::TPos;
 
+// Counts the paint events of the widgets it is installed on.
+struct TPaints : QObject {
+    int Count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        Count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 class HexPaneTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -327,13 +336,7 @@ TEST(GlyphCellsTest, KeepsOnlyGlyphsInsideTheirCellsAndStaysBounded) {
 }
 
 TEST_F(HexPaneTest, ScrollBarRepaintsOnlyWhenItsHandleMoves) {
-    struct TPaints : QObject {
-        int Count = 0;
-        bool eventFilter(QObject*, QEvent* event) override {
-            Count += event->type() == QEvent::Paint;
-            return false;
-        }
-    } paints;
+    TPaints paints;
     // Narrower than a line: both bars are shown.
     pane->resize(300, 300);
     Receive(16 * 20000);
@@ -360,13 +363,7 @@ TEST_F(HexPaneTest, ScrollBarRepaintsOnlyWhenItsHandleMoves) {
 // Bytes arriving faster than frames repaint the view once a frame, and their last picture
 // still comes; what the user does repaints at once.
 TEST_F(HexPaneTest, NewDataRepaintsAtMostOnceAFrameAndTheLastPictureComes) {
-    struct TPaints : QObject {
-        int Count = 0;
-        bool eventFilter(QObject*, QEvent* event) override {
-            Count += event->type() == QEvent::Paint;
-            return false;
-        }
-    } paints;
+    TPaints paints;
     Receive(16 * 100);
     pane->FollowNewData(true);
     QApplication::processEvents();
