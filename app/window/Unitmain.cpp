@@ -130,13 +130,17 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     Comm = std::make_unique<TWThreadComm>(true);
     Paused = false;
     Calls = new TPostedCalls(this);
-    connect(&ReceQueue, &TReceiveQueue::Ready, this, &TFrmMain::FlushReceived);
-    // A pass that stops at its slice goes on through a timer, not a posted call: posted calls
-    // run one after another in a single go, a timer lets the keys and paints waiting run first.
+    // Every pass runs from a timer, not from the queue's posted wake-up: the posted calls and
+    // paints that wait run in one go, and a pass among them made a turn of the loop two slices
+    // and a paint long. A timer fires once a turn, so a turn holds at most one slice.
     FlushLater = new QTimer(this);
     FlushLater->setSingleShot(true);
     FlushLater->setInterval(0);
     connect(FlushLater, &QTimer::timeout, this, &TFrmMain::FlushReceived);
+    connect(&ReceQueue, &TReceiveQueue::Ready, this, [this] {
+        if (!FlushLater->isActive())
+            FlushLater->start();
+    });
     FollowLater = new QTimer(this);
     FollowLater->setSingleShot(true);
     connect(FollowLater, &QTimer::timeout, this, &TFrmMain::FollowNow);

@@ -10,7 +10,8 @@
 //     keys   presses per run, one every 30 ms (default 300)
 //     kinds  idle,random,lines,longline (comma-separated; default all four)
 //     views  hex,text,stamps (default all three)
-// Needs Xvfb. Everything it starts it ends by its process id.
+// KESTREL_BENCH_BINARY names another build of the program to run instead of this tree's, to set
+// two builds side by side in turns. Needs Xvfb. Everything it starts it ends by its process id.
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -254,8 +255,9 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
         ::setenv("KESTREL_STALL_PROBE", probe.c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         ::close(master);
-        ::execl(KESTREL_BINARY, "kestrel", "--port", slave.c_str(), "--baud", "115200", "--lang",
-                "en", static_cast<char*>(nullptr));
+        const char* binary = ::getenv("KESTREL_BENCH_BINARY");
+        ::execl(binary && *binary ? binary : KESTREL_BINARY, "kestrel", "--port", slave.c_str(),
+                "--baud", "115200", "--lang", "en", static_cast<char*>(nullptr));
         ::_exit(127);
     }
 

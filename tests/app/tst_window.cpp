@@ -25,6 +25,9 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 QColor Background(QWidget* w) {
@@ -147,6 +150,39 @@ TEST_F(Window, ModemLampsFollowTheLoopbackPlugsLines) {
     EXPECT_EQ(Background(Part<QLabel>(W, "lblRI")), TFrmMain::LineOff);
     W->chkRTSClick();
     ASSERT_TRUE(WaitUntil([&] { return Background(Part<QLabel>(W, "lblCTS")) == TFrmMain::LineOff; }));
+}
+
+TEST_F(Window, APaneFarBehindAFloodTakesOneSliceATurnOfTheEventLoop) {
+    // However much waits, the loop turns between two slices of feeding the pane: the keys,
+    // paints and timers that wait never wait for two, even while the worker keeps waking it.
+    TPty pty;
+    Open(pty.Path);
+    ASSERT_TRUE(WaitOpen());
+    constexpr size_t Total = size_t(16) << 20;
+    std::vector<uint8_t> bytes(Total);
+    for (size_t i = 0; i < Total; ++i)
+        bytes[i] = uint8_t(i * 2654435761u >> 13);
+    std::thread far([&] { pty.Write(bytes); });
+    // Half the flood waits in the queue before the loop turns again.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (W->Worker().BytesRead() < Total / 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    int passes = 0, most = 0, turns = 0;
+    QObject::connect(W.get(), &TFrmMain::ReceivedFlushed, W.get(), [&] { ++passes; });
+    QTimer turn; // fires once each turn of the loop
+    turn.setInterval(0);
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        most = std::max(most, passes);
+        passes = 0;
+        ++turns;
+    });
+    turn.start();
+    const TReceiveStore& store = Part<TReceivePane>(W, "ReceEdit")->Store();
+    const bool all = WaitUntil([&] { return store.LineCount() == int64_t(Total / 16); }, 60000);
+    far.join();
+    ASSERT_TRUE(all) << store.LineCount();
+    EXPECT_GT(turns, 2);
+    EXPECT_LE(most, 1);
 }
 
 TEST_F(Window, PauseDropsBytesAndClearRestartsTheOffsets) {
