@@ -166,7 +166,7 @@ TEST_F(Window, APaneFarBehindAFloodTakesOneSliceATurnOfTheEventLoop) {
     // Half the flood waits in the queue before the loop turns again.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (W->Worker().BytesRead() < Total / 2 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::yield();
     int passes = 0, most = 0, turns = 0;
     QObject::connect(W.get(), &TFrmMain::ReceivedFlushed, W.get(), [&] { ++passes; });
     QTimer turn; // fires once each turn of the loop
