@@ -43,14 +43,20 @@ const uint32_t* TGlyphCells::Cell(char32_t c, int cells) {
     } else {
         auto found = m_others.find(c);
         if (found == m_others.end()) {
+            if (m_budget <= 0)
+                return nullptr;
             if (m_pixels.size() >= MaxPixels)
                 Forget();
             found = m_others.emplace(c, Unknown).first;
         }
         at = &found->second;
     }
-    if (*at == Unknown)
+    if (*at == Unknown) {
+        if (m_budget <= 0)
+            return nullptr;
+        --m_budget;
         *at = Draw(c, cells);
+    }
     return *at == NoCell ? nullptr : m_pixels.data() + *at;
 }
 

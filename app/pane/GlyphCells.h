@@ -11,6 +11,7 @@
 #include <QRawFont>
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -26,9 +27,14 @@ public:
     int Height() const { return m_height; }
 
     // The pixels of c drawn over cells cells (1 or 2): Width() * cells
-    // columns by Height() rows, row after row; nullptr when c has no cell.
-    // Valid until the next call.
+    // columns by Height() rows, row after row; nullptr when c has no cell,
+    // or when its cell is not drawn yet and the budget is spent. Valid until
+    // the next call.
     const uint32_t* Cell(char32_t c, int cells);
+    // How many new cells may be drawn until the next call: a cell costs far
+    // more than drawing its glyph once, and a flood of random bytes shows
+    // thousands of new characters on every paint.
+    void SetBudget(int newCells) { m_budget = newCells; }
 
     // Every character seen since the last Reset, with or without a cell, and
     // the pixels held: bounded, the cells start over past MaxPixels.
@@ -44,6 +50,7 @@ private:
     QColor m_text, m_background;
     int m_width = 0, m_height = 0, m_ascent = 0;
     bool m_usable = false;
+    int m_budget = INT_MAX;
     std::array<int64_t, 128> m_ascii{};              // offset into m_pixels, or Unknown / NoCell
     std::unordered_map<char32_t, int64_t> m_others; // the same for the rest
     std::vector<uint32_t> m_pixels;

@@ -322,6 +322,7 @@ void TReceivePane::UpdateMetrics() {
                    qFuzzyCompare(fm.horizontalAdvance(QLatin1Char('W')), m_cell) &&
                    qFuzzyCompare(fm.horizontalAdvance(QLatin1Char(' ')), m_cell);
     m_asciiGlyph.fill(0);
+    m_glyphs.clear();
     m_raw = QRawFont::fromFont(font());
     if (m_raw.isValid()) {
         QString printable;
@@ -753,10 +754,48 @@ QPoint TReceivePane::PointOf(TPos pos) const {
     return QPoint(int(std::lround(x)), int(std::clamp<int64_t>(y, INT_MIN / 2, INT_MAX / 2)));
 }
 
+quint32 TReceivePane::GlyphOf(char32_t c) const {
+    if (c < 0x80)
+        return m_asciiGlyph[c];
+    if (auto found = m_glyphs.find(c); found != m_glyphs.end())
+        return found->second;
+    quint32 glyph = 0;
+    const bool conjoining = (c >= 0x1100 && c <= 0x11FF) || (c >= 0xA960 && c <= 0xA97F) ||
+                            (c >= 0xD7B0 && c <= 0xD7FF); // Hangul jamo
+    const QChar::Category category = QChar::category(c);
+    const bool mark = category == QChar::Mark_NonSpacing ||
+                      category == QChar::Mark_SpacingCombining ||
+                      category == QChar::Mark_Enclosing || category == QChar::Other_Format ||
+                      category == QChar::Other_Control || category == QChar::Other_Surrogate;
+    switch (QChar::script(c)) {
+    case QChar::Script_Common:
+    case QChar::Script_Latin:
+    case QChar::Script_Greek:
+    case QChar::Script_Cyrillic:
+    case QChar::Script_Han:
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana:
+    case QChar::Script_Bopomofo:
+    case QChar::Script_Hangul:
+        if (!conjoining && !mark && m_raw.isValid()) {
+            const QList<quint32> glyphs = m_raw.glyphIndexesForString(QString::fromUcs4(&c, 1));
+            if (glyphs.size() == 1)
+                glyph = glyphs[0];
+        }
+        break;
+    default:
+        break;
+    }
+    if (m_glyphs.size() >= MaxGlyphs)
+        m_glyphs.clear();
+    m_glyphs.emplace(c, glyph);
+    return glyph;
+}
+
 void TReceivePane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QString& text,
-                        const std::vector<uint8_t>* skip) const {
-    // Most of a line is printable ASCII: its glyphs are placed in their cells
-    // at once. The rest goes out as text runs, laid out by the toolkit.
+                            const std::vector<uint8_t>* skip) const {
+    // Most characters are placed in their cells from the font's glyphs at
+    // once; the rest goes out as text runs, laid out by the toolkit.
     QList<quint32> glyphs;
     QList<QPointF> places;
     QString run;
@@ -772,12 +811,14 @@ void TReceivePane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QS
             return true;
         }
         const char32_t code = g.Code;
-        if (code == U' ' || (code < 0x80 && m_asciiGlyph[code] != 0)) {
+        if (code == U' ') {
             flush();
-            if (code != U' ') {
-                glyphs.append(m_asciiGlyph[code]);
-                places.append(QPointF(x + cell * m_cell, 0));
-            }
+            return true;
+        }
+        if (const quint32 glyph = GlyphOf(code)) {
+            flush();
+            glyphs.append(glyph);
+            places.append(QPointF(x + cell * m_cell, 0));
             return true;
         }
         const bool control = code < 0x20;
@@ -817,6 +858,7 @@ void TReceivePane::paintEvent(QPaintEvent* event) {
     const int height = viewport()->height();
     const int shown = ShownUnits(horizontalScrollBar()->value() + viewport()->width());
     const bool cells = UseCells && viewport()->devicePixelRatio() == 1 && m_cells.Usable();
+    m_cells.SetBudget(NewCellsPerPaint);
     for (int64_t k = top; k < count; ++k) {
         const int y = Margin + int(k - top) * m_lineHeight;
         if (y >= height)

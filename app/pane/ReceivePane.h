@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 class QMenu;
@@ -221,12 +222,20 @@ private:
     int m_lineHeight = 16; // pixels
     int m_ascent = 12;
     bool m_fixedPitch = true;
-    // Printable ASCII is drawn from the font's glyphs directly, one glyph per
-    // cell, without laying the text out again on every paint; 0 where the
-    // font has no glyph (such a character is drawn as text).
+    // Characters of the font that shaping leaves alone (printable ASCII,
+    // Chinese, Japanese kana, Greek...) are drawn from the font's glyphs
+    // directly, one glyph per character at its cell, without laying the text
+    // out again on every paint. GlyphOf gives 0 for the rest (marks, scripts
+    // whose letters join, characters of a fallback font): they are drawn as
+    // text. m_glyphs remembers the answers; it is cleared when the font
+    // changes and when it grows past MaxGlyphs.
+    quint32 GlyphOf(char32_t c) const;
+    static constexpr size_t MaxGlyphs = size_t(1) << 16;
     QRawFont m_raw;
     std::array<quint32, 128> m_asciiGlyph{};
+    mutable std::unordered_map<char32_t, quint32> m_glyphs;
     TGlyphCells m_cells; // reset when the font or the colours change
+    static constexpr int NewCellsPerPaint = 16;
     QImage m_strip;      // one line of the view, composed from cells
     std::vector<uint8_t> m_placed; // DrawCells: the characters put in place
     std::vector<TMark> m_marks;    // paintEvent: a line's

@@ -6,15 +6,18 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFontMetricsF>
 #include <QImage>
-#include <QRawFont>
 #include <QMenu>
+#include <QPainter>
+#include <QRawFont>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -306,6 +309,29 @@ TEST_F(HexPaneTest, CellsDrawExactlyWhatTheTextWayDraws) {
     EXPECT_EQ(cells, text);
 }
 
+TEST_F(HexPaneTest, CharactersLookAsTheToolkitDrawsEachAloneInItsCell) {
+    // Chinese, full-width, kana, Hangul, Greek, Cyrillic, symbols and ASCII,
+    // each in its cell.
+    const QString line = QString::fromUtf8("中文ＡＢ,αβЖж かな한글℃①x¥§→█");
+    pane->LoadText(line.toStdString());
+    TReceivePane::UseCells = false;
+    QImage drawn(pane->viewport()->size(), QImage::Format_RGB32);
+    pane->viewport()->render(&drawn);
+    TReceivePane::UseCells = true;
+
+    QImage expected(drawn.size(), QImage::Format_RGB32);
+    expected.fill(Qt::black);
+    {
+        QPainter painter(&expected);
+        painter.setFont(pane->font());
+        painter.setPen(Qt::white);
+        const qreal baseline = 2 + std::ceil(QFontMetricsF(pane->font()).ascent());
+        for (int i = 0; i < line.size(); ++i)
+            painter.drawText(QPointF(At(0, i).x(), baseline), line.mid(i, 1));
+    }
+    EXPECT_EQ(drawn, expected);
+}
+
 TEST(GlyphCellsTest, KeepsOnlyGlyphsInsideTheirCellsAndStaysBounded) {
     QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
     font.setPixelSize(12);
@@ -333,6 +359,14 @@ TEST(GlyphCellsTest, KeepsOnlyGlyphsInsideTheirCellsAndStaysBounded) {
         cells.Cell(c, 2);
     EXPECT_LT(cells.Known(), 6000u);
     EXPECT_NE(cells.Cell(U'A', 1), nullptr);
+    // New cells within the budget only; those drawn stay.
+    cells.SetBudget(1);
+    EXPECT_NE(cells.Cell(U'B', 1), nullptr);
+    EXPECT_EQ(cells.Cell(U'C', 1), nullptr);
+    EXPECT_EQ(cells.Cell(U'文', 2), nullptr);
+    EXPECT_NE(cells.Cell(U'B', 1), nullptr);
+    cells.SetBudget(1);
+    EXPECT_NE(cells.Cell(U'文', 2), nullptr);
 }
 
 TEST_F(HexPaneTest, ScrollBarRepaintsOnlyWhenItsHandleMoves) {
