@@ -754,9 +754,7 @@ QPoint TReceivePane::PointOf(TPos pos) const {
     return QPoint(int(std::lround(x)), int(std::clamp<int64_t>(y, INT_MIN / 2, INT_MAX / 2)));
 }
 
-quint32 TReceivePane::GlyphOf(char32_t c) const {
-    if (c < 0x80)
-        return m_asciiGlyph[c];
+TReceivePane::TGlyphOf& TReceivePane::GlyphOf(char32_t c) const {
     if (auto found = m_glyphs.find(c); found != m_glyphs.end())
         return found->second;
     quint32 glyph = 0;
@@ -788,8 +786,7 @@ quint32 TReceivePane::GlyphOf(char32_t c) const {
     }
     if (m_glyphs.size() >= MaxGlyphs)
         m_glyphs.clear();
-    m_glyphs.emplace(c, glyph);
-    return glyph;
+    return m_glyphs.emplace(c, TGlyphOf{glyph, false}).first->second;
 }
 
 void TReceivePane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QString& text,
@@ -815,7 +812,21 @@ void TReceivePane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QS
             flush();
             return true;
         }
-        if (const quint32 glyph = GlyphOf(code)) {
+        quint32 glyph = code < 0x80 ? m_asciiGlyph[code] : 0;
+        if (code >= 0x80) {
+            TGlyphOf& of = GlyphOf(code);
+            glyph = of.Glyph;
+            if (glyph != 0 && !of.Drawn) {
+                if (m_newGlyphs <= 0) { // the next paint draws it
+                    flush();
+                    m_glyphsLeft = true;
+                    return true;
+                }
+                --m_newGlyphs;
+                of.Drawn = true;
+            }
+        }
+        if (glyph != 0) {
             flush();
             glyphs.append(glyph);
             places.append(QPointF(x + cell * m_cell, 0));
@@ -859,6 +870,8 @@ void TReceivePane::paintEvent(QPaintEvent* event) {
     const int shown = ShownUnits(horizontalScrollBar()->value() + viewport()->width());
     const bool cells = UseCells && viewport()->devicePixelRatio() == 1 && m_cells.Usable();
     m_cells.SetBudget(NewCellsPerPaint);
+    m_newGlyphs = NewGlyphsPerPaint;
+    m_glyphsLeft = false;
     for (int64_t k = top; k < count; ++k) {
         const int y = Margin + int(k - top) * m_lineHeight;
         if (y >= height)
@@ -902,6 +915,8 @@ void TReceivePane::paintEvent(QPaintEvent* event) {
         DrawLine(painter, x, y + m_ascent, text);
         painter.restore();
     }
+    if (m_glyphsLeft)
+        m_paintLater->start(FrameMs);
 }
 
 // Composes the line in m_strip from the cells, puts it on the view in one

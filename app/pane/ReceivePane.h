@@ -78,6 +78,8 @@ public:
     // holds and a mark at its foot says that new data is below.
     void FollowNewData(bool wasAtEnd);
     bool ScrollLock = false;
+    // The last paint left characters whose glyphs are new for the next frame.
+    bool GlyphsLeft() const { return m_glyphsLeft; }
     bool NewDataBelow() const;
     // Clear/Load of the store with the view following. Clear and Adopt give
     // the old content's memory back to the system.
@@ -225,15 +227,26 @@ private:
     // Characters of the font that shaping leaves alone (printable ASCII,
     // Chinese, Japanese kana, Greek...) are drawn from the font's glyphs
     // directly, one glyph per character at its cell, without laying the text
-    // out again on every paint. GlyphOf gives 0 for the rest (marks, scripts
+    // out again on every paint. The glyph is 0 for the rest (marks, scripts
     // whose letters join, characters of a fallback font): they are drawn as
-    // text. m_glyphs remembers the answers; it is cleared when the font
-    // changes and when it grows past MaxGlyphs.
-    quint32 GlyphOf(char32_t c) const;
+    // text. m_glyphs remembers the answers above ASCII; it is cleared when
+    // the font changes and when it grows past MaxGlyphs.
+    // A glyph drawn for the first time is rendered by the font engine, which
+    // takes far longer than drawing it again: a paint draws at most
+    // NewGlyphsPerPaint of them (a screen of random bytes in a maximised
+    // window shows a thousand or more) and leaves the rest to the next frame.
+    struct TGlyphOf {
+        quint32 Glyph = 0;
+        bool Drawn = false;
+    };
+    TGlyphOf& GlyphOf(char32_t c) const;
     static constexpr size_t MaxGlyphs = size_t(1) << 16;
+    static constexpr int NewGlyphsPerPaint = 100;
     QRawFont m_raw;
     std::array<quint32, 128> m_asciiGlyph{};
-    mutable std::unordered_map<char32_t, quint32> m_glyphs;
+    mutable std::unordered_map<char32_t, TGlyphOf> m_glyphs;
+    mutable int m_newGlyphs = NewGlyphsPerPaint; // left in this paint
+    mutable bool m_glyphsLeft = false;           // the last paint left some
     TGlyphCells m_cells; // reset when the font or the colours change
     static constexpr int NewCellsPerPaint = 16;
     QImage m_strip;      // one line of the view, composed from cells

@@ -332,6 +332,36 @@ TEST_F(HexPaneTest, CharactersLookAsTheToolkitDrawsEachAloneInItsCell) {
     EXPECT_EQ(drawn, expected);
 }
 
+TEST_F(HexPaneTest, AScreenOfNewGlyphsIsDrawnOverTheNextFrames) {
+    // Thousands of Chinese characters this pane has not drawn yet: the first
+    // paint draws some, the frames after it the rest, without being asked.
+    std::string text;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 4000; ++c) {
+        text += QString::fromUcs4(&c, 1).toStdString();
+        if (c % 80 == 79)
+            text += '\n';
+    }
+    struct TLeft : QObject { // whether glyphs were left when each paint began
+        TReceivePane* Pane;
+        std::vector<bool> Before;
+        explicit TLeft(TReceivePane* pane) : Pane(pane) {}
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                Before.push_back(Pane->GlyphsLeft());
+            return false;
+        }
+    } left(pane.get());
+    pane->viewport()->installEventFilter(&left);
+    pane->resize(1400, 900);
+    pane->LoadText(text);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return left.Before.size() >= 2 && !pane->GlyphsLeft(); }, 20000));
+    EXPECT_TRUE(left.Before[1]);
+    auto [cells, whole] = BothWays(*pane);
+    EXPECT_EQ(cells, whole);
+    EXPECT_FALSE(pane->GlyphsLeft());
+}
+
 TEST(GlyphCellsTest, KeepsOnlyGlyphsInsideTheirCellsAndStaysBounded) {
     QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
     font.setPixelSize(12);
