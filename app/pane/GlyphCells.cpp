@@ -19,6 +19,7 @@ void TGlyphCells::Reset(const QRawFont& font, qreal cellWidth, int lineHeight, i
     m_usable = font.isValid() && m_width >= 1 && m_height >= 1 &&
                std::abs(cellWidth - m_width) < 1e-9 && text.alpha() == 255 &&
                background.alpha() == 255;
+    m_budget = INT_MAX;
     Forget();
 }
 
@@ -26,6 +27,9 @@ void TGlyphCells::Forget() {
     m_ascii.fill(Unknown);
     m_others.clear();
     m_pixels.clear();
+    m_palette.clear();
+    m_palette.reserve(256); // Palette() stays where it is
+    m_colours.clear();
 }
 
 size_t TGlyphCells::Known() const {
@@ -34,7 +38,7 @@ size_t TGlyphCells::Known() const {
            m_others.size();
 }
 
-const uint32_t* TGlyphCells::Cell(char32_t c, int cells) {
+const uint8_t* TGlyphCells::Cell(char32_t c, int cells) {
     if (!m_usable || cells < 1 || cells > 2)
         return nullptr;
     int64_t* at;
@@ -43,10 +47,8 @@ const uint32_t* TGlyphCells::Cell(char32_t c, int cells) {
     } else {
         auto found = m_others.find(c);
         if (found == m_others.end()) {
-            if (m_budget <= 0)
+            if (m_budget <= 0 || m_pixels.size() >= MaxPixels)
                 return nullptr;
-            if (m_pixels.size() >= MaxPixels)
-                Forget();
             found = m_others.emplace(c, Unknown).first;
         }
         at = &found->second;
@@ -80,18 +82,36 @@ int64_t TGlyphCells::Draw(char32_t c, int cells) {
         painter.drawGlyphRun(QPointF(0, pad + m_ascent), glyph);
     }
     const uint32_t back = m_background.rgb();
+    const int columns = scratch.width();
     for (int row = 0; row < scratch.height(); ++row) {
         const auto* line = reinterpret_cast<const uint32_t*>(scratch.constScanLine(row));
         const bool inRows = row >= pad && row < pad + m_height;
-        for (int col = 0; col < scratch.width(); ++col)
+        for (int col = 0; col < columns; ++col)
             if (line[col] != back && !(inRows && col >= pad && col < pad + width))
                 return NoCell;
     }
-    const int64_t at = int64_t(m_pixels.size());
-    m_pixels.resize(m_pixels.size() + size_t(width) * size_t(m_height));
-    for (int row = 0; row < m_height; ++row)
-        std::memcpy(m_pixels.data() + at + int64_t(row) * width,
-                    reinterpret_cast<const uint32_t*>(scratch.constScanLine(pad + row)) + pad,
-                    size_t(width) * sizeof(uint32_t));
-    return at;
+    const size_t at = m_pixels.size();
+    const size_t colours = m_palette.size();
+    m_pixels.resize(at + size_t(width) * size_t(m_height));
+    uint8_t* out = m_pixels.data() + at;
+    for (int row = 0; row < m_height; ++row) {
+        const auto* line =
+            reinterpret_cast<const uint32_t*>(scratch.constScanLine(pad + row)) + pad;
+        for (int col = 0; col < width; ++col) {
+            auto [found, added] = m_colours.try_emplace(line[col], uint8_t(m_palette.size()));
+            if (added) {
+                if (m_palette.size() == 256) { // a glyph in colours of its own: take it back
+                    for (size_t i = colours; i < m_palette.size(); ++i)
+                        m_colours.erase(m_palette[i]);
+                    m_colours.erase(found);
+                    m_palette.resize(colours);
+                    m_pixels.resize(at);
+                    return NoCell;
+                }
+                m_palette.push_back(line[col]);
+            }
+            *out++ = found->second;
+        }
+    }
+    return int64_t(at);
 }

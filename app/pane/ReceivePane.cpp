@@ -944,11 +944,14 @@ void TReceivePane::DrawCells(QPainter& painter, int x, int y, const QString& tex
             return true;
         const int from = std::max(left, 0);
         const bool blank = g.Code == U' ' || g.Code < 0x20;
-        if (const uint32_t* pixels = blank ? nullptr : m_cells.Cell(g.Code, g.Cells)) {
-            for (int row = 0; row < height; ++row)
-                std::memcpy(strip + size_t(row) * stride + from,
-                            pixels + size_t(row) * size_t(cellsWidth) + (from - left),
-                            size_t(right - from) * sizeof(uint32_t));
+        if (const uint8_t* pixels = blank ? nullptr : m_cells.Cell(g.Code, g.Cells)) {
+            const uint32_t* palette = m_cells.Palette();
+            for (int row = 0; row < height; ++row) {
+                uint32_t* to = strip + size_t(row) * stride + from;
+                const uint8_t* index = pixels + size_t(row) * size_t(cellsWidth) + (from - left);
+                for (int k = 0; k < right - from; ++k)
+                    to[k] = palette[index[k]];
+            }
             m_placed[size_t(g.Index)] = 1;
             return true;
         }

@@ -11,7 +11,9 @@
 //     kinds  idle,random,lines,longline (comma-separated; default all four)
 //     views  hex,text,stamps (default all three)
 // KESTREL_BENCH_BINARY names another build of the program to run instead of this tree's, to set
-// two builds side by side in turns. Needs Xvfb. Everything it starts it ends by its process id.
+// two builds side by side in turns; KESTREL_BENCH_GEOMETRY gives the window's size and place
+// (1280x800+0+0 fills the screen, as a maximised window does). Needs Xvfb. Everything it starts
+// it ends by its process id.
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -256,8 +258,13 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
         ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         ::close(master);
         const char* binary = ::getenv("KESTREL_BENCH_BINARY");
-        ::execl(binary && *binary ? binary : KESTREL_BINARY, "kestrel", "--port", slave.c_str(),
-                "--baud", "115200", "--lang", "en", static_cast<char*>(nullptr));
+        const char* geometry = ::getenv("KESTREL_BENCH_GEOMETRY");
+        std::vector<const char*> args{"kestrel", "--port", slave.c_str(), "--baud",
+                                      "115200",  "--lang", "en"};
+        if (geometry && *geometry)
+            args.insert(args.end(), {"-geometry", geometry});
+        args.push_back(nullptr);
+        ::execv(binary && *binary ? binary : KESTREL_BINARY, const_cast<char* const*>(args.data()));
         ::_exit(127);
     }
 
