@@ -7,12 +7,31 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
 constexpr int TickMs = 1;
 constexpr qint64 ReportEveryNs = 250'000'000;
+
+// The thread's time on a core and waiting for one so far, in ms (the scheduler's own figures).
+struct TSched {
+    double Ran = 0, Waited = 0;
+};
+
+TSched SchedNow(int fd) {
+    char text[128];
+    const ssize_t n = fd >= 0 ? ::pread(fd, text, sizeof text - 1, 0) : -1;
+    if (n <= 0)
+        return {};
+    text[n] = 0;
+    unsigned long long ran = 0, waited = 0;
+    if (std::sscanf(text, "%llu %llu", &ran, &waited) != 2)
+        return {};
+    return {double(ran) / 1e6, double(waited) / 1e6};
+}
 
 double MonotonicMs() {
     timespec t{};
@@ -27,9 +46,15 @@ struct TProbe {
     qint64 SpanStart = 0;
     qint64 Longest = 0;
     double LongestFrom = 0; // when the longest began, on the monotonic clock
+    int Sched = -1;         // the thread's schedstat
+    TSched Last0;           // at the last tick
+    TSched LongestSched;    // what of the longest the thread ran and waited for a core
+    double LongestRan = 0;  // the most the thread ran in any one gap: its own longest turn
     ~TProbe() {
         if (Out)
             std::fclose(Out);
+        if (Sched >= 0)
+            ::close(Sched);
     }
 };
 
@@ -44,23 +69,32 @@ void StartStallProbeFromEnvironment(QObject* parent) {
     probe->Out = std::fopen(path.constData(), "a");
     if (!probe->Out)
         return;
+    probe->Sched = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
     probe->Clock.start();
     auto* timer = new QTimer(parent);
     timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(TickMs);
     QObject::connect(timer, &QTimer::timeout, timer, [probe] {
         const qint64 now = probe->Clock.nsecsElapsed();
+        const TSched sched = SchedNow(probe->Sched);
         if (probe->Last && now - probe->Last > probe->Longest) {
             probe->Longest = now - probe->Last;
             probe->LongestFrom = MonotonicMs() - double(probe->Longest) / 1e6;
+            probe->LongestSched = {sched.Ran - probe->Last0.Ran,
+                                   sched.Waited - probe->Last0.Waited};
         }
+        if (probe->Last)
+            probe->LongestRan = std::max(probe->LongestRan, sched.Ran - probe->Last0.Ran);
         probe->Last = now;
+        probe->Last0 = sched;
         if (now - probe->SpanStart >= ReportEveryNs) {
-            std::fprintf(probe->Out, "%.3f %.3f %.3f\n", MonotonicMs(), double(probe->Longest) / 1e6,
-                         probe->LongestFrom);
+            std::fprintf(probe->Out, "%.3f %.3f %.3f %.3f %.3f %.3f\n", MonotonicMs(),
+                         double(probe->Longest) / 1e6, probe->LongestFrom, probe->LongestSched.Ran,
+                         probe->LongestSched.Waited, probe->LongestRan);
             std::fflush(probe->Out);
             probe->SpanStart = now;
             probe->Longest = 0;
+            probe->LongestRan = 0;
         }
     });
     timer->start();

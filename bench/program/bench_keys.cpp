@@ -3,13 +3,17 @@
 // injected through XTest from one persistent X connection, the far end (the pseudo-terminal's
 // master) in this process and the flood in a child process. For each flood kind and view: median,
 // 99th percentile and worst key-to-port time, the longest stall of the window's event loop that
-// its probe saw meanwhile (KESTREL_STALL_PROBE), the rate the program drained the flood at, and
+// its probe saw meanwhile (KESTREL_STALL_PROBE) with what of it the thread ran and waited for a
+// core (the rest it slept, or the machine did not run), the most the thread ran between two
+// ticks of the probe (its longest stretch of work), the rate the program drained the flood at, and
 // the share of the machine's time that the host of a virtual machine took meanwhile (steal): a
 // machine that is not running stalls every thread of it.
 //   build/bench/program/bench_keys [keys] [kinds] [views]
 //     keys   presses per run, one every 30 ms (default 300)
 //     kinds  idle,random,lines,longline (comma-separated; default all four)
-//     views  hex,text,stamps (default all three)
+//     views  hex,text,stamps (default all three), and plain: instead of the program, a plain read
+//            loop on the port beside a thread that wants to run every millisecond, as the
+//            window's probe does (no keys): the stalls the machine itself makes under the flood
 // KESTREL_BENCH_BINARY names another build of the program to run instead of this tree's, to set
 // two builds side by side in turns; KESTREL_BENCH_GEOMETRY gives the window's size and place
 // (1280x800+0+0 fills the screen, as a maximised window does). Needs Xvfb. Everything it starts
@@ -219,10 +223,66 @@ struct TResult {
     std::vector<double> Keys; // ms
     double Stall = 0;         // ms
     double StallFrom = 0;     // when it began, CLOCK_MONOTONIC ms
+    double StallRan = 0;      // what of it the window's thread ran, ms
+    double StallWaited = 0;   // and waited for a core
+    double LongestRan = 0;    // the most the thread ran between two ticks of its probe, ms
     double DrainMiBs = 0;
     double StolenPct = 0; // of the machine's time while the keys were pressed
     int Lost = 0;
 };
+
+// The end of the measured time from start to end: what the host took meanwhile, and the flood
+// (if any) ended, with the rate the far end wrote at (its first second was before start).
+void EndRun(double start, double end, const TTicks& ticks0, pid_t& flood, int (&report)[2],
+            TResult& result) {
+    const TTicks ticks1 = TicksNow();
+    result.StolenPct = 100.0 * double(ticks1.Stolen - ticks0.Stolen) /
+                       double(std::max(1LL, ticks1.All - ticks0.All));
+    if (flood <= 0)
+        return;
+    EndProcess(flood);
+    flood = -1;
+    uint64_t written = 0;
+    ::close(report[1]);
+    report[1] = -1;
+    if (::read(report[0], &written, sizeof written) == sizeof written)
+        result.DrainMiBs = double(written) / ((end - start + 1000.0) / 1000.0) / (1 << 20);
+}
+
+// A pseudo-terminal's far end, raw and without blocking, and the name of its port; -1 on failure.
+int OpenMaster(std::string& slave) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0)
+        return -1;
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        ::close(master);
+        return -1;
+    }
+    slave = ::ptsname(master);
+    termios t{};
+    ::tcgetattr(master, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(master, TCSANOW, &t);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    return master;
+}
+
+// The longest stall the probe's file shows between start and end.
+void ReadProbe(const std::string& probe, double start, double end, TResult& result) {
+    std::ifstream in(probe);
+    for (double at = 0, longest = 0, from = 0, ran = 0, waited = 0, work = 0;
+         in >> at >> longest >> from >> ran >> waited >> work;) {
+        if (at < start || at > end + 250)
+            continue;
+        result.LongestRan = std::max(result.LongestRan, work);
+        if (longest > result.Stall) {
+            result.Stall = longest;
+            result.StallFrom = from;
+            result.StallRan = ran;
+            result.StallWaited = waited;
+        }
+    }
+}
 
 bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
              const std::string& view, int keys, TResult& result) {
@@ -239,15 +299,10 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
     }
     const std::string probe = dir + "/probe";
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+    std::string slave;
+    const int master = OpenMaster(slave);
+    if (master < 0)
         return false;
-    const std::string slave = ::ptsname(master);
-    termios t{};
-    ::tcgetattr(master, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(master, TCSANOW, &t);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
     const pid_t program = ::fork();
     if (program == 0) {
@@ -333,24 +388,8 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
             std::this_thread::sleep_until(pressed + std::chrono::milliseconds(KeyEveryMs));
         }
         const double end = MonotonicMs();
-        const TTicks ticks1 = TicksNow();
-        result.StolenPct = 100.0 * double(ticks1.Stolen - ticks0.Stolen) /
-                           double(std::max(1LL, ticks1.All - ticks0.All));
-        if (flood > 0) {
-            EndProcess(flood);
-            uint64_t written = 0;
-            ::close(report[1]);
-            report[1] = -1;
-            if (::read(report[0], &written, sizeof written) == sizeof written)
-                result.DrainMiBs = double(written) / ((end - start + 1000.0) / 1000.0) / (1 << 20);
-            flood = -1;
-        }
-        std::ifstream in(probe);
-        for (double at = 0, longest = 0, from = 0; in >> at >> longest >> from;)
-            if (at >= start && at <= end + 250 && longest > result.Stall) {
-                result.Stall = longest;
-                result.StallFrom = from;
-            }
+        EndRun(start, end, ticks0, flood, report, result);
+        ReadProbe(probe, start, end, result);
         ok = true;
     } while (false);
     EndProcess(flood);
@@ -364,6 +403,105 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
     ::rmdir(confDir.c_str());
     ::rmdir(dir.c_str());
     return ok;
+}
+
+// The reference beside the program: a process with a plain read loop on the pseudo-terminal's
+// other end and a thread that wants to run every millisecond, as the window's probe does, and
+// notes its gaps in the probe's format. What it sees is what the machine does to any thread while
+// the flood drains: its stalls are the floor for the window's.
+void RunReference(const std::string& slave, const std::string& probePath) {
+    const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        ::_exit(1);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    std::thread([fd] {
+        std::vector<uint8_t> buf(1 << 16);
+        while (::read(fd, buf.data(), buf.size()) >= 0) {
+        }
+    }).detach();
+    std::FILE* out = std::fopen(probePath.c_str(), "a");
+    const int sched = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    auto schedNow = [sched](double& ran, double& waited) {
+        char text[128];
+        const ssize_t n = ::pread(sched, text, sizeof text - 1, 0);
+        unsigned long long r = 0, w = 0;
+        if (n > 0) {
+            text[n] = 0;
+            std::sscanf(text, "%llu %llu", &r, &w);
+        }
+        ran = double(r) / 1e6;
+        waited = double(w) / 1e6;
+    };
+    double last = MonotonicMs(), lastRan = 0, lastWaited = 0, spanStart = last;
+    double longest = 0, from = 0, longestRan = 0, longestWaited = 0, work = 0;
+    schedNow(lastRan, lastWaited);
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const double now = MonotonicMs();
+        double ran = 0, waited = 0;
+        schedNow(ran, waited);
+        if (now - last > longest) {
+            longest = now - last;
+            from = last;
+            longestRan = ran - lastRan;
+            longestWaited = waited - lastWaited;
+        }
+        work = std::max(work, ran - lastRan);
+        last = now;
+        lastRan = ran;
+        lastWaited = waited;
+        if (now - spanStart >= 250) {
+            std::fprintf(out, "%.3f %.3f %.3f %.3f %.3f %.3f\n", now, longest, from, longestRan,
+                         longestWaited, work);
+            std::fflush(out);
+            spanStart = now;
+            longest = 0;
+            work = 0;
+        }
+    }
+}
+
+// A run of the reference for as long as a run of the program's keys takes: its stalls and drain.
+bool RunReferenceOnce(const std::string& kind, int keys, TResult& result) {
+    char dirTemplate[] = "/tmp/kestrel-bench-keys-XXXXXX";
+    if (!::mkdtemp(dirTemplate))
+        return false;
+    const std::string dir = dirTemplate;
+    const std::string probe = dir + "/probe";
+    std::string slave;
+    const int master = OpenMaster(slave);
+    if (master < 0)
+        return false;
+    const pid_t reference = ::fork();
+    if (reference == 0) {
+        ::close(master);
+        RunReference(slave, probe);
+        ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(WarmKeys * KeyEveryMs));
+    int report[2] = {-1, -1};
+    pid_t flood = -1;
+    if (kind != "idle" && ::pipe(report) == 0) {
+        flood = StartFlood(master, kind, report[1]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    }
+    const double start = MonotonicMs();
+    const TTicks ticks0 = TicksNow();
+    std::this_thread::sleep_for(std::chrono::milliseconds(keys * KeyEveryMs));
+    const double end = MonotonicMs();
+    EndRun(start, end, ticks0, flood, report, result);
+    for (int fd : report)
+        if (fd >= 0)
+            ::close(fd);
+    EndProcess(reference);
+    ::close(master);
+    ReadProbe(probe, start, end, result);
+    ::unlink(probe.c_str());
+    ::rmdir(dir.c_str());
+    return true;
 }
 
 double Percentile(std::vector<double> v, double p) {
@@ -400,20 +538,36 @@ int main(int argc, char** argv) {
     }
     std::printf("Key press (XTest) to byte at the port, one every %d ms, %d presses a run\n",
                 KeyEveryMs, keys);
-    std::printf("%-9s %-7s %9s %9s %9s %10s %11s %5s %7s\n", "flood", "view", "median", "p99",
-                "worst", "stall max", "drain MiB/s", "lost", "stolen");
+    std::printf("%-9s %-7s %9s %9s %9s %10s %9s %9s %9s %11s %5s %7s\n", "flood", "view", "median",
+                "p99", "worst", "stall max", "ran", "waited", "work max", "drain MiB/s", "lost",
+                "stolen");
     int status = 0;
     for (const auto& kind : kinds)
         for (const auto& view : views) {
             TResult r;
+            if (view == "plain") {
+                if (!RunReferenceOnce(kind, keys, r)) {
+                    std::printf("%-9s %-7s failed\n", kind.c_str(), view.c_str());
+                    status = 1;
+                    continue;
+                }
+                std::printf("%-9s %-7s %9s %9s %9s %8.2fms %7.2fms %7.2fms %7.2fms %11.1f %5s "
+                            "%6.1f%%\n",
+                            kind.c_str(), view.c_str(), "-", "-", "-", r.Stall, r.StallRan,
+                            r.StallWaited, r.LongestRan, r.DrainMiBs, "-", r.StolenPct);
+                std::fflush(stdout);
+                continue;
+            }
             if (!RunOnce(dpy, display, kind, view, keys, r) || r.Keys.empty()) {
                 std::printf("%-9s %-7s failed\n", kind.c_str(), view.c_str());
                 status = 1;
                 continue;
             }
-            std::printf("%-9s %-7s %7.2fms %7.2fms %7.2fms %8.2fms %11.1f %5d %6.1f%%\n", kind.c_str(),
-                        view.c_str(), Percentile(r.Keys, 0.5), Percentile(r.Keys, 0.99),
-                        Percentile(r.Keys, 1.0), r.Stall, r.DrainMiBs, r.Lost, r.StolenPct);
+            std::printf("%-9s %-7s %7.2fms %7.2fms %7.2fms %8.2fms %7.2fms %7.2fms %7.2fms %11.1f "
+                        "%5d %6.1f%%\n",
+                        kind.c_str(), view.c_str(), Percentile(r.Keys, 0.5),
+                        Percentile(r.Keys, 0.99), Percentile(r.Keys, 1.0), r.Stall, r.StallRan,
+                        r.StallWaited, r.LongestRan, r.DrainMiBs, r.Lost, r.StolenPct);
             // To find the stall in a trace (perf record -k CLOCK_MONOTONIC) of the same run.
             std::fprintf(stderr, "%s %s: the longest stall began at %.3f ms (CLOCK_MONOTONIC)\n",
                          kind.c_str(), view.c_str(), r.StallFrom);
