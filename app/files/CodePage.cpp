@@ -144,33 +144,61 @@ QString FromCodePage(QByteArrayView bytes) {
     return Decode(conv, bytes);
 }
 
+namespace {
+
+constexpr int FirstLead = 0x81, LastLead = 0xFE, FirstTrail = 0x40, LastTrail = 0xFE;
+constexpr int Trails = LastTrail - FirstTrail + 1;
+
+// The character of every pair of a lead and a trail byte as FromCodePage decodes the pair alone,
+// or 0 where that is not one character. Built once, on first use, from the whole table: a text
+// view decodes every pair it shows on every paint.
+const std::vector<char16_t>& PairChars() {
+    static const std::vector<char16_t> chars = [] {
+        std::vector<char16_t> table(size_t(LastLead - FirstLead + 1) * Trails, 0);
+        // Every pair followed by a line break, decoded in one go: a pair that is not a character
+        // decodes to more than one before its break, and breaks are never lost.
+        QByteArray all;
+        all.reserve(qsizetype(table.size() * 3));
+        for (int lead = FirstLead; lead <= LastLead; ++lead)
+            for (int trail = FirstTrail; trail <= LastTrail; ++trail)
+                all.append(char(lead)).append(char(trail)).append('\n');
+        const QString text = FromCodePage(all);
+        size_t k = 0;
+        for (qsizetype at = 0; at < text.size() && k < table.size(); ++k) {
+            const qsizetype end = text.indexOf(QLatin1Char('\n'), at);
+            const qsizetype stop = end < 0 ? text.size() : end;
+            if (stop - at == 1 && text[at] != QChar::ReplacementCharacter &&
+                !text[at].isSurrogate())
+                table[k] = text[at].unicode();
+            at = stop + 1;
+        }
+        return table;
+    }();
+    return chars;
+}
+
+} // namespace
+
 std::string CodePagePairUtf8(uint8_t lead, uint8_t trail) {
-    const char pair[2] = {char(lead), char(trail)};
-    const QString c = FromCodePage(QByteArrayView(pair, 2));
-    if (c.size() != 1 || c.at(0) == QChar::ReplacementCharacter)
+    if (lead < FirstLead || lead > LastLead || trail < FirstTrail || trail > LastTrail)
         return {};
-    return c.toStdString();
+    const char16_t c = PairChars()[size_t(lead - FirstLead) * Trails + size_t(trail - FirstTrail)];
+    if (c == 0)
+        return {};
+    if (c < 0x80)
+        return std::string(1, char(c));
+    if (c < 0x800)
+        return {char(0xC0 | (c >> 6)), char(0x80 | (c & 0x3F))};
+    return {char(0xE0 | (c >> 12)), char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
 }
 
 bool IsCodePagePairChar(char32_t c) {
     // One bit for each character of the Basic Multilingual Plane: the table has none beyond it.
     static const std::vector<bool> pairs = [] {
         std::vector<bool> bits(0x10000, false);
-        // Every lead and trail, each pair followed by a line break: a pair that is not a
-        // character decodes to replacement characters before its break.
-        QByteArray all;
-        for (int lead = 0x81; lead <= 0xFE; ++lead)
-            for (int trail = 0x40; trail <= 0xFE; ++trail)
-                if (trail != 0x7F)
-                    all.append(char(lead)).append(char(trail)).append('\n');
-        const QString text = FromCodePage(all);
-        for (qsizetype at = 0; at < text.size();) {
-            const qsizetype end = text.indexOf(QLatin1Char('\n'), at);
-            const qsizetype stop = end < 0 ? text.size() : end;
-            if (stop - at == 1 && text[at] != QChar::ReplacementCharacter && text[at].unicode() >= 0x80)
-                bits[text[at].unicode()] = true;
-            at = stop + 1;
-        }
+        for (const char16_t pair : PairChars())
+            if (pair >= 0x80)
+                bits[pair] = true;
         return bits;
     }();
     return c < 0x10000 && pairs[c];

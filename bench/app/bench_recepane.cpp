@@ -1,12 +1,14 @@
 // Prints how fast the receive store takes bytes, what it costs in memory, and
 // how long the pane takes to paint and copy at the end of a large session, and to clear it.
-//   build/bench/app/bench_recepane [MiB]   (default 64)
+//   build/bench/app/bench_recepane [MiB] [WxH]   (default 64 MiB, a pane of 760x600; 1270x640 is
+//   about the pane of a maximised window on a screen of 1280x800)
 
 #include "ReceivePane.h"
 
 #include <QApplication>
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +44,10 @@ int main(int argc, char** argv) {
     }
 
     TReceivePane pane;
-    pane.resize(760, 600);
+    int width = 760, height = 600;
+    if (argc > 2 && std::sscanf(argv[2], "%dx%d", &width, &height) != 2)
+        return 2;
+    pane.resize(std::clamp(width, 100, 8000), std::clamp(height, 100, 8000));
     pane.show();
     TReceiveStore& store = pane.Store();
 
@@ -78,6 +83,7 @@ int main(int argc, char** argv) {
             TReceivePane::UseCells = cells;
             double paintSum = 0, paintWorst = 0;
             constexpr int Paints = 100;
+            std::vector<double> times;
             for (int i = 0; i < Paints; ++i) {
                 if (bytes != 0) {
                     const size_t n = std::min(bytes, total - fed % total);
@@ -90,10 +96,15 @@ int main(int argc, char** argv) {
                 const double ms = Ms(Clock::now() - t);
                 paintSum += ms;
                 paintWorst = std::max(paintWorst, ms);
+                times.push_back(ms);
             }
-            std::printf("paint: %dx%d viewport, %d lines, %s, %s: mean %.2f ms, worst %.2f ms\n",
+            // The median is the steadiest figure on a busy machine.
+            std::nth_element(times.begin(), times.begin() + Paints / 2, times.end());
+            std::printf("paint: %dx%d viewport, %d lines, %s, %s: mean %.2f ms, median %.2f ms, "
+                        "worst %.2f ms\n",
                         image.width(), image.height(), pane.VisibleLines(), what,
-                        cells ? "glyph cells" : "as text", paintSum / Paints, paintWorst);
+                        cells ? "glyph cells" : "as text", paintSum / Paints, times[Paints / 2],
+                        paintWorst);
         }
         TReceivePane::UseCells = true;
     };

@@ -106,6 +106,18 @@ TEST(CodePagePairs, TwoByteCharactersAreKnownAndNothingElse) {
     EXPECT_LT(count, 24000);
 }
 
+TEST(CodePagePairs, EachPairDecodesAsTheDecoderDecodesItAlone) {
+    for (int lead = 0; lead < 256; ++lead)
+        for (int trail = 0; trail < 256; ++trail) {
+            const char pair[2] = {char(lead), char(trail)};
+            const QString alone = FromCodePage(QByteArrayView(pair, 2));
+            const bool one = alone.size() == 1 && alone[0] != QChar::ReplacementCharacter;
+            ASSERT_EQ(CodePagePairUtf8(uint8_t(lead), uint8_t(trail)),
+                      one ? alone.toStdString() : std::string())
+                << lead << " " << trail;
+        }
+}
+
 TEST(CodePageThreads, ConcurrentUseGivesSameResults) {
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
