@@ -25,6 +25,8 @@ void TGlyphCells::Reset(const QRawFont& font, qreal cellWidth, int lineHeight, i
 
 void TGlyphCells::Forget() {
     m_ascii.fill(Unknown);
+    m_asciiColours.assign(m_usable ? 128 * size_t(m_width) * size_t(m_height) + Spare : 0, 0);
+    m_bmp.clear();
     m_others.clear();
     m_pixels.clear();
     m_palette.clear();
@@ -33,33 +35,50 @@ void TGlyphCells::Forget() {
 }
 
 size_t TGlyphCells::Known() const {
-    return size_t(std::count_if(m_ascii.begin(), m_ascii.end(),
-                                [](int64_t at) { return at != Unknown; })) +
-           m_others.size();
+    const auto known = [](int64_t at) { return at != Unknown; };
+    return size_t(std::count_if(m_ascii.begin(), m_ascii.end(), known)) +
+           size_t(std::count_if(m_bmp.begin(), m_bmp.end(), known)) + m_others.size();
 }
 
 const uint8_t* TGlyphCells::Cell(char32_t c, int cells) {
     if (!m_usable || cells < 1 || cells > 2)
         return nullptr;
-    int64_t* at;
+    int64_t at = Unknown;
     if (c < 128) {
-        at = &m_ascii[c];
-    } else {
-        auto found = m_others.find(c);
-        if (found == m_others.end()) {
-            if (m_budget <= 0 || m_pixels.size() >= MaxPixels)
-                return nullptr;
-            found = m_others.emplace(c, Unknown).first;
-        }
-        at = &found->second;
+        at = m_ascii[c];
+    } else if (c < 0x10000) {
+        if (m_bmp.empty())
+            m_bmp.assign(0x10000, int32_t(Unknown));
+        at = m_bmp[c];
+    } else if (auto found = m_others.find(c); found != m_others.end()) {
+        at = found->second;
     }
-    if (*at == Unknown) {
-        if (m_budget <= 0)
+    if (at == Unknown) {
+        if (m_budget <= 0 || (c >= 128 && m_pixels.size() >= MaxPixels))
             return nullptr;
         --m_budget;
-        *at = Draw(c, cells);
+        at = Draw(c, cells);
+        if (c < 128)
+            m_ascii[c] = at;
+        else if (c < 0x10000)
+            m_bmp[c] = int32_t(at);
+        else
+            m_others.emplace(c, at);
     }
-    return *at == NoCell ? nullptr : m_pixels.data() + *at;
+    return at == NoCell ? nullptr : m_pixels.data() + at;
+}
+
+const uint32_t* TGlyphCells::AsciiPixels(char32_t c) {
+    const bool known = c < 128 && m_ascii[c] != Unknown;
+    const uint8_t* indices = c < 128 ? Cell(c, 1) : nullptr;
+    if (indices == nullptr)
+        return nullptr;
+    const size_t pixels = size_t(m_width) * size_t(m_height);
+    uint32_t* colours = m_asciiColours.data() + c * pixels;
+    if (!known) // drawn just now: the palette keeps its colours until the next Reset
+        for (size_t i = 0; i < pixels; ++i)
+            colours[i] = m_palette[indices[i]];
+    return colours;
 }
 
 // Draws c with room around its cells, and keeps it when nothing of the

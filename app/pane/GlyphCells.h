@@ -36,6 +36,11 @@ public:
     // budget is spent. Valid until the next call.
     const uint8_t* Cell(char32_t c, int cells);
     const uint32_t* Palette() const { return m_palette.data(); }
+    // The same for an ASCII character (c < 128, one cell), as colours instead of indices: they
+    // are most of what a pane shows, and a row of them is copied as it stands. Spare pixels
+    // follow the last cell, so that a row may be read four pixels at a time.
+    const uint32_t* AsciiPixels(char32_t c);
+    static constexpr int Spare = 4;
     // How many new cells may be drawn until the next call: a cell costs far
     // more than drawing its glyph once, and a flood of random bytes shows
     // thousands of new characters on every paint.
@@ -48,6 +53,7 @@ public:
     // again and again.
     size_t Known() const;
     static constexpr size_t MaxPixels = size_t(4) << 20;
+    static_assert(MaxPixels < (size_t(1) << 30), "an offset fits in an int32_t");
 
 private:
     static constexpr int64_t Unknown = -2, NoCell = -1;
@@ -60,7 +66,9 @@ private:
     bool m_usable = false;
     int m_budget = INT_MAX;
     std::array<int64_t, 128> m_ascii{};              // offset into m_pixels, or Unknown / NoCell
-    std::unordered_map<char32_t, int64_t> m_others; // the same for the rest
+    std::vector<uint32_t> m_asciiColours;            // 128 cells of colours, filled as drawn
+    std::vector<int32_t> m_bmp; // the same up to U+FFFF (a lookup per character on every paint)
+    std::unordered_map<char32_t, int64_t> m_others; // and beyond
     std::vector<uint8_t> m_pixels;
     std::vector<uint32_t> m_palette;
     std::unordered_map<uint32_t, uint8_t> m_colours; // index of each palette colour

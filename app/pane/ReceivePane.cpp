@@ -322,6 +322,7 @@ void TReceivePane::UpdateMetrics() {
                    qFuzzyCompare(fm.horizontalAdvance(QLatin1Char('W')), m_cell) &&
                    qFuzzyCompare(fm.horizontalAdvance(QLatin1Char(' ')), m_cell);
     m_asciiGlyph.fill(0);
+    m_bmpGlyphs.clear();
     m_glyphs.clear();
     m_raw = QRawFont::fromFont(font());
     if (m_raw.isValid()) {
@@ -755,8 +756,16 @@ QPoint TReceivePane::PointOf(TPos pos) const {
 }
 
 TReceivePane::TGlyphOf& TReceivePane::GlyphOf(char32_t c) const {
-    if (auto found = m_glyphs.find(c); found != m_glyphs.end())
+    TGlyphOf* known = nullptr;
+    if (c < 0x10000) {
+        if (m_bmpGlyphs.empty())
+            m_bmpGlyphs.resize(0x10000);
+        known = &m_bmpGlyphs[c];
+        if (known->Known)
+            return *known;
+    } else if (auto found = m_glyphs.find(c); found != m_glyphs.end()) {
         return found->second;
+    }
     quint32 glyph = 0;
     const bool conjoining = (c >= 0x1100 && c <= 0x11FF) || (c >= 0xA960 && c <= 0xA97F) ||
                             (c >= 0xD7B0 && c <= 0xD7FF); // Hangul jamo
@@ -784,9 +793,13 @@ TReceivePane::TGlyphOf& TReceivePane::GlyphOf(char32_t c) const {
     default:
         break;
     }
+    if (known != nullptr) {
+        *known = TGlyphOf{glyph, false, true};
+        return *known;
+    }
     if (m_glyphs.size() >= MaxGlyphs)
         m_glyphs.clear();
-    return m_glyphs.emplace(c, TGlyphOf{glyph, false}).first->second;
+    return m_glyphs.emplace(c, TGlyphOf{glyph, false, true}).first->second;
 }
 
 void TReceivePane::DrawLine(QPainter& painter, qreal x, qreal baseline, const QString& text,
@@ -925,8 +938,8 @@ void TReceivePane::DrawCells(QPainter& painter, int x, int y, const QString& tex
     const int width = m_cells.Width();
     const int height = m_cells.Height();
     const int viewWidth = viewport()->width();
-    if (m_strip.width() < viewWidth || m_strip.height() != height)
-        m_strip = QImage(std::max(viewWidth, 1), height, QImage::Format_RGB32);
+    if (m_strip.width() < viewWidth + TGlyphCells::Spare || m_strip.height() != height)
+        m_strip = QImage(std::max(viewWidth, 1) + TGlyphCells::Spare, height, QImage::Format_RGB32);
     const uint32_t back = m_background.rgb();
     const size_t stride = size_t(m_strip.bytesPerLine()) / sizeof(uint32_t);
     uint32_t* strip = reinterpret_cast<uint32_t*>(m_strip.bits());
@@ -944,7 +957,23 @@ void TReceivePane::DrawCells(QPainter& painter, int x, int y, const QString& tex
             return true;
         const int from = std::max(left, 0);
         const bool blank = g.Code == U' ' || g.Code < 0x20;
-        if (const uint8_t* pixels = blank ? nullptr : m_cells.Cell(g.Code, g.Cells)) {
+        if (const uint32_t* colours =
+                !blank && g.Code < 128 ? m_cells.AsciiPixels(g.Code) : nullptr) {
+            // Four pixels at a time, in line: a call per row of a narrow cell cost more than the
+            // copy. What a row writes past its cell the next cell writes over, or it lies past
+            // the end (the strip's spare columns).
+            const int n = right - from;
+            for (int row = 0; row < height; ++row) {
+                uint32_t* to = strip + size_t(row) * stride + from;
+                const uint32_t* in = colours + size_t(row) * size_t(width) + (from - left);
+                for (int k = 0; k < n; k += 4)
+                    std::memcpy(to + k, in + k, 4 * sizeof(uint32_t));
+            }
+            m_placed[size_t(g.Index)] = 1;
+            return true;
+        }
+        if (const uint8_t* pixels =
+                blank || g.Code < 128 ? nullptr : m_cells.Cell(g.Code, g.Cells)) {
             const uint32_t* palette = m_cells.Palette();
             for (int row = 0; row < height; ++row) {
                 uint32_t* to = strip + size_t(row) * stride + from;

@@ -229,8 +229,10 @@ private:
     // directly, one glyph per character at its cell, without laying the text
     // out again on every paint. The glyph is 0 for the rest (marks, scripts
     // whose letters join, characters of a fallback font): they are drawn as
-    // text. m_glyphs remembers the answers above ASCII; it is cleared when
-    // the font changes and when it grows past MaxGlyphs.
+    // text. m_bmpGlyphs remembers the answers above ASCII, in a table of the
+    // Basic Multilingual Plane (a lookup per character on every paint),
+    // m_glyphs those beyond it; both are cleared when the font changes, and
+    // m_glyphs when it grows past MaxGlyphs.
     // A glyph drawn for the first time is rendered by the font engine, which
     // takes far longer than drawing it again: a paint draws at most
     // NewGlyphsPerPaint of them (a screen of random bytes in a maximised
@@ -238,12 +240,14 @@ private:
     struct TGlyphOf {
         quint32 Glyph = 0;
         bool Drawn = false;
+        bool Known = false; // in m_bmpGlyphs: Glyph is the answer
     };
     TGlyphOf& GlyphOf(char32_t c) const;
     static constexpr size_t MaxGlyphs = size_t(1) << 16;
     static constexpr int NewGlyphsPerPaint = 100;
     QRawFont m_raw;
     std::array<quint32, 128> m_asciiGlyph{};
+    mutable std::vector<TGlyphOf> m_bmpGlyphs; // U+0000..U+FFFF, made on first use
     mutable std::unordered_map<char32_t, TGlyphOf> m_glyphs;
     mutable int m_newGlyphs = NewGlyphsPerPaint; // left in this paint
     mutable bool m_glyphsLeft = false;           // the last paint left some
