@@ -58,9 +58,14 @@ const uint8_t* TGlyphCells::Cell(char32_t c, int cells) {
             return nullptr;
         --m_budget;
         at = Draw(c, cells);
-        if (c < 128)
+        if (c < 128) {
             m_ascii[c] = at;
-        else if (c < 0x10000)
+            if (at != NoCell && cells == 1) { // its colours, for AsciiPixels
+                const size_t pixels = size_t(m_width) * size_t(m_height);
+                for (size_t i = 0; i < pixels; ++i)
+                    m_asciiColours[c * pixels + i] = m_palette[m_pixels[size_t(at) + i]];
+            }
+        } else if (c < 0x10000)
             m_bmp[c] = int32_t(at);
         else
             m_others.emplace(c, at);
@@ -69,16 +74,9 @@ const uint8_t* TGlyphCells::Cell(char32_t c, int cells) {
 }
 
 const uint32_t* TGlyphCells::AsciiPixels(char32_t c) {
-    const bool known = c < 128 && m_ascii[c] != Unknown;
-    const uint8_t* indices = c < 128 ? Cell(c, 1) : nullptr;
-    if (indices == nullptr)
+    if (c >= 128 || Cell(c, 1) == nullptr)
         return nullptr;
-    const size_t pixels = size_t(m_width) * size_t(m_height);
-    uint32_t* colours = m_asciiColours.data() + c * pixels;
-    if (!known) // drawn just now: the palette keeps its colours until the next Reset
-        for (size_t i = 0; i < pixels; ++i)
-            colours[i] = m_palette[indices[i]];
-    return colours;
+    return m_asciiColours.data() + c * size_t(m_width) * size_t(m_height);
 }
 
 // Draws c with room around its cells, and keeps it when nothing of the

@@ -47,9 +47,9 @@ struct TProbe {
     qint64 Longest = 0;
     double LongestFrom = 0; // when the longest began, on the monotonic clock
     int Sched = -1;         // the thread's schedstat
-    TSched Last0;           // at the last tick
+    TSched LastSched;       // at the last tick
     TSched LongestSched;    // what of the longest the thread ran and waited for a core
-    double LongestRan = 0;  // the most the thread ran in any one gap: its own longest turn
+    double LongestRan = 0;  // the most the thread ran between two ticks: its longest stretch
     ~TProbe() {
         if (Out)
             std::fclose(Out);
@@ -80,13 +80,13 @@ void StartStallProbeFromEnvironment(QObject* parent) {
         if (probe->Last && now - probe->Last > probe->Longest) {
             probe->Longest = now - probe->Last;
             probe->LongestFrom = MonotonicMs() - double(probe->Longest) / 1e6;
-            probe->LongestSched = {sched.Ran - probe->Last0.Ran,
-                                   sched.Waited - probe->Last0.Waited};
+            probe->LongestSched = {sched.Ran - probe->LastSched.Ran,
+                                   sched.Waited - probe->LastSched.Waited};
         }
         if (probe->Last)
-            probe->LongestRan = std::max(probe->LongestRan, sched.Ran - probe->Last0.Ran);
+            probe->LongestRan = std::max(probe->LongestRan, sched.Ran - probe->LastSched.Ran);
         probe->Last = now;
-        probe->Last0 = sched;
+        probe->LastSched = sched;
         if (now - probe->SpanStart >= ReportEveryNs) {
             std::fprintf(probe->Out, "%.3f %.3f %.3f %.3f %.3f %.3f\n", MonotonicMs(),
                          double(probe->Longest) / 1e6, probe->LongestFrom, probe->LongestSched.Ran,
