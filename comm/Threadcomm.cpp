@@ -9,6 +9,7 @@
 TWThreadComm::TWThreadComm(bool createSuspended) : TThread(createSuspended) {
     WakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     Port.SetPortMap(TPortMap::Defaults());
+    Publish();
     if (!createSuspended)
         Resume();
 }
@@ -40,26 +41,31 @@ void TWThreadComm::RequestPort(uint32_t number) {
 
 void TWThreadComm::SetBaudRate(uint32_t rate) {
     std::lock_guard lock(PortLock);
+    const TPublishAtEnd publish(*this);
     Port.SetBaudRate(rate);
 }
 
 void TWThreadComm::SetParity(uint8_t parity) {
     std::lock_guard lock(PortLock);
+    const TPublishAtEnd publish(*this);
     Port.SetParity(parity);
 }
 
 void TWThreadComm::SetByteSize(uint8_t bits) {
     std::lock_guard lock(PortLock);
+    const TPublishAtEnd publish(*this);
     Port.SetByteSize(bits);
 }
 
 void TWThreadComm::SetStopBits(uint8_t stopBits) {
     std::lock_guard lock(PortLock);
+    const TPublishAtEnd publish(*this);
     Port.SetStopBits(stopBits);
 }
 
 void TWThreadComm::SetFlowControl(uint8_t flow) {
     std::lock_guard lock(PortLock);
+    const TPublishAtEnd publish(*this);
     Port.SetFlowControl(flow);
 }
 
@@ -129,16 +135,21 @@ bool TWThreadComm::SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t fr
     return Framer.SetPreamble(bytes, count, frameLen);
 }
 
-TWThreadComm::TPortSettings TWThreadComm::GetPortSettings() {
+void TWThreadComm::Publish() {
     TPortSettings s;
-    std::lock_guard lock(PortLock);
     s.PortNumber = Port.GetPortNumber();
     s.Line.BaudRate = Port.GetBaudRate();
     s.Line.ByteSize = Port.GetByteSize();
     s.Line.Parity = Port.GetParity();
     s.Line.StopBits = Port.GetStopBits();
     s.Line.Flow = Port.GetFlowControl();
-    return s;
+    std::lock_guard lock(PublishedLock);
+    Published = s;
+}
+
+TWThreadComm::TPortSettings TWThreadComm::GetPortSettings() const {
+    std::lock_guard lock(PublishedLock);
+    return Published;
 }
 
 std::string TWThreadComm::GetSettingsText() {
@@ -394,6 +405,7 @@ void TWThreadComm::OpenPass() {
         } catch (...) {
             error.Code = ceOpen;
         }
+        Publish();
         error.PortNumber = Port.GetPortNumber();
         error.Target = Port.GetTarget();
         PortOpen.store(opened && Port.IsOpened(), std::memory_order_release);

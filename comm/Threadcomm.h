@@ -99,12 +99,13 @@ public:
     // over: a partial match or frame of the old one is dropped.
     bool SetPreamble(const uint8_t* bytes, uint32_t count, uint32_t frameLen);
     bool IsOpen() const { return PortOpen.load(std::memory_order_acquire); }
-    // The port's number and line, read together, for a window that words them itself.
+    // The port's number and line, read together, for a window that words them itself. Read
+    // from a copy kept beside the port: never waits for the device or its reads.
     struct TPortSettings {
         uint32_t PortNumber = 0;
         TLineSettings Line;
     };
-    TPortSettings GetPortSettings();
+    TPortSettings GetPortSettings() const;
     std::string GetSettingsText();
     // Queues the preamble (when framing is on) and the block, of any length,
     // to go out whole. True: accepted. False: nothing queued, because the port
@@ -183,6 +184,15 @@ private:
 
     TCommPort Port;
     mutable std::mutex PortLock;
+    // Copies the port's number and line for GetPortSettings; with PortLock held, after each
+    // change (TPublishAtEnd: as the change ends, thrown out of or not).
+    void Publish();
+    struct TPublishAtEnd {
+        TWThreadComm& Comm;
+        ~TPublishAtEnd() { Comm.Publish(); }
+    };
+    mutable std::mutex PublishedLock; // held for a copy, never across the device
+    TPortSettings Published;
 
     uint32_t LastModem = 0;  // worker only
     bool ModemLines = false; // worker only: the open device has modem lines to poll

@@ -3,6 +3,7 @@
 
 #include "CommBackend.h"
 
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -36,6 +37,13 @@ struct TFailState {
         void unlock() { M.unlock(); }
         std::mutex M;
     } Lock;
+    // Reads begun, counted before the lock: a test holding it sees the worker wait in one.
+    struct TCount {
+        TCount() = default;
+        TCount(const TCount&) {}
+        TCount& operator=(const TCount&) { return *this; }
+        std::atomic<int> N{0};
+    } ReadsBegun;
     std::map<Op, int> FailWith; // op -> errno to return, while present
     int WriteFailsAtCall = 0;   // 1-based write call that fails (0: none)
     int WriteCalls = 0;
@@ -109,6 +117,7 @@ public:
         return 0;
     }
     int Read(uint8_t* data, size_t count, size_t& got) override {
+        S->ReadsBegun.N.fetch_add(1);
         std::lock_guard guard(S->Lock);
         if (int e = S->Fail(TFailState::Read))
             return e;

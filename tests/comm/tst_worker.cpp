@@ -386,17 +386,48 @@ TEST(WorkerLoopback, ClosedPortTakesAnRtsControlledBlockButNotAPlainOne) {
     EXPECT_EQ(worker.BytesToGo(), 1u);
 }
 
-TEST(WorkerDouble, NoEventsAssignedStillOpensReadsAndWrites) {
-    auto state = std::make_shared<TFailState>();
-    state->Incoming = {1, 2, 3};
-    TWThreadComm worker(true);
+// Starts a suspended worker on COM1 mapped to the double.
+void StartOnDouble(TWThreadComm& worker, const std::shared_ptr<TFailState>& state) {
     worker.SetPortMap(MapTo("double"));
     worker.SetBackendFactory(FailFactory(state));
     worker.RequestPort(1);
     worker.Resume();
+}
+
+TEST(WorkerDouble, NoEventsAssignedStillOpensReadsAndWrites) {
+    auto state = std::make_shared<TFailState>();
+    state->Incoming = {1, 2, 3};
+    TWThreadComm worker(true);
+    StartOnDouble(worker, state);
     ASSERT_TRUE(Eventually([&] { return worker.IsOpen(); }));
     const uint8_t b = 9;
     EXPECT_TRUE(worker.Send(&b, 1));
+    worker.Terminate();
+    worker.WaitFor();
+}
+
+// The window asks for the port's number and line at any time: the answer never waits for
+// the worker's hold on the device.
+TEST(WorkerDouble, ThePortSettingsAreAnsweredWhileTheWorkerWaitsInARead) {
+    auto state = std::make_shared<TFailState>();
+    TWThreadComm worker(true);
+    StartOnDouble(worker, state);
+    ASSERT_TRUE(Eventually([&] { return worker.IsOpen(); }));
+    worker.SetBaudRate(38400);
+    std::unique_lock device(state->Lock);
+    const int begun = state->ReadsBegun.N.load();
+    ASSERT_TRUE(Eventually([&] { return state->ReadsBegun.N.load() > begun; }));
+    std::atomic<bool> answered{false};
+    TWThreadComm::TPortSettings got;
+    std::thread window([&] {
+        got = worker.GetPortSettings();
+        answered = true;
+    });
+    EXPECT_TRUE(Eventually([&] { return answered.load(); }));
+    device.unlock();
+    window.join();
+    EXPECT_EQ(got.PortNumber, 1u);
+    EXPECT_EQ(got.Line.BaudRate, 38400u);
     worker.Terminate();
     worker.WaitFor();
 }
@@ -408,10 +439,7 @@ TEST(WorkerDouble, ReadFailuresKeepThePortOpenAndStopEndsTheLoopAtOnce) {
     TRecorder rec;
     TWThreadComm worker(true);
     rec.Attach(worker); // the worker is stopped before rec goes
-    worker.SetPortMap(MapTo("double"));
-    worker.SetBackendFactory(FailFactory(state));
-    worker.RequestPort(1);
-    worker.Resume();
+    StartOnDouble(worker, state);
     ASSERT_TRUE(rec.WaitEvent("open 1"));
     // Several failed reads later (a device without a descriptor is asked on
     // every pass), the port is still open.
