@@ -150,9 +150,14 @@ public:
                     continue;
                 }
                 m_afterCr = c == '\r';
-                EndLine(take);
+                if (m_cut) // the end of a line whose beginning was not read
+                    m_cut = false;
+                else
+                    EndLine(take);
                 continue;
             }
+            if (m_cut)
+                continue;
             m_afterCr = false;
             if (m_line.size() < MaxLine)
                 m_line.push_back(char(c));
@@ -171,7 +176,13 @@ public:
     // Forgets the line in progress; the counts stay.
     void Restart() {
         m_line.clear();
-        m_afterCr = m_tooLong = false;
+        m_afterCr = m_tooLong = m_cut = false;
+    }
+    // Bytes were lost here: the line in progress and the rest of the line the bytes come in are
+    // not read, nor counted.
+    void Cut() {
+        Restart();
+        m_cut = true;
     }
 
     // One line without its end: the values, or false when the line is bad. An empty line is
@@ -199,6 +210,7 @@ private:
     std::vector<TPlotValue> m_values;
     bool m_afterCr = false;
     bool m_tooLong = false;
+    bool m_cut = false;
     uint64_t m_bad = 0;
     uint64_t m_good = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <pthread.h>
+#include <span>
+#include <utility>
 
 TPlotFeed::~TPlotFeed() {
     Stop();
@@ -44,7 +46,13 @@ void TPlotFeed::Push(const uint8_t* bytes, size_t count, int64_t epochMs) {
         std::lock_guard lock(m_lock);
         if (!m_accepting)
             return;
-        m_blocks.push_back({epochMs, m_pending.size(), m_pending.size() + count});
+        if (m_pending.size() + count > MaxPendingBytes && !m_pending.empty()) {
+            m_skipped += count;
+            m_skipping = true;
+            return;
+        }
+        m_blocks.push_back({epochMs, m_pending.size(), m_pending.size() + count, m_skipping});
+        m_skipping = false;
         m_pending.insert(m_pending.end(), bytes, bytes + count);
     }
     m_wake.notify_one();
@@ -76,8 +84,8 @@ void TPlotFeed::Settle() {
     m_idle.wait(lock, [&] { return !m_reader.joinable() || (m_blocks.empty() && !m_busy); });
 }
 
-void TPlotFeed::Take(const std::vector<TPlotValue>& values, uint32_t ms) {
-    for (const TPlotValue& v : values) {
+void TPlotFeed::Take(const TPlotValue* values, size_t count, uint32_t ms) {
+    for (const TPlotValue& v : std::span(values, count)) {
         TPlotSeries* s = m_store.Series(v.Name);
         if (!s)
             continue; // past the most series a plot holds
@@ -93,6 +101,7 @@ void TPlotFeed::Run() {
     std::vector<TBlock> blocks;
     for (;;) {
         bool last;
+        uint64_t skipped;
         {
             std::unique_lock lock(m_lock);
             m_busy = false;
@@ -103,6 +112,8 @@ void TPlotFeed::Run() {
             m_pending.clear();
             m_blocks.clear();
             last = m_stopping;
+            skipped = m_skipped;
+            m_skipped = 0;
             m_busy = true;
             if (m_sourceSet != m_sourceSeen) {
                 m_sourceSeen = m_sourceSet;
@@ -111,27 +122,50 @@ void TPlotFeed::Run() {
                 m_text.Restart(); // a line begun under the other source is not read
             }
         }
-        {
-            std::lock_guard lock(m_dataLock);
-            const uint64_t badNow = m_text.BadLines() + m_records.BadRecords();
-            if (m_badBase == ~uint64_t(0))
-                m_badBase = badNow;
-            for (const TBlock& b : blocks) {
-                const uint32_t ms = m_store.TimeOf(b.Ms);
+        // A slice at a time: read without the store's lock, then added under it, so that the
+        // window waits for an append at most, never for the reading.
+        size_t next = 0;
+        do {
+            m_parsed.clear();
+            m_steps.clear();
+            for (size_t read = 0;
+                 next < blocks.size() &&
+                 (read == 0 || read + blocks[next].End - blocks[next].Begin <= SliceBytes);) {
+                const TBlock& b = blocks[next++];
+                read += b.End - b.Begin;
+                if (b.AfterSkip)
+                    m_text.Cut();
+                m_steps.push_back({b.Ms, 0}); // the block's time
                 auto take = [&](const std::vector<TPlotValue>& values) {
-                    Take(values, ms);
-                    ++m_counts.Good;
+                    m_parsed.insert(m_parsed.end(), values.begin(), values.end());
+                    m_steps.push_back({b.Ms, values.size()});
                 };
                 if (m_source == TSource::Text)
                     m_text.Feed(bytes.data() + b.Begin, b.End - b.Begin, take);
                 else
                     m_records.Feed(bytes.data() + b.Begin, b.End - b.Begin, take);
             }
-            m_store.Trim();
-            m_counts.Bad = m_text.BadLines() + m_records.BadRecords() - m_badBase;
-            m_counts.Dropped = m_store.DroppedPoints();
-        }
-        m_generation.fetch_add(1, std::memory_order_release);
+            {
+                std::lock_guard lock(m_dataLock);
+                const uint64_t badNow = m_text.BadLines() + m_records.BadRecords();
+                if (m_badBase == ~uint64_t(0))
+                    m_badBase = badNow;
+                m_counts.Skipped += std::exchange(skipped, 0);
+                const TPlotValue* values = m_parsed.data();
+                for (const TStep& step : m_steps) {
+                    const uint32_t ms = m_store.TimeOf(step.Ms);
+                    if (step.Values == 0)
+                        continue;
+                    Take(values, step.Values, ms);
+                    values += step.Values;
+                    ++m_counts.Good;
+                }
+                m_store.Trim();
+                m_counts.Bad = badNow - m_badBase;
+                m_counts.Dropped = m_store.DroppedPoints();
+            }
+            m_generation.fetch_add(1, std::memory_order_release);
+        } while (next < blocks.size());
         bytes.clear();
         blocks.clear();
         if (last)

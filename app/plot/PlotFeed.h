@@ -5,9 +5,13 @@
 // Threads: Push is called on the worker's thread for each block received (with framing on,
 // each block is one record); it only copies the block under a short lock and never waits for
 // the reader or the window. The reader thread parses the blocks and appends to the store
-// under the data lock; the window reads the store with Read, under the same lock, and sets
-// the source with SetSource. Start, Stop, SetSource, SetMemoryLimit and Clear are called on
-// one thread (the window's).
+// under the data lock, taken for a slice of at most SliceBytes at a time, so that the window
+// never waits for more than a slice; the window reads the store with Read, under the same
+// lock, and sets the source with SetSource. Start, Stop, SetSource, SetMemoryLimit and Clear
+// are called on one thread (the window's).
+//
+// A flood faster than the reader parses it does not pile up: blocks that find MaxPendingBytes
+// waiting are skipped and counted, and the line they cut is not read.
 
 #include "PlotData.h"
 
@@ -26,7 +30,13 @@ public:
         uint64_t Good = 0;  // lines or records that gave values
         uint64_t Bad = 0;   // lines that did not read, records cut short
         uint64_t Dropped = 0; // points dropped past the memory limit
+        uint64_t Skipped = 0; // received bytes not read: they came faster than the reader read
     };
+
+    // Received bytes waiting for the reader, at most.
+    static constexpr size_t MaxPendingBytes = size_t(8) << 20;
+    // Bytes read under one hold of the data lock, at most (or one block, when larger).
+    static constexpr size_t SliceBytes = size_t(64) << 10;
 
     TPlotFeed() = default;
     ~TPlotFeed();
@@ -63,9 +73,15 @@ private:
     struct TBlock {
         int64_t Ms;
         size_t Begin, End;
+        bool AfterSkip; // blocks before it were skipped: the line in progress is cut
     };
     void Run();
-    void Take(const std::vector<TPlotValue>& values, uint32_t ms);
+    // A line's values, or a block's start (Values 0), as read before they are added.
+    struct TStep {
+        int64_t Ms;
+        size_t Values;
+    };
+    void Take(const TPlotValue* values, size_t count, uint32_t ms);
 
     std::thread m_reader;
     std::mutex m_lock;
@@ -79,12 +95,16 @@ private:
     TSource m_nextSource = TSource::Text; // guarded by m_lock
     TRecordLayout m_nextLayout;           // guarded by m_lock
     uint64_t m_sourceSet = 0;             // guarded by m_lock
+    uint64_t m_skipped = 0;  // guarded by m_lock: bytes skipped since the reader looked
+    bool m_skipping = false; // guarded by m_lock: the last block was skipped
 
     // The reader's own.
     TSource m_source = TSource::Text;
     uint64_t m_sourceSeen = 0;
     TTextPlotReader m_text;
     TRecordPlotReader m_records;
+    std::vector<TPlotValue> m_parsed; // a slice's values, in order
+    std::vector<TStep> m_steps;
 
     mutable std::mutex m_dataLock;
     TPlotStore m_store; // guarded by m_dataLock

@@ -260,14 +260,14 @@ void TPlotWindow::Tick() {
         m_drawnGeneration = g;
         if (!m_chart->Paused())
             m_chart->update();
-        uint64_t bad = 0, dropped = 0;
-        m_feed.Read([&](const TPlotStore&, const TPlotFeed::TCounts& c) {
-            bad = c.Bad;
-            dropped = c.Dropped;
-        });
-        QString text = (m_source->currentIndex() == 1 ? tr("截短的帧: %1") : tr("不能读的行: %1")).arg(bad);
-        if (dropped > 0)
-            text += "  " + tr("超出内存上限, 已丢弃最早的 %1 点").arg(dropped);
+        TPlotFeed::TCounts counts;
+        m_feed.Read([&](const TPlotStore&, const TPlotFeed::TCounts& c) { counts = c; });
+        QString text = (m_source->currentIndex() == 1 ? tr("截短的帧: %1") : tr("不能读的行: %1"))
+                           .arg(counts.Bad);
+        if (counts.Dropped > 0)
+            text += "  " + tr("超出内存上限, 已丢弃最早的 %1 点").arg(counts.Dropped);
+        if (counts.Skipped > 0)
+            text += "  " + tr("数据来得太快, 跳过 %1 字节").arg(counts.Skipped);
         m_bad->setText(text);
     }
     if (m_progress)

@@ -755,6 +755,10 @@ E-mail: %2</translation>
         <translation>Over the memory limit, the oldest %1 points dropped</translation>
     </message>
     <message>
+        <source>数据来得太快, 跳过 %1 字节</source>
+        <translation>Data came too fast, %1 bytes skipped</translation>
+    </message>
+    <message>
         <source>CSV 文件(*.csv)</source>
         <translation>CSV files(*.csv)</translation>
     </message>

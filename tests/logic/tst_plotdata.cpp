@@ -268,3 +268,48 @@ TEST(PlotFeed, BlocksFromAnotherThreadAreReadInOrderWithTheirTimes) {
     });
     feed.Stop();
 }
+
+// Blocks that come while the reader is held up beyond what may wait are skipped and counted,
+// and a line they cut is read neither in pieces nor joined across the gap.
+TEST(PlotFeed, AFloodTheReaderCannotKeepUpWithIsSkippedAtLineEnds) {
+    TPlotFeed feed;
+    feed.Start();
+    const size_t size = TPlotFeed::MaxPendingBytes / 2;
+    const std::string one = "1." + std::string(29, '0') + "\n";
+    std::vector<std::string> blocks;
+    for (int i = 0; i < 6; ++i) {
+        // "<i>\n", lines of 1, and "0...01<i>" that the next block's first line ends.
+        std::string block = std::to_string(i) + "\n";
+        const std::string tail = "1" + std::to_string(i);
+        while (block.size() + one.size() + tail.size() <= size)
+            block += one;
+        block.resize(size - tail.size(), '0');
+        blocks.push_back(block + tail);
+    }
+    auto push = [&](const std::string& b) {
+        feed.Push(reinterpret_cast<const uint8_t*>(b.data()), b.size(), 1000);
+    };
+    // The reader takes at most one batch and then waits for the store, which this holds.
+    feed.Read([&](const TPlotStore&, const TPlotFeed::TCounts&) {
+        for (int i = 0; i < 5; ++i)
+            push(blocks[i]); // the last of them is always skipped
+    });
+    feed.Settle();
+    push(blocks[5]);
+    feed.Settle();
+    feed.Read([&](const TPlotStore& store, const TPlotFeed::TCounts& counts) {
+        EXPECT_GE(counts.Skipped, size);
+        EXPECT_EQ(counts.Skipped % size, 0u);
+        EXPECT_EQ(counts.Bad, 0u);
+        ASSERT_EQ(store.Count(), 1u);
+        const TPlotSeries& s = store.At(0);
+        EXPECT_EQ(s.Value(0), 0.0f);
+        for (size_t i = 1; i < s.Size(); ++i) {
+            const float v = s.Value(i);
+            // A line of 1s, or block n-1's last line ended by block n's first.
+            const bool joined = v == 101 || v == 112 || v == 123 || v == 134;
+            ASSERT_TRUE(v == 1 || joined) << "point " << i << ": " << v;
+        }
+    });
+    feed.Stop();
+}
