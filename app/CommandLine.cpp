@@ -5,6 +5,9 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <iterator>
+
 QString VersionText() {
     return QStringLiteral(KESTREL_VERSION);
 }
@@ -42,7 +45,16 @@ TCmdLine ParseCommandLine(const QStringList& args) {
                                  "FILE");
     const QCommandLineOption junit("junit", "With --run: also write a JUnit XML report to FILE.",
                                    "FILE");
-    parser.addOptions({port, baud, parity, lang, list, run, junit});
+    const QCommandLineOption log("log",
+                                 "Record everything received to FILE from the start, as the "
+                                 "receive pane's live log does.",
+                                 "FILE");
+    const QCommandLineOption logFormat(
+        "log-format",
+        "With --log: raw (the bytes as they came, the default), text or stamps "
+        "(text lines with the time each began).",
+        "FORMAT");
+    parser.addOptions({port, baud, parity, lang, list, run, junit, log, logFormat});
     // The toolkit's own options (-platform offscreen, -style ...) pass through
     // to it: accepted here, applied by QApplication.
     for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
@@ -127,6 +139,24 @@ TCmdLine ParseCommandLine(const QStringList& args) {
         if (parser.value(junit).isEmpty())
             return fail("--junit needs a file");
         out.JUnitFile = parser.value(junit);
+    }
+    if (parser.isSet(log)) {
+        if (out.RunScript)
+            return fail("--log goes with the window, not with --run");
+        if (parser.value(log).isEmpty())
+            return fail("--log needs a file");
+        out.LogFile = parser.value(log);
+    }
+    if (parser.isSet(logFormat)) {
+        if (!out.LogFile)
+            return fail("--log-format goes with --log");
+        static const char* const Formats[] = {"raw", "text", "stamps"};
+        const QString name = parser.value(logFormat).trimmed().toLower();
+        const auto* found = std::find(std::begin(Formats), std::end(Formats), name);
+        if (found == std::end(Formats))
+            return fail("--log-format is one of raw, text, stamps, not '" +
+                        parser.value(logFormat) + "'");
+        out.LogKind = int(found - std::begin(Formats));
     }
     out.ListPorts = parser.isSet(list);
     return out;

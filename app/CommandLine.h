@@ -24,6 +24,10 @@ struct TCmdLine {
     // Run this script without a window (HeadlessRun.h), and write a JUnit report of it.
     std::optional<QString> RunScript;
     std::optional<QString> JUnitFile;
+    // Record everything received to this file from the start, as the receive pane's live log
+    // does: LogKind 0 the raw bytes, 1 text lines, 2 text lines with time stamps.
+    std::optional<QString> LogFile;
+    int LogKind = 0;
 };
 
 // args as QCoreApplication::arguments gives them, the program's name first.

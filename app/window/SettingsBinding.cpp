@@ -88,6 +88,8 @@ void TFrmMain::LoadSettings() {
 
 void TFrmMain::ApplyCommandLine(const TCmdLine& line) {
     TabComm->ApplyCommandLine(line);
+    if (line.LogFile)
+        StartLiveLog(*line.LogFile, line.LogKind);
 }
 
 void TFrmMain::SaveSettings() {

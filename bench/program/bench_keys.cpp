@@ -10,10 +10,13 @@
 // machine that is not running stalls every thread of it.
 //   build/bench/program/bench_keys [keys] [kinds] [views]
 //     keys   presses per run, one every 30 ms (default 300)
-//     kinds  idle,random,lines,longline (comma-separated; default all four)
-//     views  hex,text,stamps (default all three), and plain: instead of the program, a plain read
-//            loop on the port beside a thread that wants to run every millisecond, as the
-//            window's probe does (no keys): the stalls the machine itself makes under the flood
+//     kinds  idle,random,lines,longline (comma-separated; default all four), and numbers: lines
+//            of three comma-separated values, as a device that is plotted sends them
+//     views  hex,text,stamps (default all three), each with +log (a live log of text lines with
+//            stamps, started by --log) and +plot (the plot window open, by its key) as wanted:
+//            text+log+plot; and plain: instead of the program, a plain read loop on the port
+//            beside a thread that wants to run every millisecond, as the window's probe does (no
+//            keys): the stalls the machine itself makes under the flood
 // KESTREL_BENCH_BINARY names another build of the program to run instead of this tree's, to set
 // two builds side by side in turns; KESTREL_BENCH_GEOMETRY gives the window's size and place
 // (1280x800+0+0 fills the screen, as a maximised window does). Needs Xvfb. Everything it starts
@@ -128,6 +131,13 @@ pid_t StartFlood(int master, const std::string& kind, int reportFd) {
             chunk[i] = col == 38 ? '\r' : col == 39 ? '\n' : uint8_t('0' + (i / 40 + col) % 75);
         }
         chunk.resize(chunk.size() / 40 * 40);
+    } else if (kind == "numbers") {
+        std::string text;
+        for (int i = 0; text.size() < 4096 - 40; ++i)
+            text += std::to_string(i % 1000) + "," + std::to_string(int(random() % 20001) - 10000) +
+                    "," + std::to_string(random() % 100) + "." + std::to_string(random() % 10) +
+                    "\r\n";
+        chunk.assign(text.begin(), text.end());
     } else { // longline: printable bytes, never a line break
         for (size_t i = 0; i < chunk.size(); ++i)
             chunk[i] = uint8_t(' ' + 1 + random() % 94);
@@ -152,8 +162,9 @@ pid_t StartFlood(int master, const std::string& kind, int reportFd) {
     ::_exit(0);
 }
 
-// The program's top-level window: the largest mapped child of the root.
-Window FindWindow(Display* dpy, int& x, int& y, unsigned& w, unsigned& h) {
+// The program's top-level window: the largest mapped child of the root; in *shown, how many
+// there are of some size (the plot's is a second one).
+Window FindWindow(Display* dpy, int& x, int& y, unsigned& w, unsigned& h, int* shown = nullptr) {
     Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
     unsigned count = 0;
     Window best = 0;
@@ -165,6 +176,8 @@ Window FindWindow(Display* dpy, int& x, int& y, unsigned& w, unsigned& h) {
         if (!XGetWindowAttributes(dpy, children[i], &a) || a.map_state != IsViewable)
             continue;
         const unsigned area = unsigned(a.width) * unsigned(a.height);
+        if (shown && a.width > 200)
+            ++*shown;
         if (area > bestArea && a.width > 200) {
             best = children[i];
             bestArea = area;
@@ -292,12 +305,16 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
     const std::string dir = dirTemplate;
     const std::string confDir = dir + "/Orvane Software";
     ::mkdir(confDir.c_str(), 0700);
+    const std::string pane = view.substr(0, view.find('+'));
+    const bool log = view.find("+log") != std::string::npos;
+    const bool plot = view.find("+plot") != std::string::npos;
     {
         std::ofstream conf(confDir + "/Kestrel.conf");
-        conf << "[General]\nSendMode=0\nReceTextView=" << (view == "hex" ? 0 : 1)
-             << "\nReceTextStamps=" << (view == "stamps" ? 1 : 0) << "\n";
+        conf << "[General]\nSendMode=0\nReceTextView=" << (pane == "hex" ? 0 : 1)
+             << "\nReceTextStamps=" << (pane == "stamps" ? 1 : 0) << "\n";
     }
     const std::string probe = dir + "/probe";
+    const std::string logFile = dir + "/log";
 
     std::string slave;
     const int master = OpenMaster(slave);
@@ -318,6 +335,8 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
                                       "115200",  "--lang", "en"};
         if (geometry && *geometry)
             args.insert(args.end(), {"-geometry", geometry});
+        if (log)
+            args.insert(args.end(), {"--log", logFile.c_str(), "--log-format", "stamps"});
         args.push_back(nullptr);
         ::execv(binary && *binary ? binary : KESTREL_BINARY, const_cast<char* const*>(args.data()));
         ::_exit(127);
@@ -340,10 +359,14 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
             break;
         }
         // A click into the send pane (the first page, beneath the tabs) gives it the keys.
-        XTestFakeMotionEvent(dpy, -1, x + int(w) / 3, y + int(h) - 50, CurrentTime);
-        XTestFakeButtonEvent(dpy, 1, True, CurrentTime);
-        XTestFakeButtonEvent(dpy, 1, False, CurrentTime);
-        XSync(dpy, False);
+        auto focusSendPane = [&] {
+            XSetInputFocus(dpy, win, RevertToParent, CurrentTime);
+            XTestFakeMotionEvent(dpy, -1, x + int(w) / 3, y + int(h) - 50, CurrentTime);
+            XTestFakeButtonEvent(dpy, 1, True, CurrentTime);
+            XTestFakeButtonEvent(dpy, 1, False, CurrentTime);
+            XSync(dpy, False);
+        };
+        focusSendPane();
         const KeyCode a = XKeysymToKeycode(dpy, XK_a);
         auto press = [&] {
             XTestFakeKeyEvent(dpy, a, True, CurrentTime);
@@ -352,14 +375,44 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
         };
         // Until a key arrives the port is not open or the pane has no focus yet.
         Clock::time_point when;
-        bool warm = false;
-        for (int i = 0; i < 100 && !warm; ++i) {
-            press();
-            warm = WaitFor(master, 'a', 100, when);
-        }
-        if (!warm) {
+        auto warmUp = [&] {
+            for (int i = 0; i < 100; ++i) {
+                press();
+                if (WaitFor(master, 'a', 100, when))
+                    return true;
+            }
             std::fprintf(stderr, "keys do not reach the port\n");
+            return false;
+        };
+        if (!warmUp())
             break;
+        if (plot) {
+            // Ctrl+Shift+P opens the plot, a window of its own beside the main one, which then
+            // takes the keys back (there is no window manager to raise it).
+            const KeyCode keys[] = {XKeysymToKeycode(dpy, XK_Control_L),
+                                    XKeysymToKeycode(dpy, XK_Shift_L), XKeysymToKeycode(dpy, XK_p)};
+            for (KeyCode k : keys)
+                XTestFakeKeyEvent(dpy, k, True, CurrentTime);
+            for (int i = 2; i >= 0; --i)
+                XTestFakeKeyEvent(dpy, keys[i], False, CurrentTime);
+            XSync(dpy, False);
+            bool shown = false;
+            for (int i = 0; i < 500 && !shown; ++i) {
+                int px = 0, py = 0, windows = 0;
+                unsigned pw = 0, ph = 0;
+                FindWindow(dpy, px, py, pw, ph, &windows);
+                shown = windows > 1;
+                if (!shown)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!shown) {
+                std::fprintf(stderr, "the plot did not open\n");
+                break;
+            }
+            XRaiseWindow(dpy, win);
+            focusSendPane();
+            if (!warmUp())
+                break;
         }
         // The first keys of a run are the toolkit's first ones too: it loads a keyboard map and
         // plug-ins then, once a run, taking the window's thread for 10-30 ms. A second of keys at
@@ -399,6 +452,7 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
             ::close(fd);
     ::close(master);
     ::unlink(probe.c_str());
+    ::unlink(logFile.c_str());
     ::unlink((confDir + "/Kestrel.conf").c_str());
     ::rmdir(confDir.c_str());
     ::rmdir(dir.c_str());
@@ -538,7 +592,7 @@ int main(int argc, char** argv) {
     }
     std::printf("Key press (XTest) to byte at the port, one every %d ms, %d presses a run\n",
                 KeyEveryMs, keys);
-    std::printf("%-9s %-7s %9s %9s %9s %10s %9s %9s %9s %11s %5s %7s\n", "flood", "view", "median",
+    std::printf("%-9s %-16s %9s %9s %9s %10s %9s %9s %9s %11s %5s %7s\n", "flood", "view", "median",
                 "p99", "worst", "stall max", "ran", "waited", "work max", "drain MiB/s", "lost",
                 "stolen");
     int status = 0;
@@ -547,11 +601,11 @@ int main(int argc, char** argv) {
             TResult r;
             if (view == "plain") {
                 if (!RunReferenceOnce(kind, keys, r)) {
-                    std::printf("%-9s %-7s failed\n", kind.c_str(), view.c_str());
+                    std::printf("%-9s %-16s failed\n", kind.c_str(), view.c_str());
                     status = 1;
                     continue;
                 }
-                std::printf("%-9s %-7s %9s %9s %9s %8.2fms %7.2fms %7.2fms %7.2fms %11.1f %5s "
+                std::printf("%-9s %-16s %9s %9s %9s %8.2fms %7.2fms %7.2fms %7.2fms %11.1f %5s "
                             "%6.1f%%\n",
                             kind.c_str(), view.c_str(), "-", "-", "-", r.Stall, r.StallRan,
                             r.StallWaited, r.LongestRan, r.DrainMiBs, "-", r.StolenPct);
@@ -559,11 +613,11 @@ int main(int argc, char** argv) {
                 continue;
             }
             if (!RunOnce(dpy, display, kind, view, keys, r) || r.Keys.empty()) {
-                std::printf("%-9s %-7s failed\n", kind.c_str(), view.c_str());
+                std::printf("%-9s %-16s failed\n", kind.c_str(), view.c_str());
                 status = 1;
                 continue;
             }
-            std::printf("%-9s %-7s %7.2fms %7.2fms %7.2fms %8.2fms %7.2fms %7.2fms %7.2fms %11.1f "
+            std::printf("%-9s %-16s %7.2fms %7.2fms %7.2fms %8.2fms %7.2fms %7.2fms %7.2fms %11.1f "
                         "%5d %6.1f%%\n",
                         kind.c_str(), view.c_str(), Percentile(r.Keys, 0.5),
                         Percentile(r.Keys, 0.99), Percentile(r.Keys, 1.0), r.Stall, r.StallRan,

@@ -13,9 +13,12 @@
 #include "Windowtest.h"
 
 #include <QComboBox>
-#include <QToolButton>
+#include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -51,8 +54,15 @@ TEST(CommandLine, PortRateAndParityAreTakenAndBadOnesRefusedWithTheUsage) {
     EXPECT_EQ(line.Port, "/dev/ttyUSB3");
     EXPECT_EQ(line.BaudRate, 250000u);
     EXPECT_EQ(line.Parity, 3);
+    EXPECT_FALSE(line.LogFile);
+    const TCmdLine log = Parse({"--log", "a.log", "--log-format", "Stamps"});
+    EXPECT_EQ(log.LogFile, "a.log");
+    EXPECT_EQ(log.LogKind, 2);
+    EXPECT_EQ(Parse({"--log", "a.log"}).LogKind, 0);
     for (const QStringList& bad :
-         {QStringList{"--bogus"}, QStringList{"--baud", "0"}, QStringList{"--baud", "fast"},
+         {QStringList{"--log-format", "raw"}, QStringList{"--log", "a", "--log-format", "hex"},
+          QStringList{"--log", ""}, QStringList{"--run", "a.js", "--log", "a"},
+          QStringList{"--bogus"}, QStringList{"--baud", "0"}, QStringList{"--baud", "fast"},
           QStringList{"--parity", "sometimes"}, QStringList{"--port"}, QStringList{"--port", " "},
           QStringList{"stray"}}) {
         const TCmdLine r = Parse(bad);
@@ -62,19 +72,27 @@ TEST(CommandLine, PortRateAndParityAreTakenAndBadOnesRefusedWithTheUsage) {
     }
 }
 
-TEST(CommandLine, ThePortGivenIsOpenedForThisRunOnly) {
+TEST(CommandLine, ThePortGivenIsOpenedForThisRunOnlyAndLoggedFromTheStart) {
     TPty far;
     StoreSettings("loopback", 6); // COM1 on the plug, 9600
+    QTemporaryDir dir;
+    const QString log = dir.filePath("run.log");
     auto frm = std::make_unique<TFrmMain>();
     frm->ApplyCommandLine(Parse({"--port", QString::fromStdString(far.Path), "--baud", "57600",
-                                 "--parity", "even"}));
+                                 "--parity", "even", "--log", log, "--log-format", "stamps"}));
     frm->show();
     ASSERT_TRUE(WaitUntil([&] {
         return frm->Worker().IsOpen() && frm->Worker().LastOpenError().Target == far.Path;
     }));
     EXPECT_EQ(frm->Worker().GetLineSettings().BaudRate, 57600u);
     EXPECT_EQ(frm->Worker().GetLineSettings().Parity, 2);
-    far.Write({0x5A});
+    far.Write({'Z', '\r', '\n'});
+    const QRegularExpression stamped("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Z\n$");
+    EXPECT_TRUE(WaitUntil([&] {
+        QFile logged(log);
+        return logged.open(QIODevice::ReadOnly) &&
+               stamped.match(QString::fromUtf8(logged.readAll())).hasMatch();
+    }));
     frm->SaveSettings();
     frm.reset();
     const TStoredSettings stored =
