@@ -92,6 +92,7 @@ void TPlotChart::ForgetSeries() {
     m_hidden.clear();
     m_shown.clear();
     m_columns.clear();
+    m_caches.clear();
     update();
 }
 
@@ -131,10 +132,16 @@ void TPlotChart::Draw(QPainter& p, QSize size) {
     m_feed.Read([&](const TPlotStore& store, const TPlotFeed::TCounts&) {
         m_origin = store.Origin();
         const double end = double(store.LastTime()) + 1;
+        // Following the newest over a span, the view moves a whole column at a time, on a grid
+        // whose columns are kept from frame to frame.
+        const bool grid = !m_paused && m_spanMs > 0;
+        const double dt = grid ? double(m_spanMs) / double(std::max(columns, 1)) : 1;
+        const int64_t firstColumn =
+            int64_t(std::floor(double(store.LastTime()) / dt)) - columns + 1;
         if (!m_paused) {
-            if (m_spanMs > 0) {
-                m_t1 = end;
-                m_t0 = end - double(m_spanMs);
+            if (grid) {
+                m_t0 = double(firstColumn) * dt;
+                m_t1 = double(firstColumn + columns) * dt;
             } else {
                 double first = end;
                 for (size_t i = 0; i < store.Count(); ++i)
@@ -146,6 +153,7 @@ void TPlotChart::Draw(QPainter& p, QSize size) {
         }
         m_shown.resize(store.Count());
         m_columns.resize(store.Count());
+        m_caches.resize(store.Count());
         if (m_hidden.size() < store.Count())
             m_hidden.resize(store.Count(), false);
         for (size_t i = 0; i < store.Count(); ++i) {
@@ -159,7 +167,10 @@ void TPlotChart::Draw(QPainter& p, QSize size) {
                 m_columns[i].clear();
                 continue;
             }
-            DecimateSeries(s, m_t0, m_t1, columns, m_columns[i]);
+            if (grid)
+                m_columns[i] = m_caches[i].Columns(s, firstColumn, columns, dt);
+            else
+                DecimateSeries(s, m_t0, m_t1, columns, m_columns[i]);
             for (const TPlotColumn& c : m_columns[i])
                 if (c.Any) {
                     shown.Lo = std::isnan(shown.Lo) ? c.Lo : std::min(shown.Lo, c.Lo);

@@ -78,6 +78,7 @@ private:
     std::vector<TSeriesShown> m_shown;
     std::vector<bool> m_hidden; // by series index
     std::vector<std::vector<TPlotColumn>> m_columns;
+    std::vector<TPlotColumnCache> m_caches; // by series, while the view follows on its grid
     int64_t m_spanMs = 60000;
     bool m_fixedY = false;
     double m_yLo = 0, m_yHi = 100;

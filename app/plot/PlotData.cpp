@@ -435,16 +435,17 @@ std::string TRecordLayout::Text() const {
 
 // ---- decimation ----
 
-void DecimateSeries(const TPlotSeries& series, double t0, double t1, int columns,
-                    std::vector<TPlotColumn>& out) {
-    out.assign(size_t(std::max(columns, 0)), TPlotColumn{});
-    if (columns <= 0 || !(t1 > t0) || series.Empty())
-        return;
-    size_t a = series.LowerBound(t0);
-    for (int c = 0; c < columns && a < series.Size(); ++c) {
-        const size_t b = series.LowerBound(ColumnStart(t0, t1, columns, c + 1));
+namespace {
+
+// The columns out[0 .. count) from the points at and after start(0), up to start(c + 1) for
+// column c.
+template <class F> void Decimate(const TPlotSeries& series, F start, int count, TPlotColumn* out) {
+    std::fill(out, out + std::max(count, 0), TPlotColumn{});
+    size_t a = series.LowerBound(start(0));
+    for (int c = 0; c < count && a < series.Size(); ++c) {
+        const size_t b = series.LowerBound(start(c + 1));
         if (b > a) {
-            TPlotColumn& col = out[size_t(c)];
+            TPlotColumn& col = out[c];
             col.HasPoints = true;
             col.First = series.Value(a);
             col.Last = series.Value(b - 1);
@@ -452,4 +453,60 @@ void DecimateSeries(const TPlotSeries& series, double t0, double t1, int columns
         }
         a = b;
     }
+}
+
+} // namespace
+
+void DecimateSeries(const TPlotSeries& series, double t0, double t1, int columns,
+                    std::vector<TPlotColumn>& out) {
+    out.assign(size_t(std::max(columns, 0)), TPlotColumn{});
+    if (columns <= 0 || !(t1 > t0) || series.Empty())
+        return;
+    Decimate(
+        series, [&](int c) { return ColumnStart(t0, t1, columns, c); }, columns, out.data());
+}
+
+const std::vector<TPlotColumn>& TPlotColumnCache::Columns(const TPlotSeries& series, int64_t first,
+                                                          int count, double dt) {
+    count = std::max(count, 0);
+    const uint32_t front = series.FrontTime();
+    const uint32_t last = series.Empty() ? 0 : series.Time(series.Size() - 1);
+    // What is kept holds for the same grid, while points were only added at the end and
+    // dropped at the front.
+    const bool keep =
+        !m_columns.empty() && dt == m_dt && !series.Empty() && last >= m_last && front >= m_front;
+    std::vector<TPlotColumn> columns(size_t(count), TPlotColumn{});
+    // Column k holds for good once it ended before the newest time when kept (every later
+    // point comes at that time or after) and began after the oldest time now (no point of it
+    // was dropped since).
+    std::vector<bool> done(size_t(count), false);
+    if (keep)
+        for (int c = 0; c < count; ++c) {
+            const int64_t k = first + c;
+            const int64_t kept = k - m_first;
+            if (kept < 0 || kept >= int64_t(m_columns.size()))
+                continue;
+            if (double(k + 1) * dt <= double(m_last) && double(k) * dt > double(front)) {
+                columns[size_t(c)] = m_columns[size_t(kept)];
+                done[size_t(c)] = true;
+            }
+        }
+    for (int c = 0; c < count;) {
+        if (done[size_t(c)]) {
+            ++c;
+            continue;
+        }
+        int end = c;
+        while (end < count && !done[size_t(end)])
+            ++end;
+        Decimate(
+            series, [&](int i) { return double(first + c + i) * dt; }, end - c, columns.data() + c);
+        c = end;
+    }
+    m_columns = std::move(columns);
+    m_first = first;
+    m_dt = dt;
+    m_front = front;
+    m_last = last;
+    return m_columns;
 }

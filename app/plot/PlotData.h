@@ -294,3 +294,23 @@ inline double ColumnStart(double t0, double t1, int columns, int c) {
 // the cost grows with the columns, not with the points.
 void DecimateSeries(const TPlotSeries& series, double t0, double t1, int columns,
                     std::vector<TPlotColumn>& out);
+
+// The columns of a series on a grid of columns of width dt milliseconds, column k over
+// [k * dt, (k + 1) * dt), for a view that follows the newest points a whole column at a time.
+// They are kept from one frame to the next: a frame decimates only the columns that points
+// were added to or dropped from since, not the whole view.
+class TPlotColumnCache {
+public:
+    // Columns first .. first + count - 1 of width dt.
+    const std::vector<TPlotColumn>& Columns(const TPlotSeries& series, int64_t first, int count,
+                                            double dt);
+    // The series was emptied or replaced: decimate it afresh.
+    void Clear() { m_columns.clear(); }
+
+private:
+    std::vector<TPlotColumn> m_columns;
+    int64_t m_first = 0;
+    double m_dt = 0;
+    uint32_t m_front = 0; // the series' oldest and newest time when kept
+    uint32_t m_last = 0;
+};

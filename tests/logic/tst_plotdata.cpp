@@ -211,6 +211,40 @@ TEST(PlotDecimation, ColumnsAreExactAgainstEveryPoint) {
     }
 }
 
+// A view that follows the newest points, kept from frame to frame while points come and the
+// oldest go, shows what the columns decimated afresh show.
+TEST(PlotDecimation, KeptColumnsOfAFollowingViewMatchColumnsMadeAfresh) {
+    std::mt19937 rng(11);
+    TPlotSeries s("s");
+    TPlotColumnCache kept;
+    uint32_t t = 0;
+    for (int frame = 0; frame < 300; ++frame) {
+        for (int i = int(rng() % 3000); i > 0; --i) {
+            t += rng() % 5 == 0 ? 1 : 0;
+            s.Append(t, rng() % 40 == 0 ? NAN : float(int(rng() % 2001) - 1000));
+        }
+        if (frame % 7 == 6 && s.Size() > 3 * TPlotSeries::ChunkPoints)
+            s.DropChunk();
+        const int columns = frame < 150 ? 97 : 64; // and then a narrower window
+        const double dt = 5000.0 / columns;
+        const int64_t first = int64_t(std::floor(double(t) / dt)) - columns + 1;
+        const std::vector<TPlotColumn> got = kept.Columns(s, first, columns, dt);
+        const std::vector<TPlotColumn> fresh = TPlotColumnCache().Columns(s, first, columns, dt);
+        for (int c = 0; c < columns; ++c) {
+            const TPlotColumn& a = got[size_t(c)];
+            const TPlotColumn& r = fresh[size_t(c)];
+            ASSERT_EQ(a.HasPoints, r.HasPoints) << "frame " << frame << " column " << c;
+            ASSERT_EQ(a.Any, r.Any) << "frame " << frame << " column " << c;
+            ASSERT_TRUE(!r.Any || (a.Lo == r.Lo && a.Hi == r.Hi)) << "frame " << frame;
+            const auto same = [](float x, float y) {
+                return x == y || (std::isnan(x) && std::isnan(y));
+            };
+            ASSERT_TRUE(!r.HasPoints || (same(a.First, r.First) && same(a.Last, r.Last)))
+                << "frame " << frame << " column " << c;
+        }
+    }
+}
+
 TEST(PlotStore, OverItsLimitTheOldestPointsGoAndAreCounted) {
     TPlotStore store;
     store.SetMemoryLimit(4 * sizeof(TPlotChunk));
