@@ -111,7 +111,6 @@ TPlotWindow::TPlotWindow(TPlotHost host, QWidget* parent)
     viewRow->addWidget(m_pause);
     viewRow->addWidget(m_clear);
     viewRow->addStretch(1);
-    viewRow->addWidget(m_bad);
     viewRow->addWidget(m_csv);
     viewRow->addWidget(m_png);
     auto* split = new QSplitter(this);
@@ -124,6 +123,9 @@ TPlotWindow::TPlotWindow(TPlotHost host, QWidget* parent)
     column->addLayout(sourceRow);
     column->addLayout(viewRow);
     column->addWidget(split, 1);
+    // The counts beneath, on a line of their own that never widens the window.
+    m_bad->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    column->addWidget(m_bad);
 
     connect(m_source, &QComboBox::currentIndexChanged, this, &TPlotWindow::ApplySource);
     connect(m_layout, &QLineEdit::editingFinished, this, &TPlotWindow::ApplySource);
@@ -192,6 +194,16 @@ void TPlotWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange)
         RetranslateUi();
     QWidget::changeEvent(event);
+}
+
+void TPlotWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ShowCounts();
+}
+
+void TPlotWindow::ShowCounts() {
+    m_bad->setText(m_bad->fontMetrics().elidedText(m_counts, Qt::ElideRight, m_bad->width()));
+    m_bad->setToolTip(m_counts);
 }
 
 void TPlotWindow::ShowTitle() {
@@ -268,7 +280,8 @@ void TPlotWindow::Tick() {
             text += "  " + tr("超出内存上限, 已丢弃最早的 %1 点").arg(counts.Dropped);
         if (counts.Skipped > 0)
             text += "  " + tr("数据来得太快, 跳过 %1 字节").arg(counts.Skipped);
-        m_bad->setText(text);
+        m_counts = text;
+        ShowCounts();
     }
     if (m_progress)
         ShowExportProgress();

@@ -61,6 +61,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void RetranslateUi();
@@ -68,6 +69,8 @@ private:
     void ApplySpan();
     void ApplyY();
     void Tick();
+    // The counts' text, shortened to the room the row leaves it (whole in its tool tip).
+    void ShowCounts();
     void UpdateList();
     void SeriesItemChanged(QTreeWidgetItem* item);
     void ExportCsv();
@@ -97,6 +100,7 @@ private:
     QToolButton* m_csv = nullptr;
     QToolButton* m_png = nullptr;
     QLabel* m_bad = nullptr;
+    QString m_counts;
     QTreeWidget* m_list = nullptr;
     QTimer* m_frame = nullptr;
     QProgressDialog* m_progress = nullptr;
