@@ -231,14 +231,17 @@ void TTextIndex::Clear() {
 }
 
 void TTextIndex::NewChunk() {
+    size_t expected = 0; // lines, like the last chunk's: room made once, not grown and copied
     if (!m_chunks.empty()) {
         TChunk& back = *m_chunks.back();
         back.Starts.ShrinkToFit();
         back.StampAt.shrink_to_fit();
         back.StampMs.shrink_to_fit();
         m_closedBytes += back.MemoryBytes();
+        expected = back.Starts.size() + back.Starts.size() / 16;
     }
     auto chunk = std::make_shared<TChunk>();
+    chunk->Starts.Reserve(expected);
     chunk->FirstLine = m_lines;
     chunk->OpenAtStart = m_open;
     chunk->BaseMs = m_lastMs;

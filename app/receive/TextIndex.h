@@ -87,7 +87,12 @@ private:
         }
         // The first of them above offset (size() when none is).
         size_t UpperBound(uint32_t offset) const;
-        void ShrinkToFit() { Low.shrink_to_fit(); }
+        void Reserve(size_t n) { Low.reserve(n); }
+        // Gives back room a chunk will not use; a little is kept rather than copied.
+        void ShrinkToFit() {
+            if (Low.capacity() - Low.size() > Low.size() / 8)
+                Low.shrink_to_fit();
+        }
         size_t MemoryBytes() const { return Low.capacity() * sizeof(uint16_t); }
 
     private:
