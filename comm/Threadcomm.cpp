@@ -41,31 +41,31 @@ void TWThreadComm::RequestPort(uint32_t number) {
 
 void TWThreadComm::SetBaudRate(uint32_t rate) {
     std::lock_guard lock(PortLock);
-    const TPublishAtEnd publish(*this);
+    const TPublishAtEnd publish{*this};
     Port.SetBaudRate(rate);
 }
 
 void TWThreadComm::SetParity(uint8_t parity) {
     std::lock_guard lock(PortLock);
-    const TPublishAtEnd publish(*this);
+    const TPublishAtEnd publish{*this};
     Port.SetParity(parity);
 }
 
 void TWThreadComm::SetByteSize(uint8_t bits) {
     std::lock_guard lock(PortLock);
-    const TPublishAtEnd publish(*this);
+    const TPublishAtEnd publish{*this};
     Port.SetByteSize(bits);
 }
 
 void TWThreadComm::SetStopBits(uint8_t stopBits) {
     std::lock_guard lock(PortLock);
-    const TPublishAtEnd publish(*this);
+    const TPublishAtEnd publish{*this};
     Port.SetStopBits(stopBits);
 }
 
 void TWThreadComm::SetFlowControl(uint8_t flow) {
     std::lock_guard lock(PortLock);
-    const TPublishAtEnd publish(*this);
+    const TPublishAtEnd publish{*this};
     Port.SetFlowControl(flow);
 }
 

@@ -46,7 +46,7 @@ struct TKinds {
         }
     }
 };
-constexpr TKinds Kinds;
+[[maybe_unused]] constexpr TKinds Kinds; // for the way without SSE2
 
 // From i on, the first CR or LF (or count), the cells of the bytes before it
 // when every byte stands alone (an upper bound when code page pairs are among
