@@ -15,6 +15,14 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// The first of a or b in s from pos on, or npos (find_first_of asks memchr once a character).
+size_t FindEither(std::string_view s, char a, char b, size_t pos = 0) {
+    for (; pos < s.size(); ++pos)
+        if (s[pos] == a || s[pos] == b)
+            return pos;
+    return std::string_view::npos;
+}
+
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front()))
         s.remove_prefix(1);
@@ -214,7 +222,7 @@ bool TTextPlotReader::ParseLine(std::string_view line, std::vector<TPlotValue>& 
     line = Trim(line);
     if (line.empty())
         return true;
-    if (line.find_first_of(":=") != std::string_view::npos) {
+    if (FindEither(line, ':', '=') != std::string_view::npos) {
         // name:value pairs; a name runs up to its ':' or '=' and may hold blanks.
         size_t pos = 0;
         for (;;) {
@@ -222,12 +230,12 @@ bool TTextPlotReader::ParseLine(std::string_view line, std::vector<TPlotValue>& 
                 ++pos;
             if (pos == line.size())
                 break;
-            const size_t sep = line.find_first_of(":=", pos);
+            const size_t sep = FindEither(line, ':', '=', pos);
             if (sep == std::string_view::npos)
                 return false;
             const std::string_view name = Trim(line.substr(pos, sep - pos));
             if (name.empty() || name.size() > TPlotStore::MaxNameBytes ||
-                name.find_first_of(",\t") != std::string_view::npos)
+                FindEither(name, ',', '\t') != std::string_view::npos)
                 return false;
             pos = sep + 1;
             while (pos < line.size() && line[pos] == ' ')
@@ -247,7 +255,7 @@ bool TTextPlotReader::ParseLine(std::string_view line, std::vector<TPlotValue>& 
         size_t column = 0;
         size_t pos = 0;
         while (pos <= line.size()) {
-            size_t end = line.find_first_of(",\t", pos);
+            size_t end = FindEither(line, ',', '\t', pos);
             if (end == std::string_view::npos)
                 end = line.size();
             std::string_view field = Trim(line.substr(pos, end - pos));

@@ -6,6 +6,7 @@
 // Threads: none of these classes locks. TPlotFeed (PlotFeed.h) runs the
 // readers on a thread of its own and guards the store with its lock.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -142,9 +143,10 @@ public:
     // Reads a block; calls take(values) for each complete line that gave values.
     template <class F>
     void Feed(const uint8_t* bytes, size_t count, F&& take) {
-        for (size_t i = 0; i < count; ++i) {
+        for (size_t i = 0; i < count;) {
             const uint8_t c = bytes[i];
             if (c == '\n' || c == '\r') {
+                ++i;
                 if (c == '\n' && m_afterCr) {
                     m_afterCr = false;
                     continue;
@@ -156,13 +158,17 @@ public:
                     EndLine(take);
                 continue;
             }
-            if (m_cut)
-                continue;
             m_afterCr = false;
-            if (m_line.size() < MaxLine)
-                m_line.push_back(char(c));
-            else
-                m_tooLong = true;
+            // The run of bytes up to the line's end, taken at once.
+            size_t end = i + 1;
+            while (end < count && bytes[end] != '\n' && bytes[end] != '\r')
+                ++end;
+            if (!m_cut) {
+                const size_t room = MaxLine - std::min(MaxLine, m_line.size());
+                m_line.append(reinterpret_cast<const char*>(bytes + i), std::min(end - i, room));
+                m_tooLong = m_tooLong || end - i > room;
+            }
+            i = end;
         }
     }
     // The line in progress, if any, as if ended.
