@@ -33,14 +33,18 @@ void TTextRender::Begin(int64_t ms) {
     if (Started)
         return;
     Started = true;
-    if (Stamps)
-        Line = StampText(ms);
+    if (!Stamps)
+        return;
+    if (ms != StampMs) {
+        Stamp = StampText(ms);
+        StampMs = ms;
+    }
+    Line.assign(Stamp);
 }
 
 void TTextRender::Escape(uint8_t b) {
-    Line += "\\x";
-    Line += Hex[b >> 4];
-    Line += Hex[b & 0xF];
+    const char escape[4] = {'\\', 'x', Hex[b >> 4], Hex[b & 0xF]};
+    Line.append(escape, 4);
 }
 
 void TTextRender::End(const std::function<void(const std::string&)>& done) {
@@ -90,8 +94,21 @@ void TTextRender::Put(uint8_t b, int64_t ms, const std::function<void(const std:
 
 void TTextRender::Feed(const uint8_t* bytes, size_t count, int64_t ms,
                        const std::function<void(const std::string&)>& done) {
-    for (size_t i = 0; i < count; ++i)
-        Put(bytes[i], ms, done);
+    for (size_t i = 0; i < count;) {
+        // A run of printable ASCII as it stands, at once.
+        size_t end = i;
+        while (Lead < 0 && end < count && bytes[end] >= 0x20 && bytes[end] < 0x7F &&
+               bytes[end] != '\\')
+            ++end;
+        if (end > i) {
+            AfterCr = false;
+            Begin(ms);
+            Line.append(reinterpret_cast<const char*>(bytes + i), end - i);
+            i = end;
+            continue;
+        }
+        Put(bytes[i++], ms, done);
+    }
 }
 
 void TTextRender::Finish(const std::function<void(const std::string&)>& done) {

@@ -7,6 +7,7 @@
 // never ambiguous. Each line may begin with the time its first byte arrived.
 // Plain C++: the code page is decoded by the function it is given.
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -49,4 +50,7 @@ private:
     bool Started = false;
     bool AfterCr = false; // the last byte was a CR that ended a line
     int Lead = -1;        // a code page lead byte waiting for its trail
+    // The last stamp made: the lines of a block share their time.
+    int64_t StampMs = INT64_MIN;
+    std::string Stamp;
 };
