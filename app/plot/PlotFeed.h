@@ -4,10 +4,10 @@
 //
 // Threads: Push is called on the worker's thread for each block received (with framing on,
 // each block is one record); it only copies the block under a short lock and never waits for
-// the reader or the window. The reader thread parses the blocks and appends to the store
-// under the data lock, taken for a slice of at most SliceBytes at a time, so that the window
-// never waits for more than a slice; the window reads the store with Read, under the same
-// lock, and sets the source with SetSource. Start, Stop, SetSource, SetMemoryLimit and Clear
+// the reader or the window. The reader thread parses the blocks a slice of at most SliceBytes
+// at a time without the data lock, and takes the lock only to add the slice's values to the
+// store, so that the window never waits for the parsing; the window reads the store with Read,
+// under the same lock, and sets the source with SetSource. Start, Stop, SetSource, SetMemoryLimit and Clear
 // are called on one thread (the window's).
 //
 // A flood faster than the reader parses it does not pile up: blocks that find MaxPendingBytes
@@ -35,7 +35,8 @@ public:
 
     // Received bytes waiting for the reader, at most.
     static constexpr size_t MaxPendingBytes = size_t(8) << 20;
-    // Bytes read under one hold of the data lock, at most (or one block, when larger).
+    // Bytes parsed before their values are added to the store, at most (or one block, when
+    // larger).
     static constexpr size_t SliceBytes = size_t(64) << 10;
 
     TPlotFeed() = default;
