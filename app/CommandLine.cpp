@@ -5,12 +5,28 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
-#include <algorithm>
-#include <iterator>
+#include <initializer_list>
+#include <optional>
 
 QString VersionText() {
     return QStringLiteral(KESTREL_VERSION);
 }
+
+namespace {
+
+// Which of names the value is (blanks around it and case aside), by its place in names.
+std::optional<int> Choice(const QString& value, std::initializer_list<const char*> names) {
+    const QString name = value.trimmed().toLower();
+    int i = 0;
+    for (const char* n : names) {
+        if (name == QLatin1String(n))
+            return i;
+        ++i;
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 TLanguage RunLanguage(const TCmdLine& line, std::optional<int64_t> stored) {
     if (line.Language)
@@ -113,11 +129,7 @@ TCmdLine ParseCommandLine(const QStringList& args) {
         out.BaudRate = rate;
     }
     if (parser.isSet(parity)) {
-        static const char* const Names[] = {"none", "odd", "even", "mark", "space"};
-        const QString name = parser.value(parity).trimmed().toLower();
-        for (int i = 0; i < 5; ++i)
-            if (name == Names[i])
-                out.Parity = i;
+        out.Parity = Choice(parser.value(parity), {"none", "odd", "even", "mark", "space"});
         if (!out.Parity)
             return fail("--parity is one of none, odd, even, mark, space, not '" +
                         parser.value(parity) + "'");
@@ -150,13 +162,11 @@ TCmdLine ParseCommandLine(const QStringList& args) {
     if (parser.isSet(logFormat)) {
         if (!out.LogFile)
             return fail("--log-format goes with --log");
-        static const char* const Formats[] = {"raw", "text", "stamps"};
-        const QString name = parser.value(logFormat).trimmed().toLower();
-        const auto* found = std::find(std::begin(Formats), std::end(Formats), name);
-        if (found == std::end(Formats))
+        const std::optional<int> kind = Choice(parser.value(logFormat), {"raw", "text", "stamps"});
+        if (!kind)
             return fail("--log-format is one of raw, text, stamps, not '" +
                         parser.value(logFormat) + "'");
-        out.LogKind = int(found - std::begin(Formats));
+        out.LogKind = *kind;
     }
     out.ListPorts = parser.isSet(list);
     return out;
