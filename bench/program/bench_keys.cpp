@@ -8,7 +8,7 @@
 // ticks of the probe (its longest stretch of work), the rate the program drained the flood at, and
 // the share of the machine's time that the host of a virtual machine took meanwhile (steal): a
 // machine that is not running stalls every thread of it.
-//   build/bench/program/bench_keys [keys] [kinds] [views]
+//   build/bench/program/bench_keys [keys] [kinds] [views] [rounds]
 //     keys   presses per run, one every 30 ms (default 300)
 //     kinds  idle,random,lines,longline (comma-separated; default all four), and numbers: lines
 //            of three comma-separated values, as a device that is plotted sends them
@@ -16,7 +16,11 @@
 //            stamps, started by --log) and +plot (the plot window open, by its key) as wanted:
 //            text+log+plot; and plain: instead of the program, a plain read loop on the port
 //            beside a thread that wants to run every millisecond, as the window's probe does (no
-//            keys): the stalls the machine itself makes under the flood
+//            keys): the stalls the machine itself makes under the flood; +alt runs the build
+//            that KESTREL_BENCH_ALT names instead of this one, to set two builds side by side
+//     rounds how many times to run every kind and view, in turns (default 1); with more than
+//            one, a summary follows: for each row the median and the spread (lowest-highest) of
+//            the rounds' drains and of their ratios to the plain loop of the same round
 // KESTREL_BENCH_BINARY names another build of the program to run instead of this tree's, to set
 // two builds side by side in turns; KESTREL_BENCH_GEOMETRY gives the window's size and place
 // (1280x800+0+0 fills the screen, as a maximised window does). Needs Xvfb. Everything it starts
@@ -308,6 +312,7 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
     const std::string pane = view.substr(0, view.find('+'));
     const bool log = view.find("+log") != std::string::npos;
     const bool plot = view.find("+plot") != std::string::npos;
+    const bool alt = view.find("+alt") != std::string::npos;
     {
         std::ofstream conf(confDir + "/Kestrel.conf");
         conf << "[General]\nSendMode=0\nReceTextView=" << (pane == "hex" ? 0 : 1)
@@ -329,7 +334,7 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
         ::setenv("KESTREL_STALL_PROBE", probe.c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         ::close(master);
-        const char* binary = ::getenv("KESTREL_BENCH_BINARY");
+        const char* binary = ::getenv(alt ? "KESTREL_BENCH_ALT" : "KESTREL_BENCH_BINARY");
         const char* geometry = ::getenv("KESTREL_BENCH_GEOMETRY");
         std::vector<const char*> args{"kestrel", "--port", slave.c_str(), "--baud",
                                       "115200",  "--lang", "en"};
@@ -563,6 +568,41 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, size_t(std::ceil(p * double(v.size()))) - 1)];
 }
 
+// The median and the spread of values above zero, as "median (lowest-highest)".
+std::string Spread(std::vector<double> v, const char* format) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return !(x > 0); }), v.end());
+    if (v.empty())
+        return "-";
+    std::sort(v.begin(), v.end());
+    const double median =
+        v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    char text[96];
+    std::snprintf(text, sizeof text, format, median, v.front(), v.back());
+    return text;
+}
+
+void PrintDrains(const std::vector<std::string>& kinds, const std::vector<std::string>& views,
+                 const std::vector<std::vector<double>>& drains) {
+    std::printf("\nDrain over %zu rounds: median (lowest-highest)\n", drains.front().size());
+    std::printf("%-9s %-16s %-24s %s\n", "flood", "view", "drain MiB/s", "to the plain loop");
+    const auto plain = std::find(views.begin(), views.end(), "plain");
+    for (size_t k = 0; k < kinds.size(); ++k)
+        for (size_t v = 0; v < views.size(); ++v) {
+            const std::vector<double>& drain = drains[k * views.size() + v];
+            std::string ratio = "-";
+            if (plain != views.end() && views[v] != "plain") {
+                const std::vector<double>& base =
+                    drains[k * views.size() + size_t(plain - views.begin())];
+                std::vector<double> ratios;
+                for (size_t r = 0; r < drain.size(); ++r)
+                    ratios.push_back(base[r] > 0 ? drain[r] / base[r] : 0);
+                ratio = Spread(ratios, "%.2f (%.2f-%.2f)");
+            }
+            std::printf("%-9s %-16s %-24s %s\n", kinds[k].c_str(), views[v].c_str(),
+                        Spread(drain, "%.1f (%.1f-%.1f)").c_str(), ratio.c_str());
+        }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -570,6 +610,9 @@ int main(int argc, char** argv) {
     const int keys = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
     const auto kinds = Split(argc > 2 ? argv[2] : "idle,random,lines,longline");
     const auto views = Split(argc > 3 ? argv[3] : "hex,text,stamps");
+    const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1;
+    // The drain of each kind and view, round by round (0 where a run failed).
+    std::vector<std::vector<double>> drains(kinds.size() * views.size());
 
     pid_t xvfb = -1;
     const int number = StartXvfb(xvfb);
@@ -596,37 +639,48 @@ int main(int argc, char** argv) {
                 "p99", "worst", "stall max", "ran", "waited", "work max", "drain MiB/s", "lost",
                 "stolen");
     int status = 0;
-    for (const auto& kind : kinds)
-        for (const auto& view : views) {
-            TResult r;
-            if (view == "plain") {
-                if (!RunReferenceOnce(kind, keys, r)) {
+    for (int round = 0; round < rounds; ++round)
+        for (size_t k = 0; k < kinds.size(); ++k)
+            for (size_t v = 0; v < views.size(); ++v) {
+                const std::string& kind = kinds[k];
+                const std::string& view = views[v];
+                TResult r;
+                std::vector<double>& drain = drains[k * views.size() + v];
+                drain.push_back(0);
+                if (view == "plain") {
+                    if (!RunReferenceOnce(kind, keys, r)) {
+                        std::printf("%-9s %-16s failed\n", kind.c_str(), view.c_str());
+                        status = 1;
+                        continue;
+                    }
+                    std::printf("%-9s %-16s %9s %9s %9s %8.2fms %7.2fms %7.2fms %7.2fms %11.1f %5s "
+                                "%6.1f%%\n",
+                                kind.c_str(), view.c_str(), "-", "-", "-", r.Stall, r.StallRan,
+                                r.StallWaited, r.LongestRan, r.DrainMiBs, "-", r.StolenPct);
+                    std::fflush(stdout);
+                    drain.back() = r.DrainMiBs;
+                    continue;
+                }
+                if (!RunOnce(dpy, display, kind, view, keys, r) || r.Keys.empty()) {
                     std::printf("%-9s %-16s failed\n", kind.c_str(), view.c_str());
                     status = 1;
                     continue;
                 }
-                std::printf("%-9s %-16s %9s %9s %9s %8.2fms %7.2fms %7.2fms %7.2fms %11.1f %5s "
-                            "%6.1f%%\n",
-                            kind.c_str(), view.c_str(), "-", "-", "-", r.Stall, r.StallRan,
-                            r.StallWaited, r.LongestRan, r.DrainMiBs, "-", r.StolenPct);
+                std::printf(
+                    "%-9s %-16s %7.2fms %7.2fms %7.2fms %8.2fms %7.2fms %7.2fms %7.2fms %11.1f "
+                    "%5d %6.1f%%\n",
+                    kind.c_str(), view.c_str(), Percentile(r.Keys, 0.5), Percentile(r.Keys, 0.99),
+                    Percentile(r.Keys, 1.0), r.Stall, r.StallRan, r.StallWaited, r.LongestRan,
+                    r.DrainMiBs, r.Lost, r.StolenPct);
+                // To find the stall in a trace (perf record -k CLOCK_MONOTONIC) of the same run.
+                std::fprintf(stderr,
+                             "%s %s: the longest stall began at %.3f ms (CLOCK_MONOTONIC)\n",
+                             kind.c_str(), view.c_str(), r.StallFrom);
                 std::fflush(stdout);
-                continue;
+                drain.back() = r.DrainMiBs;
             }
-            if (!RunOnce(dpy, display, kind, view, keys, r) || r.Keys.empty()) {
-                std::printf("%-9s %-16s failed\n", kind.c_str(), view.c_str());
-                status = 1;
-                continue;
-            }
-            std::printf("%-9s %-16s %7.2fms %7.2fms %7.2fms %8.2fms %7.2fms %7.2fms %7.2fms %11.1f "
-                        "%5d %6.1f%%\n",
-                        kind.c_str(), view.c_str(), Percentile(r.Keys, 0.5),
-                        Percentile(r.Keys, 0.99), Percentile(r.Keys, 1.0), r.Stall, r.StallRan,
-                        r.StallWaited, r.LongestRan, r.DrainMiBs, r.Lost, r.StolenPct);
-            // To find the stall in a trace (perf record -k CLOCK_MONOTONIC) of the same run.
-            std::fprintf(stderr, "%s %s: the longest stall began at %.3f ms (CLOCK_MONOTONIC)\n",
-                         kind.c_str(), view.c_str(), r.StallFrom);
-            std::fflush(stdout);
-        }
+    if (rounds > 1)
+        PrintDrains(kinds, views, drains);
     XCloseDisplay(dpy);
     EndProcess(xvfb);
     return status;
