@@ -1,5 +1,6 @@
 #include "TextRender.h"
 
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -12,6 +13,15 @@ bool IsLead(uint8_t b) {
 
 bool IsTrail(uint8_t b) {
     return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
+
+// The escape of b, "\x1B", at out; its length.
+size_t EscapeTo(uint8_t b, char* out) {
+    out[0] = '\\';
+    out[1] = 'x';
+    out[2] = Hex[b >> 4];
+    out[3] = Hex[b & 0xF];
+    return 4;
 }
 
 } // namespace
@@ -43,8 +53,8 @@ void TTextRender::Begin(int64_t ms) {
 }
 
 void TTextRender::Escape(uint8_t b) {
-    const char escape[4] = {'\\', 'x', Hex[b >> 4], Hex[b & 0xF]};
-    Line.append(escape, 4);
+    char escape[4];
+    Line.append(escape, EscapeTo(b, escape));
 }
 
 void TTextRender::End(const std::function<void(const std::string&)>& done) {
@@ -95,19 +105,62 @@ void TTextRender::Put(uint8_t b, int64_t ms, const std::function<void(const std:
 void TTextRender::Feed(const uint8_t* bytes, size_t count, int64_t ms,
                        const std::function<void(const std::string&)>& done) {
     for (size_t i = 0; i < count;) {
+        // A line break, or a byte after a CR or a lead byte of an earlier block, one at a time.
+        if (Lead >= 0 || AfterCr || bytes[i] == '\r' || bytes[i] == '\n') {
+            Put(bytes[i++], ms, done);
+            continue;
+        }
+        Begin(ms);
         // A run of printable ASCII as it stands, at once.
         size_t end = i;
-        while (Lead < 0 && end < count && bytes[end] >= 0x20 && bytes[end] < 0x7F &&
-               bytes[end] != '\\')
+        while (end < count && bytes[end] >= 0x20 && bytes[end] < 0x7F && bytes[end] != '\\')
             ++end;
         if (end > i) {
-            AfterCr = false;
-            Begin(ms);
             Line.append(reinterpret_cast<const char*>(bytes + i), end - i);
             i = end;
             continue;
         }
-        Put(bytes[i++], ms, done);
+        // Anything else up to the next line break, gathered here and appended at once.
+        char text[1024];
+        size_t n = 0;
+        for (; i < count && n + 4 <= sizeof text; ++i) {
+            const uint8_t b = bytes[i];
+            if (b >= 0x20 && b < 0x7F && b != '\\') {
+                text[n++] = char(b);
+            } else if (b == '\\') {
+                text[n++] = '\\';
+                text[n++] = '\\';
+            } else if (b == '\r' || b == '\n') {
+                break;
+            } else if (IsLead(b)) {
+                if (i + 1 == count) {
+                    Lead = b; // its trail comes with the next block
+                    ++i;
+                    break;
+                }
+                if (IsTrail(bytes[i + 1]) && Decode) {
+                    const std::string c = Decode(b, bytes[i + 1]);
+                    if (!c.empty() && c.size() <= 4) {
+                        std::memcpy(text + n, c.data(), c.size());
+                        n += c.size();
+                        ++i;
+                        continue;
+                    }
+                    if (!c.empty()) { // longer than the room kept for one: as it comes
+                        Line.append(text, n);
+                        n = 0;
+                        Line += c;
+                        ++i;
+                        continue;
+                    }
+                }
+                // Not a pair: the lead byte alone, and the next byte on its own.
+                n += EscapeTo(b, text + n);
+            } else {
+                n += EscapeTo(b, text + n);
+            }
+        }
+        Line.append(text, n);
     }
 }
 
