@@ -16,6 +16,8 @@ void TPlotFeed::Start() {
         std::lock_guard lock(m_lock);
         m_stopping = false;
         m_accepting = true;
+        // Opened while a line was under way: its rest is not a line of its own.
+        m_skipping = m_midLine;
     }
     m_reader = std::thread([this] { Run(); });
 }
@@ -44,8 +46,10 @@ void TPlotFeed::Push(const uint8_t* bytes, size_t count, int64_t epochMs) {
         return;
     {
         std::lock_guard lock(m_lock);
-        if (!m_accepting)
+        if (!m_accepting) {
+            m_midLine = bytes[count - 1] != '\n' && bytes[count - 1] != '\r';
             return;
+        }
         if (m_pending.size() + count > MaxPendingBytes && !m_pending.empty()) {
             m_skipped += count;
             m_skipping = true;

@@ -98,6 +98,7 @@ private:
     uint64_t m_sourceSet = 0;             // guarded by m_lock
     uint64_t m_skipped = 0;  // guarded by m_lock: bytes skipped since the reader looked
     bool m_skipping = false; // guarded by m_lock: the last block was skipped
+    bool m_midLine = false;  // guarded by m_lock: before Start, the bytes ended inside a line
 
     // The reader's own.
     TSource m_source = TSource::Text;

@@ -303,6 +303,29 @@ TEST(PlotFeed, BlocksFromAnotherThreadAreReadInOrderWithTheirTimes) {
     feed.Stop();
 }
 
+// A plot opened while a line is under way does not read the rest of that line as a line; one
+// opened between lines, or before any byte, reads the first line whole.
+TEST(PlotFeed, TheLineUnderWayWhenThePlotOpensIsNotRead) {
+    for (const std::string before : {"7,8\r\n-37", "", "7,8\r\n"}) {
+        TPlotFeed feed;
+        auto push = [&](const std::string& b) {
+            feed.Push(reinterpret_cast<const uint8_t*>(b.data()), b.size(), 1000);
+        };
+        push(before);
+        feed.Start();
+        push("84,5\r\n1,2\r\n");
+        feed.Settle();
+        feed.Read([&](const TPlotStore& store, const TPlotFeed::TCounts& counts) {
+            ASSERT_EQ(store.Count(), 2u) << before;
+            const bool cut = !before.empty() && before.back() != '\n';
+            EXPECT_EQ(store.At(0).Size(), cut ? 1u : 2u) << before;
+            EXPECT_EQ(store.At(0).Value(0), cut ? 1.0f : 84.0f) << before;
+            EXPECT_EQ(counts.Bad, 0u);
+        });
+        feed.Stop();
+    }
+}
+
 // Blocks that come while the reader is held up beyond what may wait are skipped and counted,
 // and a line they cut is read neither in pieces nor joined across the gap.
 TEST(PlotFeed, AFloodTheReaderCannotKeepUpWithIsSkippedAtLineEnds) {
