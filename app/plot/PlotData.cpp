@@ -1,6 +1,7 @@
 #include "PlotData.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <charconv>
 #include <cstring>
@@ -41,6 +42,35 @@ size_t ReadNumber(std::string_view s, double& value) {
         skip = 1;
     }
     const char* begin = s.data() + skip;
+    const char* const end = s.data() + s.size();
+    {
+        // The common case at once: up to 15 digits with a point among them, which a double holds
+        // exactly, so that one division rounds as the full reading does.
+        static constexpr double Pow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        const char* p = begin;
+        const bool negative = p < end && *p == '-';
+        p += negative;
+        uint64_t m = 0;
+        int digits = 0, fraction = 0;
+        const char* const first = p;
+        for (; p < end && digit(*p) && digits < 16; ++p, ++digits)
+            m = m * 10 + uint64_t(*p - '0');
+        if (p > first && p < end && *p == '.') {
+            const char* const point = p++;
+            for (; p < end && digit(*p) && digits < 16; ++p, ++digits, ++fraction)
+                m = m * 10 + uint64_t(*p - '0');
+            if (fraction == 0)
+                p = point; // "1." is for the full reading
+        }
+        if (p > first && digits <= 15 &&
+            (p == end || !(digit(*p) || *p == '.' || *p == 'e' || *p == 'E'))) {
+            const double v = fraction ? double(m) / Pow10[fraction] : double(m);
+            value = negative ? -v : v;
+            return size_t(p - s.data());
+        }
+    }
     const auto r = std::from_chars(begin, s.data() + s.size(), value, std::chars_format::general);
     if (r.ec == std::errc::result_out_of_range) {
         // Too large or too small for a double: read as a gap or as 0 by the sign of the exponent.
@@ -55,6 +85,17 @@ size_t ReadNumber(std::string_view s, double& value) {
 // The whole of s is one number.
 bool WholeNumber(std::string_view s, double& value) {
     return !s.empty() && ReadNumber(s, value) == s.size();
+}
+
+// The name of column k (from 1): "1", "2", ...
+std::string ColumnName(size_t k) {
+    static const auto names = [] {
+        std::array<std::string, TPlotStore::MaxSeries + 1> all;
+        for (size_t i = 0; i < all.size(); ++i)
+            all[i] = std::to_string(i);
+        return all;
+    }();
+    return k < names.size() ? names[k] : std::to_string(k);
 }
 
 } // namespace
@@ -251,28 +292,33 @@ bool TTextPlotReader::ParseLine(std::string_view line, std::vector<TPlotValue>& 
         }
     } else {
         // Columns: commas and tabs end a field (an empty one leaves its column out), blanks
-        // within a field separate columns too.
+        // within a field separate columns too. One pass: a number is read where it stands and
+        // must end at a blank, a field's end or the line's.
+        const size_t n = line.size();
+        const auto fieldEnd = [&](size_t at) {
+            return at == n || line[at] == ',' || line[at] == '\t';
+        };
         size_t column = 0;
-        size_t pos = 0;
-        while (pos <= line.size()) {
-            size_t end = FindEither(line, ',', '\t', pos);
-            if (end == std::string_view::npos)
-                end = line.size();
-            std::string_view field = Trim(line.substr(pos, end - pos));
-            if (field.empty()) {
-                ++column;
+        for (size_t pos = 0;;) {
+            while (pos < n && line[pos] == ' ')
+                ++pos;
+            if (fieldEnd(pos)) {
+                ++column; // an empty field
             } else {
-                while (!field.empty()) {
-                    const size_t blank = field.find(' ');
-                    const std::string_view token = field.substr(0, blank);
+                do {
                     double v = 0;
-                    if (!WholeNumber(token, v))
+                    const size_t used = ReadNumber(line.substr(pos), v);
+                    pos += used;
+                    if (used == 0 || !(fieldEnd(pos) || line[pos] == ' '))
                         return false;
-                    out.push_back({std::to_string(++column), v});
-                    field = blank == std::string_view::npos ? std::string_view() : Trim(field.substr(blank));
-                }
+                    out.push_back({ColumnName(++column), v});
+                    while (pos < n && line[pos] == ' ')
+                        ++pos;
+                } while (!fieldEnd(pos));
             }
-            pos = end + 1;
+            if (pos == n)
+                break;
+            ++pos; // past the comma or tab
         }
     }
     return !out.empty();

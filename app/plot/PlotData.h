@@ -163,6 +163,14 @@ public:
             size_t end = i + 1;
             while (end < count && bytes[end] != '\n' && bytes[end] != '\r')
                 ++end;
+            if (!m_cut && end < count && m_line.empty() && !m_tooLong) {
+                // The whole line is in this block: read where it stands, and its end with it.
+                const std::string_view line(reinterpret_cast<const char*>(bytes + i), end - i);
+                m_afterCr = bytes[end] == '\r';
+                ReadLine(line, line.size() > MaxLine, take);
+                i = end + 1;
+                continue;
+            }
             if (!m_cut) {
                 const size_t room = MaxLine - std::min(MaxLine, m_line.size());
                 m_line.append(reinterpret_cast<const char*>(bytes + i), std::min(end - i, room));
@@ -198,10 +206,13 @@ public:
 private:
     template <class F>
     void EndLine(F& take) {
-        m_values.clear();
-        const bool ok = !m_tooLong && ParseLine(m_line, m_values);
+        ReadLine(m_line, m_tooLong, take);
         m_line.clear();
         m_tooLong = false;
+    }
+    template <class F> void ReadLine(std::string_view line, bool tooLong, F& take) {
+        m_values.clear();
+        const bool ok = !tooLong && ParseLine(line, m_values);
         if (!ok) {
             ++m_bad;
             return;
