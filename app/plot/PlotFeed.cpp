@@ -123,7 +123,12 @@ void TPlotFeed::Run() {
                 m_sourceSeen = m_sourceSet;
                 m_source = m_nextSource;
                 m_records.SetLayout(m_nextLayout);
-                m_text.Restart(); // a line begun under the other source is not read
+                // A line begun under the other source is not read, nor the rest of one under
+                // way when it changed.
+                if (m_lastMidLine)
+                    m_text.Cut();
+                else
+                    m_text.Restart();
             }
         }
         // A slice at a time: read without the store's lock, then added under it, so that the
@@ -144,6 +149,7 @@ void TPlotFeed::Run() {
                     m_parsed.insert(m_parsed.end(), values.begin(), values.end());
                     m_steps.push_back({b.Ms, values.size()});
                 };
+                m_lastMidLine = bytes[b.End - 1] != '\n' && bytes[b.End - 1] != '\r';
                 if (m_source == TSource::Text)
                     m_text.Feed(bytes.data() + b.Begin, b.End - b.Begin, take);
                 else

@@ -105,6 +105,7 @@ private:
     uint64_t m_sourceSeen = 0;
     TTextPlotReader m_text;
     TRecordPlotReader m_records;
+    bool m_lastMidLine = false;       // the last block read ended inside a line
     std::vector<TPlotValue> m_parsed; // a slice's values, in order
     std::vector<TStep> m_steps;
 

@@ -303,9 +303,9 @@ TEST(PlotFeed, BlocksFromAnotherThreadAreReadInOrderWithTheirTimes) {
     feed.Stop();
 }
 
-// A plot opened while a line is under way does not read the rest of that line as a line; one
-// opened between lines, or before any byte, reads the first line whole.
-TEST(PlotFeed, TheLineUnderWayWhenThePlotOpensIsNotRead) {
+// A plot opened, or switched to text, while a line is under way does not read the rest of that
+// line as a line; one opened between lines, or before any byte, reads the first line whole.
+TEST(PlotFeed, TheLineUnderWayWhenThePlotOpensOrItsSourceChangesIsNotRead) {
     for (const std::string before : {"7,8\r\n-37", "", "7,8\r\n"}) {
         TPlotFeed feed;
         auto push = [&](const std::string& b) {
@@ -324,6 +324,26 @@ TEST(PlotFeed, TheLineUnderWayWhenThePlotOpensIsNotRead) {
         });
         feed.Stop();
     }
+    // Likewise when frames give way to text lines in the middle of one.
+    TPlotFeed feed;
+    feed.Start();
+    TRecordLayout layout;
+    size_t bad = 0;
+    ASSERT_TRUE(TRecordLayout::Parse("0 u8 v", layout, bad));
+    feed.SetSource(TPlotFeed::TSource::Records, layout);
+    const std::string frame = "7,8\r\n-37";
+    feed.Push(reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), 1000);
+    feed.Settle();
+    feed.SetSource(TPlotFeed::TSource::Text, layout);
+    const std::string lines = "84,5\r\n1,2\r\n";
+    feed.Push(reinterpret_cast<const uint8_t*>(lines.data()), lines.size(), 1001);
+    feed.Settle();
+    feed.Read([&](const TPlotStore& store, const TPlotFeed::TCounts&) {
+        ASSERT_EQ(store.Count(), 3u);
+        EXPECT_EQ(store.At(1).Size(), 1u);
+        EXPECT_EQ(store.At(1).Value(0), 1.0f);
+    });
+    feed.Stop();
 }
 
 // Blocks that come while the reader is held up beyond what may wait are skipped and counted,
