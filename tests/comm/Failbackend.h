@@ -37,13 +37,17 @@ struct TFailState {
         void unlock() { M.unlock(); }
         std::mutex M;
     } Lock;
-    // Reads begun, counted before the lock: a test holding it sees the worker wait in one.
+    // Taken by Read alone, before Lock: a test that holds it keeps the worker waiting in a
+    // read, and only there.
+    TLock ReadGate;
+    // Reads begun, counted before the gate, and ended, counted before the gate is let go: a
+    // test holding the gate sees the worker wait in a read while more have begun than ended.
     struct TCount {
         TCount() = default;
         TCount(const TCount&) {}
         TCount& operator=(const TCount&) { return *this; }
         std::atomic<int> N{0};
-    } ReadsBegun;
+    } ReadsBegun, ReadsEnded;
     std::map<Op, int> FailWith; // op -> errno to return, while present
     int WriteFailsAtCall = 0;   // 1-based write call that fails (0: none)
     int WriteCalls = 0;
@@ -118,6 +122,11 @@ public:
     }
     int Read(uint8_t* data, size_t count, size_t& got) override {
         S->ReadsBegun.N.fetch_add(1);
+        std::lock_guard gate(S->ReadGate);
+        struct TEnd {
+            std::atomic<int>& N;
+            ~TEnd() { N.fetch_add(1); }
+        } ended{S->ReadsEnded.N};
         std::lock_guard guard(S->Lock);
         if (int e = S->Fail(TFailState::Read))
             return e;

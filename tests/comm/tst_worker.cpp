@@ -414,9 +414,9 @@ TEST(WorkerDouble, ThePortSettingsAreAnsweredWhileTheWorkerWaitsInARead) {
     StartOnDouble(worker, state);
     ASSERT_TRUE(Eventually([&] { return worker.IsOpen(); }));
     worker.SetBaudRate(38400);
-    std::unique_lock device(state->Lock);
-    const int begun = state->ReadsBegun.N.load();
-    ASSERT_TRUE(Eventually([&] { return state->ReadsBegun.N.load() > begun; }));
+    std::unique_lock device(state->ReadGate);
+    ASSERT_TRUE(
+        Eventually([&] { return state->ReadsBegun.N.load() > state->ReadsEnded.N.load(); }));
     std::atomic<bool> answered{false};
     TWThreadComm::TPortSettings got;
     std::thread window([&] {
