@@ -1,7 +1,6 @@
 #include "Thread.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
+#include "ThreadPriority.h"
 
 TThread::~TThread() {
     Stop();
@@ -32,12 +31,6 @@ void TThread::Stop() {
 }
 
 void TThread::Run() {
-    // One step below normal priority: one nice level up, for this thread only.
-    // An unprivileged process may always lower its own priority.
-    pid_t tid = gettid();
-    errno = 0;
-    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-    if (errno == 0)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice + 1);
+    LowerThisThread(1); // one step below the window's thread
     Execute();
 }

@@ -112,24 +112,24 @@ double TPlotChart::TimeAt(int x) const {
 QImage TPlotChart::Picture() {
     QImage image(size(), QImage::Format_ARGB32_Premultiplied);
     QPainter p(&image);
-    Draw(p, size());
+    Draw(p, size(), true);
     return image;
 }
 
 void TPlotChart::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    Draw(p, size());
+    Draw(p, size(), false);
     emit Drawn();
 }
 
-void TPlotChart::Draw(QPainter& p, QSize size) {
+void TPlotChart::Draw(QPainter& p, QSize size, bool wait) {
     QElapsedTimer timer;
     timer.start();
     const QRect plot = PlotRect(size);
     m_plot = plot;
     const int columns = plot.width();
 
-    m_feed.Read([&](const TPlotStore& store, const TPlotFeed::TCounts&) {
+    const auto read = [&](const TPlotStore& store, const TPlotFeed::TCounts&) {
         m_origin = store.Origin();
         const double end = double(store.LastTime()) + 1;
         // Following the newest over a span, the view moves a whole column at a time, on a grid
@@ -177,7 +177,13 @@ void TPlotChart::Draw(QPainter& p, QSize size) {
                     shown.Hi = std::isnan(shown.Hi) ? c.Hi : std::max(shown.Hi, c.Hi);
                 }
         }
-    });
+    };
+    // While the reader adds values the frame shows the last one's columns, and the next tick
+    // draws again.
+    if (wait)
+        m_feed.Read(read);
+    else
+        m_stale = !m_feed.TryRead(read);
 
     // The y range: fixed, or the values in view with a little room.
     double lo = m_yLo, hi = m_yHi;
@@ -248,7 +254,7 @@ void TPlotChart::Draw(QPainter& p, QSize size) {
         lines.clear();
         float prev = NAN;
         double prevX = 0;
-        for (int c = 0; c < columns; ++c) {
+        for (int c = 0; c < columns && size_t(c) < m_columns[i].size(); ++c) {
             const TPlotColumn& col = m_columns[i][size_t(c)];
             if (!col.HasPoints)
                 continue;

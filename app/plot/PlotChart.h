@@ -52,6 +52,8 @@ public:
     QImage Picture();
     // Milliseconds the last frame took to decimate and draw.
     double LastFrameMs() const { return m_frameMs; }
+    // The last frame found the reader adding values and showed the frame before's.
+    bool Stale() const { return m_stale; }
 
 signals:
     // A frame has been drawn; Shown() is current.
@@ -69,7 +71,8 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    void Draw(QPainter& p, QSize size);
+    // wait: for the reader to let go of the values, or else draw the last frame's columns.
+    void Draw(QPainter& p, QSize size, bool wait);
     QRect PlotRect(QSize size) const;
     void HoldView();
     double TimeAt(int x) const;
@@ -87,6 +90,7 @@ private:
     int64_t m_origin = 0;       // of the store's times, in ms since the epoch
     QRect m_plot;               // as drawn last
     double m_frameMs = 0;
+    bool m_stale = false;
     int m_cursorX = -1;
     bool m_dragging = false;
     int m_dragX = 0;

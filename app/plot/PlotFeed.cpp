@@ -1,5 +1,7 @@
 #include "PlotFeed.h"
 
+#include "ThreadPriority.h"
+
 #include <chrono>
 #include <pthread.h>
 #include <span>
@@ -101,6 +103,9 @@ void TPlotFeed::Take(const TPlotValue* values, size_t count, uint32_t ms) {
 
 void TPlotFeed::Run() {
     pthread_setname_np(pthread_self(), "plot feed"); // for top and profilers
+    // Below the window and the serial worker: a flood the reader cannot keep up with is
+    // skipped and counted, never paid for by a key or a frame.
+    LowerThisThread(3);
     std::vector<uint8_t> bytes;
     std::vector<TBlock> blocks;
     for (;;) {
@@ -155,25 +160,30 @@ void TPlotFeed::Run() {
                 else
                     m_records.Feed(bytes.data() + b.Begin, b.End - b.Begin, take);
             }
-            {
+            // The values go in a batch at a time, so that the lock is free again soon even for
+            // a slice of many short lines.
+            const uint64_t badNow = m_text.BadLines() + m_records.BadRecords();
+            const TPlotValue* values = m_parsed.data();
+            size_t step = 0;
+            do {
                 std::lock_guard lock(m_dataLock);
-                const uint64_t badNow = m_text.BadLines() + m_records.BadRecords();
                 if (m_badBase == ~uint64_t(0))
                     m_badBase = badNow;
                 m_counts.Skipped += std::exchange(skipped, 0);
-                const TPlotValue* values = m_parsed.data();
-                for (const TStep& step : m_steps) {
-                    const uint32_t ms = m_store.TimeOf(step.Ms);
-                    if (step.Values == 0)
+                for (size_t added = 0; step < m_steps.size() && added < BatchValues; ++step) {
+                    const TStep& s = m_steps[step];
+                    const uint32_t ms = m_store.TimeOf(s.Ms);
+                    if (s.Values == 0)
                         continue;
-                    Take(values, step.Values, ms);
-                    values += step.Values;
+                    Take(values, s.Values, ms);
+                    values += s.Values;
+                    added += s.Values;
                     ++m_counts.Good;
                 }
                 m_store.Trim();
                 m_counts.Bad = badNow - m_badBase;
                 m_counts.Dropped = m_store.DroppedPoints();
-            }
+            } while (step < m_steps.size());
             m_generation.fetch_add(1, std::memory_order_release);
         } while (next < blocks.size());
         bytes.clear();

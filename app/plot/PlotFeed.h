@@ -6,9 +6,9 @@
 // each block is one record); it only copies the block under a short lock and never waits for
 // the reader or the window. The reader thread parses the blocks a slice of at most SliceBytes
 // at a time without the data lock, and takes the lock only to add the slice's values to the
-// store, so that the window never waits for the parsing; the window reads the store with Read,
-// under the same lock, and sets the source with SetSource. Start, Stop, SetSource, SetMemoryLimit and Clear
-// are called on one thread (the window's).
+// store, BatchValues at a time; the window's frames read the store with TryRead, under the same
+// lock, and never wait for it. Start, Stop, SetSource, SetMemoryLimit and Clear are called on
+// one thread (the window's).
 //
 // A flood faster than the reader parses it does not pile up: blocks that find MaxPendingBytes
 // waiting are skipped and counted, and the line they cut is not read.
@@ -38,6 +38,9 @@ public:
     // Bytes parsed before their values are added to the store, at most (or one block, when
     // larger).
     static constexpr size_t SliceBytes = size_t(64) << 10;
+    // Values added to the store under one hold of its lock, at most (a line's values are never
+    // split).
+    static constexpr size_t BatchValues = 2048;
 
     TPlotFeed() = default;
     ~TPlotFeed();
@@ -66,6 +69,16 @@ public:
     void Read(F&& f) const {
         std::lock_guard lock(m_dataLock);
         f(m_store, m_counts);
+    }
+    // The same if the lock is free at once; false, without calling f, while the reader holds
+    // it: the window's frames never wait for a reader that was put off its core.
+    template <class F>
+    bool TryRead(F&& f) const {
+        std::unique_lock lock(m_dataLock, std::try_to_lock);
+        if (!lock.owns_lock())
+            return false;
+        f(m_store, m_counts);
+        return true;
     }
     // Rises each time values have been added; the window redraws when it moves.
     uint64_t Generation() const { return m_generation.load(std::memory_order_acquire); }

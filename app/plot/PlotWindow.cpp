@@ -143,12 +143,20 @@ TPlotWindow::TPlotWindow(TPlotHost host, QWidget* parent)
     connect(m_csv, &QToolButton::clicked, this, &TPlotWindow::ExportCsv);
     connect(m_png, &QToolButton::clicked, this, &TPlotWindow::ExportPng);
     connect(m_list, &QTreeWidget::itemChanged, this, &TPlotWindow::SeriesItemChanged);
+    // The list follows the chart a few times a second: its numbers are read, not watched. A
+    // frame drawn before the list is due leaves it to a timer, so that the last values shown
+    // are always those of the last frame.
+    m_listLater = new QTimer(this);
+    m_listLater->setSingleShot(true);
+    connect(m_listLater, &QTimer::timeout, this, &TPlotWindow::UpdateList);
     connect(m_chart, &TPlotChart::Drawn, this, [this] {
-        // The list follows the chart a few times a second: its numbers are read, not watched.
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        if (now - m_listUpdatedMs >= 200 || m_list->topLevelItemCount() < int(m_chart->Shown().size())) {
-            m_listUpdatedMs = now;
+        const qint64 since = QDateTime::currentMSecsSinceEpoch() - m_listUpdatedMs;
+        if (since >= ListEveryMs || since < 0 ||
+            m_list->topLevelItemCount() < int(m_chart->Shown().size())) {
+            m_listLater->stop();
             UpdateList();
+        } else if (!m_listLater->isActive()) {
+            m_listLater->start(int(ListEveryMs - since));
         }
     });
 
@@ -268,26 +276,32 @@ void TPlotWindow::Tick() {
         ShowTitle();
     }
     const uint64_t g = m_feed.Generation();
-    if (g != m_drawnGeneration) {
-        m_drawnGeneration = g;
+    if (g != m_drawnGeneration || m_chart->Stale()) {
         if (!m_chart->Paused())
             m_chart->update();
         TPlotFeed::TCounts counts;
-        m_feed.Read([&](const TPlotStore&, const TPlotFeed::TCounts& c) { counts = c; });
-        QString text = (m_source->currentIndex() == 1 ? tr("截短的帧: %1") : tr("不能读的行: %1"))
-                           .arg(counts.Bad);
-        if (counts.Dropped > 0)
-            text += "  " + tr("超出内存上限, 已丢弃最早的 %1 点").arg(counts.Dropped);
-        if (counts.Skipped > 0)
-            text += "  " + tr("数据来得太快, 跳过 %1 字节").arg(counts.Skipped);
-        m_counts = text;
-        ShowCounts();
+        // While the reader adds values, the counts wait for the next tick.
+        if (m_feed.TryRead([&](const TPlotStore&, const TPlotFeed::TCounts& c) { counts = c; }))
+            TakeCounts(counts, g);
     }
     if (m_progress)
         ShowExportProgress();
 }
 
+void TPlotWindow::TakeCounts(const TPlotFeed::TCounts& counts, uint64_t generation) {
+    m_drawnGeneration = generation;
+    QString text =
+        (m_source->currentIndex() == 1 ? tr("截短的帧: %1") : tr("不能读的行: %1")).arg(counts.Bad);
+    if (counts.Dropped > 0)
+        text += "  " + tr("超出内存上限, 已丢弃最早的 %1 点").arg(counts.Dropped);
+    if (counts.Skipped > 0)
+        text += "  " + tr("数据来得太快, 跳过 %1 字节").arg(counts.Skipped);
+    m_counts = text;
+    ShowCounts();
+}
+
 void TPlotWindow::UpdateList() {
+    m_listUpdatedMs = QDateTime::currentMSecsSinceEpoch();
     const auto& shown = m_chart->Shown();
     m_fillingList = true;
     for (size_t i = 0; i < shown.size(); ++i) {

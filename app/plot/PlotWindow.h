@@ -71,6 +71,8 @@ private:
     void Tick();
     // The counts' text, shortened to the room the row leaves it (whole in its tool tip).
     void ShowCounts();
+    // The counts as of the feed's generation, into the status line.
+    void TakeCounts(const TPlotFeed::TCounts& counts, uint64_t generation);
     void UpdateList();
     void SeriesItemChanged(QTreeWidgetItem* item);
     void ExportCsv();
@@ -103,6 +105,8 @@ private:
     QString m_counts;
     QTreeWidget* m_list = nullptr;
     QTimer* m_frame = nullptr;
+    QTimer* m_listLater = nullptr;
+    static constexpr qint64 ListEveryMs = 200;
     QProgressDialog* m_progress = nullptr;
     uint64_t m_drawnGeneration = ~uint64_t(0);
     qint64 m_listUpdatedMs = 0;

@@ -1,11 +1,14 @@
 #include "LiveLog.h"
 
+#include "ThreadPriority.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,7 +53,11 @@ bool TLiveLog::Start(const std::string& path, TMode mode, bool stamps,
         ReasonErrno = err;
         return false;
     }
-    Writer = std::thread([this] { Run(); });
+    Writer = std::thread([this] {
+        pthread_setname_np(pthread_self(), "live log");
+        LowerThisThread(1); // beside the serial worker, below the window's thread
+        Run();
+    });
     std::lock_guard lock(Lock);
     Accepting = true;
     return true;

@@ -23,7 +23,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -168,4 +172,51 @@ TEST_F(PlotWindow, ThePanesMenuOpensItAgainAndAnExportOntoAFifoIsRefusedWithoutB
     const QStringList messages = dialogs::TakeMessages();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].startsWith("不能导出到文件")) << messages[0].toStdString();
+}
+
+// A frame that comes while the reader holds the values does not wait for it: it shows the frame
+// before, and the next tick draws the values that came meanwhile.
+TEST_F(PlotWindow, AFrameDoesNotWaitForTheReaderHoldingTheValues) {
+    TPlotWindow* plot = Open(false);
+    ASSERT_TRUE(plot);
+    Send("temp:1\n");
+    ASSERT_TRUE(WaitUntil([&] { return Row(plot, "temp").value(1) == "1"; }));
+
+    std::mutex lock;
+    std::condition_variable changed;
+    bool held = false, released = false, releasedByTest = false;
+    std::thread holder([&] {
+        plot->Feed().Read([&](const TPlotStore&, const TPlotFeed::TCounts&) {
+            std::unique_lock l(lock);
+            held = true;
+            changed.notify_all();
+            // Only a safety net: the test lets go as soon as the frame has been drawn.
+            releasedByTest =
+                changed.wait_for(l, std::chrono::seconds(20), [&] { return released; });
+        });
+    });
+    {
+        std::unique_lock l(lock);
+        changed.wait(l, [&] { return held; });
+    }
+    Send("temp:2\n");
+    plot->Chart()->repaint();
+    EXPECT_TRUE(plot->Chart()->Stale());
+    {
+        std::lock_guard l(lock);
+        released = true;
+    }
+    changed.notify_all();
+    holder.join();
+    EXPECT_TRUE(releasedByTest) << "the frame waited for the reader";
+    EXPECT_TRUE(WaitUntil([&] { return Row(plot, "temp").value(1) == "2"; }));
+}
+// The list shows the last values drawn even when they came just after it was last filled.
+TEST_F(PlotWindow, TheListShowsTheLastValueOnceValuesStop) {
+    TPlotWindow* plot = Open(false);
+    ASSERT_TRUE(plot);
+    Send("temp:1\n");
+    ASSERT_TRUE(WaitUntil([&] { return Row(plot, "temp").value(1) == "1"; }));
+    Send("temp:2\n");
+    EXPECT_TRUE(WaitUntil([&] { return Row(plot, "temp").value(1) == "2"; }));
 }
