@@ -46,6 +46,7 @@ void TPlotFeed::Push(const uint8_t* bytes, size_t count) {
 void TPlotFeed::Push(const uint8_t* bytes, size_t count, int64_t epochMs) {
     if (count == 0)
         return;
+    bool wake;
     {
         std::lock_guard lock(m_lock);
         if (!m_accepting) {
@@ -60,8 +61,12 @@ void TPlotFeed::Push(const uint8_t* bytes, size_t count, int64_t epochMs) {
         m_blocks.push_back({epochMs, m_pending.size(), m_pending.size() + count, m_skipping});
         m_skipping = false;
         m_pending.insert(m_pending.end(), bytes, bytes + count);
+        // The reader waits for a first block, or, in a flood, for a batch.
+        wake = m_blocks.size() == 1 ||
+               (m_pending.size() >= GatherBytes && m_pending.size() - count < GatherBytes);
     }
-    m_wake.notify_one();
+    if (wake)
+        m_wake.notify_one();
 }
 
 void TPlotFeed::SetSource(TSource source, const TRecordLayout& layout) {
@@ -108,6 +113,7 @@ void TPlotFeed::Run() {
     LowerThisThread(3);
     std::vector<uint8_t> bytes;
     std::vector<TBlock> blocks;
+    bool flood = false; // the last round took more than one block
     for (;;) {
         bool last;
         uint64_t skipped;
@@ -116,6 +122,10 @@ void TPlotFeed::Run() {
             m_busy = false;
             m_idle.notify_all();
             m_wake.wait(lock, [&] { return m_stopping || !m_blocks.empty(); });
+            // In a flood, a batch at a time: a wake-up per block costs more than reading it.
+            if (flood && !m_stopping && m_pending.size() < GatherBytes)
+                m_wake.wait_for(lock, GatherTime,
+                                [&] { return m_stopping || m_pending.size() >= GatherBytes; });
             bytes.swap(m_pending);
             blocks.swap(m_blocks);
             m_pending.clear();
@@ -124,6 +134,7 @@ void TPlotFeed::Run() {
             skipped = m_skipped;
             m_skipped = 0;
             m_busy = true;
+            flood = blocks.size() > 1;
             if (m_sourceSet != m_sourceSeen) {
                 m_sourceSeen = m_sourceSet;
                 m_source = m_nextSource;

@@ -16,6 +16,7 @@
 #include "PlotData.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -35,6 +36,9 @@ public:
 
     // Received bytes waiting for the reader, at most.
     static constexpr size_t MaxPendingBytes = size_t(8) << 20;
+    // In a flood, the reader takes this much at a time, or what came in GatherTime.
+    static constexpr size_t GatherBytes = size_t(64) << 10;
+    static constexpr std::chrono::milliseconds GatherTime{4};
     // Bytes parsed before their values are added to the store, at most (or one block, when
     // larger).
     static constexpr size_t SliceBytes = size_t(64) << 10;

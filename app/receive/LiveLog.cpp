@@ -56,6 +56,8 @@ bool TLiveLog::Start(const std::string& path, TMode mode, bool stamps,
     Writer = std::thread([this] {
         pthread_setname_np(pthread_self(), "live log");
         LowerThisThread(1); // beside the serial worker, below the window's thread
+        if (Mode == TMode::Text)
+            Text.KeepPairs();
         Run();
     });
     std::lock_guard lock(Lock);
@@ -69,6 +71,7 @@ void TLiveLog::Push(const uint8_t* bytes, size_t count) {
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
+    bool wake;
     {
         std::lock_guard lock(Lock);
         if (!Accepting || Failure.load())
@@ -79,8 +82,12 @@ void TLiveLog::Push(const uint8_t* bytes, size_t count) {
         }
         Blocks.push_back({ms, Pending.size(), Pending.size() + count});
         Pending.insert(Pending.end(), bytes, bytes + count);
+        // The writer waits for a first block, or, in a flood, for a batch.
+        wake = Blocks.size() == 1 ||
+               (Pending.size() >= GatherBytes && Pending.size() - count < GatherBytes);
     }
-    Wake.notify_one();
+    if (wake)
+        Wake.notify_one();
 }
 
 void TLiveLog::Stop() {
@@ -163,15 +170,21 @@ void TLiveLog::Run() {
     std::vector<TBlock> blocks;
     std::string out;
     bool writing = true; // false once a write failed or was given up: the rest is dropped
+    bool flood = false;  // the last round took more than one block
     for (;;) {
         bool last;
         {
             std::unique_lock lock(Lock);
             Wake.wait(lock, [&] { return Stopping || !Blocks.empty(); });
+            // In a flood, a batch at a time: a wake-up per block would cost more than its text.
+            if (flood && !Stopping && Pending.size() < GatherBytes)
+                Wake.wait_for(lock, GatherTime,
+                              [&] { return Stopping || Pending.size() >= GatherBytes; });
             bytes.swap(Pending);
             blocks.swap(Blocks);
             last = Stopping;
         }
+        flood = blocks.size() > 1;
         if (!writing || Failure) {
             Dropped.fetch_add(bytes.size(), std::memory_order_relaxed);
         } else if (Mode == TMode::Raw) {
@@ -184,20 +197,23 @@ void TLiveLog::Run() {
                 out += line;
                 out += '\n';
             };
+            // The text of the blocks that came together goes out in one write, or in a few
+            // when it is large: a write per block would cost the system more than the text.
+            out.clear();
             for (const TBlock& b : blocks) {
-                out.clear();
                 Text.Feed(bytes.data() + b.Begin, b.End - b.Begin, b.Ms, done);
-                out += Text.TakePartial();
-                if (!WriteAll(out.data(), out.size())) {
-                    writing = false;
-                    break;
+                Text.TakePartial(out);
+                if (out.size() >= WriteChunk) {
+                    writing = WriteAll(out.data(), out.size());
+                    out.clear();
+                    if (!writing)
+                        break;
                 }
             }
-            if (last && writing) {
-                out.clear();
+            if (last && writing)
                 Text.Finish(done);
+            if (writing && !out.empty())
                 writing = WriteAll(out.data(), out.size());
-            }
         }
         bytes.clear();
         blocks.clear();

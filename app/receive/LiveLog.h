@@ -2,8 +2,9 @@
 // TLiveLog: every received byte recorded to a file as it arrives, raw or as
 // text lines (TTextRender), by a thread of its own. Push is called on the
 // worker's thread for each block and only copies it; the writer hands what
-// has come to the system at once, so a program that is closed or killed
-// leaves everything received so far in the file. Plain C++.
+// has come to the system at once (in a flood, a batch at a time, within
+// GatherTime), so a program that is closed or killed leaves everything
+// received so far in the file. Plain C++.
 //
 // The file may be a FIFO: it is opened without waiting for a reader (none
 // there: Start fails with ENXIO), written without blocking, and a reader that
@@ -14,6 +15,7 @@
 #include "TextRender.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -27,6 +29,11 @@ public:
 
     // Received bytes waiting for the writer, at most.
     static constexpr size_t MaxQueuedBytes = size_t(16) << 20;
+    // In a flood, the writer takes this much at a time, or what came in GatherTime.
+    static constexpr size_t GatherBytes = size_t(64) << 10;
+    static constexpr std::chrono::milliseconds GatherTime{4};
+    // Text gathered for one write, at most (a little more: a block's text).
+    static constexpr size_t WriteChunk = size_t(256) << 10;
 
     TLiveLog() = default;
     ~TLiveLog();

@@ -1,5 +1,6 @@
 #include "TextRender.h"
 
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -27,6 +28,51 @@ size_t EscapeTo(uint8_t b, char* out) {
 } // namespace
 
 TTextRender::TTextRender(TDecodePair decode) : Decode(std::move(decode)) {}
+
+namespace {
+constexpr int FirstLead = 0x81, FirstTrail = 0x40, Trails = 0xFE - FirstTrail + 1;
+constexpr uint32_t LongerPair = 0xFF;
+} // namespace
+
+void TTextRender::KeepPairs() {
+    Pairs.clear();
+    if (!Decode)
+        return;
+    Pairs.assign(size_t(0xFE - FirstLead + 1) * Trails, 0);
+    for (int lead = FirstLead; lead <= 0xFE; ++lead)
+        for (int trail = FirstTrail; trail <= 0xFE; ++trail) {
+            const std::string c = Decode(uint8_t(lead), uint8_t(trail));
+            uint32_t& e = Pairs[size_t(lead - FirstLead) * Trails + size_t(trail - FirstTrail)];
+            if (c.size() > 3) {
+                e = LongerPair;
+                continue;
+            }
+            e = uint32_t(c.size());
+            for (size_t k = 0; k < c.size(); ++k)
+                e |= uint32_t(uint8_t(c[k])) << (8 * (k + 1));
+        }
+}
+
+size_t TTextRender::DecodeTo(uint8_t lead, uint8_t trail, char* out, std::string* longer) const {
+    if (!Pairs.empty()) {
+        const uint32_t e = Pairs[size_t(lead - FirstLead) * Trails + size_t(trail - FirstTrail)];
+        if (e != LongerPair) {
+            out[0] = char(e >> 8);
+            out[1] = char(e >> 16);
+            out[2] = char(e >> 24);
+            return e & 0xFF;
+        }
+    }
+    if (!Decode)
+        return 0;
+    std::string c = Decode(lead, trail);
+    if (c.size() <= 4) {
+        std::memcpy(out, c.data(), c.size());
+        return c.size();
+    }
+    *longer = std::move(c);
+    return SIZE_MAX;
+}
 
 std::string TTextRender::StampText(int64_t ms) {
     const time_t seconds = time_t(ms / 1000);
@@ -74,9 +120,15 @@ void TTextRender::Put(uint8_t b, int64_t ms, const std::function<void(const std:
         const uint8_t lead = uint8_t(Lead);
         Lead = -1;
         if (IsTrail(b)) {
-            const std::string c = Decode ? Decode(lead, b) : std::string();
-            if (!c.empty()) {
-                Line += c;
+            char c[4];
+            std::string longer;
+            const size_t n = DecodeTo(lead, b, c, &longer);
+            if (n == SIZE_MAX) {
+                Line += longer;
+                return;
+            }
+            if (n > 0) {
+                Line.append(c, n);
                 return;
             }
         }
@@ -138,18 +190,18 @@ void TTextRender::Feed(const uint8_t* bytes, size_t count, int64_t ms,
                     ++i;
                     break;
                 }
-                if (IsTrail(bytes[i + 1]) && Decode) {
-                    const std::string c = Decode(b, bytes[i + 1]);
-                    if (!c.empty() && c.size() <= 4) {
-                        std::memcpy(text + n, c.data(), c.size());
-                        n += c.size();
+                if (IsTrail(bytes[i + 1])) {
+                    std::string longer;
+                    const size_t used = DecodeTo(b, bytes[i + 1], text + n, &longer);
+                    if (used == SIZE_MAX) { // longer than the room kept for one: as it comes
+                        Line.append(text, n);
+                        n = 0;
+                        Line += longer;
                         ++i;
                         continue;
                     }
-                    if (!c.empty()) { // longer than the room kept for one: as it comes
-                        Line.append(text, n);
-                        n = 0;
-                        Line += c;
+                    if (used > 0) {
+                        n += used;
                         ++i;
                         continue;
                     }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 class TTextRender {
 public:
@@ -29,11 +30,18 @@ public:
     bool HasPartial() const { return Started; }
     // Hands over the line's text so far and keeps filling the same line: what follows, up to its
     // break, comes as the rest of it. A writer that passes it on keeps no more than a block's text.
-    std::string TakePartial() { return std::exchange(Line, std::string()); }
+    // Appended to out; the line keeps its room for what follows.
+    void TakePartial(std::string& out) {
+        out += Line;
+        Line.clear();
+    }
     // Ends the line being filled, as at the end of a log; nothing when empty.
     void Finish(const std::function<void(const std::string&)>& done);
     // Starts over: no partial line, no pending CR or lead byte.
     void Reset();
+    // Asks the decoder for every pair once, now, and keeps the answers: for a renderer that
+    // lives long and sees many pairs, as a live log's does.
+    void KeepPairs();
 
     bool Stamps = false; // each line begins with "HH:MM:SS.mmm "
     // A stamp's text for msSinceEpoch in local time.
@@ -45,7 +53,14 @@ private:
     void Escape(uint8_t b);
     void End(const std::function<void(const std::string&)>& done);
 
+    // The pair's text into out (room for 4 bytes); its length, 0 when not a character, or
+    // SIZE_MAX when it is longer than 4 (then in *longer).
+    size_t DecodeTo(uint8_t lead, uint8_t trail, char* out, std::string* longer) const;
+
     TDecodePair Decode;
+    // KeepPairs' answers, by lead and trail: the length in the low byte, then up to three
+    // bytes of UTF-8; 0xFF for a longer text, which is asked for again.
+    std::vector<uint32_t> Pairs;
     std::string Line;
     bool Started = false;
     bool AfterCr = false; // the last byte was a CR that ended a line

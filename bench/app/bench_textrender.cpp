@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     for (const auto& [name, text] : floods) {
         TTextRender render(CodePagePairUtf8);
         render.Stamps = true;
+        render.KeepPairs();
         size_t out = 0;
         const auto done = [&](const std::string& line) { out += line.size() + 1; };
         int64_t ms = 1700000000000;

@@ -75,6 +75,28 @@ TEST_F(LiveLog, TextLinesGoOutAsTheyComeAndTheLastOneAtStop) {
     EXPECT_EQ(ReadFile(Path), "AT\nOK\nhalf line\\x1B\n");
 }
 
+// After a flood the writer takes blocks in batches; a line that comes alone later still reaches
+// the disk without a Stop.
+TEST_F(LiveLog, ALineAfterAFloodReachesTheDiskWithoutAStop) {
+    TLiveLog log;
+    ASSERT_TRUE(log.Start(Path, TLiveLog::TMode::Text));
+    std::string flood;
+    while (flood.size() < (size_t(4) << 20))
+        flood += "0123456789012345678901234567890123456\r\n";
+    for (size_t at = 0; at < flood.size(); at += 4096)
+        log.Push(reinterpret_cast<const uint8_t*>(flood.data() + at),
+                 std::min<size_t>(4096, flood.size() - at));
+    const uint64_t floodText = flood.size() / 39 * 38;
+    for (int i = 0; i < 1000 && log.FileBytes() < floodText; ++i)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(log.FileBytes(), floodText);
+    log.Push(reinterpret_cast<const uint8_t*>("OK\r\n"), 4);
+    for (int i = 0; i < 400 && log.FileBytes() < floodText + 3; ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(log.FileBytes(), floodText + 3);
+    log.Stop();
+}
+
 // Written by a child that is then killed without any chance to stop the log.
 TEST_F(LiveLog, WhatWasPushedSurvivesAKill) {
     const pid_t child = fork();
