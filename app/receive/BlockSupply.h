@@ -4,7 +4,8 @@
 // A flood fills a new 256 KiB block every few milliseconds, and the first
 // write to each page of fresh memory is a page fault: on the window's thread
 // that was a third of its work while receiving. A thread of its own keeps a
-// few blocks mapped and present, so the window's thread finds them ready.
+// few blocks mapped and present, in huge pages where the system has them, so
+// the window's thread finds them ready.
 // When it has none ready the block is mapped on the spot, as before.
 //
 // What a store lets go of at once (a Clear after a long session: gigabytes, thousands of
@@ -28,8 +29,8 @@
 namespace blocksupply {
 
 constexpr size_t BlockBytes = size_t(1) << 18;
-// Blocks kept ready: 1 MiB.
-constexpr size_t ReadyBlocks = 4;
+// Blocks kept ready, at most: 4 MiB (made ready 2 MiB at a time).
+constexpr size_t ReadyBlocks = 16;
 
 // BlockBytes of zeroed memory; throws std::bad_alloc when none can be mapped.
 void* Take();
