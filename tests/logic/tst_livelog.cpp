@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -24,6 +26,24 @@ std::string ReadFile(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// Waits for done() as the file is written to (inotify), 10 s at most; false when it never came.
+template <class F> bool WaitForWrites(const std::string& path, F done) {
+    const int fd = inotify_init1(IN_CLOEXEC);
+    if (fd < 0 || inotify_add_watch(fd, path.c_str(), IN_MODIFY) < 0)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    bool ok;
+    while (!(ok = done()) && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0) {
+            char events[4096];
+            [[maybe_unused]] const ssize_t n = ::read(fd, events, sizeof events);
+        }
+    }
+    ::close(fd);
+    return ok;
 }
 
 class LiveLog : public ::testing::Test {
@@ -87,12 +107,10 @@ TEST_F(LiveLog, ALineAfterAFloodReachesTheDiskWithoutAStop) {
         log.Push(reinterpret_cast<const uint8_t*>(flood.data() + at),
                  std::min<size_t>(4096, flood.size() - at));
     const uint64_t floodText = flood.size() / 39 * 38;
-    for (int i = 0; i < 1000 && log.FileBytes() < floodText; ++i)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitForWrites(Path, [&] { return log.FileBytes() >= floodText; }));
     ASSERT_EQ(log.FileBytes(), floodText);
     log.Push(reinterpret_cast<const uint8_t*>("OK\r\n"), 4);
-    for (int i = 0; i < 400 && log.FileBytes() < floodText + 3; ++i)
-        std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(WaitForWrites(Path, [&] { return log.FileBytes() >= floodText + 3; }));
     EXPECT_EQ(log.FileBytes(), floodText + 3);
     log.Stop();
 }
