@@ -1,5 +1,6 @@
 #pragma once
-// Memory for the receive store's dump blocks, made present ahead of need.
+// Memory for the receive store's blocks (received bytes, and the lines of an opened file), made
+// present ahead of need.
 //
 // A flood fills a new 256 KiB block every few milliseconds, and the first
 // write to each page of fresh memory is a page fault: on the window's thread

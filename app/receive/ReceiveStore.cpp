@@ -16,7 +16,10 @@ struct TReceiveStore::TBlock {
     // Dump: 16 per line. A block's bytes come from the supply that makes them
     // present ahead of need.
     blocksupply::TBytes Bytes;
-    std::vector<char> Data;     // text: the lines back to back
+    // Text: the lines back to back, from the supply as well: an opened file of a gigabyte in
+    // small pages cost the window's thread stretches of several milliseconds while idle on a
+    // virtual machine that maps the process's memory through tables of its own.
+    blocksupply::TBytes Data;
     // Text: where each line ends in Data. A line longer than a block is alone in
     // one, and then ends at Data's end whatever 32 bits make of it.
     std::vector<uint32_t> Ends;
@@ -24,7 +27,7 @@ struct TReceiveStore::TBlock {
     std::string_view TextLine(size_t i) const {
         const size_t begin = i == 0 ? 0 : Ends[i - 1];
         const size_t end = Lines == 1 ? Data.size() : Ends[i];
-        return std::string_view(Data.data() + begin, end - begin);
+        return std::string_view(reinterpret_cast<const char*>(Data.data()) + begin, end - begin);
     }
     int DumpCount(size_t i) const { return i + 1 == Lines ? LastCount : HexDumpBytesPerLine; }
     // The allocation of the block and its control block included.
@@ -133,7 +136,10 @@ void TReceiveStore::CloseTail() {
         return;
     TBlock& tail = *m_slots.back().Block;
     tail.Bytes.shrink_to_fit();
-    tail.Data.shrink_to_fit();
+    // A text block closes when the next line does not fit: a little room left stays, so
+    // that its bytes stay in the supply's memory.
+    if (tail.Data.capacity() - tail.Data.size() > TextBlockBytes / 16)
+        tail.Data.shrink_to_fit();
     tail.Ends.shrink_to_fit();
     m_closedBytes += tail.MemoryBytes();
     m_tailOpen = false;
@@ -233,9 +239,11 @@ void TReceiveStore::Clear() {
 void TReceiveStore::AddText(std::string_view line) {
     TBlock* tail = m_tailOpen ? m_slots.back().Block.get() : nullptr;
     if (tail == nullptr || tail->Dump || tail->Lines == TextBlockLines ||
-        (tail->Lines > 0 && tail->Data.size() + line.size() > TextBlockBytes))
+        (tail->Lines > 0 && tail->Data.size() + line.size() > TextBlockBytes)) {
         tail = &Open(false);
-    tail->Data.insert(tail->Data.end(), line.begin(), line.end());
+        tail->Data.reserve(std::max(TextBlockBytes, line.size()));
+    }
+    tail->Data.append(reinterpret_cast<const uint8_t*>(line.data()), line.size());
     tail->Ends.push_back(uint32_t(tail->Data.size()));
     ++tail->Lines;
     ++m_end;

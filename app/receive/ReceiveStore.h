@@ -34,6 +34,7 @@
 // full blocks and copies the rest; it can be read on any thread while this
 // store goes on changing, since a block is never written once shared.
 
+#include "BlockSupply.h"
 #include "HexDump.h"
 #include "TextIndex.h"
 
@@ -138,7 +139,7 @@ public:
     // Lines per dump block, and the most a text block takes before the next
     // line starts a new one (a longer line gets a block of its own).
     static constexpr size_t DumpBlockLines = 16384;
-    static constexpr size_t TextBlockBytes = size_t(1) << 20;
+    static constexpr size_t TextBlockBytes = blocksupply::BlockBytes;
     static constexpr size_t TextBlockLines = 65536;
 
 private:

@@ -232,6 +232,26 @@ TEST(ReceStoreMemory, AboutOneBytePerReceivedByte) {
     EXPECT_LT(store.MemoryUsed(), 1024u);
 }
 
+// An opened file's lines are kept in the supply's blocks (huge pages where the system has them),
+// filled to within a sixteenth, and given back on Clear.
+TEST(ReceStoreMemory, OpenedTextFillsTheSupplysBlocks) {
+    blocksupply::Settle();
+    const size_t before = blocksupply::Mapped();
+    TReceiveStore store;
+    const std::string line(99, 'a');
+    constexpr size_t lines = 40000; // 4 MB
+    for (size_t k = 0; k < lines; ++k)
+        store.AddLoadedLine(line);
+    store.EndLoad();
+    const size_t bytes = lines * line.size();
+    EXPECT_GE(blocksupply::Mapped(), before + bytes / blocksupply::BlockBytes);
+    EXPECT_LT(double(store.MemoryUsed()), 1.1 * double(bytes));
+    EXPECT_EQ(store.Line(lines - 1), line);
+    store.Clear();
+    blocksupply::Settle();
+    EXPECT_EQ(blocksupply::Mapped(), before);
+}
+
 // Clear and Adopt hand the old blocks to the discarding thread: none may be kept, and none that
 // a snapshot (a save under way) still reads may go.
 TEST(ReceStoreMemory, ClearAndAdoptGiveEveryBlockBack) {
