@@ -105,7 +105,9 @@ std::string ColumnName(size_t k) {
 void TPlotSeries::Append(uint32_t ms, float value) {
     const size_t j = m_size % ChunkPoints;
     if (j == 0) {
-        auto chunk = std::make_shared_for_overwrite<TPlotChunk>();
+        // Not value-initialised: every field is written before it is read.
+        auto chunk = std::allocate_shared_for_overwrite<TPlotChunk>(
+            blocksupply::TPackedAllocator<TPlotChunk>(m_packer));
         chunk->Lo = NoLo;
         chunk->Hi = NoHi;
         m_chunks.push_back(std::move(chunk));

@@ -6,6 +6,8 @@
 // Threads: none of these classes locks. TPlotFeed (PlotFeed.h) runs the
 // readers on a thread of its own and guards the store with its lock.
 
+#include "BlockSupply.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -16,9 +18,10 @@
 #include <string_view>
 #include <vector>
 
-// A series' points in chunks of 4096, with the minimum and maximum of every 64 points
-// and of the chunk (+inf and -inf where all are gaps).
-inline constexpr size_t PlotChunkPoints = 4096;
+// A series' points in chunks of 3968 (62 blocks of 64), with the minimum and maximum of every 64
+// points and of the chunk (+inf and -inf where all are gaps). Eight chunks fill one of the block
+// supply's blocks.
+inline constexpr size_t PlotChunkPoints = 3968;
 inline constexpr size_t PlotBlockPoints = 64;
 struct TPlotChunk {
     uint32_t Times[PlotChunkPoints];
@@ -83,6 +86,10 @@ private:
     const TChunk& Chunk(size_t i) const { return *m_chunks[i / ChunkPoints]; }
 
     std::string m_name;
+    // The chunks are packed into the block supply's memory, made present ahead of need and in
+    // huge pages where the system has them: a flood of values filled hundreds of megabytes of
+    // small pages, every one a fault on the reader's thread.
+    blocksupply::TPacker m_packer{sizeof(TChunk) + 64}; // outlives the chunks
     std::deque<std::shared_ptr<TChunk>> m_chunks;
     size_t m_size = 0;
 };

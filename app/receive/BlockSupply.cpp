@@ -64,20 +64,10 @@ void Populate(void* memory, size_t size) {
         bytes[at] = 0; // writing one byte of each page makes the system provide it now
 }
 
+// The supply lives as long as the process, as the discarding thread does: a job thread still
+// opening a file at exit may take a block after the static objects are gone.
 class TSupply {
 public:
-    ~TSupply() {
-        {
-            std::lock_guard lock(m_lock);
-            m_stop = true;
-        }
-        m_wake.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-        for (void* block : m_ready)
-            ::munmap(block, BlockBytes);
-    }
-
     void* Take() {
         void* block = nullptr;
         {
@@ -119,19 +109,14 @@ private:
         pthread_setname_np(pthread_self(), "block supply");
         std::unique_lock lock(m_lock);
         for (;;) {
-            m_wake.wait(lock,
-                        [this] { return m_stop || m_ready.size() + ChunkBlocks <= ReadyBlocks; });
-            if (m_stop)
-                return;
+            m_wake.wait(lock, [this] { return m_ready.size() + ChunkBlocks <= ReadyBlocks; });
             lock.unlock();
             auto* chunk = static_cast<uint8_t*>(MapChunk());
             if (chunk != nullptr)
                 Populate(chunk, ChunkBytes);
             lock.lock();
-            if (chunk == nullptr) { // out of memory: let Take map (and fail) on its own
-                m_wake.wait(lock, [this] { return m_stop; });
+            if (chunk == nullptr) // out of memory: from now on Take maps (and fails) on its own
                 return;
-            }
             // Each block of the chunk is released on its own, as any block is.
             for (size_t i = ChunkBlocks; i-- > 0;)
                 m_ready.push_back(chunk + i * BlockBytes);
@@ -142,13 +127,12 @@ private:
     std::condition_variable m_wake;
     std::vector<void*> m_ready;
     size_t m_takenReady = 0;
-    bool m_stop = false;
     std::thread m_thread;
 };
 
 TSupply& Supply() {
-    static TSupply supply;
-    return supply;
+    static TSupply* const supply = new TSupply;
+    return *supply;
 }
 
 // The discarding thread. It lives as long as the process: a job thread still running at exit
@@ -313,6 +297,71 @@ void TBytes::shrink_to_fit() {
     }
     const size_t size = m_size;
     Reallocate(size);
+}
+
+// A packed block begins with its head; every object is preceded by a pointer to the head (or
+// null for one allocated on its own).
+struct TPacker::THead {
+    // Objects not yet released, and one more while the packer still takes from the block.
+    std::atomic<size_t> Live{1};
+};
+
+namespace {
+constexpr size_t PackAlign = 64;
+constexpr size_t PackHead = (sizeof(void*) + PackAlign - 1) / PackAlign * PackAlign;
+constexpr size_t BlockHead = PackAlign; // THead, rounded up
+} // namespace
+
+TPacker::TPacker(size_t objectBytes)
+    : m_slot((objectBytes + PackHead + PackAlign - 1) / PackAlign * PackAlign),
+      m_slots((BlockBytes - BlockHead) / m_slot) {}
+
+TPacker::~TPacker() {
+    Leave();
+}
+
+void TPacker::Leave() noexcept {
+    if (m_block != nullptr && m_block->Live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        m_block->~THead();
+        blocksupply::Release(m_block);
+    }
+    m_block = nullptr;
+}
+
+void* TPacker::Take(size_t bytes) {
+    uint8_t* at;
+    void* head = nullptr;
+    if (m_slots < 2 || bytes + PackHead > m_slot) {
+        at = static_cast<uint8_t*>(::operator new(bytes + PackHead, std::align_val_t(PackAlign)));
+    } else {
+        if (m_block == nullptr || m_next == m_slots) {
+            Leave();
+            m_block = new (blocksupply::Take()) THead;
+            m_next = 0;
+        }
+        m_block->Live.fetch_add(1, std::memory_order_relaxed);
+        at = reinterpret_cast<uint8_t*>(m_block) + BlockHead + m_next++ * m_slot;
+        head = m_block;
+    }
+    std::memcpy(at + PackHead - sizeof(void*), &head, sizeof head);
+    return at + PackHead;
+}
+
+void TPacker::Release(void* object) noexcept {
+    if (object == nullptr)
+        return;
+    uint8_t* at = static_cast<uint8_t*>(object) - PackHead;
+    void* head;
+    std::memcpy(&head, at + PackHead - sizeof(void*), sizeof head);
+    if (head == nullptr) {
+        ::operator delete(at, std::align_val_t(PackAlign));
+        return;
+    }
+    auto* block = static_cast<THead*>(head);
+    if (block->Live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        block->~THead();
+        blocksupply::Release(block);
+    }
 }
 
 } // namespace blocksupply

@@ -91,4 +91,51 @@ private:
     size_t m_capacity = 0;
 };
 
+// Objects of one size packed into the supply's blocks one after another, for an owner that makes
+// many of them and lets them go in about the order it made them (a plot series' chunks). A block
+// goes back to the system once every object taken from it has been released, and once its packer
+// has moved on from it or is gone.
+// Threads: Take on the owner's thread; Release on any thread.
+class TPacker {
+public:
+    // For objects of at most objectBytes; where fewer than two fit in a block, every object is
+    // allocated on its own.
+    explicit TPacker(size_t objectBytes);
+    TPacker(const TPacker&) = delete;
+    TPacker& operator=(const TPacker&) = delete;
+    ~TPacker();
+
+    // Room for an object of at most the packer's size, aligned to 64 bytes; throws
+    // std::bad_alloc when no memory can be had.
+    void* Take(size_t bytes);
+    static void Release(void* object) noexcept;
+
+private:
+    struct THead;
+    void Leave() noexcept;
+
+    size_t m_slot;  // bytes an object takes in a block, its back pointer included
+    size_t m_slots; // objects in a block
+    THead* m_block = nullptr;
+    size_t m_next = 0; // the next object's place in m_block
+};
+
+// An allocator for std::allocate_shared that takes its objects from a packer.
+template <class T> class TPackedAllocator {
+public:
+    using value_type = T;
+    explicit TPackedAllocator(TPacker& packer) : m_packer(&packer) {}
+    template <class U>
+    TPackedAllocator(const TPackedAllocator<U>& other) : m_packer(other.Packer()) {}
+    T* allocate(size_t n) { return static_cast<T*>(m_packer->Take(n * sizeof(T))); }
+    void deallocate(T* p, size_t) noexcept { TPacker::Release(p); }
+    TPacker* Packer() const { return m_packer; }
+    template <class U> bool operator==(const TPackedAllocator<U>& other) const {
+        return m_packer == other.Packer();
+    }
+
+private:
+    TPacker* m_packer;
+};
+
 } // namespace blocksupply

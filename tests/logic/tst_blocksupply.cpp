@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -89,6 +91,36 @@ TEST(BlockSupply, KeepsBlocksReadyZeroedAndTakenFromAnyThread) {
         });
     for (auto& thread : threads)
         thread.join();
+}
+
+// Objects packed into blocks, released on other threads in any order: each keeps its bytes, and
+// a block goes back only once its last object and its packer have let go of it.
+TEST(BlockSupply, PackedObjectsShareBlocksUntilTheLastGoes) {
+    struct TObject {
+        uint8_t Bytes[30000];
+    };
+    const size_t before = blocksupply::Mapped();
+    std::vector<std::shared_ptr<TObject>> objects;
+    {
+        blocksupply::TPacker packer(sizeof(TObject) + 64);
+        for (int i = 0; i < 20; ++i) {
+            objects.push_back(
+                std::allocate_shared<TObject>(blocksupply::TPackedAllocator<TObject>(packer)));
+            std::memset(objects.back()->Bytes, i, sizeof(TObject));
+        }
+        EXPECT_EQ(blocksupply::Mapped(), before + 3);        // eight in a block
+        objects.erase(objects.begin(), objects.begin() + 8); // the first block's
+        EXPECT_EQ(blocksupply::Mapped(), before + 2);
+    }
+    EXPECT_EQ(blocksupply::Mapped(), before + 2); // the packer's last block holds four more
+    std::thread([&] {
+        for (size_t i = objects.size(); i-- > 0;) {
+            EXPECT_TRUE(std::all_of(objects[i]->Bytes, objects[i]->Bytes + sizeof(TObject),
+                                    [&](uint8_t b) { return b == uint8_t(i + 8); }));
+            objects[i].reset();
+        }
+    }).join();
+    EXPECT_EQ(blocksupply::Mapped(), before);
 }
 
 } // namespace
