@@ -51,13 +51,14 @@ void* MapChunk() {
     return chunk;
 }
 
-// Makes the pages of fresh memory present: one call where the system can, rather than a fault
-// for each page.
+// Makes the pages of fresh memory present by writing to each of them. Not by
+// madvise(MADV_POPULATE_WRITE): that holds the address space's lock while the system clears the
+// huge page, and on a virtual machine that backs memory lazily that is milliseconds in which
+// every other thread's brk, mmap or munmap waits (the window's thread growing its heap by a few
+// KiB measured 3-6 ms waits). A write faults under the mapping's own lock, and it also makes the
+// page this thread's to pay for: the first store to each small page of it costs a virtual
+// machine a trap, which the worker writing the received bytes no longer takes.
 void Populate(void* memory, size_t size) {
-#ifdef MADV_POPULATE_WRITE
-    if (::madvise(memory, size, MADV_POPULATE_WRITE) == 0)
-        return;
-#endif
     const size_t page = size_t(std::max(4096L, sysconf(_SC_PAGESIZE)));
     auto* bytes = static_cast<volatile unsigned char*>(memory);
     for (size_t at = 0; at < size; at += page)
