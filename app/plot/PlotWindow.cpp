@@ -21,9 +21,9 @@
 #include <QProgressDialog>
 #include <QSettings>
 #include <QSplitter>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <cstring>
@@ -89,12 +89,22 @@ TPlotWindow::TPlotWindow(TPlotHost host, QWidget* parent)
     m_bad->setObjectName("lblPlotBad");
 
     m_chart = new TPlotChart(m_feed, this);
-    m_list = new QTreeWidget(this);
+    // A table, not a tree: a tree view asks the X server where the pointer is each time it
+    // paints (for the branch under it), a round trip that waited up to 21 ms for a server busy
+    // drawing a flood, with the list repainted five times a second.
+    m_list = new QTableWidget(this);
     m_list->setObjectName("LstPlotSeries");
     m_list->setColumnCount(4);
-    m_list->setRootIsDecorated(false);
-    m_list->setUniformRowHeights(true);
-    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_list->verticalHeader()->hide();
+    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 6);
+    m_list->horizontalHeader()->setStretchLastSection(true);
+    m_list->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_list->setShowGrid(false);
+    m_list->setWordWrap(false);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     auto* sourceRow = new QHBoxLayout;
     sourceRow->addWidget(m_sourceLabel);
@@ -137,12 +147,12 @@ TPlotWindow::TPlotWindow(TPlotHost host, QWidget* parent)
     connect(m_chart, &TPlotChart::PausedByMouse, m_pause, &QToolButton::setChecked);
     connect(m_clear, &QToolButton::clicked, this, [this] {
         m_feed.Clear();
-        m_list->clear();
+        m_list->setRowCount(0);
         m_chart->ForgetSeries();
     });
     connect(m_csv, &QToolButton::clicked, this, &TPlotWindow::ExportCsv);
     connect(m_png, &QToolButton::clicked, this, &TPlotWindow::ExportPng);
-    connect(m_list, &QTreeWidget::itemChanged, this, &TPlotWindow::SeriesItemChanged);
+    connect(m_list, &QTableWidget::itemChanged, this, &TPlotWindow::SeriesItemChanged);
     // The list follows the chart a few times a second: its numbers are read, not watched. A
     // frame drawn before the list is due leaves it to a timer, so that the last values shown
     // are always those of the last frame.
@@ -152,7 +162,7 @@ TPlotWindow::TPlotWindow(TPlotHost host, QWidget* parent)
     connect(m_chart, &TPlotChart::Drawn, this, [this] {
         const qint64 since = QDateTime::currentMSecsSinceEpoch() - m_listUpdatedMs;
         if (since >= ListEveryMs || since < 0 ||
-            m_list->topLevelItemCount() < int(m_chart->Shown().size())) {
+            m_list->rowCount() < int(m_chart->Shown().size())) {
             m_listLater->stop();
             UpdateList();
         } else if (!m_listLater->isActive()) {
@@ -194,7 +204,7 @@ void TPlotWindow::RetranslateUi() {
     m_clear->setText(tr("清除"));
     m_csv->setText(tr("导出 CSV..."));
     m_png->setText(tr("导出 PNG..."));
-    m_list->setHeaderLabels({tr("名称"), tr("最新"), tr("最小"), tr("最大")});
+    m_list->setHorizontalHeaderLabels({tr("名称"), tr("最新"), tr("最小"), tr("最大")});
     ApplySource();
 }
 
@@ -304,33 +314,39 @@ void TPlotWindow::UpdateList() {
     m_listUpdatedMs = QDateTime::currentMSecsSinceEpoch();
     const auto& shown = m_chart->Shown();
     m_fillingList = true;
+    const int had = m_list->rowCount();
+    m_list->setRowCount(int(shown.size()));
     for (size_t i = 0; i < shown.size(); ++i) {
-        QTreeWidgetItem* item = m_list->topLevelItem(int(i));
-        if (!item) {
-            item = new QTreeWidgetItem(m_list);
-            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-            item->setCheckState(0, m_chart->SeriesVisible(i) ? Qt::Checked : Qt::Unchecked);
+        const int row = int(i);
+        if (row >= had) {
+            auto* name = new QTableWidgetItem;
+            name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            name->setCheckState(m_chart->SeriesVisible(i) ? Qt::Checked : Qt::Unchecked);
             QPixmap swatch(12, 12);
             swatch.fill(shown[i].Colour);
-            item->setIcon(0, swatch);
+            name->setIcon(swatch);
+            m_list->setItem(row, 0, name);
+            for (int column = 1; column < 4; ++column) {
+                auto* value = new QTableWidgetItem;
+                value->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+                m_list->setItem(row, column, value);
+            }
         }
-        if (item->text(0) != shown[i].Name)
-            item->setText(0, shown[i].Name);
-        item->setText(1, ValueText(shown[i].Latest));
-        item->setText(2, ValueText(shown[i].Lo));
-        item->setText(3, ValueText(shown[i].Hi));
+        QTableWidgetItem* name = m_list->item(row, 0);
+        if (name->text() != shown[i].Name)
+            name->setText(shown[i].Name);
+        m_list->item(row, 1)->setText(ValueText(shown[i].Latest));
+        m_list->item(row, 2)->setText(ValueText(shown[i].Lo));
+        m_list->item(row, 3)->setText(ValueText(shown[i].Hi));
     }
-    while (m_list->topLevelItemCount() > int(shown.size()))
-        delete m_list->takeTopLevelItem(m_list->topLevelItemCount() - 1);
     m_fillingList = false;
 }
 
-void TPlotWindow::SeriesItemChanged(QTreeWidgetItem* item) {
-    if (m_fillingList)
+void TPlotWindow::SeriesItemChanged(QTableWidgetItem* item) {
+    if (m_fillingList || item->column() != 0)
         return;
-    const int i = m_list->indexOfTopLevelItem(item);
-    if (i >= 0)
-        m_chart->SetSeriesVisible(size_t(i), item->checkState(0) == Qt::Checked);
+    if (item->row() >= 0)
+        m_chart->SetSeriesVisible(size_t(item->row()), item->checkState() == Qt::Checked);
 }
 
 void TPlotWindow::ExportCsv() {

@@ -26,8 +26,8 @@ class QLineEdit;
 class QProgressDialog;
 class QTimer;
 class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTableWidget;
+class QTableWidgetItem;
 class TPlotChart;
 
 // What the plot asks of the main window, on the window's thread.
@@ -74,7 +74,7 @@ private:
     // The counts as of the feed's generation, into the status line.
     void TakeCounts(const TPlotFeed::TCounts& counts, uint64_t generation);
     void UpdateList();
-    void SeriesItemChanged(QTreeWidgetItem* item);
+    void SeriesItemChanged(QTableWidgetItem* item);
     void ExportCsv();
     void ExportPng();
     void StartExport(const QString& path, TPlotExport::TJob job);
@@ -103,7 +103,7 @@ private:
     QToolButton* m_png = nullptr;
     QLabel* m_bad = nullptr;
     QString m_counts;
-    QTreeWidget* m_list = nullptr;
+    QTableWidget* m_list = nullptr;
     QTimer* m_frame = nullptr;
     QTimer* m_listLater = nullptr;
     static constexpr qint64 ListEveryMs = 200;

@@ -16,10 +16,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -61,12 +61,11 @@ protected:
     }
     // The list's row of the series named, as its four columns; empty when not there.
     QStringList Row(TPlotWindow* plot, const QString& name) {
-        auto* list = plot->findChild<QTreeWidget*>("LstPlotSeries");
-        for (int i = 0; i < list->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* item = list->topLevelItem(i);
-            if (item->text(0) == name)
-                return {item->text(0), item->text(1), item->text(2), item->text(3)};
-        }
+        auto* list = plot->findChild<QTableWidget*>("LstPlotSeries");
+        for (int i = 0; i < list->rowCount(); ++i)
+            if (list->item(i, 0)->text() == name)
+                return {name, list->item(i, 1)->text(), list->item(i, 2)->text(),
+                        list->item(i, 3)->text()};
         return {};
     }
     void Send(const std::string& text) { Far.Write(std::vector<uint8_t>(text.begin(), text.end())); }
@@ -92,8 +91,8 @@ TEST_F(PlotWindow, TextLinesBecomeSeriesWithTheirValuesAndBadLinesAreCounted) {
     EXPECT_TRUE(WaitUntil([&] { return bad->text().endsWith(": 1"); })) << bad->text().toStdString();
 
     // A series unchecked in the list leaves the chart; its row stays.
-    auto* list = plot->findChild<QTreeWidget*>("LstPlotSeries");
-    list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    auto* list = plot->findChild<QTableWidget*>("LstPlotSeries");
+    list->item(1, 0)->setCheckState(Qt::Unchecked);
     EXPECT_FALSE(plot->Chart()->SeriesVisible(1));
 
     // The values in view export as CSV, the hidden series left out, one row per time.
