@@ -82,23 +82,15 @@ void TFrmMain::ApplyReceived(bool drain) {
     spent.start();
     TReceiveStore& store = ReceEdit->Store();
     const bool wasAtEnd = ReceEdit->ShowsEnd();
-    bool any = false, took = false;
-    for (;;) {
-        if (BacklogNext == Backlog.BlockCount()) {
-            if (took) // once a pass: the queue wakes us again for what comes later
-                break;
-            ReceQueue.Recycle(std::move(Backlog));
-            Backlog = ReceQueue.TakeAll();
-            BacklogNext = 0;
-            took = true;
-            if (Backlog.BlockCount() == 0)
-                break;
-        }
-        store.Receive(Backlog.Block(BacklogNext), Backlog.BlockSize(BacklogNext),
-                      Backlog.Ms[BacklogNext]);
-        ++BacklogNext;
+    // What comes while this pass works waits for the next one: the queue wakes us again.
+    const uint64_t until = ReceQueue.Pushed();
+    bool any = false;
+    TReceivedBlock block;
+    while (ReceQueue.Taken() != until && ReceQueue.Peek(block)) {
+        store.Receive(block.Bytes, block.Size, block.Ms);
+        ReceQueue.Pop();
         any = true;
-        if (!drain && spent.elapsed() >= SliceMs && BacklogNext < Backlog.BlockCount()) {
+        if (!drain && spent.elapsed() >= SliceMs && ReceQueue.Taken() != until) {
             FlushLater->start();
             break;
         }
@@ -114,7 +106,7 @@ void TFrmMain::FollowReceived(bool drain, bool wasAtEnd) {
     if (!FollowDue)
         FollowAtEnd = wasAtEnd; // later passes find the pane behind its store
     FollowDue = true;
-    const bool more = BacklogNext < Backlog.BlockCount() || ReceQueue.Pending();
+    const bool more = ReceQueue.Pending();
     const qint64 since = SinceFollow.isValid() ? SinceFollow.elapsed() : TReceiveQueue::FrameMs;
     if (drain || !more || since >= TReceiveQueue::FrameMs)
         FollowNow();

@@ -283,9 +283,8 @@ private:
     void ShowDropNotice();
     // The headers above and below the pane: the dump's columns, or what the text view shows.
     void ShowReceHeader();
-    uint64_t DropNoticeEpoch = ~uint64_t(0); // received blocks stay queued until the opened file is in
-    TReceiveBatch Backlog; // taken from ReceQueue, not yet in the pane
-    size_t BacklogNext = 0;
+    uint64_t DropNoticeEpoch =
+        ~uint64_t(0); // received blocks stay queued until the opened file is in
     // One pass of feeding received blocks to the pane works this long at most, so that a frame
     // of painting and a key typed meanwhile are never held up by more than a few milliseconds.
     static constexpr int SliceMs = 2;

@@ -10,6 +10,18 @@
 
 namespace {
 
+// Everything pending, as the window takes it: the blocks' bytes and times.
+std::vector<TReceivedBlock> TakeAll(TReceiveQueue& queue, std::vector<std::vector<uint8_t>>& out) {
+    std::vector<TReceivedBlock> taken;
+    TReceivedBlock block;
+    while (queue.Peek(block)) {
+        out.emplace_back(block.Bytes, block.Bytes + block.Size);
+        taken.push_back(block);
+        queue.Pop();
+    }
+    return taken;
+}
+
 TEST(ReceQueue, KeepsOrderAndBlockBoundariesAcrossThreads) {
     TReceiveQueue queue;
     std::vector<std::vector<uint8_t>> received;
@@ -20,17 +32,17 @@ TEST(ReceQueue, KeepsOrderAndBlockBoundariesAcrossThreads) {
         const qint64 gap = sinceReady.isValid() ? sinceReady.elapsed() : 1 << 30;
         sinceReady.start();
         ++readies;
-        TReceiveBatch batch = queue.TakeAll();
-        if (batch.Bytes.size() < TReceiveQueue::WakeBytes)
+        // Segments the window is done with take later blocks, which must come out with
+        // nothing of the old ones left in them.
+        size_t bytes = 0;
+        for (const TReceivedBlock& block : TakeAll(queue, received))
+            bytes += block.Size;
+        if (bytes < TReceiveQueue::WakeBytes)
             shortestGap = std::min(shortestGap, gap);
-        for (size_t i = 0; i < batch.BlockCount(); ++i)
-            received.emplace_back(batch.Block(i), batch.Block(i) + batch.BlockSize(i));
-        // The window hands every batch back; its memory takes later blocks,
-        // which must come out with nothing of the old ones left in them.
-        queue.Recycle(std::move(batch));
     });
 
-    // Block i holds i % 50 bytes (some empty), counting on from the last byte.
+    // Block i holds i % 50 bytes (some empty), counting on from the last byte: some segments
+    // fill with bytes, others with blocks.
     constexpr int Blocks = 20000;
     std::thread worker([&] {
         uint8_t next = 0;
@@ -65,12 +77,37 @@ TEST(ReceQueue, BlocksPushedAfterATakeWakeTheWindowAgain) {
     const uint8_t byte = 0xFF;
     queue.Push(&byte, 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return readies == 1; }, 2000));
-    EXPECT_EQ(queue.TakeAll().Bytes, std::vector<uint8_t>{0xFF});
+    std::vector<std::vector<uint8_t>> taken;
+    TakeAll(queue, taken);
+    EXPECT_EQ(taken, (std::vector<std::vector<uint8_t>>{{0xFF}}));
     queue.Push(nullptr, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return readies == 2; }, 2000));
-    const TReceiveBatch batch = queue.TakeAll();
-    EXPECT_EQ(batch.BlockCount(), 1u);
-    EXPECT_EQ(batch.BlockSize(0), 0u);
+    taken.clear();
+    TakeAll(queue, taken);
+    EXPECT_EQ(taken, (std::vector<std::vector<uint8_t>>{{}}));
+    EXPECT_FALSE(queue.Pending());
+}
+
+TEST(ReceQueue, ABlockLargerThanASegmentComesOutWholeInPiecesOfOneTime) {
+    TReceiveQueue queue;
+    std::vector<uint8_t> big(size_t(600) << 10);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = uint8_t(i * 7 + i / 251);
+    const uint8_t small[3] = {1, 2, 3};
+    queue.Push(small, sizeof small);
+    queue.Push(big.data(), big.size());
+    queue.Push(small, sizeof small);
+    std::vector<std::vector<uint8_t>> taken;
+    const std::vector<TReceivedBlock> blocks = TakeAll(queue, taken);
+    ASSERT_GE(blocks.size(), 4u);
+    std::vector<uint8_t> middle;
+    for (size_t i = 1; i + 1 < taken.size(); ++i) {
+        middle.insert(middle.end(), taken[i].begin(), taken[i].end());
+        EXPECT_EQ(blocks[i].Ms, blocks[1].Ms);
+    }
+    EXPECT_EQ(middle, big);
+    EXPECT_EQ(taken.front(), std::vector<uint8_t>(small, small + 3));
+    EXPECT_EQ(taken.back(), std::vector<uint8_t>(small, small + 3));
 }
 
 } // namespace
@@ -84,10 +121,12 @@ TEST(ReceQueue, PaneFedFromTheQueueMissesNoByte) {
     TReceiveStore fed;
     size_t blocks = 0;
     QObject::connect(&queue, &TReceiveQueue::Ready, [&] {
-        const TReceiveBatch batch = queue.TakeAll();
-        for (size_t i = 0; i < batch.BlockCount(); ++i)
-            fed.Receive(batch.Block(i), batch.BlockSize(i));
-        blocks += batch.BlockCount();
+        TReceivedBlock block;
+        while (queue.Peek(block)) {
+            fed.Receive(block.Bytes, block.Size);
+            queue.Pop();
+            ++blocks;
+        }
     });
     std::vector<uint8_t> all;
     for (int i = 0; i < 5000; ++i)
