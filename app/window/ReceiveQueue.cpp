@@ -17,18 +17,24 @@ struct TReceiveQueue::TSegment {
         int64_t Ms;
     };
 
-    TSegment() : Data(static_cast<uint8_t*>(blocksupply::Take())) {
-        if (Data == nullptr) // the supply could not map a block: the heap may still have one
-            Own.reset(Data = new uint8_t[Bytes]);
-    }
+    TSegment() = default;
     ~TSegment() {
         if (!Own)
             blocksupply::Release(Data);
     }
+    // The worker's, before it writes the first bytes: a window that never receives holds
+    // no block, and the supply does not start for it.
+    void Provide() {
+        if (Data != nullptr)
+            return;
+        Data = static_cast<uint8_t*>(blocksupply::Take());
+        if (Data == nullptr) // the supply could not map a block: the heap may still have one
+            Own.reset(Data = new uint8_t[Bytes]);
+    }
     TSegment(const TSegment&) = delete;
     TSegment& operator=(const TSegment&) = delete;
 
-    uint8_t* Data;
+    uint8_t* Data = nullptr; // published to the window with Count
     std::unique_ptr<uint8_t[]> Own;
     size_t Used = 0;                // the worker's
     std::atomic<uint32_t> Count{0}; // blocks published
@@ -80,8 +86,10 @@ void TReceiveQueue::Push(const uint8_t* bytes, size_t count) {
             m_tail = s = next;
             c = 0;
         }
-        if (n > 0)
+        if (n > 0) {
+            s->Provide();
             std::memcpy(s->Data + s->Used, bytes, n);
+        }
         s->Used += n;
         s->Entries[c] = {uint32_t(s->Used), ms};
         s->Count.store(c + 1, std::memory_order_release);
@@ -116,7 +124,8 @@ bool TReceiveQueue::Peek(TReceivedBlock& block) {
         if (m_headNext < count) {
             const uint32_t begin = m_headNext == 0 ? 0 : s->Entries[m_headNext - 1].End;
             const TSegment::TEntry& entry = s->Entries[m_headNext];
-            block = {s->Data + begin, entry.End - begin, entry.Ms};
+            // An empty block may come before any byte, when the segment has no memory yet.
+            block = {s->Data == nullptr ? nullptr : s->Data + begin, entry.End - begin, entry.Ms};
             return true;
         }
         TSegment* next = s->Next.load(std::memory_order_acquire);

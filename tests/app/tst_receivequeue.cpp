@@ -1,3 +1,4 @@
+#include "BlockSupply.h"
 #include "ReceiveQueue.h"
 #include "ReceiveStore.h"
 
@@ -86,6 +87,20 @@ TEST(ReceQueue, BlocksPushedAfterATakeWakeTheWindowAgain) {
     TakeAll(queue, taken);
     EXPECT_EQ(taken, (std::vector<std::vector<uint8_t>>{{}}));
     EXPECT_FALSE(queue.Pending());
+}
+
+TEST(ReceQueue, HoldsNoMemoryBlockUntilBytesCome) {
+    // A window that never receives holds no block of the supply's memory.
+    const size_t before = blocksupply::Mapped();
+    TReceiveQueue queue;
+    queue.Push(nullptr, 0);
+    TReceivedBlock block;
+    ASSERT_TRUE(queue.Peek(block));
+    EXPECT_EQ(block.Size, 0u);
+    EXPECT_EQ(blocksupply::Mapped(), before);
+    const uint8_t byte = 7;
+    queue.Push(&byte, 1);
+    EXPECT_EQ(blocksupply::Mapped(), before + 1);
 }
 
 TEST(ReceQueue, ABlockLargerThanASegmentComesOutWholeInPiecesOfOneTime) {
