@@ -34,7 +34,7 @@ struct TReceiveQueue::TSegment {
     TSegment(const TSegment&) = delete;
     TSegment& operator=(const TSegment&) = delete;
 
-    uint8_t* Data = nullptr; // published to the window with Count
+    uint8_t* Data = nullptr; // published to the window with the first block that has bytes
     std::unique_ptr<uint8_t[]> Own;
     size_t Used = 0;                // the worker's
     std::atomic<uint32_t> Count{0}; // blocks published
@@ -124,8 +124,10 @@ bool TReceiveQueue::Peek(TReceivedBlock& block) {
         if (m_headNext < count) {
             const uint32_t begin = m_headNext == 0 ? 0 : s->Entries[m_headNext - 1].End;
             const TSegment::TEntry& entry = s->Entries[m_headNext];
-            // An empty block may come before any byte, when the segment has no memory yet.
-            block = {s->Data == nullptr ? nullptr : s->Data + begin, entry.End - begin, entry.Ms};
+            // An empty block may come before any byte, while the worker is giving the
+            // segment its memory: Data is read only once a block with bytes published it.
+            const uint32_t size = entry.End - begin;
+            block = {size == 0 ? nullptr : s->Data + begin, size, entry.Ms};
             return true;
         }
         TSegment* next = s->Next.load(std::memory_order_acquire);
