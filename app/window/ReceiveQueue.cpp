@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <new>
 
 // Bytes in one of the supply's blocks, and the ends and times of the blocks in them.
 struct TReceiveQueue::TSegment {
@@ -27,9 +28,11 @@ struct TReceiveQueue::TSegment {
     void Provide() {
         if (Data != nullptr)
             return;
-        Data = static_cast<uint8_t*>(blocksupply::Take());
-        if (Data == nullptr) // the supply could not map a block: the heap may still have one
+        try {
+            Data = static_cast<uint8_t*>(blocksupply::Take());
+        } catch (const std::bad_alloc&) { // no block could be mapped: the heap may still have one
             Own.reset(Data = new uint8_t[Bytes]);
+        }
     }
     TSegment(const TSegment&) = delete;
     TSegment& operator=(const TSegment&) = delete;
