@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +51,8 @@ struct TProbe {
     TSched LastSched;       // at the last tick
     TSched LongestSched;    // what of the longest the thread ran and waited for a core
     double LongestRan = 0;  // the most the thread ran between two ticks: its longest stretch
+    int LastCpu = -1;       // where the thread ran at the last tick
+    int LongestCpu = -1;    // and before the longest gap
     ~TProbe() {
         if (Out)
             std::fclose(Out);
@@ -82,15 +85,17 @@ void StartStallProbeFromEnvironment(QObject* parent) {
             probe->LongestFrom = MonotonicMs() - double(probe->Longest) / 1e6;
             probe->LongestSched = {sched.Ran - probe->LastSched.Ran,
                                    sched.Waited - probe->LastSched.Waited};
+            probe->LongestCpu = probe->LastCpu;
         }
+        probe->LastCpu = ::sched_getcpu();
         if (probe->Last)
             probe->LongestRan = std::max(probe->LongestRan, sched.Ran - probe->LastSched.Ran);
         probe->Last = now;
         probe->LastSched = sched;
         if (now - probe->SpanStart >= ReportEveryNs) {
-            std::fprintf(probe->Out, "%.3f %.3f %.3f %.3f %.3f %.3f\n", MonotonicMs(),
+            std::fprintf(probe->Out, "%.3f %.3f %.3f %.3f %.3f %.3f %d\n", MonotonicMs(),
                          double(probe->Longest) / 1e6, probe->LongestFrom, probe->LongestSched.Ran,
-                         probe->LongestSched.Waited, probe->LongestRan);
+                         probe->LongestSched.Waited, probe->LongestRan, probe->LongestCpu);
             std::fflush(probe->Out);
             probe->SpanStart = now;
             probe->Longest = 0;

@@ -5,8 +5,9 @@
 // processes), the longest gap between two ticks in that span, in ms, and when that gap began (to
 // find it in a trace of the same run), and how much of that gap the thread ran and how much it
 // waited for a core, in ms (the rest it slept), and the most the thread ran between any two ticks
-// of the span (its longest stretch of work: what the program itself holds the thread for). Off
-// unless asked for.
+// of the span (its longest stretch of work: what the program itself holds the thread for), and
+// the CPU the thread last ran on before that gap (a timer that wakes it comes from there: a CPU
+// that its virtual machine's host does not run keeps it asleep). Off unless asked for.
 // Window thread only.
 
 class QObject;

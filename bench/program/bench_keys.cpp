@@ -7,7 +7,10 @@
 // core (the rest it slept, or the machine did not run), the most the thread ran between two
 // ticks of the probe (its longest stretch of work), the rate the program drained the flood at, and
 // the share of the machine's time that the host of a virtual machine took meanwhile (steal): a
-// machine that is not running stalls every thread of it.
+// machine that is not running stalls every thread of it. A host may not report steal: a thread on
+// each CPU at real-time priority notes the spans in which its CPU ran nothing, and the own worst
+// key and own stall leave out of each key the spans in which no CPU ran, and out of each stall
+// those in which the CPU the window's thread slept on did not run ("paused" sums the first).
 //   build/bench/program/bench_keys [keys] [kinds] [views] [rounds]
 //     keys   presses per run, one every 30 ms (default 300)
 //     kinds  idle,random,lines,longline (comma-separated; default all four), and numbers: lines
@@ -31,6 +34,7 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -40,8 +44,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <list>
 #include <poll.h>
+#include <pthread.h>
 #include <random>
+#include <sched.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -236,8 +243,111 @@ TTicks TicksNow() {
     return t;
 }
 
+// Spans in which the machine ran nothing: a virtual machine whose host did not run it, for all
+// its guest can tell (such a host may report no steal). A thread on each of the machine's CPUs, at
+// real-time priority where that is allowed, wakes every millisecond and notes when it woke late;
+// a span that every CPU's thread missed at once is a pause of the whole machine. Whatever a
+// thread of the program waits or runs through such a span is not its own doing.
+using TSpans = std::vector<std::pair<double, double>>; // CLOCK_MONOTONIC ms, sorted
+
+class TPauseWatch {
+public:
+    TPauseWatch() = default;
+    TPauseWatch(const TPauseWatch&) = delete;
+    TPauseWatch& operator=(const TPauseWatch&) = delete;
+    ~TPauseWatch() { Stop(); }
+
+    void Start() {
+        cpu_set_t cpus;
+        CPU_ZERO(&cpus);
+        if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0)
+            return;
+        m_run = true;
+        for (int c = 0; c < CPU_SETSIZE; ++c)
+            if (CPU_ISSET(c, &cpus)) {
+                m_late.emplace_back(c, TSpans{});
+                m_threads.emplace_back([this, c, &late = m_late.back().second] { Watch(c, late); });
+            }
+    }
+    // Ends the watch: then Machine() has the spans in which no CPU ran, and Cpu(n) those in
+    // which CPU n did not (which include them).
+    void Stop() {
+        m_run = false;
+        if (m_threads.empty())
+            return;
+        for (std::thread& t : m_threads)
+            t.join();
+        m_threads.clear();
+        bool first = true;
+        for (const auto& [cpu, late] : m_late) {
+            m_machine = first ? late : Intersect(m_machine, late);
+            first = false;
+        }
+    }
+    const TSpans& Machine() const { return m_machine; }
+    const TSpans& Cpu(int cpu) const {
+        for (const auto& [c, late] : m_late)
+            if (c == cpu)
+                return late;
+        return m_machine;
+    }
+    bool RealTime() const { return m_realTime; }
+
+private:
+    static constexpr double LateMs = 2.0;
+
+    void Watch(int cpu, TSpans& late) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        ::pthread_setaffinity_np(::pthread_self(), sizeof one, &one);
+        sched_param param{};
+        param.sched_priority = ::sched_get_priority_max(SCHED_FIFO);
+        if (::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) != 0)
+            m_realTime = false;
+        double last = MonotonicMs();
+        while (m_run) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const double now = MonotonicMs();
+            if (now - last > LateMs)
+                late.emplace_back(last, now);
+            last = now;
+        }
+    }
+
+    static TSpans Intersect(const TSpans& a, const TSpans& b) {
+        TSpans both;
+        for (size_t i = 0, j = 0; i < a.size() && j < b.size();) {
+            const double from = std::max(a[i].first, b[j].first);
+            const double to = std::min(a[i].second, b[j].second);
+            if (to > from)
+                both.emplace_back(from, to);
+            if (a[i].second < b[j].second)
+                ++i;
+            else
+                ++j;
+        }
+        return both;
+    }
+
+    std::atomic<bool> m_run{false};
+    std::atomic<bool> m_realTime{true};
+    std::list<std::pair<int, TSpans>> m_late; // each CPU's, stable while the threads write them
+    TSpans m_machine;
+    std::vector<std::thread> m_threads;
+};
+
+// How much of from..to the machine was paused.
+double PausedIn(const TSpans& pauses, double from, double to) {
+    double paused = 0;
+    for (const auto& [a, b] : pauses)
+        paused += std::max(0.0, std::min(to, b) - std::max(from, a));
+    return paused;
+}
+
 struct TResult {
     std::vector<double> Keys; // ms
+    std::vector<double> OwnKeys; // ms, without the machine's pauses in them
     double Stall = 0;         // ms
     double StallFrom = 0;     // when it began, CLOCK_MONOTONIC ms
     double StallRan = 0;      // what of it the window's thread ran, ms
@@ -245,6 +355,9 @@ struct TResult {
     double LongestRan = 0;    // the most the thread ran between two ticks of its probe, ms
     double DrainMiBs = 0;
     double StolenPct = 0; // of the machine's time while the keys were pressed
+    double Paused = 0;    // ms in which the machine ran nothing while the keys were pressed
+    double OwnStall = 0;  // the longest stall without the machine's pauses in it, ms
+    bool RealTime = true; // the pauses were watched at real-time priority
     int Lost = 0;
 };
 
@@ -284,14 +397,24 @@ int OpenMaster(std::string& slave) {
     return master;
 }
 
-// The longest stall the probe's file shows between start and end.
-void ReadProbe(const std::string& probe, double start, double end, TResult& result) {
+// The longest stall the probe's file shows between start and end, and the longest once the
+// machine's pauses are taken out of each (the probe notes the longest of every quarter second).
+void ReadProbe(const std::string& probe, double start, double end, const TPauseWatch& pauses,
+               TResult& result) {
+    result.Paused = PausedIn(pauses.Machine(), start, end);
     std::ifstream in(probe);
-    for (double at = 0, longest = 0, from = 0, ran = 0, waited = 0, work = 0;
-         in >> at >> longest >> from >> ran >> waited >> work;) {
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        double at = 0, longest = 0, from = 0, ran = 0, waited = 0, work = 0;
+        int cpu = -1; // where the thread slept through the gap; not noted by older builds
+        if (!(fields >> at >> longest >> from >> ran >> waited >> work))
+            continue;
+        fields >> cpu;
         if (at < start || at > end + 250)
             continue;
         result.LongestRan = std::max(result.LongestRan, work);
+        result.OwnStall =
+            std::max(result.OwnStall, longest - PausedIn(pauses.Cpu(cpu), from, from + longest));
         if (longest > result.Stall) {
             result.Stall = longest;
             result.StallFrom = from;
@@ -428,26 +551,44 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
             WaitFor(master, 'a', ArrivalTimeoutMs, when);
             std::this_thread::sleep_until(pressed + std::chrono::milliseconds(KeyEveryMs));
         }
+        // From before the measured time: the probe's first span begins a quarter second early.
+        TPauseWatch watch;
+        watch.Start();
         if (kind != "idle") {
             if (::pipe(report) != 0)
                 break;
             flood = StartFlood(master, kind, report[1]);
             std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // the pane is busy first
         }
+        if (kind == "idle")
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
         const double start = MonotonicMs();
         const TTicks ticks0 = TicksNow();
+        std::vector<std::pair<Clock::time_point, Clock::time_point>> arrivals;
         for (int i = 0; i < keys; ++i) {
             const auto pressed = Clock::now();
             press();
             if (WaitFor(master, 'a', ArrivalTimeoutMs, when))
-                result.Keys.push_back(std::chrono::duration<double, std::milli>(when - pressed).count());
+                arrivals.emplace_back(pressed, when);
             else
                 ++result.Lost;
             std::this_thread::sleep_until(pressed + std::chrono::milliseconds(KeyEveryMs));
         }
         const double end = MonotonicMs();
         EndRun(start, end, ticks0, flood, report, result);
-        ReadProbe(probe, start, end, result);
+        watch.Stop();
+        const TSpans& pauses = watch.Machine();
+        result.RealTime = watch.RealTime();
+        // The steady clock is the monotonic one.
+        auto ms = [](Clock::time_point t) {
+            return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
+        };
+        for (const auto& [pressed, arrived] : arrivals) {
+            result.Keys.push_back(ms(arrived) - ms(pressed));
+            result.OwnKeys.push_back(ms(arrived) - ms(pressed) -
+                                     PausedIn(pauses, ms(pressed), ms(arrived)));
+        }
+        ReadProbe(probe, start, end, watch, result);
         ok = true;
     } while (false);
     EndProcess(flood);
@@ -496,6 +637,7 @@ void RunReference(const std::string& slave, const std::string& probePath) {
     };
     double last = MonotonicMs(), lastRan = 0, lastWaited = 0, spanStart = last;
     double longest = 0, from = 0, longestRan = 0, longestWaited = 0, work = 0;
+    int lastCpu = ::sched_getcpu(), longestCpu = -1;
     schedNow(lastRan, lastWaited);
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -507,14 +649,16 @@ void RunReference(const std::string& slave, const std::string& probePath) {
             from = last;
             longestRan = ran - lastRan;
             longestWaited = waited - lastWaited;
+            longestCpu = lastCpu;
         }
+        lastCpu = ::sched_getcpu();
         work = std::max(work, ran - lastRan);
         last = now;
         lastRan = ran;
         lastWaited = waited;
         if (now - spanStart >= 250) {
-            std::fprintf(out, "%.3f %.3f %.3f %.3f %.3f %.3f\n", now, longest, from, longestRan,
-                         longestWaited, work);
+            std::fprintf(out, "%.3f %.3f %.3f %.3f %.3f %.3f %d\n", now, longest, from, longestRan,
+                         longestWaited, work, longestCpu);
             std::fflush(out);
             spanStart = now;
             longest = 0;
@@ -543,21 +687,24 @@ bool RunReferenceOnce(const std::string& kind, int keys, TResult& result) {
     std::this_thread::sleep_for(std::chrono::milliseconds(WarmKeys * KeyEveryMs));
     int report[2] = {-1, -1};
     pid_t flood = -1;
-    if (kind != "idle" && ::pipe(report) == 0) {
+    TPauseWatch watch;
+    watch.Start();
+    if (kind != "idle" && ::pipe(report) == 0)
         flood = StartFlood(master, kind, report[1]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     const double start = MonotonicMs();
     const TTicks ticks0 = TicksNow();
     std::this_thread::sleep_for(std::chrono::milliseconds(keys * KeyEveryMs));
     const double end = MonotonicMs();
     EndRun(start, end, ticks0, flood, report, result);
+    watch.Stop();
+    result.RealTime = watch.RealTime();
     for (int fd : report)
         if (fd >= 0)
             ::close(fd);
     EndProcess(reference);
     ::close(master);
-    ReadProbe(probe, start, end, result);
+    ReadProbe(probe, start, end, watch, result);
     ::unlink(probe.c_str());
     ::rmdir(dir.c_str());
     return true;
@@ -582,9 +729,12 @@ std::string Spread(std::vector<double> v, const char* format) {
 }
 
 void PrintDrains(const std::vector<std::string>& kinds, const std::vector<std::string>& views,
-                 const std::vector<std::vector<double>>& drains) {
-    std::printf("\nDrain over %zu rounds: median (lowest-highest)\n", drains.front().size());
-    std::printf("%-9s %-16s %-24s %s\n", "flood", "view", "drain MiB/s", "to the plain loop");
+                 const std::vector<std::vector<double>>& drains,
+                 const std::vector<std::vector<double>>& ownWorsts,
+                 const std::vector<std::vector<double>>& ownStalls) {
+    std::printf("\nOver %zu rounds: median (lowest-highest)\n", drains.front().size());
+    std::printf("%-9s %-16s %-24s %-24s %-24s %s\n", "flood", "view", "own worst ms",
+                "own stall ms", "drain MiB/s", "to the plain loop");
     const auto plain = std::find(views.begin(), views.end(), "plain");
     for (size_t k = 0; k < kinds.size(); ++k)
         for (size_t v = 0; v < views.size(); ++v) {
@@ -598,7 +748,10 @@ void PrintDrains(const std::vector<std::string>& kinds, const std::vector<std::s
                     ratios.push_back(base[r] > 0 ? drain[r] / base[r] : 0);
                 ratio = Spread(ratios, "%.2f (%.2f-%.2f)");
             }
-            std::printf("%-9s %-16s %-24s %s\n", kinds[k].c_str(), views[v].c_str(),
+            const size_t at = k * views.size() + v;
+            std::printf("%-9s %-16s %-24s %-24s %-24s %s\n", kinds[k].c_str(), views[v].c_str(),
+                        Spread(ownWorsts[at], "%.1f (%.1f-%.1f)").c_str(),
+                        Spread(ownStalls[at], "%.1f (%.1f-%.1f)").c_str(),
                         Spread(drain, "%.1f (%.1f-%.1f)").c_str(), ratio.c_str());
         }
 }
@@ -613,6 +766,9 @@ int main(int argc, char** argv) {
     const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1;
     // The drain of each kind and view, round by round (0 where a run failed).
     std::vector<std::vector<double>> drains(kinds.size() * views.size());
+    // And the worst key and the longest stall once the machine's pauses are taken out of them.
+    std::vector<std::vector<double>> ownWorsts(drains.size()), ownStalls(drains.size());
+    bool realTime = true;
 
     pid_t xvfb = -1;
     const int number = StartXvfb(xvfb);
@@ -635,9 +791,9 @@ int main(int argc, char** argv) {
     }
     std::printf("Key press (XTest) to byte at the port, one every %d ms, %d presses a run\n",
                 KeyEveryMs, keys);
-    std::printf("%-9s %-16s %9s %9s %9s %10s %9s %9s %9s %11s %5s %7s\n", "flood", "view", "median",
-                "p99", "worst", "stall max", "ran", "waited", "work max", "drain MiB/s", "lost",
-                "stolen");
+    std::printf("%-9s %-16s %9s %9s %9s %9s %10s %9s %9s %9s %9s %11s %5s %9s %7s\n", "flood",
+                "view", "median", "p99", "worst", "own worst", "stall max", "own stall", "ran",
+                "waited", "work max", "drain MiB/s", "lost", "paused", "stolen");
     int status = 0;
     for (int round = 0; round < rounds; ++round)
         for (size_t k = 0; k < kinds.size(); ++k)
@@ -653,12 +809,15 @@ int main(int argc, char** argv) {
                         status = 1;
                         continue;
                     }
-                    std::printf("%-9s %-16s %9s %9s %9s %8.2fms %7.2fms %7.2fms %7.2fms %11.1f %5s "
-                                "%6.1f%%\n",
-                                kind.c_str(), view.c_str(), "-", "-", "-", r.Stall, r.StallRan,
-                                r.StallWaited, r.LongestRan, r.DrainMiBs, "-", r.StolenPct);
+                    std::printf("%-9s %-16s %9s %9s %9s %9s %8.2fms %7.2fms %7.2fms %7.2fms "
+                                "%7.2fms %11.1f %5s %7.1fms %6.1f%%\n",
+                                kind.c_str(), view.c_str(), "-", "-", "-", "-", r.Stall, r.OwnStall,
+                                r.StallRan, r.StallWaited, r.LongestRan, r.DrainMiBs, "-", r.Paused,
+                                r.StolenPct);
                     std::fflush(stdout);
                     drain.back() = r.DrainMiBs;
+                    ownStalls[k * views.size() + v].push_back(r.OwnStall);
+                    realTime = realTime && r.RealTime;
                     continue;
                 }
                 if (!RunOnce(dpy, display, kind, view, keys, r) || r.Keys.empty()) {
@@ -666,12 +825,16 @@ int main(int argc, char** argv) {
                     status = 1;
                     continue;
                 }
-                std::printf(
-                    "%-9s %-16s %7.2fms %7.2fms %7.2fms %8.2fms %7.2fms %7.2fms %7.2fms %11.1f "
-                    "%5d %6.1f%%\n",
-                    kind.c_str(), view.c_str(), Percentile(r.Keys, 0.5), Percentile(r.Keys, 0.99),
-                    Percentile(r.Keys, 1.0), r.Stall, r.StallRan, r.StallWaited, r.LongestRan,
-                    r.DrainMiBs, r.Lost, r.StolenPct);
+                std::printf("%-9s %-16s %7.2fms %7.2fms %7.2fms %7.2fms %8.2fms %7.2fms %7.2fms "
+                            "%7.2fms %7.2fms %11.1f %5d %7.1fms %6.1f%%\n",
+                            kind.c_str(), view.c_str(), Percentile(r.Keys, 0.5),
+                            Percentile(r.Keys, 0.99), Percentile(r.Keys, 1.0),
+                            Percentile(r.OwnKeys, 1.0), r.Stall, r.OwnStall, r.StallRan,
+                            r.StallWaited, r.LongestRan, r.DrainMiBs, r.Lost, r.Paused,
+                            r.StolenPct);
+                ownWorsts[k * views.size() + v].push_back(Percentile(r.OwnKeys, 1.0));
+                ownStalls[k * views.size() + v].push_back(r.OwnStall);
+                realTime = realTime && r.RealTime;
                 // To find the stall in a trace (perf record -k CLOCK_MONOTONIC) of the same run.
                 std::fprintf(stderr,
                              "%s %s: the longest stall began at %.3f ms (CLOCK_MONOTONIC)\n",
@@ -679,8 +842,11 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
                 drain.back() = r.DrainMiBs;
             }
+    if (!realTime)
+        std::printf("(pauses watched without real-time priority: they include spans in which "
+                    "other threads kept every CPU busy)\n");
     if (rounds > 1)
-        PrintDrains(kinds, views, drains);
+        PrintDrains(kinds, views, drains, ownWorsts, ownStalls);
     XCloseDisplay(dpy);
     EndProcess(xvfb);
     return status;
