@@ -19,7 +19,9 @@
 //            stamps, started by --log) and +plot (the plot window open, by its key) as wanted:
 //            text+log+plot; and plain: instead of the program, a plain read loop on the port
 //            beside a thread that wants to run every millisecond, as the window's probe does (no
-//            keys): the stalls the machine itself makes under the flood; +alt runs the build
+//            keys): the stalls the machine itself makes under the flood; keep: the plain loop
+//            reading straight into fresh memory made ready ahead by a thread of its own, the
+//            most any program that keeps every byte can drain here; +alt runs the build
 //            that KESTREL_BENCH_ALT names instead of this one, to set two builds side by side
 //     rounds how many times to run every kind and view, in turns (default 1); with more than
 //            one, a summary follows: for each row the median and the spread (lowest-highest) of
@@ -38,19 +40,24 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <list>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <random>
 #include <sched.h>
 #include <sstream>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -605,11 +612,89 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
     return ok;
 }
 
+// The least a program that keeps every byte must do: read straight into fresh memory that a
+// thread of its own maps (2 MiB at a time, in huge pages where the system has them) and makes
+// present ahead of need, a few megabytes ahead, as the program's block supply does. No copy, no
+// index, no window: its drain is the most any program that keeps the flood can reach here.
+class TKeeper {
+public:
+    ~TKeeper() {
+        {
+            std::lock_guard lock(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    void Run(int fd) {
+        m_thread = std::thread([this] { Supply(); });
+        uint8_t* chunk = nullptr;
+        size_t used = Bytes;
+        for (;;) {
+            if (used == Bytes) {
+                chunk = Take();
+                used = 0;
+            }
+            const ssize_t n = ::read(fd, chunk + used, std::min<size_t>(Bytes - used, 1 << 16));
+            if (n < 0)
+                return; // the memory stays until the process ends, as a store's would
+            used += size_t(n);
+        }
+    }
+
+private:
+    static constexpr size_t Bytes = size_t(2) << 20;
+    static constexpr size_t Ahead = 2;
+    static uint8_t* Map() {
+        void* p =
+            ::mmap(nullptr, 2 * Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            ::_exit(1);
+        auto* chunk =
+            reinterpret_cast<uint8_t*>((uintptr_t(p) + Bytes - 1) & ~uintptr_t(Bytes - 1));
+        ::madvise(chunk, Bytes, MADV_HUGEPAGE);
+        return chunk;
+    }
+    uint8_t* Take() {
+        {
+            std::lock_guard lock(m_lock);
+            if (!m_ready.empty()) {
+                uint8_t* chunk = m_ready.front();
+                m_ready.pop_front();
+                m_wake.notify_one();
+                return chunk;
+            }
+        }
+        m_wake.notify_one();
+        return Map(); // the supply fell behind: this chunk faults in the reader
+    }
+    void Supply() {
+        std::unique_lock lock(m_lock);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || m_ready.size() < Ahead; });
+            if (m_stop)
+                return;
+            lock.unlock();
+            uint8_t* chunk = Map();
+            for (size_t at = 0; at < Bytes; at += 4096)
+                static_cast<volatile uint8_t*>(chunk)[at] = 0;
+            lock.lock();
+            m_ready.push_back(chunk);
+        }
+    }
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<uint8_t*> m_ready;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
 // The reference beside the program: a process with a plain read loop on the pseudo-terminal's
-// other end and a thread that wants to run every millisecond, as the window's probe does, and
-// notes its gaps in the probe's format. What it sees is what the machine does to any thread while
-// the flood drains: its stalls are the floor for the window's.
-void RunReference(const std::string& slave, const std::string& probePath) {
+// other end (or, keeping, the keeper's) and a thread that wants to run every millisecond, as the
+// window's probe does, and notes its gaps in the probe's format. What it sees is what the machine
+// does to any thread while the flood drains: its stalls are the floor for the window's.
+void RunReference(const std::string& slave, const std::string& probePath, bool keep) {
     const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
     if (fd < 0)
         ::_exit(1);
@@ -617,7 +702,12 @@ void RunReference(const std::string& slave, const std::string& probePath) {
     ::tcgetattr(fd, &t);
     ::cfmakeraw(&t);
     ::tcsetattr(fd, TCSANOW, &t);
-    std::thread([fd] {
+    std::thread([fd, keep] {
+        if (keep) {
+            TKeeper keeper;
+            keeper.Run(fd);
+            return;
+        }
         std::vector<uint8_t> buf(1 << 16);
         while (::read(fd, buf.data(), buf.size()) >= 0) {
         }
@@ -668,7 +758,7 @@ void RunReference(const std::string& slave, const std::string& probePath) {
 }
 
 // A run of the reference for as long as a run of the program's keys takes: its stalls and drain.
-bool RunReferenceOnce(const std::string& kind, int keys, TResult& result) {
+bool RunReferenceOnce(const std::string& kind, int keys, bool keep, TResult& result) {
     char dirTemplate[] = "/tmp/kestrel-bench-keys-XXXXXX";
     if (!::mkdtemp(dirTemplate))
         return false;
@@ -681,7 +771,7 @@ bool RunReferenceOnce(const std::string& kind, int keys, TResult& result) {
     const pid_t reference = ::fork();
     if (reference == 0) {
         ::close(master);
-        RunReference(slave, probe);
+        RunReference(slave, probe, keep);
         ::_exit(0);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(WarmKeys * KeyEveryMs));
@@ -803,8 +893,8 @@ int main(int argc, char** argv) {
                 TResult r;
                 std::vector<double>& drain = drains[k * views.size() + v];
                 drain.push_back(0);
-                if (view == "plain") {
-                    if (!RunReferenceOnce(kind, keys, r)) {
+                if (view == "plain" || view == "keep") {
+                    if (!RunReferenceOnce(kind, keys, view == "keep", r)) {
                         std::printf("%-9s %-16s failed\n", kind.c_str(), view.c_str());
                         status = 1;
                         continue;
