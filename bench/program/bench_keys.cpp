@@ -20,8 +20,8 @@
 //            text+log+plot; and plain: instead of the program, a plain read loop on the port
 //            beside a thread that wants to run every millisecond, as the window's probe does (no
 //            keys): the stalls the machine itself makes under the flood; keep: the plain loop
-//            reading straight into fresh memory made ready ahead by a thread of its own, the
-//            most any program that keeps every byte can drain here; +alt runs the build
+//            reading straight into fresh memory from the program's block supply, the most any
+//            program that keeps every byte can drain here; +alt runs the build
 //            that KESTREL_BENCH_ALT names instead of this one, to set two builds side by side
 //     rounds how many times to run every kind and view, in turns (default 1); with more than
 //            one, a summary follows: for each row the median and the spread (lowest-highest) of
@@ -30,6 +30,8 @@
 // two builds side by side in turns; KESTREL_BENCH_GEOMETRY gives the window's size and place
 // (1280x800+0+0 fills the screen, as a maximised window does). Needs Xvfb. Everything it starts
 // it ends by its process id.
+
+#include "BlockSupply.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -40,24 +42,20 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <list>
-#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <random>
 #include <sched.h>
 #include <sstream>
 #include <string>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -612,86 +610,24 @@ bool RunOnce(Display* dpy, const std::string& display, const std::string& kind,
     return ok;
 }
 
-// The least a program that keeps every byte must do: read straight into fresh memory that a
-// thread of its own maps (2 MiB at a time, in huge pages where the system has them) and makes
-// present ahead of need, a few megabytes ahead, as the program's block supply does. No copy, no
-// index, no window: its drain is the most any program that keeps the flood can reach here.
-class TKeeper {
-public:
-    ~TKeeper() {
-        {
-            std::lock_guard lock(m_lock);
-            m_stop = true;
-        }
-        m_wake.notify_one();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    void Run(int fd) {
-        m_thread = std::thread([this] { Supply(); });
-        uint8_t* chunk = nullptr;
-        size_t used = Bytes;
-        for (;;) {
-            if (used == Bytes) {
-                chunk = Take();
-                used = 0;
-            }
-            const ssize_t n = ::read(fd, chunk + used, std::min<size_t>(Bytes - used, 1 << 16));
+// The least a program that keeps every byte must do: read straight into fresh memory from the
+// program's own block supply, which a thread of its own maps in huge pages where the system has
+// them and makes present a few megabytes ahead. No copy, no index, no window: its drain is the
+// most any program that keeps the flood can reach here.
+void ReadKeeping(int fd) {
+    for (;;) {
+        auto* block = static_cast<uint8_t*>(blocksupply::Take()); // kept until the process ends
+        for (size_t used = 0; used < blocksupply::BlockBytes;) {
+            const ssize_t n = ::read(fd, block + used, blocksupply::BlockBytes - used);
             if (n < 0)
-                return; // the memory stays until the process ends, as a store's would
+                return;
             used += size_t(n);
         }
     }
-
-private:
-    static constexpr size_t Bytes = size_t(2) << 20;
-    static constexpr size_t Ahead = 2;
-    static uint8_t* Map() {
-        void* p =
-            ::mmap(nullptr, 2 * Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED)
-            ::_exit(1);
-        auto* chunk =
-            reinterpret_cast<uint8_t*>((uintptr_t(p) + Bytes - 1) & ~uintptr_t(Bytes - 1));
-        ::madvise(chunk, Bytes, MADV_HUGEPAGE);
-        return chunk;
-    }
-    uint8_t* Take() {
-        {
-            std::lock_guard lock(m_lock);
-            if (!m_ready.empty()) {
-                uint8_t* chunk = m_ready.front();
-                m_ready.pop_front();
-                m_wake.notify_one();
-                return chunk;
-            }
-        }
-        m_wake.notify_one();
-        return Map(); // the supply fell behind: this chunk faults in the reader
-    }
-    void Supply() {
-        std::unique_lock lock(m_lock);
-        for (;;) {
-            m_wake.wait(lock, [this] { return m_stop || m_ready.size() < Ahead; });
-            if (m_stop)
-                return;
-            lock.unlock();
-            uint8_t* chunk = Map();
-            for (size_t at = 0; at < Bytes; at += 4096)
-                static_cast<volatile uint8_t*>(chunk)[at] = 0;
-            lock.lock();
-            m_ready.push_back(chunk);
-        }
-    }
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::deque<uint8_t*> m_ready;
-    bool m_stop = false;
-    std::thread m_thread;
-};
+}
 
 // The reference beside the program: a process with a plain read loop on the pseudo-terminal's
-// other end (or, keeping, the keeper's) and a thread that wants to run every millisecond, as the
+// other end (or the keeping one) and a thread that wants to run every millisecond, as the
 // window's probe does, and notes its gaps in the probe's format. What it sees is what the machine
 // does to any thread while the flood drains: its stalls are the floor for the window's.
 void RunReference(const std::string& slave, const std::string& probePath, bool keep) {
@@ -704,8 +640,7 @@ void RunReference(const std::string& slave, const std::string& probePath, bool k
     ::tcsetattr(fd, TCSANOW, &t);
     std::thread([fd, keep] {
         if (keep) {
-            TKeeper keeper;
-            keeper.Run(fd);
+            ReadKeeping(fd);
             return;
         }
         std::vector<uint8_t> buf(1 << 16);
